@@ -1,0 +1,12 @@
+# Warning and sanitizer flags shared by every target of the package.
+add_library(vantora_flags INTERFACE)
+target_compile_options(vantora_flags INTERFACE -Wall -Wextra -Wformat=2 -Wshadow=local)
+if(VANTORA_WERROR)
+  target_compile_options(vantora_flags INTERFACE -Werror)
+endif()
+
+if(VANTORA_SANITIZE)
+  set(_vantora_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_compile_options(${_vantora_san})
+  add_link_options(${_vantora_san})
+endif()

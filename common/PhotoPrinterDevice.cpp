@@ -1,0 +1,174 @@
+#include "PhotoPrinterDevice.h"
+
+#include "PhotoPrinterIF.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// True when one of the first `size` bytes is a carriage return or a NUL.
+bool HasTerminator(const unsigned char* area, int size)
+{
+    for (int i = 0; i < size; ++i) {
+        if (area[i] == '\r' || area[i] == '\0')
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int DeviceCmd::Fail(int result)
+{
+    Free();
+    return result;
+}
+
+int DeviceCmd::MakeCmd(const char* name, const char* param, int length, const void* data)
+{
+    Free();
+
+    const bool hasPayload = length > 0 && data != nullptr;
+    const int packetLength = kCmdHeaderSize + (hasPayload ? length : 0);
+    // A packet needs its header, the payload and two NUL bytes after it; a
+    // length that cannot be represented is refused rather than wrapped.
+    if (hasPayload && length > 0x7fffffff - kCmdHeaderSize - 2)
+        return kProtoInvalid;
+
+    m_buffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(packetLength) + 2));
+    if (m_buffer == nullptr) {
+        m_length = 0;
+        return kProtoNoMemory;
+    }
+    m_length = packetLength;
+    std::memset(m_buffer, ' ', static_cast<size_t>(packetLength));
+    m_buffer[packetLength] = 0;
+    m_buffer[packetLength + 1] = 0;
+    m_buffer[0] = 0x1B;
+    m_buffer[1] = 'P';
+
+    if (name == nullptr)
+        return Fail(kProtoInvalid);
+    const size_t nameLength = std::strlen(name);
+    if (nameLength > kCmdNameWidth)
+        return Fail(kProtoInvalid);
+    std::memcpy(m_buffer + kCmdNameOffset, name, nameLength);
+
+    if (param == nullptr)
+        return hasPayload ? Fail(kProtoInvalid) : kProtoOk;
+    const size_t paramLength = std::strlen(param);
+    if (paramLength > kCmdParamWidth)
+        return Fail(kProtoInvalid);
+    std::memcpy(m_buffer + kCmdParamOffset, param, paramLength);
+
+    if (!hasPayload)
+        return kProtoOk;
+
+    // The length field holds exactly 8 digits: a payload of 100,000,000 bytes
+    // or more cannot be described and is refused.
+    char digits[32];
+    const int digitCount = std::snprintf(digits, sizeof digits, "%08d", length);
+    if (digitCount < 0 || digitCount > kCmdLengthWidth)
+        return Fail(kProtoInvalid);
+    std::memcpy(m_buffer + kCmdLengthOffset, digits, static_cast<size_t>(digitCount));
+    std::memcpy(m_buffer + kCmdHeaderSize, data, static_cast<size_t>(length));
+    return kProtoOk;
+}
+
+int DeviceCmd::Free()
+{
+    std::free(m_buffer);
+    m_buffer = nullptr;
+    m_length = 0;
+    return 0;
+}
+
+DeviceRecv::DeviceRecv(int expectedLength, const char* prefix)
+    : m_expected(expectedLength)
+{
+    if (prefix != nullptr)
+        std::snprintf(m_prefix, sizeof m_prefix, "%s", prefix);
+}
+
+int DeviceRecv::GetBufferLength() const
+{
+    if (m_expected == -1)
+        return kVariableArea;
+    if (m_expected > 0 && m_expected <= 0x7fffffff - kHeaderSize - 2)
+        return m_expected + kHeaderSize;
+    return 0;
+}
+
+int DeviceRecv::Alloc()
+{
+    Free();
+    const int length = GetBufferLength();
+    if (length == 0)
+        return kProtoOk;
+    m_buffer = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(length) + 2, 1));
+    return m_buffer == nullptr ? kProtoNoMemory : kProtoOk;
+}
+
+int DeviceRecv::Free()
+{
+    std::free(m_buffer);
+    m_buffer = nullptr;
+    return 0;
+}
+
+int DeviceRecv::CheckData() const
+{
+    const int area = GetBufferLength();
+    if (m_buffer == nullptr || area == 0)
+        return kProtoInvalid;
+
+    if (m_expected == -1) {
+        if (!HasTerminator(m_buffer, area))
+            return kProtoInvalid;
+    } else {
+        const int received = _TextToInt(reinterpret_cast<const char*>(m_buffer), kHeaderSize);
+        if (received == m_expected) {
+            if (!HasTerminator(m_buffer, area))
+                return kProtoInvalid;
+        } else if (std::memchr(m_buffer, 0, static_cast<size_t>(area)) == nullptr) {
+            return kProtoInvalid;
+        }
+    }
+
+    const size_t prefixLength = std::strlen(m_prefix);
+    if (prefixLength > 0 &&
+        (static_cast<size_t>(area) < kHeaderSize + prefixLength ||
+         std::memcmp(m_buffer + kHeaderSize, m_prefix, prefixLength) != 0))
+        return kProtoInvalid;
+    return kProtoOk;
+}
+
+int DeviceRecv::GetEffectiveDataAsString(char* dst, size_t dstSize) const
+{
+    if (dst == nullptr || dstSize == 0)
+        return kProtoInvalid;
+    dst[0] = '\0';
+
+    const int area = GetBufferLength();
+    if (m_buffer == nullptr || area == 0)
+        return kProtoOk;
+
+    const void* cr = std::memchr(m_buffer, '\r', static_cast<size_t>(area));
+    if (cr == nullptr)
+        cr = std::memchr(m_buffer, '\0', static_cast<size_t>(area));
+    const size_t end = cr != nullptr
+        ? static_cast<size_t>(static_cast<const unsigned char*>(cr) - m_buffer)
+        : static_cast<size_t>(area);
+    const size_t start = kHeaderSize + std::strlen(m_prefix);
+    if (end <= start)
+        return kProtoOk;
+
+    size_t length = end - start;
+    if (length > dstSize - 1)
+        length = dstSize - 1;
+    std::memcpy(dst, m_buffer + start, length);
+    dst[length] = '\0';
+    return kProtoOk;
+}

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Installs what the package needs, builds it and runs every test: the unit and
+# integration tests in a normal build (warnings are errors), again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the fuzzers.
+#   --quick      only the normal build and its tests
+#   FUZZ_SECONDS how long each fuzzer runs (default 30)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+jobs=$(nproc)
+failed=0
+
+"$top/tools/setup.sh"
+
+section() { printf '\n==== %s ====\n' "$*"; }
+
+run_ctest() {
+  local dir=$1
+  # ctest prints its own summary ("N% tests passed, M tests failed out of T").
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300 || failed=1
+}
+
+section "normal build"
+cmake -S . -B build -DVANTORA_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+run_ctest build
+
+if [ $quick -eq 0 ]; then
+  section "AddressSanitizer + UndefinedBehaviorSanitizer build"
+  cmake -S . -B build-asan -DVANTORA_WERROR=ON -DVANTORA_SANITIZE=ON -DVANTORA_BENCHMARKS=OFF >/dev/null
+  cmake --build build-asan -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan
+
+  section "fuzzers"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTORA_FUZZERS=ON >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  for fuzzer in build-fuzz/tests/fuzz/fuzz_*; do
+    [ -x "$fuzzer" ] || continue
+    name=$(basename "$fuzzer")
+    corpus=$(mktemp -d)
+    cp tests/fuzz/corpus/"${name#fuzz_}"/* "$corpus"/ 2>/dev/null || true
+    echo "$name: ${FUZZ_SECONDS:-30} s"
+    if ! "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=1 "$corpus" > "build-fuzz/$name.log" 2>&1; then
+      tail -n 40 "build-fuzz/$name.log"
+      failed=1
+    else
+      grep -E "stat::number_of_executed_units" "build-fuzz/$name.log" || true
+    fi
+    rm -rf "$corpus"
+  done
+fi
+
+section "result"
+if [ $failed -ne 0 ]; then
+  echo "FAILED"
+  exit 1
+fi
+echo "all test stages passed"
