@@ -1,5 +1,7 @@
 #include "FilterTestKit.h"
 
+#include "HdxImgLib.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -33,6 +35,16 @@ std::vector<uint8_t> ReadFile(const std::string& path)
 }
 
 }  // namespace
+
+bool ImageLibraryPresent()
+{
+    unsigned char pixel[4] = {};
+    _tagBITMAPHANDLE probe{};
+    const bool present =
+        IL_CreateBitmap(&probe, kBitmapStructSize, kBitmapKind, 1, 1, 24, 1, nullptr, 4, pixel, 4) == IL_SUCCESS;
+    IL_FreeBitmap(&probe);
+    return present;
+}
 
 std::string FilterProgram()
 {
@@ -180,7 +192,7 @@ FilterRun RunProgram(const std::string& program, const std::vector<std::string>&
 FilterRun RunFilter(const std::string& jobId, const std::string& options, const std::string& rasterPath,
                     const std::string& ppd, bool asFile)
 {
-    std::vector<std::string> args = {"VANTORA-RT-50", jobId, "tester", "test job", "1", options};
+    std::vector<std::string> args = {jobId, "tester", "test job", "1", options};
     if (asFile)
         args.push_back(rasterPath);
     return RunProgram(FilterProgram(), args, ppd, asFile ? std::string() : rasterPath);

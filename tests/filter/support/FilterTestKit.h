@@ -69,13 +69,14 @@ struct FilterRun {
     std::string errors;
 };
 
-// Runs `program` with `args` (argv[1..]) and the environment variable PPD
+// Runs `program` with `args` (argv[1..]; argv[0] is the program, standing in
+// for the queue name) and the environment variable PPD
 // set to `ppd` (unset when empty); standard input comes from `inputPath`
 // (empty: /dev/null).
 FilterRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& ppd,
                      const std::string& inputPath);
 
-// Runs the built filter as CUPS would: queue, job id, user, title, copies,
+// Runs the built filter as CUPS would: job id, user, title, copies,
 // options, and the raster file as seventh argument when `asFile`.
 FilterRun RunFilter(const std::string& jobId, const std::string& options, const std::string& rasterPath,
                     const std::string& ppd, bool asFile = false);
@@ -88,6 +89,10 @@ std::vector<std::string> PacketNames(const std::vector<StreamPacket>& packets);
 
 // The packet names of one sheet with default settings.
 std::vector<std::string> SheetPacketNames();
+
+// True when the real image library is linked (the placeholder refuses
+// every bitmap); pixel checks need it.
+bool ImageLibraryPresent();
 
 // Paths of the built filter program and PPD.
 std::string FilterProgram();

@@ -11,19 +11,9 @@
 
 namespace {
 
-bool ImageLibraryPresent()
-{
-    unsigned char pixel[4] = {};
-    _tagBITMAPHANDLE probe{};
-    const bool present = IL_CreateBitmap(&probe, kBitmapStructSize, kBitmapKind, 1, 1, 24, 1, nullptr, 4, pixel, 4) ==
-                         IL_SUCCESS;
-    IL_FreeBitmap(&probe);
-    return present;
-}
-
 #define REQUIRE_IMAGE_LIBRARY()                                       \
     do {                                                              \
-        if (!ImageLibraryPresent())                                   \
+        if (!filtertest::ImageLibraryPresent())                                   \
             GTEST_SKIP() << "the image library is not built in yet";  \
     } while (0)
 
