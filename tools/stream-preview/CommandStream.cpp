@@ -181,6 +181,15 @@ std::string MediaNameForMulticut(int code)
     }
 }
 
+int MediaWidthForMulticut(int code)
+{
+    if (code >= 47 && code <= 49)
+        return 1266;
+    if (code >= 50 && code <= 52)
+        return 1408;
+    return 0;
+}
+
 std::string DescribePacket(const StreamPacket& packet)
 {
     std::string line = packet.name + "/" + packet.param;
@@ -206,7 +215,7 @@ std::string DescribePacket(const StreamPacket& packet)
         meaning = decurl == 1 ? "decurl on" : decurl == 0 ? "decurl off" : "decurl automatic";
     } else if (packet.param == "MULTICUT") {
         const std::string media = MediaNameForMulticut(value);
-        meaning = "media " + (media.empty() ? "unknown" : media) + " (code " + std::to_string(value) + ")";
+        meaning = "media " + (media.empty() ? "unknown" : media);
     } else if (packet.param == "YPLANE" || packet.param == "MPLANE" || packet.param == "CPLANE") {
         PlaneBitmap plane;
         std::string why;
@@ -232,8 +241,8 @@ std::string DescribePacket(const StreamPacket& packet)
 namespace {
 
 // Writes the RGB rows of `sheet` with libpng; the libpng error jump lands here.
-bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet& sheet, int width, int height,
-                  bool halveRows, png_byte* row)
+bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet& sheet, int left, int width,
+                  int height, bool halveRows, png_byte* row)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -247,9 +256,10 @@ bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             for (int c = 0; c < 3; ++c) {
+                const int px = left + x;
                 row[x * 3 + c] = halveRows ? static_cast<png_byte>(
-                                                 (planes[c]->At(x, 2 * y) + planes[c]->At(x, 2 * y + 1) + 1) / 2)
-                                           : planes[c]->At(x, y);
+                                                 (planes[c]->At(px, 2 * y) + planes[c]->At(px, 2 * y + 1) + 1) / 2)
+                                           : planes[c]->At(px, y);
             }
         }
         png_write_row(png, row);
@@ -266,7 +276,11 @@ bool WriteSheetPng(const StreamSheet& sheet, const std::string& path, std::strin
         SetError(error, "the sheet has no complete set of planes");
         return false;
     }
-    const int width = sheet.yellow.width;
+    // Only the media's own width of the head is printed on: 102-mm media
+    // takes the middle 1266 of the 1408 dots.
+    const int mediaWidth = MediaWidthForMulticut(sheet.multicut);
+    const int width = mediaWidth > 0 && mediaWidth < sheet.yellow.width ? mediaWidth : sheet.yellow.width;
+    const int left = (sheet.yellow.width - width) / 2;
     // Rows at 600 dpi are brought back to square dots.
     const bool halveRows = sheet.yellow.yPixelsPerMetre > sheet.yellow.xPixelsPerMetre * 3 / 2;
     const int height = halveRows ? sheet.yellow.height / 2 : sheet.yellow.height;
@@ -283,7 +297,7 @@ bool WriteSheetPng(const StreamSheet& sheet, const std::string& path, std::strin
     png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
     std::vector<png_byte> row(static_cast<size_t>(width) * 3);
     const bool written = png != nullptr && info != nullptr &&
-                         WritePngRows(png, info, file, sheet, width, height, halveRows, row.data());
+                         WritePngRows(png, info, file, sheet, left, width, height, halveRows, row.data());
     png_destroy_write_struct(&png, &info);
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {

@@ -68,7 +68,10 @@ std::string DescribePacket(const StreamPacket& packet);
 // The page size name of a MULTICUT code, or "" when unknown.
 std::string MediaNameForMulticut(int code);
 
-// Writes the sheet as the printer would print it: red, green and blue from
+// Printable width in dots of the media of a MULTICUT code, or 0.
+int MediaWidthForMulticut(int code);
+
+// Writes the sheet as the printer would print it, cut to the media's width: red, green and blue from
 // the cyan, magenta and yellow planes; a 600-dpi-high sheet is brought back
 // to square dots by averaging pairs of rows. False with a reason on failure.
 bool WriteSheetPng(const StreamSheet& sheet, const std::string& path, std::string* error);
