@@ -154,7 +154,7 @@ bool Emulator::PlugLocked(Printer& printer)
     std::snprintf(name, sizeof name, "1-%d", printer.port);
     std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03d", printer.devnum);
     // sysfs attributes end with a line feed, as the kernel writes them; "dev"
-    // (USB device major 189) makes the testbed create the device node.
+    // gives the character device number (USB devices have major 189).
     std::snprintf(busnum, sizeof busnum, "%d\n", 1);
     std::snprintf(devnum, sizeof devnum, "%d\n", printer.devnum);
     std::snprintf(dev, sizeof dev, "189:%d", printer.devnum - 1);
@@ -162,6 +162,33 @@ bool Emulator::PlugLocked(Printer& printer)
     std::snprintf(product, sizeof product, "%x/%x/100", kVendorId, kProductId);
 
     printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
+    // The binary "descriptors" attribute has to be there when the "add"
+    // event goes out with the device, so it is written first.
+    const std::string sysFolder = RootDir() + "/sys/devices/" + name;
+    g_mkdir_with_parents(sysFolder.c_str(), 0755);
+    const std::string descriptors = DescriptorBytes();
+    g_file_set_contents((sysFolder + "/descriptors").c_str(), descriptors.data(),
+                        static_cast<gssize>(descriptors.size()), nullptr);
+    // The testbed does not make the node itself: an empty file stands for it.
+    const std::string nodeFile = RootDir() + devnode;
+    gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
+    g_mkdir_with_parents(nodeFolder, 0755);
+    g_free(nodeFolder);
+    g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    // A device number used again after many arrivals drops its old handler.
+    if (m_nextDevnum == 2 || m_wrapped) {
+        m_wrapped = true;
+        umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_testbed, devnode, printer.usb->Handler(), &error)) {
+        std::fprintf(stderr, "rt50-emulator: cannot attach to %s: %s\n", devnode,
+                     error != nullptr ? error->message : "?");
+        if (error != nullptr)
+            g_error_free(error);
+        printer.usb.reset();
+        return false;
+    }
     gchar* syspath = umockdev_testbed_add_device(
         m_testbed, "usb", name, nullptr,
         "dev", dev, "busnum", busnum, "devnum", devnum, "speed", "480\n",
@@ -172,29 +199,13 @@ bool Emulator::PlugLocked(Printer& printer)
         "DEVNAME", devnode, "DEVTYPE", "usb_device", "PRODUCT", product, "BUSNUM", "001",
         "DEVNUM", devnode + 17, "DRIVER", "usb", nullptr);
     if (syspath == nullptr) {
+        umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
         printer.usb.reset();
         return false;
     }
     printer.syspath = syspath;
     printer.devnode = devnode;
     g_free(syspath);
-    const std::string descriptors = DescriptorBytes();
-    umockdev_testbed_set_attribute_binary(m_testbed, printer.syspath.c_str(), "descriptors",
-                                          reinterpret_cast<guint8*>(const_cast<char*>(descriptors.data())),
-                                          static_cast<gssize>(descriptors.size()));
-    // The testbed does not make the node itself: an empty file stands for it.
-    const std::string nodeFile = RootDir() + devnode;
-    gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
-    g_mkdir_with_parents(nodeFolder, 0755);
-    g_free(nodeFolder);
-    g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
-    GError* error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(m_testbed, devnode, printer.usb->Handler(), &error)) {
-        std::fprintf(stderr, "rt50-emulator: cannot attach to %s: %s\n", devnode,
-                     error != nullptr ? error->message : "?");
-        if (error != nullptr)
-            g_error_free(error);
-    }
     return true;
 }
 

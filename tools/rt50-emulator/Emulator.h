@@ -66,6 +66,7 @@ private:
     std::vector<std::unique_ptr<Printer>> m_printers;
     std::vector<std::unique_ptr<UsbDevice>> m_retired;   // unplugged, kept for open handles
     int m_nextDevnum = 2;
+    bool m_wrapped = false;             // device numbers are being used again
     bool m_quit = false;
 };
 

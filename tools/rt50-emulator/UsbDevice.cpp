@@ -237,7 +237,7 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
                 }
             }
             m_model->Update([](PrinterState& s) { s.driverBound = true; });
-            return 0;
+            return 1;   // as the kernel: positive when a driver was bound
         }
         *error = ENOTTY;
         return -1;
