@@ -57,12 +57,14 @@ bool UsbClient::Start()
                this, &m_callback) == 0;
 }
 
-int UsbClient::Open()
+int UsbClient::Open(libusb_device* device)
 {
     Close();
-    if (m_lastArrived == nullptr)
+    if (device == nullptr)
+        device = m_lastArrived;
+    if (device == nullptr)
         return LIBUSB_ERROR_NO_DEVICE;
-    int result = libusb_open(m_lastArrived, &m_handle);
+    int result = libusb_open(device, &m_handle);
     if (result != 0) {
         m_handle = nullptr;
         return result;

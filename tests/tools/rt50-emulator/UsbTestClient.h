@@ -35,9 +35,9 @@ public:
     int Departures() const { return m_departures; }
     libusb_device* LastArrived() const { return m_lastArrived; }
 
-    // Opens the printer that arrived last, detaches a kernel driver and
-    // claims interface 0. 0 or a libusb error code.
-    int Open();
+    // Opens the printer that arrived last (or `device`), detaches a kernel
+    // driver and claims interface 0. 0 or a libusb error code.
+    int Open(libusb_device* device = nullptr);
     void Close();
     libusb_device_handle* handle() const { return m_handle; }
     bool detachedDriver() const { return m_detached; }
