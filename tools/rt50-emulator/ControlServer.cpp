@@ -133,8 +133,11 @@ void ControlServer::Run()
                     line.pop_back();
                 keep = SendAll(fd, m_emulator.Execute(line));
             }
-            if (keep && pending.size() > kMaxLine)
-                keep = SendAll(fd, "ERR line too long\n") && false;
+            if (keep && pending.size() > kMaxLine) {
+                // A client that sends no line feed is cut off.
+                SendAll(fd, "ERR line too long\n");
+                keep = false;
+            }
             if (!keep) {
                 close(fd);
                 clients.erase(fd);
