@@ -84,10 +84,6 @@ using hdx::v4d;
 using hdx::v4si;
 typedef long long v4di __attribute__((vector_size(32)));
 
-// Saturation change of four pixels at once: RGBtoHSL, the chroma scaled and
-// clamped, HSLtoRGB, with every branch of the scalar functions turned into a
-// lane-wise choice between values computed by the same operations in the
-// same order, so each lane's bytes are those of the scalar functions.
 // Byte shuffles that gather one channel of four packed pixels into the low
 // byte of four 32-bit lanes (index 16 takes a zero), and scatter them back.
 typedef unsigned char v16qu __attribute__((vector_size(16)));
@@ -100,6 +96,11 @@ constexpr v16qu GatherMask()
     return v16qu{At, Z, Z, Z, 3 + At, Z, Z, Z, 6 + At, Z, Z, Z, 9 + At, Z, Z, Z};
 }
 
+// Saturation change of one row (red at byte RedAt of each pixel), four
+// pixels at once: RGBtoHSL, the chroma scaled and clamped, HSLtoRGB, with
+// every branch of the scalar functions turned into a lane-wise choice between
+// values computed by the same operations in the same order, so each lane's
+// bytes are those of the scalar functions.
 template <int RedAt>
 HDX_CLONES
 void SaturateRow(unsigned char* row, int width, int64_t readable, double level)
