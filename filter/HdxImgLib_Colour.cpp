@@ -90,6 +90,19 @@ typedef unsigned char v16qu __attribute__((vector_size(16)));
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lanes are read as little-endian bytes");
 constexpr unsigned char Z = 16;
 
+// Byte i of the result is byte mask[i] of a (0..15) or of b (16..31).
+__attribute__((always_inline)) inline v16qu Shuffle(v16qu a, v16qu b, v16qu mask)
+{
+#if defined(__clang__)
+    v16qu out;
+    for (int i = 0; i < 16; ++i)
+        out[i] = mask[i] < 16 ? a[mask[i]] : b[mask[i] - 16];
+    return out;
+#else
+    return __builtin_shuffle(a, b, mask);
+#endif
+}
+
 template <int At>
 constexpr v16qu GatherMask()
 {
@@ -131,11 +144,11 @@ void SaturateRow(unsigned char* row, int width, int64_t readable, double level)
         else
             std::memcpy(&packed, row + 3 * x, static_cast<size_t>(3 * lanes));
         const v4d r = __builtin_convertvector(
-            reinterpret_cast<v4si>(__builtin_shuffle(packed, none, GatherMask<RedAt>())), v4d);
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<RedAt>())), v4d);
         const v4d g = __builtin_convertvector(
-            reinterpret_cast<v4si>(__builtin_shuffle(packed, none, GatherMask<1>())), v4d);
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<1>())), v4d);
         const v4d b = __builtin_convertvector(
-            reinterpret_cast<v4si>(__builtin_shuffle(packed, none, GatherMask<BlueAt>())), v4d);
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<BlueAt>())), v4d);
         // RGBtoHSL.
         v4d max = g > r ? g : r;
         max = b > max ? b : max;
@@ -202,8 +215,8 @@ void SaturateRow(unsigned char* row, int width, int64_t readable, double level)
         const v4si ri = __builtin_convertvector(rv, v4si);
         const v4si gi = __builtin_convertvector(gv, v4si);
         const v4si bi = __builtin_convertvector(bv, v4si);
-        const v16qu rg = __builtin_shuffle(reinterpret_cast<v16qu>(ri), reinterpret_cast<v16qu>(gi), redGreen);
-        const v16qu out = __builtin_shuffle(rg, reinterpret_cast<v16qu>(bi), withBlue);
+        const v16qu rg = Shuffle(reinterpret_cast<v16qu>(ri), reinterpret_cast<v16qu>(gi), redGreen);
+        const v16qu out = Shuffle(rg, reinterpret_cast<v16qu>(bi), withBlue);
         if (lanes == 4)
             std::memcpy(row + 3 * x, &out, 12);
         else
