@@ -65,3 +65,16 @@ int ConvertLUT8(_tagBITMAPHANDLE* plane, const unsigned char table[256]);
 void RGBtoHSL(int r, int g, int b, double* hue, double* chroma, double* lightness);
 void HSLtoRGB(double hue, double chroma, double lightness,
               unsigned char* r, unsigned char* g, unsigned char* b);
+
+// Sharpening strength table: each row maps a sharpening level to a strength k;
+// levels between two rows are interpolated linearly.
+struct KTableRow {
+    int level;
+    double strength;
+};
+constexpr int kKTableRows = 21;
+extern const KTableRow KTable[kKTableRows];
+
+// Strength k of a sharpening level -1000..1000, interpolated from KTable
+// (levels outside the table take the nearest end row).
+double KTableStrength(int level);

@@ -1,0 +1,145 @@
+// Speed of the image library's operations and of the filter's whole page
+// path on a 4x6 page at 300 dpi (1266 x 1836) and a 600 dpi page
+// (2532 x 3672). Run through tools/run-benchmarks.sh.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "HdxImgLib.h"
+#include "page_path.h"
+#include "photo_pattern.h"
+
+namespace {
+
+// A photographic-like 24-bit page with caller-owned pixels.
+struct Page {
+    std::vector<unsigned char> pixels;
+    _tagBITMAPHANDLE record{};
+    Page(int width, int height)
+    {
+        const int64_t stride = ((width * 24 + 31) / 32) * 4;
+        pixels.resize(static_cast<size_t>(stride) * height);
+        imgtest::FillPattern(pixels.data(), width, height, stride, imgtest::Pattern::Photo, 1);
+        IL_CreateBitmap(&record, 440, 2, width, height, 24, 1, nullptr, 4, pixels.data(),
+                        static_cast<int64_t>(pixels.size()));
+    }
+    // A fresh record over a copy of the pixels, for operations that work in place.
+    std::vector<unsigned char> copy;
+    _tagBITMAPHANDLE* fresh()
+    {
+        copy = pixels;
+        static _tagBITMAPHANDLE r;
+        r = _tagBITMAPHANDLE{};
+        IL_CreateBitmap(&r, 440, 2, record.width, record.height, 24, 1, nullptr, 4, copy.data(),
+                        static_cast<int64_t>(copy.size()));
+        return &r;
+    }
+};
+
+Page& PageOfSize(int width, int height)
+{
+    static Page small(1266, 1836);
+    static Page large(2532, 3672);
+    return width == 1266 && height == 1836 ? small : large;
+}
+
+void BM_SizeBitmapBorder(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const int w2 = static_cast<int>(page.record.width * 0.8957346f);
+    const int h2 = static_cast<int>(page.record.height * 0.8957346f);
+    for (auto _ : state) {
+        _tagBITMAPHANDLE r = page.record;
+        benchmark::DoNotOptimize(IL_SizeBitmap(&r, w2, h2, 4));
+        IL_FreeBitmap(&r);
+    }
+}
+
+void BM_SizeBitmapHalfWidth(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        _tagBITMAPHANDLE r = page.record;
+        benchmark::DoNotOptimize(IL_SizeBitmap(&r, page.record.width / 2, page.record.height, 4));
+        IL_FreeBitmap(&r);
+    }
+}
+
+void BM_SeparateMerge(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        _tagBITMAPHANDLE planes[3] = {};
+        _tagBITMAPHANDLE* list[3] = {&planes[0], &planes[1], &planes[2]};
+        _tagBITMAPHANDLE merged{};
+        IL_ColorSeparateBitmap(&page.record, list, 440, 0);
+        for (int k = 0; k < 3; ++k) {
+            IL_GammaCorrectBitmap(list[k], 120);
+            IL_ChangeBitmapIntensity(list[k], 50);
+            IL_ChangeBitmapContrast(list[k], 100);
+        }
+        IL_ColorMergeBitmap(&merged, list, 440, 0);
+        for (auto& p : planes)
+            IL_FreeBitmap(&p);
+        IL_FreeBitmap(&merged);
+    }
+}
+
+void BM_Sharpen(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        _tagBITMAPHANDLE* r = page.fresh();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(IL_SharpenBitmap(r, static_cast<int>(state.range(2))));
+    }
+}
+
+void BM_Saturation(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        _tagBITMAPHANDLE* r = page.fresh();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(IL_ChangeBitmapSaturation(r, static_cast<int>(state.range(2))));
+    }
+}
+
+void BM_CopyBitmapData(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    _tagBITMAPHANDLE* target = page.fresh();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(IL_CopyBitmapData(target, &page.record));
+}
+
+// The whole path: border in strips, separation, nine palette operations,
+// merge, sharpening 750, saturation, and the final copy.
+void BM_PagePath(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    imgtest::PagePathSettings settings;
+    settings.colourAdjustment = state.range(2) != 0;
+    for (auto _ : state) {
+        _tagBITMAPHANDLE out{};
+        benchmark::DoNotOptimize(imgtest::RunPagePath(&page.record, settings, &out));
+        IL_FreeBitmap(&out);
+    }
+}
+
+BENCHMARK(BM_SizeBitmapBorder)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SizeBitmapHalfWidth)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeparateMerge)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sharpen)->Args({1266, 1836, 750})->Args({1266, 1836, -1000})->Args({2532, 3672, 750})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Saturation)->Args({1266, 1836, 200})->Args({1266, 1836, 0})->Args({2532, 3672, 200})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CopyBitmapData)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PagePath)->Args({1266, 1836, 1})->Args({1266, 1836, 0})->Args({2532, 3672, 1})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

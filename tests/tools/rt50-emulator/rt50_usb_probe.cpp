@@ -1,0 +1,129 @@
+// A plain libusb program run by rt50-emulator: finds every printer by
+// hot-plug, reads its identity and every query, prints a sheet on each, and
+// has each one pulled out and plugged in again through the emulator's
+// control socket. Exits 0 when everything behaved like a real RT-50.
+//
+//   rt50-emulator --printers N --output DIR -- rt50_usb_probe N DIR
+#include "UsbTestClient.h"
+
+#include <libusb.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+int g_failures = 0;
+
+void Check(bool ok, const std::string& what)
+{
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+    if (!ok)
+        ++g_failures;
+}
+
+// Sends one control line to the emulator and returns its reply.
+std::string Control(const std::string& line)
+{
+    const char* path = std::getenv("RT50_EMULATOR_SOCKET");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path == nullptr)
+        return "";
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return "";
+    }
+    const std::string request = line + "\n";
+    std::string reply;
+    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        char chunk[256];
+        ssize_t n;
+        while (reply.find("OK\n") == std::string::npos && reply.find("ERR") == std::string::npos &&
+               (n = read(fd, chunk, sizeof chunk)) > 0)
+            reply.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    return reply;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: rt50_usb_probe PRINTERS OUTPUT-FOLDER\n");
+        return 2;
+    }
+    const int printers = std::atoi(argv[1]);
+    const std::string output = argv[2];
+    std::vector<std::string> serials;
+    {
+        rt50test::UsbClient client;
+        Check(client.Start(), "libusb with hot-plug");
+        Check(client.WaitFor(3000, [&] { return client.Arrivals() == printers; }),
+              "every printer arrives by hot-plug");
+        libusb_device** list = nullptr;
+        const ssize_t count = libusb_get_device_list(client.context(), &list);
+        for (ssize_t i = 0; i < count; ++i) {
+            libusb_device_descriptor descriptor{};
+            libusb_get_device_descriptor(list[i], &descriptor);
+            if (descriptor.idVendor != 0x3A7F || descriptor.idProduct != 0x000C)
+                continue;
+            if (client.Open(list[i]) != 0) {
+                Check(false, "open, detach and claim");
+                continue;
+            }
+            const std::string serial = client.StringDescriptor(descriptor.iSerialNumber);
+            serials.push_back(serial);
+            Check(client.StringDescriptor(descriptor.iProduct).find("Photo Printer") != std::string::npos,
+                  serial + ": product string");
+            const std::string id = client.DeviceId();
+            Check(id.rfind("MANUFACTURER:VANTORA;MODEL:RT-50;", 0) == 0, serial + ": device ID " + id);
+            Check(client.Query("INFO", "SERIAL_NUMBER").value == serial, serial + ": serial number query");
+            const char* queries[][2] = {{"STATUS", nullptr}, {"INFO", "MEDIA"}, {"INFO", "MEDIA_CLASS_RFID"},
+                                        {"INFO", "MQTY_DEFAULT"}, {"INFO", "MQTY"}, {"INFO", "RQTY"},
+                                        {"INFO", "FVER"}, {"MNT_RD", "COUNTER_LIFE"}};
+            for (const auto& query : queries) {
+                const rt50test::Reply reply = client.Query(query[0], query[1]);
+                Check(reply.result == 0 && !reply.value.empty(),
+                      serial + ": " + query[0] + " " + (query[1] ? query[1] : "") + " = " + reply.value);
+            }
+            const std::string before = client.Query("INFO", "MQTY").value;
+            Check(client.Send(rt50test::SheetJob(1408, 120)) == 0, serial + ": job sent");
+            Check(client.WaitFor(5000, [&] { return client.Query("STATUS", nullptr).value == "0000"; }),
+                  serial + ": printed");
+            Check(std::atoi(client.Query("INFO", "MQTY").value.c_str()) == std::atoi(before.c_str()) - 1,
+                  serial + ": one sheet fewer");
+            Check(access((output + "/" + serial + "-sheet-0001.png").c_str(), R_OK) == 0,
+                  serial + ": sheet recorded as PNG");
+            client.Close();
+        }
+        libusb_free_device_list(list, 1);
+        Check(static_cast<int>(serials.size()) == printers, "every printer answered");
+
+        for (const std::string& serial : serials) {
+            const int departures = client.Departures();
+            const int arrivals = client.Arrivals();
+            Check(Control("unplug " + serial) == "OK\n", serial + ": unplugged");
+            Check(client.WaitFor(3000, [&] { return client.Departures() == departures + 1; }),
+                  serial + ": departure seen");
+            Check(Control("plug " + serial) == "OK\n", serial + ": plugged again");
+            Check(client.WaitFor(3000, [&] { return client.Arrivals() == arrivals + 1; }),
+                  serial + ": arrival seen");
+            Check(client.Open() == 0 && client.Query("INFO", "SERIAL_NUMBER").value == serial,
+                  serial + ": answers again");
+            client.Close();
+        }
+    }
+    std::printf("rt50_usb_probe: %d check(s) failed\n", g_failures);
+    return g_failures == 0 ? 0 : 1;
+}

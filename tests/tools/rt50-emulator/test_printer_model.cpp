@@ -1,0 +1,242 @@
+// The emulated printer's model on its own: command stream reassembly, reply
+// shapes, faults and print jobs, with explicit clock values.
+#include "PrinterModel.h"
+#include "PhotoPrinterIF.h"
+#include "UsbTestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using rt50emu::Clock;
+using rt50emu::Fault;
+using rt50emu::FaultKind;
+using rt50emu::PrinterModel;
+using rt50emu::ReadOutcome;
+using rt50test::Packet;
+
+const Clock::time_point t0 = Clock::now();
+
+Clock::time_point At(int ms)
+{
+    return t0 + std::chrono::milliseconds(ms);
+}
+
+void Feed(PrinterModel& model, const std::vector<uint8_t>& bytes, int ms = 0, size_t chunk = 65536)
+{
+    for (size_t at = 0; at < bytes.size(); at += chunk)
+        model.Write(bytes.data() + at, std::min(chunk, bytes.size() - at), At(ms));
+}
+
+// The whole reply now available, as one string (header and data).
+std::string ReadAll(PrinterModel& model, int ms = 0)
+{
+    std::string reply;
+    uint8_t buffer[64];
+    size_t count = 0;
+    while (model.Read(buffer, sizeof buffer, &count, At(ms)) == ReadOutcome::Data)
+        reply.append(reinterpret_cast<char*>(buffer), count);
+    return reply;
+}
+
+std::string Ask(PrinterModel& model, const char* command, const char* param, int ms = 0)
+{
+    Feed(model, Packet(command, param), ms);
+    return ReadAll(model, ms);
+}
+
+// The value as the daemon stores it: after the header, up to the carriage
+// return, without the first `cut` characters.
+std::string Cut(const std::string& reply, size_t cut)
+{
+    EXPECT_GE(reply.size(), 9u);
+    EXPECT_EQ(_TextToInt(reply.data(), 8), static_cast<int>(reply.size() - 8));
+    EXPECT_EQ(reply.back(), '\r');
+    const std::string value = reply.substr(8, reply.size() - 9);
+    return value.size() > cut ? value.substr(cut) : std::string();
+}
+
+TEST(PrinterModel, ReplyShapesFitHowTheDaemonCutsThem)
+{
+    PrinterModel model;
+    model.Update([](rt50emu::PrinterState& s) {
+        s.serial = "A1B2";
+        s.mediaSize = 161;
+        s.mediaClass = 3;
+        s.mediaInitial = 300;
+        s.mediaRemain = 120;
+        s.counter = 456;
+        s.firmware = "1.23";
+        s.status = 1000;
+    });
+    EXPECT_EQ(Ask(model, "STATUS", nullptr), "000000051000\r");
+    EXPECT_EQ(std::strtol(Cut(Ask(model, "STATUS", nullptr), 0).c_str(), nullptr, 10), 1000);
+    EXPECT_EQ(Cut(Ask(model, "INFO", "SERIAL_NUMBER"), 0), "A1B2");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "MEDIA"), 2), "161");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "MEDIA_CLASS_RFID"), 0), "3");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "MQTY_DEFAULT"), 4), "300");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "MQTY"), 4), "120");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "RQTY"), 4), "240");
+    EXPECT_EQ(Cut(Ask(model, "INFO", "FVER"), 0), "1.23");
+    EXPECT_EQ(std::strtol(Cut(Ask(model, "MNT_RD", "COUNTER_LIFE"), 2).c_str(), nullptr, 10), 456);
+    // A query the printer does not know gets an empty value, not silence.
+    EXPECT_EQ(Ask(model, "INFO", "NO_SUCH_THING"), "00000001\r");
+}
+
+TEST(PrinterModel, ReassemblesPacketsSplitAnywhereAndReadsInPieces)
+{
+    PrinterModel model;
+    Feed(model, Packet("INFO", "SERIAL_NUMBER"), 0, 1);
+    uint8_t header[8];
+    size_t count = 0;
+    ASSERT_EQ(model.Read(header, 8, &count, At(0)), ReadOutcome::Data);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(header), count), "00000012");
+    EXPECT_EQ(ReadAll(model), "RT50EMU0001\r");
+    EXPECT_EQ(model.Read(header, 8, &count, At(0)), ReadOutcome::Pending);
+
+    // An unread reply is dropped when the next command arrives.
+    Feed(model, Packet("INFO", "FVER"));
+    Feed(model, Packet("STATUS", nullptr));
+    EXPECT_EQ(ReadAll(model), "000000050000\r");
+}
+
+TEST(PrinterModel, SkipsBrokenPacketsAndFindsTheNextOne)
+{
+    PrinterModel model;
+    std::vector<uint8_t> junk(40, 'x');
+    std::vector<uint8_t> badLength = Packet("INFO", "FVER");
+    std::memcpy(badLength.data() + 24, "12ab5678", 8);
+    std::vector<uint8_t> tooLong = Packet("INFO", "FVER");
+    std::memcpy(tooLong.data() + 24, "99999999", 8);
+    Feed(model, junk);
+    Feed(model, badLength);
+    Feed(model, tooLong);
+    EXPECT_EQ(model.FramingErrors(), 3);
+    EXPECT_EQ(Ask(model, "INFO", "FVER"), "000000051.53\r");
+}
+
+TEST(PrinterModel, FaultsShapeTheNextReplies)
+{
+    PrinterModel model;
+    model.SetFault({FaultKind::NoAnswer, 0, 2});
+    EXPECT_EQ(Ask(model, "STATUS", nullptr), "");
+    EXPECT_EQ(Ask(model, "STATUS", nullptr), "");
+    EXPECT_EQ(Ask(model, "STATUS", nullptr), "000000050000\r");
+
+    model.SetFault({FaultKind::BadHeader, 0, 1});
+    EXPECT_EQ(Ask(model, "STATUS", nullptr).substr(0, 8), "00 0X005");
+    model.SetFault({FaultKind::BadLength, 4089, 0});   // until cleared
+    EXPECT_EQ(Ask(model, "STATUS", nullptr).substr(0, 8), "00004089");
+    EXPECT_EQ(Ask(model, "INFO", "FVER").substr(0, 8), "00004089");
+    model.SetFault(Fault());
+    EXPECT_EQ(Ask(model, "INFO", "FVER"), "000000051.53\r");
+
+    model.SetFault({FaultKind::Slow, 300, 1});
+    EXPECT_EQ(Ask(model, "STATUS", nullptr, 0), "");
+    EXPECT_EQ(ReadAll(model, 299), "");
+    EXPECT_EQ(ReadAll(model, 300), "000000050000\r");
+
+    model.SetFault({FaultKind::StallIn, 0, 1});
+    Feed(model, Packet("STATUS", nullptr));
+    uint8_t buffer[16];
+    size_t count = 0;
+    EXPECT_EQ(model.Read(buffer, sizeof buffer, &count, At(0)), ReadOutcome::Stall);
+    EXPECT_EQ(ReadAll(model), "000000050000\r");   // the reply waits behind the stall
+
+    model.SetFault({FaultKind::StallOut, 0, 1});
+    EXPECT_TRUE(model.TakeOutStall());
+    EXPECT_FALSE(model.TakeOutStall());
+}
+
+TEST(PrinterModel, PrintsASheetForItsPrintingTime)
+{
+    PrinterModel model;
+    model.Update([](rt50emu::PrinterState& s) {
+        s.printMs = 1000;
+        s.mediaRemain = 2;
+        s.counter = 7;
+    });
+    Feed(model, rt50test::SheetJob(64, 10), 0, 777);
+    EXPECT_EQ(model.FramingErrors(), 0) << model.LastError();
+    EXPECT_EQ(model.State(At(999)).status, 1);
+    EXPECT_EQ(model.State(At(999)).mediaRemain, 2);
+    const auto after = model.State(At(1000));
+    EXPECT_EQ(after.status, 0);
+    EXPECT_EQ(after.mediaRemain, 1);
+    EXPECT_EQ(after.counter, 8);
+
+    auto sheets = model.TakeSheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    const rt50emu::Sheet& sheet = sheets[0];
+    EXPECT_EQ(sheet.width, 64);
+    EXPECT_EQ(sheet.height, 10);
+    // Rows come back top first: the white rows are the top four.
+    EXPECT_EQ(sheet.planes[0][0], 255);
+    EXPECT_EQ(sheet.planes[0][static_cast<size_t>(5 * 64)], 0);        // left: red, no blue
+    EXPECT_EQ(sheet.planes[2][static_cast<size_t>(5 * 64)], 255);      // cyan plane carries red
+    ASSERT_GE(sheet.settings.size(), 7u);
+    EXPECT_EQ(sheet.settings[0].first, "SET_SYS_TIME");
+    EXPECT_EQ(sheet.settings[0].second, "20260102030405");
+    EXPECT_EQ(sheet.settings[6].first, "MULTICUT");
+    EXPECT_EQ(sheet.settings[6].second, "00000048");
+
+    // Two sheets back to back print one after the other; the last one runs
+    // out of media and stops the printer with "paper end".
+    Feed(model, rt50test::SheetJob(64, 10), 1000);
+    Feed(model, rt50test::SheetJob(64, 10), 1000);
+    EXPECT_EQ(model.State(At(1500)).status, 1);
+    EXPECT_EQ(model.State(At(2000)).mediaRemain, 0);
+    EXPECT_EQ(model.State(At(2000)).status, 1100);
+    EXPECT_EQ(model.TakeSheets().size(), 1u);
+}
+
+TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
+{
+    PrinterModel model;
+    std::vector<uint8_t> plane = rt50test::PlaneBitmap(16, 4, [](int, int) { return 0; });
+    std::vector<uint8_t> shortPlane(plane.begin(), plane.end() - 1);
+    Feed(model, Packet("IMAGE", "YPLANE", plane));
+    Feed(model, Packet("IMAGE", "MPLANE", shortPlane));
+    Feed(model, Packet("IMAGE", "CPLANE", plane));
+    Feed(model, Packet("CNTRL", "START"));
+    EXPECT_NE(model.LastError().find("MPLANE"), std::string::npos) << model.LastError();
+    EXPECT_TRUE(model.TakeSheets().empty());
+
+    Feed(model, Packet("CNTRL", "START"));
+    EXPECT_NE(model.LastError().find("START without YPLANE"), std::string::npos);
+
+    // A printer showing an error does not print.
+    model.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
+    Feed(model, rt50test::SheetJob(16, 4));
+    EXPECT_TRUE(model.TakeSheets().empty());
+    EXPECT_EQ(model.State(At(0)).status, 1000);
+}
+
+TEST(PrinterModel, DecodesPlaneBitmaps)
+{
+    int w = 0, h = 0, ppm = 0;
+    std::vector<uint8_t> pixels;
+    std::vector<uint8_t> file = rt50test::PlaneBitmap(5, 3, [](int x, int y) { return static_cast<uint8_t>(10 * y + x); });
+    ASSERT_EQ(rt50emu::DecodePlane(file, &w, &h, &ppm, &pixels), "");
+    EXPECT_EQ(w, 5);
+    EXPECT_EQ(h, 3);
+    EXPECT_EQ(ppm, 11811);
+    EXPECT_EQ(pixels[0], 0);       // top left
+    EXPECT_EQ(pixels[14], 24);     // bottom right
+
+    std::vector<uint8_t> broken = file;
+    broken[28] = 24;
+    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
+    broken = file;
+    broken[2] ^= 1;
+    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
+    broken = file;
+    broken[22] = 0xff;  // a huge height that no payload can hold
+    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
+    EXPECT_NE(rt50emu::DecodePlane(std::vector<uint8_t>(10, 0), &w, &h, &ppm, &pixels), "");
+}
+
+}  // namespace

@@ -1,0 +1,391 @@
+#include "Emulator.h"
+
+#include "UsbDevice.h"
+
+#include <glib/gstdio.h>
+#include <umockdev.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace rt50emu {
+
+struct Emulator::Printer {
+    std::string serial;
+    int port = 0;                       // position on the emulated hub, 1..
+    std::shared_ptr<PrinterModel> model;
+    std::unique_ptr<UsbDevice> usb;     // present while plugged in
+    std::string syspath;
+    std::string devnode;
+    int devnum = 0;
+};
+
+namespace {
+
+bool ValidSerial(const std::string& serial)
+{
+    if (serial.empty() || serial.size() > 32)
+        return false;
+    for (char c : serial) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '-' || c == '_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// A whole decimal number within [low, high].
+bool ParseNumber(const std::string& text, long low, long high, long* value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
+std::string FaultText(const Fault& fault)
+{
+    const char* name = "none";
+    switch (fault.kind) {
+    case FaultKind::None: return "none";
+    case FaultKind::NoAnswer: name = "noanswer"; break;
+    case FaultKind::BadHeader: name = "badheader"; break;
+    case FaultKind::BadLength: name = "badlength"; break;
+    case FaultKind::Slow: name = "slow"; break;
+    case FaultKind::StallIn: name = "stall in"; break;
+    case FaultKind::StallOut: name = "stall out"; break;
+    }
+    std::string text = name;
+    if (fault.kind == FaultKind::BadLength || fault.kind == FaultKind::Slow)
+        text += " " + std::to_string(fault.value);
+    return text + " " + std::to_string(fault.times);
+}
+
+}  // namespace
+
+Emulator::Emulator(const EmulatorOptions& options) : m_options(options)
+{
+    m_testbed = umockdev_testbed_new();
+}
+
+Emulator::~Emulator()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // The testbed's worker thread calls into the devices: stop it first.
+    g_object_unref(m_testbed);
+    m_testbed = nullptr;
+    m_printers.clear();
+    m_retired.clear();
+}
+
+std::string Emulator::RootDir() const
+{
+    gchar* root = umockdev_testbed_get_root_dir(m_testbed);
+    std::string dir = root;
+    g_free(root);
+    return dir;
+}
+
+Emulator::Printer* Emulator::Find(const std::string& serial) const
+{
+    for (const auto& printer : m_printers) {
+        if (printer->serial == serial)
+            return printer.get();
+    }
+    return nullptr;
+}
+
+bool Emulator::AddPrinter(const std::string& serial, std::string* error)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::string problem;
+    if (!ValidSerial(serial))
+        problem = "a serial number is 1 to 32 letters, digits, '-' or '_'";
+    else if (Find(serial) != nullptr)
+        problem = "printer " + serial + " exists";
+    else if (m_printers.size() >= 100)
+        problem = "too many printers";
+    if (!problem.empty()) {
+        if (error != nullptr)
+            *error = problem;
+        return false;
+    }
+    auto printer = std::make_unique<Printer>();
+    printer->serial = serial;
+    printer->port = static_cast<int>(m_printers.size()) + 1;
+    printer->model = std::make_shared<PrinterModel>();
+    const int printMs = m_options.printMs;
+    printer->model->Update([&](PrinterState& s) {
+        s.serial = serial;
+        s.printMs = printMs;
+    });
+    m_printers.push_back(std::move(printer));
+    return PlugLocked(*m_printers.back());
+}
+
+bool Emulator::Plug(const std::string& serial)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Printer* printer = Find(serial);
+    return printer != nullptr && PlugLocked(*printer);
+}
+
+bool Emulator::Unplug(const std::string& serial)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Printer* printer = Find(serial);
+    return printer != nullptr && UnplugLocked(*printer);
+}
+
+bool Emulator::PlugLocked(Printer& printer)
+{
+    if (printer.usb)
+        return false;
+    // Every arrival gets a new device number, as on a real bus.
+    printer.devnum = m_nextDevnum;
+    m_nextDevnum = m_nextDevnum >= 127 ? 2 : m_nextDevnum + 1;
+    char name[16], devnode[64], busnum[8], devnum[8], dev[16];
+    std::snprintf(name, sizeof name, "1-%d", printer.port);
+    std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03d", printer.devnum);
+    // sysfs attributes end with a line feed, as the kernel writes them; "dev"
+    // gives the character device number (USB devices have major 189).
+    std::snprintf(busnum, sizeof busnum, "%d\n", 1);
+    std::snprintf(devnum, sizeof devnum, "%d\n", printer.devnum);
+    std::snprintf(dev, sizeof dev, "189:%d", printer.devnum - 1);
+    char product[32];
+    std::snprintf(product, sizeof product, "%x/%x/100", kVendorId, kProductId);
+
+    printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
+    // The binary "descriptors" attribute has to be there when the "add"
+    // event goes out with the device, so it is written first.
+    const std::string sysFolder = RootDir() + "/sys/devices/" + name;
+    g_mkdir_with_parents(sysFolder.c_str(), 0755);
+    const std::string descriptors = DescriptorBytes();
+    g_file_set_contents((sysFolder + "/descriptors").c_str(), descriptors.data(),
+                        static_cast<gssize>(descriptors.size()), nullptr);
+    // The testbed does not make the node itself: an empty file stands for it.
+    const std::string nodeFile = RootDir() + devnode;
+    gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
+    g_mkdir_with_parents(nodeFolder, 0755);
+    g_free(nodeFolder);
+    g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    // A device number used again after many arrivals drops its old handler.
+    if (m_nextDevnum == 2 || m_wrapped) {
+        m_wrapped = true;
+        umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_testbed, devnode, printer.usb->Handler(), &error)) {
+        std::fprintf(stderr, "rt50-emulator: cannot attach to %s: %s\n", devnode,
+                     error != nullptr ? error->message : "?");
+        if (error != nullptr)
+            g_error_free(error);
+        printer.usb.reset();
+        return false;
+    }
+    gchar* syspath = umockdev_testbed_add_device(
+        m_testbed, "usb", name, nullptr,
+        "dev", dev, "busnum", busnum, "devnum", devnum, "speed", "480\n",
+        "bConfigurationValue", "1\n",
+        "bNumConfigurations", "1", "bNumInterfaces", " 1", "idVendor", "3a7f",
+        "idProduct", "000c", "bcdDevice", "0100", "manufacturer", kManufacturer,
+        "product", kProduct, "serial", printer.serial.c_str(), nullptr,
+        "DEVNAME", devnode, "DEVTYPE", "usb_device", "PRODUCT", product, "BUSNUM", "001",
+        "DEVNUM", devnode + 17, "DRIVER", "usb", nullptr);
+    if (syspath == nullptr) {
+        umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
+        printer.usb.reset();
+        return false;
+    }
+    printer.syspath = syspath;
+    printer.devnode = devnode;
+    g_free(syspath);
+    return true;
+}
+
+bool Emulator::UnplugLocked(Printer& printer)
+{
+    if (!printer.usb)
+        return false;
+    // As the kernel does: transfers in flight fail, the removal is
+    // announced, then the device disappears from sysfs.
+    printer.usb->Unplug();
+    umockdev_testbed_uevent(m_testbed, printer.syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(m_testbed, printer.syspath.c_str());
+    g_unlink((RootDir() + printer.devnode).c_str());
+    m_retired.push_back(std::move(printer.usb));
+    return true;
+}
+
+std::shared_ptr<PrinterModel> Emulator::Model(const std::string& serial) const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Printer* printer = Find(serial);
+    return printer != nullptr ? printer->model : nullptr;
+}
+
+std::vector<std::string> Emulator::Serials() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::vector<std::string> serials;
+    for (const auto& printer : m_printers)
+        serials.push_back(printer->serial);
+    return serials;
+}
+
+bool Emulator::QuitRequested() const
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_quit;
+}
+
+std::string Emulator::Show(Printer& printer)
+{
+    const PrinterState s = printer.model->State(Clock::now());
+    std::ostringstream out;
+    out << "serial=" << s.serial << "\n"
+        << "plugged=" << (printer.usb ? 1 : 0) << "\n"
+        << "devnode=" << (printer.usb ? printer.devnode : std::string()) << "\n"
+        << "status=" << s.status << "\n"
+        << "media=" << s.mediaSize << "\n"
+        << "class=" << s.mediaClass << "\n"
+        << "initial=" << s.mediaInitial << "\n"
+        << "remain=" << s.mediaRemain << "\n"
+        << "firmware=" << s.firmware << "\n"
+        << "counter=" << s.counter << "\n"
+        << "printms=" << s.printMs << "\n"
+        << "driver=" << (s.driverBound ? 1 : 0) << "\n"
+        << "fault=" << FaultText(printer.model->CurrentFault()) << "\n"
+        << "printed=" << printer.model->SheetsPrinted() << "\n"
+        << "errors=" << printer.model->FramingErrors() << "\n"
+        << "lasterror=" << printer.model->LastError() << "\n";
+    return out.str();
+}
+
+std::string Emulator::Execute(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string word; in >> word && words.size() < 8;)
+        words.push_back(word);
+    if (words.empty())
+        return "ERR empty command\n";
+    const std::string& verb = words[0];
+
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (verb == "help") {
+        return "list | add SERIAL | plug SERIAL | unplug SERIAL | replug SERIAL | show SERIAL\n"
+               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver VALUE\n"
+               "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out [TIMES]\n"
+               "quit\nOK\n";
+    }
+    if (verb == "list") {
+        std::string reply;
+        for (const auto& printer : m_printers)
+            reply += printer->serial + (printer->usb ? " plugged " + printer->devnode : " unplugged") + "\n";
+        return reply + "OK\n";
+    }
+    if (verb == "quit") {
+        m_quit = true;
+        return "OK\n";
+    }
+    if (words.size() < 2)
+        return "ERR " + verb + " needs a serial number\n";
+    if (verb == "add") {
+        std::string error;
+        return AddPrinter(words[1], &error) ? "OK\n" : "ERR " + error + "\n";
+    }
+    Printer* printer = Find(words[1]);
+    if (printer == nullptr)
+        return "ERR no printer " + words[1] + "\n";
+    if (verb == "plug")
+        return PlugLocked(*printer) ? "OK\n" : "ERR already plugged\n";
+    if (verb == "unplug")
+        return UnplugLocked(*printer) ? "OK\n" : "ERR not plugged\n";
+    if (verb == "replug") {
+        UnplugLocked(*printer);
+        return PlugLocked(*printer) ? "OK\n" : "ERR cannot plug\n";
+    }
+    if (verb == "show")
+        return Show(*printer) + "OK\n";
+    if (verb == "set") {
+        if (words.size() != 4)
+            return "ERR usage: set SERIAL KEY VALUE\n";
+        const std::string& key = words[2];
+        const std::string& text = words[3];
+        long value = 0;
+        if (key == "firmware") {
+            if (text.size() > 32)
+                return "ERR firmware text too long\n";
+            printer->model->Update([&](PrinterState& s) { s.firmware = text; });
+            return "OK\n";
+        }
+        if (!ParseNumber(text, 0, 99999999, &value))
+            return "ERR value must be a number from 0 to 99999999\n";
+        const int number = static_cast<int>(value);
+        if (key == "status")
+            printer->model->Update([&](PrinterState& s) { s.status = value; });
+        else if (key == "media")
+            printer->model->Update([&](PrinterState& s) { s.mediaSize = number % 1000; });
+        else if (key == "class")
+            printer->model->Update([&](PrinterState& s) { s.mediaClass = number; });
+        else if (key == "initial")
+            printer->model->Update([&](PrinterState& s) { s.mediaInitial = number; });
+        else if (key == "remain")
+            printer->model->Update([&](PrinterState& s) { s.mediaRemain = number; });
+        else if (key == "counter")
+            printer->model->Update([&](PrinterState& s) { s.counter = value; });
+        else if (key == "printms")
+            printer->model->Update([&](PrinterState& s) { s.printMs = number; });
+        else if (key == "driver")
+            printer->model->Update([&](PrinterState& s) { s.driverBound = value != 0; });
+        else
+            return "ERR unknown key " + key + "\n";
+        return "OK\n";
+    }
+    if (verb == "fault") {
+        if (words.size() < 3)
+            return "ERR usage: fault SERIAL KIND [VALUE] [TIMES]\n";
+        Fault fault;
+        const std::string& kind = words[2];
+        size_t next = 3;
+        long value = 0;
+        if (kind == "clear") {
+            printer->model->SetFault(Fault());
+            return "OK\n";
+        } else if (kind == "noanswer") {
+            fault.kind = FaultKind::NoAnswer;
+        } else if (kind == "badheader") {
+            fault.kind = FaultKind::BadHeader;
+        } else if (kind == "badlength" || kind == "slow") {
+            fault.kind = kind == "slow" ? FaultKind::Slow : FaultKind::BadLength;
+            if (words.size() < 4 || !ParseNumber(words[3], 0, 99999999, &value))
+                return "ERR " + kind + " needs a number\n";
+            fault.value = static_cast<int>(value);
+            next = 4;
+        } else if (kind == "stall") {
+            if (words.size() < 4 || (words[3] != "in" && words[3] != "out"))
+                return "ERR stall needs in or out\n";
+            fault.kind = words[3] == "in" ? FaultKind::StallIn : FaultKind::StallOut;
+            next = 4;
+        } else {
+            return "ERR unknown fault " + kind + "\n";
+        }
+        if (words.size() > next) {
+            if (!ParseNumber(words[next], 0, 1000000, &value))
+                return "ERR times must be a number (0: until cleared)\n";
+            fault.times = static_cast<int>(value);
+        }
+        printer->model->SetFault(fault);
+        return "OK\n";
+    }
+    return "ERR unknown command " + verb + "\n";
+}
+
+}  // namespace rt50emu

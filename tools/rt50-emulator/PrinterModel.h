@@ -1,0 +1,138 @@
+// The emulated RT-50 itself, without any USB: its state, its answers to the
+// command protocol, the faults it can be told to show, and the print jobs it
+// accepts. The USB layer feeds it the bytes of the bulk OUT endpoint and asks
+// it for the bytes of the bulk IN endpoint. Every public operation is
+// thread-safe: the USB worker and the control interface share one object.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace rt50emu {
+
+using Clock = std::chrono::steady_clock;
+
+// What the printer reports to the queries, and what it does with a job.
+struct PrinterState {
+    long status = 0;              // STATUS: 0 waiting, 1 printing, 1000 door open ...
+    std::string serial = "RT50EMU0001";
+    int mediaSize = 150;          // MEDIA: 150 (4x6in) or 161 (4.5x8in)
+    int mediaClass = 2;           // MEDIA_CLASS_RFID: 1, 2 or 3
+    int mediaInitial = 300;       // MQTY_DEFAULT
+    int mediaRemain = 300;        // MQTY (RQTY is twice this)
+    std::string firmware = "1.53";// FVER
+    long counter = 0;             // COUNTER_LIFE
+    int printMs = 2000;           // how long one sheet keeps the status at 1
+    bool driverBound = false;     // a kernel printer driver holds interface 0
+};
+
+// One way of answering wrongly, for the next `times` replies (0: until
+// cleared). Only one fault is active at a time.
+enum class FaultKind { None, NoAnswer, BadHeader, BadLength, Slow, StallIn, StallOut };
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int value = 0;   // BadLength: the length announced; Slow: the delay in ms
+    int times = 1;   // replies (or transfers, for a stall) still affected; 0 = all
+};
+
+// Outcome of asking for reply bytes.
+enum class ReadOutcome { Data, Pending, Stall };
+
+// A sheet as received, complete and checked, ready to be recorded.
+struct Sheet {
+    int number = 0;                               // 1, 2, ... per printer
+    std::string serial;
+    std::vector<std::pair<std::string, std::string>> settings;  // in arrival order
+    int width = 0;                                // plane width in dots
+    int height = 0;                               // plane height in rows
+    int pixelsPerMetreY = 0;
+    std::vector<uint8_t> planes[3];               // yellow, magenta, cyan; rows top first
+};
+
+class PrinterModel {
+public:
+    PrinterModel();
+
+    // Bytes arriving on the bulk OUT endpoint, in any split. Complete command
+    // packets are acted on at once.
+    void Write(const uint8_t* data, size_t length, Clock::time_point now);
+
+    // Up to `max` reply bytes for the bulk IN endpoint. Data: `*count` bytes
+    // copied (a transfer never spans two replies); Pending: nothing to send
+    // yet; Stall: the endpoint answers with a stall handshake.
+    ReadOutcome Read(uint8_t* dst, size_t max, size_t* count, Clock::time_point now);
+
+    // True (and one stall used up) when the next OUT transfer is to stall.
+    bool TakeOutStall();
+
+    // The IEEE 1284 device ID, without its two length bytes.
+    std::string DeviceId() const;
+
+    PrinterState State(Clock::time_point now);
+    // Changes the state under the model's lock (status 1 while printing is
+    // reported, not stored, so a change never freezes it).
+    void Update(const std::function<void(PrinterState&)>& change);
+    void SetFault(const Fault& fault);
+    Fault CurrentFault() const;
+
+    // Sheets accepted since the last call (oldest first); the caller records them.
+    std::vector<Sheet> TakeSheets();
+
+    // Counters for the control interface and the tests.
+    int SheetsPrinted() const;
+    int FramingErrors() const;
+    std::string LastError() const;
+
+private:
+    void Settle(Clock::time_point now);
+    void HandlePacket(const std::string& name, const std::string& param,
+                      std::vector<uint8_t>& payload, Clock::time_point now);
+    void Answer(const std::string& value, Clock::time_point now);
+    void Start(Clock::time_point now);
+    void FramingError(const std::string& what);
+    bool ConsumeFault(FaultKind kind);
+
+    mutable std::mutex m_mutex;
+    PrinterState m_state;
+    Fault m_fault;
+
+    // Command stream reassembly.
+    std::vector<uint8_t> m_header;     // up to 32 bytes of the packet being received
+    std::vector<uint8_t> m_payload;
+    size_t m_payloadWanted = 0;
+    bool m_inPayload = false;
+    bool m_resync = false;             // skipping bytes after a broken header
+
+    // The reply being read out.
+    std::vector<uint8_t> m_reply;
+    size_t m_replyOffset = 0;
+    Clock::time_point m_replyReadyAt{};
+
+    // The sheet being received.
+    std::vector<std::pair<std::string, std::string>> m_settings;
+    std::vector<uint8_t> m_planePayload[3];
+    bool m_planeSeen[3] = {false, false, false};
+
+    std::deque<Clock::time_point> m_printing;   // end times of sheets in the printer
+    std::vector<Sheet> m_done;
+    int m_sheetsPrinted = 0;
+    int m_sheetsAccepted = 0;
+    int m_framingErrors = 0;
+    std::string m_lastError;
+};
+
+// Checks an 8-bit plane bitmap file as the filter sends it and copies its
+// rows, top row first, into `pixels`. Returns an empty string or the reason
+// it was refused.
+std::string DecodePlane(const std::vector<uint8_t>& file, int* width, int* height,
+                        int* pixelsPerMetreY, std::vector<uint8_t>* pixels);
+
+}  // namespace rt50emu

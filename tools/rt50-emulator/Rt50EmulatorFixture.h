@@ -1,0 +1,64 @@
+// GoogleTest fixture with an emulated RT-50 on a umockdev testbed, for the
+// tests of any program that talks to the printer through libusb. Link
+// vantora_rt50_emulator_gtest_main, which runs the test program under the
+// umockdev preload library.
+//
+//   class MyTest : public rt50emu::Rt50EmulatorTest {};
+//   TEST_F(MyTest, ReadsStatus) {
+//       emulator().Execute("set " + serial() + " status 1000");
+//       ... libusb_init(), talk to the printer, libusb_exit() ...
+//   }
+//
+// The testbed exists from SetUp on: call libusb_init inside the test (or in
+// a SetUp that runs after this one), and libusb_exit before TearDown.
+#pragma once
+
+#include "Emulator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace rt50emu {
+
+class Rt50EmulatorTest : public ::testing::Test {
+protected:
+    // The first printer's serial number; more can be added with AddPrinter.
+    const std::string& serial() const { return m_serial; }
+    Emulator& emulator() { return *m_emulator; }
+    PrinterModel& printer() { return *m_emulator->Model(m_serial); }
+    // Folder in which printed sheets are recorded (removed after the test).
+    const std::string& outputFolder() const { return m_output; }
+
+    // Printing time of one sheet for the printers of this test.
+    virtual int PrintMs() const { return 100; }
+
+    void SetUp() override
+    {
+        char folder[] = "/tmp/rt50out.XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_output = folder;
+        EmulatorOptions options;
+        options.outputFolder = m_output;
+        options.printMs = PrintMs();
+        m_emulator = std::make_unique<Emulator>(options);
+        ASSERT_TRUE(m_emulator->AddPrinter(m_serial));
+    }
+
+    void TearDown() override
+    {
+        m_emulator.reset();
+        std::error_code error;
+        std::filesystem::remove_all(m_output, error);
+    }
+
+private:
+    std::string m_serial = "RT50TEST0001";
+    std::string m_output;
+    std::unique_ptr<Emulator> m_emulator;
+};
+
+}  // namespace rt50emu
