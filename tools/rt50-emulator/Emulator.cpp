@@ -3,6 +3,7 @@
 #include "UsbDevice.h"
 
 #include <glib/gstdio.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 
 #include <cstdio>
@@ -169,12 +170,18 @@ bool Emulator::PlugLocked(Printer& printer)
     const std::string descriptors = DescriptorBytes();
     g_file_set_contents((sysFolder + "/descriptors").c_str(), descriptors.data(),
                         static_cast<gssize>(descriptors.size()), nullptr);
-    // The testbed does not make the node itself: an empty file stands for it.
+    // The testbed does not make the node itself: a FIFO (or an empty file)
+    // stands for it.
     const std::string nodeFile = RootDir() + devnode;
     gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
     g_mkdir_with_parents(nodeFolder, 0755);
     g_free(nodeFolder);
-    g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    g_unlink(nodeFile.c_str());
+    if (!m_options.quietNodes || mkfifo(nodeFile.c_str(), 0666) != 0 ||
+        !printer.usb->UseQuietNode(nodeFile)) {
+        g_unlink(nodeFile.c_str());
+        g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    }
     // A device number used again after many arrivals drops its old handler.
     if (m_nextDevnum == 2 || m_wrapped) {
         m_wrapped = true;

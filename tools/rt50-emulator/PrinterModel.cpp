@@ -337,6 +337,12 @@ ReadOutcome PrinterModel::Read(uint8_t* dst, size_t max, size_t* count, Clock::t
     return ReadOutcome::Data;
 }
 
+Clock::time_point PrinterModel::ReplyReadyAt() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_replyOffset < m_reply.size() ? m_replyReadyAt : Clock::time_point();
+}
+
 bool PrinterModel::TakeOutStall()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

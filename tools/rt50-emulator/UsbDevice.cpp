@@ -4,7 +4,9 @@
 
 #include <umockdev.h>
 
+#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <unistd.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -92,6 +94,14 @@ UsbDevice::~UsbDevice()
 {
     g_signal_handlers_disconnect_by_data(m_handler, this);
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_timer != nullptr) {
+        g_source_destroy(m_timer);
+        g_source_unref(m_timer);
+    }
+    if (m_context != nullptr)
+        g_main_context_unref(m_context);
+    if (m_node >= 0)
+        close(m_node);
     for (Urb& urb : m_urbs)
         Release(urb);
     m_urbs.clear();
@@ -129,7 +139,10 @@ int UsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* se
     long result;
     {
         std::lock_guard<std::mutex> lock(device->m_mutex);
+        if (device->m_context == nullptr)
+            device->m_context = g_main_context_ref_thread_default();
         result = device->Ioctl(client, umockdev_ioctl_client_get_request(client), &error);
+        device->UpdateFlow();
     }
     umockdev_ioctl_client_complete(client, result, result < 0 ? error : 0);
     return TRUE;
@@ -152,6 +165,80 @@ void UsbDevice::OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void
         g_object_unref(state->first);
         device->m_clients.erase(state);
     }
+    device->UpdateFlow();
+}
+
+bool UsbDevice::UseQuietNode(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_node = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (m_node < 0)
+        return false;
+    // One page of pipe is enough to fill when the node is to look busy.
+    fcntl(m_node, F_SETPIPE_SZ, 4096);
+    m_ready = true;
+    UpdateFlow();
+    return true;
+}
+
+void UsbDevice::UpdateFlow()
+{
+    if (m_node < 0)
+        return;
+    bool finished = false;
+    Clock::time_point wake = Clock::time_point::max();
+    for (Urb& urb : m_urbs) {
+        TryFinishRead(urb);
+        finished = finished || urb.done;
+        if (!urb.done && urb.endpoint == kEndpointIn) {
+            const Clock::time_point ready = m_model->ReplyReadyAt();
+            if (ready > Clock::now())
+                wake = std::min(wake, ready);
+        }
+    }
+    if (wake != Clock::time_point::max())
+        WakeAt(wake);
+    if (finished == m_ready)
+        return;
+    // A FIFO polls writable while its buffer has room: drain it to wake the
+    // clients, fill it to let them sleep.
+    char bytes[4096];
+    if (finished) {
+        while (read(m_node, bytes, sizeof bytes) > 0) {
+        }
+    } else {
+        std::memset(bytes, 0, sizeof bytes);
+        while (write(m_node, bytes, sizeof bytes) > 0) {
+        }
+        while (write(m_node, bytes, 1) > 0) {
+        }
+    }
+    m_ready = finished;
+}
+
+void UsbDevice::WakeAt(Clock::time_point when)
+{
+    if (m_context == nullptr || (m_timer != nullptr && m_timerAt <= when))
+        return;
+    if (m_timer != nullptr) {
+        g_source_destroy(m_timer);
+        g_source_unref(m_timer);
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+    m_timer = g_timeout_source_new(static_cast<guint>(std::max<long long>(1, ms + 1)));
+    m_timerAt = when;
+    g_source_set_callback(m_timer, &UsbDevice::OnTimer, this, nullptr);
+    g_source_attach(m_timer, m_context);
+}
+
+int UsbDevice::OnTimer(void* self)
+{
+    UsbDevice* device = static_cast<UsbDevice*>(self);
+    std::lock_guard<std::mutex> lock(device->m_mutex);
+    g_source_unref(device->m_timer);
+    device->m_timer = nullptr;
+    device->UpdateFlow();
+    return G_SOURCE_REMOVE;
 }
 
 void UsbDevice::Unplug()
@@ -164,6 +251,18 @@ void UsbDevice::Unplug()
             urb.status = -ESHUTDOWN;
             urb.actual = 0;
         }
+    }
+    // From now on the node stays ready: the clients reap the ended
+    // transfers and then see ENODEV.
+    if (m_node >= 0 && !m_ready) {
+        char bytes[4096];
+        while (read(m_node, bytes, sizeof bytes) > 0) {
+        }
+        m_ready = true;
+    }
+    if (m_node >= 0) {
+        close(m_node);
+        m_node = -1;
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -267,6 +269,45 @@ TEST_F(EmulatedPrinter, SeveralPrintersAtOnce)
     EXPECT_EQ(emulator().Execute("list"),
               "RT50TEST0001 plugged /dev/bus/usb/001/002\nRT50TEST0002 unplugged\n"
               "RT50TEST0003 plugged /dev/bus/usb/001/004\nOK\n");
+}
+
+// True when the printer's device node polls writable, which is how usbfs
+// tells libusb that a transfer can be reaped.
+bool NodeReady(const std::string& node, int timeoutMs)
+{
+    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    pollfd entry = {fd, POLLOUT, 0};
+    const bool ready = poll(&entry, 1, timeoutMs) == 1 && (entry.revents & POLLOUT) != 0;
+    close(fd);
+    return ready;
+}
+
+TEST_F(EmulatedPrinter, IdleClientsSleepUntilATransferFinishes)
+{
+    Connect();
+    const std::string node = emulator().RootDir() + "/dev/bus/usb/001/002";
+    EXPECT_FALSE(NodeReady(node, 0));
+
+    // A reply that will come late: the read waits, the node stays quiet
+    // until the reply is due, then wakes the client by itself.
+    Control("fault " + serial() + " slow 150");
+    ASSERT_EQ(client().Send(rt50test::Packet("STATUS", nullptr)), 0);
+    unsigned char header[8];
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    bool done = false;
+    libusb_fill_bulk_transfer(transfer, client().handle(), 0x82, header, sizeof header,
+                              [](libusb_transfer* t) { *static_cast<bool*>(t->user_data) = true; },
+                              &done, 5000);
+    ASSERT_EQ(libusb_submit_transfer(transfer), 0);
+    EXPECT_FALSE(NodeReady(node, 50));
+    EXPECT_TRUE(NodeReady(node, 2000));
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return done; }));
+    EXPECT_EQ(transfer->status, LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(header), 8), "00000005");
+    libusb_free_transfer(transfer);
+    EXPECT_FALSE(NodeReady(node, 0));
 }
 
 TEST_F(EmulatedPrinter, ControlCommandsCheckTheirArguments)
