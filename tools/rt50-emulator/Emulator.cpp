@@ -72,6 +72,8 @@ std::string FaultText(const Fault& fault)
 
 Emulator::Emulator(const EmulatorOptions& options) : m_options(options)
 {
+    if (!m_options.outputFolder.empty())
+        g_mkdir_with_parents(m_options.outputFolder.c_str(), 0755);
     m_testbed = umockdev_testbed_new();
 }
 
