@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace rt50emu {
 
@@ -88,6 +89,7 @@ UsbDevice::UsbDevice(std::shared_ptr<PrinterModel> model, std::string outputFold
     m_handler = umockdev_ioctl_base_new();
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&UsbDevice::OnIoctl), this);
     g_signal_connect(m_handler, "client-vanished", G_CALLBACK(&UsbDevice::OnVanished), this);
+
 }
 
 UsbDevice::~UsbDevice()
@@ -141,6 +143,7 @@ int UsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* se
         std::lock_guard<std::mutex> lock(device->m_mutex);
         if (device->m_context == nullptr)
             device->m_context = g_main_context_ref_thread_default();
+        device->Prune();
         result = device->Ioctl(client, umockdev_ioctl_client_get_request(client), &error);
         device->UpdateFlow();
     }
@@ -152,20 +155,44 @@ void UsbDevice::OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void
 {
     UsbDevice* device = static_cast<UsbDevice*>(self);
     std::lock_guard<std::mutex> lock(device->m_mutex);
-    for (auto it = device->m_urbs.begin(); it != device->m_urbs.end();) {
+    device->Forget(client);
+    device->UpdateFlow();
+}
+
+void UsbDevice::Forget(UMockdevIoctlClient* client)
+{
+    for (auto it = m_urbs.begin(); it != m_urbs.end();) {
         if (it->client == client) {
-            device->Release(*it);
-            it = device->m_urbs.erase(it);
+            Release(*it);
+            it = m_urbs.erase(it);
         } else {
             ++it;
         }
     }
-    auto state = device->m_clients.find(client);
-    if (state != device->m_clients.end()) {
+    auto state = m_clients.find(client);
+    if (state != m_clients.end()) {
         g_object_unref(state->first);
-        device->m_clients.erase(state);
+        m_clients.erase(state);
     }
-    device->UpdateFlow();
+}
+
+void UsbDevice::Prune()
+{
+    // umockdev marks a client whose program closed the node or died as no
+    // longer connected (this version does not announce it): its claim and
+    // transfers go.
+    std::vector<UMockdevIoctlClient*> gone;
+    for (const auto& entry : m_clients) {
+        if (!umockdev_ioctl_client_get_connected(entry.first))
+            gone.push_back(entry.first);
+    }
+    for (const Urb& urb : m_urbs) {
+        if (!umockdev_ioctl_client_get_connected(urb.client) &&
+            std::find(gone.begin(), gone.end(), urb.client) == gone.end())
+            gone.push_back(urb.client);
+    }
+    for (UMockdevIoctlClient* client : gone)
+        Forget(client);
 }
 
 bool UsbDevice::UseQuietNode(const std::string& path)
@@ -183,6 +210,7 @@ bool UsbDevice::UseQuietNode(const std::string& path)
 
 void UsbDevice::UpdateFlow()
 {
+    Prune();
     if (m_node < 0)
         return;
     bool finished = false;

@@ -85,6 +85,8 @@ private:
     void TryFinishRead(Urb& urb);
     void Release(Urb& urb);
     void UpdateFlow();
+    void Forget(UMockdevIoctlClient* client);
+    void Prune();
     void WakeAt(Clock::time_point when);
     static int OnTimer(void* self);
     ClientState& StateOf(UMockdevIoctlClient* client);

@@ -9,7 +9,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -236,6 +239,39 @@ TEST_F(EmulatedPrinter, LeavesAndComesBack)
     Control("replug " + serial());
     ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() == 3 && client().Departures() == 2; }));
     ASSERT_EQ(client().Open(), 0);
+    EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+}
+
+TEST_F(EmulatedPrinter, APrinterHeldByADeadProgramIsFreeAgain)
+{
+    // Another process opens and claims the printer, waits on a read, and
+    // is killed: its claim and transfer go with it.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char program[] = RT50_PROBE_PATH;
+    char mode[] = "hold";
+    char* argv[] = {program, mode, nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, program, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char said[16] = {};
+    const ssize_t n = read(out[0], said, sizeof said - 1);
+    close(out[0]);
+    EXPECT_EQ(std::string(said, n > 0 ? static_cast<size_t>(n) : 0), "holding\n");
+
+    ASSERT_TRUE(client().Start());
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() >= 1; }));
+    EXPECT_EQ(client().Open(), LIBUSB_ERROR_BUSY);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    // The emulator notices the closed connection on its own thread.
+    EXPECT_TRUE(client().WaitFor(2000, [&] { return client().Open() == 0; }));
     EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
 }
 
