@@ -97,6 +97,7 @@ public:
 
 private:
     void Settle(Clock::time_point now);
+    long ReportedStatus() const;
     void HandlePacket(const std::string& name, const std::string& param,
                       std::vector<uint8_t>& payload, Clock::time_point now);
     void Answer(const std::string& value, Clock::time_point now);

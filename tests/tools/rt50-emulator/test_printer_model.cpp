@@ -218,14 +218,19 @@ TEST(PrinterModel, PrintsASheetForItsPrintingTime)
     EXPECT_EQ(sheet.settings[6].first, "MULTICUT");
     EXPECT_EQ(sheet.settings[6].second, "00000048");
 
-    // Two sheets back to back print one after the other; the last one runs
-    // out of media and stops the printer with "paper end".
+    // Two sheets back to back print one after the other; a further one
+    // finds no media left and stops the printer with "paper end".
+    model.Update([](rt50emu::PrinterState& s) { s.mediaRemain = 2; });
     Feed(model, rt50test::SheetJob(64, 10), 1000);
     Feed(model, rt50test::SheetJob(64, 10), 1000);
-    EXPECT_EQ(model.State(At(1500)).status, 1);
-    EXPECT_EQ(model.State(At(2000)).mediaRemain, 0);
-    EXPECT_EQ(model.State(At(2000)).status, 1100);
-    EXPECT_EQ(model.TakeSheets().size(), 1u);
+    EXPECT_EQ(model.State(At(2500)).status, 1);
+    EXPECT_EQ(model.State(At(2500)).mediaRemain, 1);
+    EXPECT_EQ(model.State(At(3000)).mediaRemain, 0);
+    EXPECT_EQ(model.State(At(3000)).status, 0);
+    EXPECT_EQ(model.State(At(3000)).counter, 10);
+    Feed(model, rt50test::SheetJob(64, 10), 3000);
+    EXPECT_EQ(model.State(At(3000)).status, 1100);
+    EXPECT_EQ(model.TakeSheets().size(), 2u);
 }
 
 TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
@@ -243,11 +248,24 @@ TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
     Feed(model, Packet("CNTRL", "START"));
     EXPECT_NE(model.LastError().find("START without YPLANE"), std::string::npos);
 
-    // A printer showing an error does not print.
-    model.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
-    Feed(model, rt50test::SheetJob(16, 4));
-    EXPECT_TRUE(model.TakeSheets().empty());
-    EXPECT_EQ(model.State(At(0)).status, 1000);
+    // Setting names from the stream are kept printable for the sheet record.
+    PrinterModel other;
+    std::vector<uint8_t> odd = Packet("CNTRL", "AB", {'1'});
+    odd[9] = '\n';
+    Feed(other, odd);
+    Feed(other, rt50test::SheetJob(16, 4));
+    auto sheets = other.TakeSheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_EQ(sheets[0].settings[0].first, "A?");
+
+    // A printer showing an error does not print, and the error shows even
+    // while an earlier sheet is still printing.
+    other.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
+    Feed(other, rt50test::SheetJob(16, 4));
+    EXPECT_TRUE(other.TakeSheets().empty());
+    EXPECT_EQ(other.State(At(0)).status, 1000);
+    other.Update([](rt50emu::PrinterState& s) { s.status = 0; });
+    EXPECT_EQ(other.State(At(0)).status, 1);
 }
 
 TEST(PrinterModel, DecodesPlaneBitmaps)
