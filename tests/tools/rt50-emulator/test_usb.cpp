@@ -141,6 +141,7 @@ TEST_F(EmulatedPrinter, PrintsAJobAndRecordsTheSheet)
 {
     Control("set " + serial() + " remain 10");
     Control("set " + serial() + " counter 41");
+    Control("set " + serial() + " printms 500");   // long enough to see it print
     Connect();
     const auto job = rt50test::SheetJob(1408, 60);
     ASSERT_GT(job.size(), 3u * 65536);   // many URBs, packets cut at their edges
@@ -328,7 +329,7 @@ TEST_F(EmulatedPrinter, IdleClientsSleepUntilATransferFinishes)
 
     // A reply that will come late: the read waits, the node stays quiet
     // until the reply is due, then wakes the client by itself.
-    Control("fault " + serial() + " slow 150");
+    Control("fault " + serial() + " slow 400");
     ASSERT_EQ(client().Send(rt50test::Packet("STATUS", nullptr)), 0);
     unsigned char header[8];
     libusb_transfer* transfer = libusb_alloc_transfer(0);
