@@ -1,0 +1,34 @@
+// The filter's job driver: arguments, options and PPD, the job start file
+// wait, cancellation, the raster page loop and the grouping of page images
+// into printed sheets.
+#pragma once
+
+#include <csignal>
+
+#include <cups/cups.h>
+#include <cups/raster.h>
+
+// Set by the SIGTERM handler; the page loop stops at the next check.
+extern volatile sig_atomic_t Canceled;
+
+// SIGTERM handler: sets Canceled.
+void CancelJob(int);
+
+// Waits for the queue backend's job start file "/tmp/Print_<jobId>.log":
+// up to 120 one-second polls, then one more second once it exists. Always 0.
+int PrinterStatusCheck(const char* jobId, int numOptions, cups_option_t* options);
+
+// Largest raster page dimension accepted, in dots: several times the longest
+// page side at 600 dpi.
+enum { kMaxPageDots = 20000 };
+
+// Checks a raster page header for what the filter can convert (24-bit
+// chunky pixels, dimensions within kMaxPageDots). Returns null when the page
+// is usable, otherwise the reason as a short English text.
+const char* CheckPageHeader(const cups_page_header2_t& header);
+
+// Runs one filter job with CUPS filter arguments; standard output gets the
+// command stream. Returns the exit status: 0 normal, cancelled or empty job;
+// 1 for a wrong argument count, an unreadable input file, or a page that
+// cannot be printed (reported by one "ERROR:" line on standard error).
+int FilterMain(int argc, char* argv[]);

@@ -1,0 +1,373 @@
+#include "PhotoImageBuffer.h"
+
+#include "Common.h"
+#include "PhotoPrinterDevice.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+constexpr int kPacketHeader = 32;
+
+// Bytes per row of a 24-bit image `width` pixels wide.
+size_t Stride24(long width)
+{
+    return ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
+}
+
+// A page image whose pixels may belong to the caller (`own`, from malloc)
+// rather than to the record.
+struct PageImage {
+    _tagBITMAPHANDLE bitmap{};
+    unsigned char* own = nullptr;
+
+    void Release()
+    {
+        IL_FreeBitmap(&bitmap);
+        std::free(own);
+        own = nullptr;
+        std::memset(&bitmap, 0, sizeof bitmap);
+    }
+
+    // Describes `pixels` (w x h, 24-bit, byte order 1), taking them over.
+    bool Wrap(unsigned char* pixels, long w, long h)
+    {
+        own = pixels;
+        const int64_t size = static_cast<int64_t>(Stride24(w)) * h;
+        return IL_CreateBitmap(&bitmap, kBitmapStructSize, kBitmapKind, static_cast<int>(w), static_cast<int>(h), 24, 1,
+                               nullptr, 4, pixels, size) == IL_SUCCESS;
+    }
+
+    // Resamples to w x h; once the library holds the result in its own block,
+    // the caller's pixels are no longer needed.
+    bool Resize(int w, int h)
+    {
+        if (IL_SizeBitmap(&bitmap, w, h, 4) != IL_SUCCESS)
+            return false;
+        if (own != nullptr && bitmap.pData != own) {
+            std::free(own);
+            own = nullptr;
+        }
+        return true;
+    }
+};
+
+// Turns the image by 90 degrees: the pixel at column x of stored row y goes
+// to column h - 1 - y of stored row x. Returns the new buffer or null.
+unsigned char* Rotate(const unsigned char* pixels, long w, long h)
+{
+    const size_t inStride = Stride24(w);
+    const size_t outStride = Stride24(h);
+    unsigned char* out = static_cast<unsigned char*>(std::calloc(static_cast<size_t>(w) * outStride + 1, 1));
+    if (out == nullptr)
+        return nullptr;
+    for (long y = 0; y < h; ++y) {
+        for (long x = 0; x < w; ++x) {
+            std::memcpy(out + static_cast<size_t>(x) * outStride + static_cast<size_t>(h - 1 - y) * 3,
+                        pixels + static_cast<size_t>(y) * inStride + static_cast<size_t>(x) * 3, 3);
+        }
+    }
+    return out;
+}
+
+// Shrinks the page by the border factor into a white image of the scaled
+// size, strip by strip. Leaves the page unchanged when the media record has
+// no usable geometry or the scaled page would be empty.
+void ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t resolutionY)
+{
+    const int pageWidth = media.pageWidth;
+    int pageHeight = media.pageHeight;
+    int marginY = media.borderMarginY;
+    if (resolutionY == 600) {
+        pageHeight *= 2;
+        marginY *= 2;
+    }
+    // No page size, no border: the factors would be 0 / 0.
+    if (pageWidth <= 0 || pageHeight <= 0)
+        return;
+    const float fx = static_cast<float>(static_cast<double>(static_cast<float>(pageWidth - 2 * media.borderMarginX)) /
+                                        static_cast<double>(static_cast<float>(pageWidth)));
+    const float fy = static_cast<float>(static_cast<double>(static_cast<float>(pageHeight - 2 * marginY)) /
+                                        static_cast<double>(static_cast<float>(pageHeight)));
+    const float m = fx <= fy ? fx : fy;
+    if (!(m > 0.0f))
+        return;
+
+    const int w = page.bitmap.width;
+    const int h = page.bitmap.height;
+    const int newWidth = static_cast<int>(static_cast<float>(w) * m);
+    const int newHeight = static_cast<int>(static_cast<float>(h) * m);
+    if (newWidth <= 0 || newHeight <= 0)
+        return;
+
+    const size_t newStride = Stride24(newWidth);
+    unsigned char* white = static_cast<unsigned char*>(std::malloc(newStride * static_cast<size_t>(newHeight)));
+    if (white == nullptr)
+        return;
+    std::memset(white, 255, newStride * static_cast<size_t>(newHeight));
+    PageImage shrunk;
+    if (!shrunk.Wrap(white, newWidth, newHeight)) {
+        shrunk.Release();
+        return;
+    }
+
+    const size_t stride = static_cast<size_t>(page.bitmap.bytesPerRow);
+    int filled = 0;
+    for (int first = 0; first < h; first += PhotoImageBuffer::kBorderStripRows) {
+        const int rows = h - first < PhotoImageBuffer::kBorderStripRows ? h - first : PhotoImageBuffer::kBorderStripRows;
+        const int outRows = static_cast<int>(static_cast<float>(rows) * m);
+        if (outRows <= 0)
+            continue;  // a strip this thin shrinks to nothing
+        unsigned char* copy = static_cast<unsigned char*>(std::malloc(stride * static_cast<size_t>(rows)));
+        if (copy == nullptr)
+            break;
+        std::memcpy(copy, page.bitmap.pData + stride * static_cast<size_t>(first), stride * static_cast<size_t>(rows));
+        PageImage strip;
+        if (strip.Wrap(copy, w, rows) && strip.Resize(newWidth, outRows)) {
+            const size_t stripStride = static_cast<size_t>(strip.bitmap.bytesPerRow);
+            const size_t rowBytes = stripStride < newStride ? stripStride : newStride;
+            for (int r = 0; r < outRows && filled < newHeight; ++r, ++filled) {
+                std::memcpy(white + newStride * static_cast<size_t>(filled),
+                            strip.bitmap.pData + stripStride * static_cast<size_t>(r), rowBytes);
+            }
+        }
+        strip.Release();
+    }
+    page.Release();
+    page = shrunk;
+}
+
+// Splits `image` into three planes, runs the palette tables on them and
+// merges them into `target`. False when separation or merging failed.
+bool SeparateAdjustMerge(_tagBITMAPHANDLE* image, _tagBITMAPHANDLE* target, const int gamma[3],
+                         const int brightness[3], const int contrast[3])
+{
+    _tagBITMAPHANDLE planes[3]{};
+    _tagBITMAPHANDLE* planeList[3] = {&planes[0], &planes[1], &planes[2]};
+    if (IL_ColorSeparateBitmap(image, planeList, kBitmapStructSize, 0) != IL_SUCCESS) {
+        for (auto& plane : planes)
+            IL_FreeBitmap(&plane);
+        return false;
+    }
+    if (gamma != nullptr) {
+        for (int i = 0; i < 3; ++i)
+            IL_GammaCorrectBitmap(&planes[i], static_cast<unsigned int>(gamma[i]));
+        for (int i = 0; i < 3; ++i)
+            IL_ChangeBitmapIntensity(&planes[i], brightness[i]);
+        for (int i = 0; i < 3; ++i)
+            IL_ChangeBitmapContrast(&planes[i], contrast[i]);
+    }
+    const bool merged = IL_ColorMergeBitmap(target, planeList, kBitmapStructSize, 0) == IL_SUCCESS;
+    for (auto& plane : planes)
+        IL_FreeBitmap(&plane);
+    return merged;
+}
+
+}  // namespace
+
+PhotoImageBuffer::PhotoImageBuffer()
+    : m_media(EmptyMediaInfo())
+{
+    std::memset(m_planes, 0, sizeof m_planes);
+}
+
+PhotoImageBuffer::~PhotoImageBuffer()
+{
+    Clear();
+}
+
+int PhotoImageBuffer::Alloc(DeviceMediaBufferInfo media)
+{
+    if (std::memcmp(&media, &m_media, sizeof media) != 0)
+        m_media = media;
+    return 0;
+}
+
+_tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long width, long height, int)
+{
+    _tagBITMAPHANDLE* result = static_cast<_tagBITMAPHANDLE*>(std::calloc(1, sizeof(_tagBITMAPHANDLE)));
+    if (result == nullptr || pixels == nullptr || width <= 0 || height <= 0 || width > 0x7fffffff ||
+        height > 0x7fffffff) {
+        std::free(pixels);
+        return result;
+    }
+
+    long w = width;
+    long h = height;
+    if (m_paperRotate) {
+        unsigned char* turned = Rotate(pixels, w, h);
+        if (turned != nullptr) {
+            std::free(pixels);
+            pixels = turned;
+            const long t = w;
+            w = h;
+            h = t;
+        }
+    }
+
+    PageImage page;
+    if (!page.Wrap(pixels, w, h)) {
+        page.Release();
+        return result;
+    }
+
+    if (m_resolutionMode == 2 && w / 2 > 0) {
+        page.Resize(static_cast<int>(w / 2), static_cast<int>(h));
+    } else if (m_resolutionMode == 1 && m_paperRotate && w / 2 > 0) {
+        page.Resize(static_cast<int>(w / 2), static_cast<int>(h * 2));
+    }
+
+    if (m_border)
+        ApplyBorder(page, m_media, m_resolutionY);
+
+    static const int kIdentityGamma[3] = {100, 100, 100};
+    static const int kZero[3] = {0, 0, 0};
+    _tagBITMAPHANDLE merged{};
+    bool haveImage;
+    if (m_colorAdjustment)
+        haveImage = SeparateAdjustMerge(&page.bitmap, &merged, m_gamma, m_brightness, m_contrast);
+    else
+        haveImage = SeparateAdjustMerge(&page.bitmap, &merged, kIdentityGamma, kZero, kZero);
+    page.Release();
+    if (!haveImage) {
+        IL_FreeBitmap(&merged);
+        return result;
+    }
+
+    IL_SharpenBitmap(&merged, m_sharpness);
+    IL_ChangeBitmapSaturation(&merged, m_colorAdjustment ? m_chroma : 0);
+
+    // The caller gets a record of its own.
+    SeparateAdjustMerge(&merged, result, nullptr, nullptr, nullptr);
+    IL_FreeBitmap(&merged);
+    return result;
+}
+
+int PhotoImageBuffer::SetImageData(int slot, _tagBITMAPHANDLE* image)
+{
+    if (slot < 0 || slot >= kSlots)
+        return 3;
+    _tagBITMAPHANDLE* yellow = &m_planes[slot * kPlanesPerSlot + 0];
+    _tagBITMAPHANDLE* magenta = &m_planes[slot * kPlanesPerSlot + 1];
+    _tagBITMAPHANDLE* cyan = &m_planes[slot * kPlanesPerSlot + 2];
+    for (_tagBITMAPHANDLE* plane : {yellow, magenta, cyan}) {
+        IL_FreeBitmap(plane);
+        std::memset(plane, 0, sizeof *plane);
+    }
+    if (image == nullptr || image->pData == nullptr)
+        return 3;
+    // Byte 0 of a pixel becomes the cyan plane, byte 1 magenta, byte 2 yellow.
+    _tagBITMAPHANDLE* planeList[3] = {cyan, magenta, yellow};
+    if (IL_ColorSeparateBitmap(image, planeList, kBitmapStructSize, 0) != IL_SUCCESS) {
+        for (_tagBITMAPHANDLE* plane : {yellow, magenta, cyan}) {
+            IL_FreeBitmap(plane);
+            std::memset(plane, 0, sizeof *plane);
+        }
+        return 3;
+    }
+    return 0;
+}
+
+int PhotoImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& sheet)
+{
+    if (device == nullptr)
+        return 3;
+    const int64_t headWidth = sheet.headWidth;
+    const int64_t planeHeight = sheet.planeHeight;
+    // A sheet without geometry (unknown page size) cannot be printed.
+    if (headWidth <= 0 || planeHeight <= 0)
+        return 3;
+    const int64_t rowBytes = ((headWidth * 8 + 7) / 8 + 3) / 4 * 4;
+    const int64_t n = rowBytes * planeHeight;
+    if (n + kBitmapFileHeader > 99999999)
+        return 3;  // the length field has 8 digits
+
+    const size_t packetSize = static_cast<size_t>(n) + kPacketHeader + kBitmapFileHeader;
+    unsigned char* packet = static_cast<unsigned char*>(std::malloc(packetSize));
+    if (packet == nullptr)
+        return 3;
+
+    std::memset(packet, ' ', kPacketHeader);
+    packet[0] = 0x1B;
+    packet[1] = 'P';
+    std::memcpy(packet + 2, "IMAGE", 5);
+    char length[16];
+    std::snprintf(length, sizeof length, "%08d", static_cast<int>(n + kBitmapFileHeader));
+    std::memcpy(packet + 24, length, 8);
+
+    unsigned char* file = packet + kPacketHeader;
+    std::memset(file, 0, kBitmapFileHeader);
+    file[0] = 'B';
+    file[1] = 'M';
+    _StoreLE4(file + 2, static_cast<int>(n + kBitmapFileHeader));
+    _StoreLE4(file + 10, kBitmapFileHeader);
+    _StoreLE4(file + 14, 40);
+    _StoreLE4(file + 18, static_cast<int>(headWidth));
+    _StoreLE4(file + 22, static_cast<int>(planeHeight));
+    _StoreLE2(file + 26, 1);
+    _StoreLE2(file + 28, 8);
+    _StoreLE4(file + 30, 0);
+    _StoreLE4(file + 34, static_cast<int>(n));
+    _StoreLE4(file + 38, static_cast<int>(static_cast<double>(sheet.resolutionX) * 1000 / 25.4));
+    _StoreLE4(file + 42, static_cast<int>(static_cast<double>(sheet.resolutionY) * 1000 / 25.4));
+    _StoreLE4(file + 46, 256);
+    _StoreLE4(file + 50, 256);
+    for (int i = 0; i < 256; ++i) {
+        file[54 + i * 4 + 0] = static_cast<unsigned char>(i);
+        file[54 + i * 4 + 1] = static_cast<unsigned char>(i);
+        file[54 + i * 4 + 2] = static_cast<unsigned char>(i);
+        file[54 + i * 4 + 3] = 0;
+    }
+    unsigned char* pixels = file + kBitmapFileHeader;
+    std::memset(pixels, 255, static_cast<size_t>(n));
+
+    // At most three images fit the slots, whatever the sheet record says.
+    int images = sheet.planeImagesPerSheet;
+    if (images > kSlots)
+        images = kSlots;
+    const int64_t imageHeight = sheet.planeImageHeight;
+    const int64_t pitch = static_cast<int64_t>(sheet.planeImageGap) + m_media.planeHeight;
+    static const char* const kNames[kPlanesPerSlot] = {"YPLANE", "MPLANE", "CPLANE"};
+
+    for (int colour = 0; colour < kPlanesPerSlot; ++colour) {
+        std::memcpy(packet + 8, kNames[colour], 6);
+        for (int k = 0; k < images; ++k) {
+            const _tagBITMAPHANDLE& plane = m_planes[k * kPlanesPerSlot + colour];
+            if (plane.pData == nullptr || plane.width <= 0 || plane.height <= 0 || plane.bitsPerPixel != 8)
+                continue;
+            const int64_t rows = imageHeight < plane.height ? imageHeight : plane.height;
+            const int64_t top = (imageHeight - rows) / 2;
+            const int64_t cols = headWidth < plane.width ? headWidth : plane.width;
+            const int64_t left = (headWidth - cols) / 2;
+            for (int64_t i = 0; i < rows; ++i) {
+                const int64_t target = pitch * k + i + top;
+                if (target < 0 || target >= planeHeight)
+                    continue;  // outside the plane: never written
+                std::memcpy(pixels + target * rowBytes + left,
+                            plane.pData + i * static_cast<int64_t>(plane.bytesPerRow), static_cast<size_t>(cols));
+            }
+        }
+        if (device->SetCommand(packet, packetSize) == 0) {
+            std::free(packet);
+            return 3;
+        }
+    }
+    std::free(packet);
+    return 0;
+}
+
+int PhotoImageBuffer::Clear()
+{
+    for (auto& plane : m_planes) {
+        IL_FreeBitmap(&plane);
+        std::memset(&plane, 0, sizeof plane);
+    }
+    return 0;
+}
+
+int PhotoImageBuffer::Free()
+{
+    return Clear();
+}

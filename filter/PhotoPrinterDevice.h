@@ -1,0 +1,117 @@
+// The filter's device object: turns job options and PPD defaults into device
+// settings, holds the job's media record and page image buffer, and writes
+// every command packet of a job.
+#pragma once
+
+#include "Common.h"
+#include "DeviceMediaBufferInfo.h"
+#include "HdxImgLib.h"
+#include "PhotoImageBuffer.h"
+
+#include <cups/cups.h>
+
+class DeviceCmd;
+
+// A copy of a row of the model's overcoat table.
+struct DeviceOvercoatInfo {
+    int32_t id;        // -1 = none
+    int32_t code;      // sent with CNTRL/OVERCOAT
+    int32_t flag;
+    int32_t reserved;
+    double minFirmware;
+};
+
+// Ranges the image operations accept; settings are clamped into them.
+enum {
+    kAdjustMin = -1000,
+    kAdjustMax = 1000,
+    kGammaMin = 1,          // gamma 0 is refused by the gamma table
+    kGammaMax = 102400,     // 2^10 x 100
+};
+
+class DeviceEntry {
+public:
+    DeviceEntry();
+    virtual ~DeviceEntry();
+    DeviceEntry(const DeviceEntry&) = delete;
+    DeviceEntry& operator=(const DeviceEntry&) = delete;
+
+    // Model operations.
+    virtual int GetHeadWidth() = 0;
+    virtual int SetMediaSize(int numOptions, cups_option_t* options, ppdfile_s* ppd) = 0;
+    virtual int SetMediaInfo(DeviceMediaBufferInfo& record, long mediaId, double firmware) = 0;
+    virtual DeviceMediaBufferInfo GetMultiMediaInfo(const DeviceMediaBufferInfo& record, int count) = 0;
+    virtual int GetMultiLayoutNum(const char* jobId) = 0;
+    virtual int SetOvercoatFinish(unsigned long code, double firmware) = 0;
+    virtual void SetPaperRotate(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    virtual int GetRemainHalf(const char* jobId);
+    virtual bool isSupportDecurl() = 0;
+    virtual bool isSupportSysTime() = 0;
+
+    // Settings from "Resolution" and the Zpx keywords. SetResolution returns
+    // 1 when the media record could be brought to the resolution, else 0.
+    int SetResolution(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetBorder(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetSharpness(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetGamma(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetIntensity(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetContrast(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetSaturation(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    void SetColorAdjustment(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+
+    // Command packets; each returns 1 when a packet was written, else 0.
+    int SendSysTime();
+    int SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    int SendOvercoatFinish(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    int SendPrintRetry(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    int SendPrintSpeed(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    int SendDecurl(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    int SendMediaSize(const DeviceMediaBufferInfo& sheet);
+
+    // Page images and sheets.
+    _tagBITMAPHANDLE* MakeImageData(unsigned char* pixels, long width, long height, int unused);
+    int SetImageData(int slot, _tagBITMAPHANDLE* image);
+    // Prints one sheet of `count` images; 1 when it was sent, else 0.
+    int SendImageData(int count);
+    int PrintImageData(const DeviceMediaBufferInfo& sheet);
+
+    // Writes `length` bytes to the output; 1 when all were written, 0 for a
+    // null pointer, a zero length or a failed write.
+    int SetCommand(const unsigned char* data, unsigned long length);
+
+    // Fills the computed fields of `record` for the job's resolution. 0, or
+    // 3 when the vertical resolution is neither 300 nor 600.
+    int UpdateMediaInfo(DeviceMediaBufferInfo& record);
+
+    void FreeMediaBuffer();
+    int AllocMediaBuffer();
+    int Send(const DeviceMediaBufferInfo& sheet);
+    int Clear();
+    int Write(const void* data, int length);
+    int DeviceIO(DeviceCmd* command);
+
+    // Where packets go (standard output unless a test says otherwise).
+    void SetOutputFd(int fd) { m_outputFd = fd; }
+
+    PhotoImageBuffer m_imageBuffer;
+    DeviceMediaBufferInfo m_media;
+    DeviceOvercoatInfo m_overcoat;
+    int64_t m_resolutionY = 300;
+    int64_t m_resolutionMode = 0;
+    bool m_paperRotate = false;
+    bool m_border = false;
+    int32_t m_sharpness = 0;
+    bool m_colorAdjustment = false;
+    int32_t m_gamma[3] = {};
+    int32_t m_brightness[3] = {};
+    int32_t m_contrast[3] = {};
+    int32_t m_chroma = 0;
+
+protected:
+    int SendValuePacket(const char* command, const char* param, const char* text);
+    int m_outputFd = 1;
+};
+
+// Reads a setting as a base-10 integer the way strtol does (text after the
+// number ignored, no number reads as 0), limited to the int range.
+int ParseSettingInt(const char* text);

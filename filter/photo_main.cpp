@@ -1,0 +1,8 @@
+// vantora_rt50_photo: prints a photo (JPEG, PNG, ...) on the RT-50 filling
+// the printable page, through imagetoraster and the raster filter.
+#include "PhotoFill.h"
+
+int main(int argc, char* argv[])
+{
+    return PhotoFilterMain(argc, argv);
+}

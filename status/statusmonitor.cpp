@@ -1,0 +1,145 @@
+// Status file reader. The daemon rewrites the file in place without locking,
+// so a read may find it empty or half written; such a read is repeated once.
+#include "statusmonitor.h"
+
+#include <QFile>
+#include <QStringList>
+#include <QTimerEvent>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The keys in the order the status file carries them.
+const char *const kStatusKeys[] = {
+    "PRINTER_STATUS", "PRINTER_MESSAGE", "PRINTER_VERSION", "PRINTER_SERIAL_NO", "MEDIA_SIZE",
+    "MEDIA_CLASS", "MEDIA_INITIAL", "MEDIA_REMAIN", "TOTAL_COUNT",
+};
+constexpr int kKeyCount = sizeof(kStatusKeys) / sizeof(kStatusKeys[0]);
+
+// 16 lines, each ended by a line break.
+constexpr int kStatusFilePieces = 17;
+// A real status file is a few hundred bytes; anything far larger is not one.
+constexpr qint64 kMaxStatusFileBytes = 64 * 1024;
+
+void PauseBetweenAttempts()
+{
+    usleep(100000);
+}
+
+// Reads at most limit + 1 bytes from fd into text. Returns false on a read error.
+bool ReadBounded(int fd, qint64 limit, QByteArray &text)
+{
+    char chunk[4096];
+    while (text.size() <= limit) {
+        ssize_t got = read(fd, chunk, sizeof(chunk));
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        text.append(chunk, static_cast<int>(got));
+    }
+    return true;
+}
+
+}  // namespace
+
+StatusMonitor::StatusMonitor(QString filePath, int interval, QObject *parent)
+    : QObject(parent), m_interval(interval), m_timerId(0), m_filePath(std::move(filePath)),
+      m_retryPause(PauseBetweenAttempts)
+{
+    m_timerId = startTimer(m_interval);
+}
+
+StatusMonitor::~StatusMonitor()
+{
+    if (m_timerId != 0)
+        killTimer(m_timerId);
+}
+
+QMap<QString, QString> StatusMonitor::offlineMap()
+{
+    QMap<QString, QString> map;
+    for (const char *key : kStatusKeys)
+        map.insert(QString::fromLatin1(key), QString());
+    map.insert(QStringLiteral("PRINTER_STATUS"), QStringLiteral("99999"));
+    map.insert(QStringLiteral("PRINTER_MESSAGE"), QStringLiteral("00006"));
+    return map;
+}
+
+int StatusMonitor::openStatusFile()
+{
+    const QByteArray path = QFile::encodeName(m_filePath);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0)
+            m_retryPause();
+        // The file lies in a world-writable folder: a FIFO or device put in
+        // its place must neither block the window nor be read.
+        int fd = open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+            return fd;
+        close(fd);
+    }
+    return -1;
+}
+
+bool StatusMonitor::createStatusMap(QMap<QString, QString> &map)
+{
+    map.clear();
+    if (!QFile::exists(m_filePath)) {
+        map = offlineMap();
+        return false;
+    }
+    int fd = openStatusFile();
+    if (fd < 0) {
+        map = offlineMap();
+        return false;
+    }
+    QByteArray bytes;
+    bool readOk = ReadBounded(fd, kMaxStatusFileBytes, bytes);
+    close(fd);
+    if (!readOk || bytes.size() > kMaxStatusFileBytes)
+        return false;
+
+    const QStringList pieces = QString::fromUtf8(bytes).split(QLatin1Char('\n'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    if (pieces.size() != kStatusFilePieces)
+        return false;
+
+    int expected = 0;
+    for (const QString &piece : pieces) {
+        const QString key = QString::fromLatin1(kStatusKeys[expected]);
+        if (!piece.startsWith(key + QLatin1Char('='), Qt::CaseSensitive))
+            continue;
+        // The value lies between the first two double quotes; a line with
+        // no quote at all has an empty value.
+        const QStringList parts = piece.split(QLatin1Char('"'), Qt::KeepEmptyParts);
+        QString value = parts.size() >= 2 ? parts.at(1) : QString();
+        if (expected == 0 && value.isEmpty())
+            value = QStringLiteral("99999");
+        map.insert(key, value);
+        if (expected < kKeyCount - 1)
+            ++expected;
+    }
+    return true;
+}
+
+QMap<QString, QString> StatusMonitor::getPrinterStatus()
+{
+    QMap<QString, QString> map;
+    if (!createStatusMap(map)) {
+        m_retryPause();
+        createStatusMap(map);
+    }
+    return map;
+}
+
+void StatusMonitor::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_timerId)
+        return;
+    emit statusNotification(getPrinterStatus());
+}

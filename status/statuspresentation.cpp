@@ -1,0 +1,229 @@
+// Presentation of a status map in the main dialog: texts, picture, bar.
+#include "statusdialog.h"
+
+#include "ui_statusdialog.h"
+
+#include <QGraphicsScene>
+#include <QPixmap>
+#include <climits>
+
+namespace {
+
+struct StatusEntry {
+    int code;
+    const char *textKey;
+    const char *picture;
+};
+
+// Printer status code to text key and picture; unlisted codes are system errors.
+const StatusEntry kStatusTable[] = {
+    {0, "st_00000", ":/images/PrtStsIdle.bmp"},
+    {1, "st_00001", ":/images/PrtStsPrinting.bmp"},
+    {500, "st_00500", ":/images/PrtStsCooling.bmp"},
+    {900, "st_00900", ":/images/PrtStsIdle.bmp"},
+    {1000, "st_01000", ":/images/PrtStsCoverOpen.bmp"},
+    {1010, "st_01010", ":/images/PrtStsNoScrapBox.bmp"},
+    {1100, "st_01100", ":/images/PrtStsPaperEnd.bmp"},
+    {1200, "st_01200", ":/images/PrtStsRibbonEnd.bmp"},
+    {1300, "st_01300", ":/images/PrtStsPaperJam.bmp"},
+    {1400, "st_01400", ":/images/PrtStsRibbonErr.bmp"},
+    {1500, "st_01500", ":/images/PrtStsPaperErr.bmp"},
+    {1600, "st_01600", ":/images/PrtStsSystemErr01.bmp"},
+    {2000, "st_02000", ":/images/PrtStsSystemErr01.bmp"},
+    {2010, "st_03000", ":/images/PrtStsSystemErr01.bmp"},
+    {2100, "st_02100", ":/images/PrtStsSystemErr01.bmp"},
+    {2200, "st_02200", ":/images/PrtStsSystemErr01.bmp"},
+    {2300, "st_02300", ":/images/PrtStsSystemErr01.bmp"},
+    {2400, "st_02400", ":/images/PrtStsSystemErr01.bmp"},
+    {2500, "st_02500", ":/images/PrtStsSystemErr01.bmp"},
+    {2600, "st_02600", ":/images/PrtStsSystemErr01.bmp"},
+    {2610, "st_02610", ":/images/PrtStsSystemErr01.bmp"},
+    {2700, "st_02700", ":/images/PrtStsSystemErr01.bmp"},
+    {2800, "st_02800", ":/images/PrtStsSystemErr01.bmp"},
+    {3000, "st_03000", ":/images/PrtStsSystemErr01.bmp"},
+    {99999, "st_99999", ":/images/PrtStsOffline.bmp"},
+};
+const StatusEntry kUnlistedStatus = {-1, "st_03000", ":/images/PrtStsSystemErr01.bmp"};
+
+const StatusEntry &LookUpStatus(int code)
+{
+    for (const auto &entry : kStatusTable) {
+        if (entry.code == code)
+            return entry;
+    }
+    return kUnlistedStatus;
+}
+
+// Codes at which a media size the window does not know means wrong media.
+bool ChecksMediaType(int code)
+{
+    switch (code) {
+    case 0: case 1: case 500: case 900: case 1000: case 1010: case 1100: case 1300: case 1400: case 1500:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Remaining share in percent, single-precision and truncated toward zero.
+int RemainingPercent(int remain, int initial)
+{
+    float percent = static_cast<float>(remain) / static_cast<float>(initial) * 100.0f;
+    if (percent >= static_cast<float>(INT_MAX))
+        return INT_MAX;
+    if (percent <= static_cast<float>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(percent);
+}
+
+}  // namespace
+
+QString StatusDialog::getMediaGroupString(QString value)
+{
+    if (!value.isEmpty()) {
+        switch (value.toInt(nullptr, 10)) {
+        case 1:
+            return tr("mediaGroupTitle") + QStringLiteral("[ ") + tr("class_0001") + QStringLiteral(" ]");
+        case 2:
+            return tr("mediaGroupTitle") + QStringLiteral("[ ") + tr("class_0002") + QStringLiteral(" ]");
+        case 3:
+            return tr("mediaGroupTitle") + QStringLiteral("[ ") + tr("class_0003") + QStringLiteral(" ]");
+        default:
+            break;
+        }
+    }
+    return tr("mediaGroupTitle") + QStringLiteral("[ --- ]");
+}
+
+QString StatusDialog::getMediaSizeString(QString value)
+{
+    if (value.isEmpty())
+        return QString();
+    switch (value.toInt(nullptr, 10)) {
+    case 150:
+        return tr("size_00150");
+    case 161:
+        return tr("size_00161");
+    default:
+        return QString();
+    }
+}
+
+QString StatusDialog::getStatusMessageString(QString value)
+{
+    if (value.isEmpty())
+        return QString();
+    const int code = value.toInt(nullptr, 10);
+    // Every listed code has a key of its own, "ms_" and five digits.
+    const bool listed = (code >= 1 && code <= 6) || (code >= 100 && code <= 108) || (code >= 200 && code <= 210);
+    const QString key = QStringLiteral("ms_%1").arg(listed ? code : 210, 5, 10, QLatin1Char('0'));
+    return tr(key.toLatin1().constData());
+}
+
+void StatusDialog::upDateStatus(QMap<QString, QString> map)
+{
+    QString group = getMediaGroupString(map.value(QStringLiteral("MEDIA_CLASS")));
+    QString size = getMediaSizeString(map.value(QStringLiteral("MEDIA_SIZE")));
+    const bool sizeUnknown = size.isEmpty();
+    if (sizeUnknown) {
+        size = QStringLiteral("---");
+        group = tr("mediaGroupTitle") + QStringLiteral("[ --- ]");
+    }
+    QString message = getStatusMessageString(map.value(QStringLiteral("PRINTER_MESSAGE")));
+    QString serial = map.value(QStringLiteral("PRINTER_SERIAL_NO"));
+    if (serial.isEmpty())
+        serial = QStringLiteral("---");
+
+    const QString statusText = map.value(QStringLiteral("PRINTER_STATUS"));
+    int code = 99999;
+    bool remainAsZero = true;
+    if (!statusText.isEmpty()) {
+        code = statusText.toInt(nullptr, 10);
+        remainAsZero = code == 99999 || code == 1200;
+    }
+    if (sizeUnknown && ChecksMediaType(code)) {
+        message = message + QStringLiteral("\n") + tr("ms_00108");
+        remainAsZero = true;
+    }
+    const StatusEntry &entry = LookUpStatus(code);
+    const QString status = tr(entry.textKey);
+    const QString picture = QString::fromLatin1(entry.picture);
+
+    const QString initialText = map.value(QStringLiteral("MEDIA_INITIAL"));
+    const QString remainText = map.value(QStringLiteral("MEDIA_REMAIN"));
+    QString sheets = QStringLiteral("--- / ---  ") + tr("sheets");
+    int percent = 0;
+    if (!initialText.isEmpty() && !remainText.isEmpty()) {
+        const int initial = initialText.toInt(nullptr, 10);
+        int remain = remainText.toInt(nullptr, 10);
+        if (remainAsZero)
+            remain = 0;
+        if (initial != 0) {
+            sheets = QString::number(remain) + QStringLiteral(" / ") + QString::number(initial) +
+                     QStringLiteral("  ") + tr("sheets");
+            percent = RemainingPercent(remain, initial);
+        }
+    }
+
+    QString total = map.value(QStringLiteral("TOTAL_COUNT"));
+    if (total.isEmpty())
+        total = QStringLiteral("---");
+    QString firmware = map.value(QStringLiteral("PRINTER_VERSION"));
+    if (firmware.isEmpty())
+        firmware = QStringLiteral("---");
+
+    if (code == 99999) {
+        setUIOffline();
+        return;
+    }
+    if (total != QLatin1String("---")) {
+        bool ok = false;
+        const int count = total.toInt(&ok, 10);
+        total = ok ? QString::number(count) : QStringLiteral("---");
+    }
+    setUiParam(group, size, sheets, percent, picture, status, message, serial, total, firmware);
+}
+
+void StatusDialog::setUiParam(QString group, QString size, QString sheets, int percent, QString picture,
+                              QString status, QString message, QString serial, QString total, QString firmware)
+{
+    if (total != QLatin1String("---"))
+        lastTotalCount = total;
+    ui->label_MediaGroup->setText(group);
+    ui->label_MediaSize->setText(size);
+    ui->label_MediaSizeDetails->setText(sheets);
+    ui->progressBar->setValue(percent);
+    ui->label_Status->setText(status);
+    ui->label_StatusMessage->setText(message);
+    showPicture(picture);
+    ui->label_SerialValue->setText(serial);
+    ui->label_FWValue->setText(firmware);
+    ui->label_TCValue->setText(lastTotalCount.isEmpty() ? total : lastTotalCount);
+    if (!isRegisterPrinter())
+        ui->label_TCValue->setText(QStringLiteral("---"));
+}
+
+void StatusDialog::setUIOffline()
+{
+    ui->label_MediaGroup->setText(tr("mediaGroupTitle") + QStringLiteral("[ --- ]"));
+    ui->label_MediaSize->setText(QStringLiteral("---"));
+    ui->label_MediaSizeDetails->setText(QStringLiteral("--- / ---  ") + tr("sheets"));
+    ui->progressBar->setValue(0);
+    ui->label_Status->setText(tr("st_99999"));
+    ui->label_StatusMessage->setText(tr("ms_00006"));
+    showPicture(QStringLiteral(":/images/PrtStsOffline.bmp"));
+    ui->label_SerialValue->setText(QStringLiteral("---"));
+    ui->label_FWValue->setText(QStringLiteral("---"));
+    ui->label_TCValue->setText(QStringLiteral("---"));
+}
+
+// Replaces the status picture's scene with one showing the resource at 80 x 80.
+void StatusDialog::showPicture(const QString &resourcePath)
+{
+    QPixmap pixmap(resourcePath);
+    delete statusScene;
+    statusScene = nullptr;
+    statusScene = new QGraphicsScene();
+    statusScene->addPixmap(pixmap.scaled(80, 80, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    ui->graphicsView->setScene(statusScene);
+}

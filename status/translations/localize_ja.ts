@@ -1,0 +1,306 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP" sourcelanguage="en_US">
+<context>
+    <name>StatusDialog</name>
+    <message>
+        <source>RT-50 Information</source>
+        <translation>RT-50 情報</translation>
+    </message>
+    <message>
+        <source>0%</source>
+        <translation>0%</translation>
+    </message>
+    <message>
+        <source>50%</source>
+        <translation>50%</translation>
+    </message>
+    <message>
+        <source>100%</source>
+        <translation>100%</translation>
+    </message>
+    <message>
+        <source>select_printer</source>
+        <translation>プリンターを選択</translation>
+    </message>
+    <message>
+        <source>statusGroupBox</source>
+        <translation>プリンターの状態</translation>
+    </message>
+    <message>
+        <source>serialNoGroupBox</source>
+        <translation>シリアル番号</translation>
+    </message>
+    <message>
+        <source>fwGroupBox</source>
+        <translation>ファームウェアバージョン</translation>
+    </message>
+    <message>
+        <source>tcGroupBox</source>
+        <translation>総印刷枚数</translation>
+    </message>
+    <message>
+        <source>updateButton</source>
+        <translation>更新</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>バージョン情報</translation>
+    </message>
+    <message>
+        <source>mediaGroupTitle</source>
+        <translation>メディア情報</translation>
+    </message>
+    <message>
+        <source>sheets</source>
+        <translation>枚</translation>
+    </message>
+    <message>
+        <source>st_00000</source>
+        <translation>待機中</translation>
+    </message>
+    <message>
+        <source>st_00001</source>
+        <translation>印刷中</translation>
+    </message>
+    <message>
+        <source>st_00500</source>
+        <translation>ヘッド冷却中</translation>
+    </message>
+    <message>
+        <source>st_00900</source>
+        <translation>待機中（省電力モード）</translation>
+    </message>
+    <message>
+        <source>st_01000</source>
+        <translation>上部カバーが開いています</translation>
+    </message>
+    <message>
+        <source>st_01010</source>
+        <translation>くずボックスがありません</translation>
+    </message>
+    <message>
+        <source>st_01100</source>
+        <translation>用紙切れ</translation>
+    </message>
+    <message>
+        <source>st_01200</source>
+        <translation>リボン切れ</translation>
+    </message>
+    <message>
+        <source>st_01300</source>
+        <translation>紙詰まり</translation>
+    </message>
+    <message>
+        <source>st_01400</source>
+        <translation>リボンエラー</translation>
+    </message>
+    <message>
+        <source>st_01500</source>
+        <translation>用紙サイズ設定エラー</translation>
+    </message>
+    <message>
+        <source>st_01600</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02000</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02100</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02200</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02300</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02400</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02500</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02600</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02610</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02700</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_02800</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_03000</source>
+        <translation>システムエラー</translation>
+    </message>
+    <message>
+        <source>st_99999</source>
+        <translation>オフライン</translation>
+    </message>
+    <message>
+        <source>ms_00001</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00002</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00003</source>
+        <translation>しばらくお待ちください。
+印刷は自動的に再開されます。</translation>
+    </message>
+    <message>
+        <source>ms_00004</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00005</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00006</source>
+        <translation>プリンターとコンピューターを接続し、電源を入れてください。</translation>
+    </message>
+    <message>
+        <source>ms_00100</source>
+        <translation>プリンターのカバーを閉じてください。</translation>
+    </message>
+    <message>
+        <source>ms_00101</source>
+        <translation>くずボックスを取り付けてください。</translation>
+    </message>
+    <message>
+        <source>ms_00102</source>
+        <translation>新しいメディアをセットしてください。
+（用紙とリボンはセットで交換してください。）</translation>
+    </message>
+    <message>
+        <source>ms_00103</source>
+        <translation>新しいメディアをセットしてください。
+（用紙とリボンはセットで交換してください。）</translation>
+    </message>
+    <message>
+        <source>ms_00104</source>
+        <translation>用紙を取り出して、正しくセットし直してください。</translation>
+    </message>
+    <message>
+        <source>ms_00105</source>
+        <translation>リボンを正しくセットし直してください。</translation>
+    </message>
+    <message>
+        <source>ms_00106</source>
+        <translation>用紙サイズの設定とリボンのサイズを確認してください。</translation>
+    </message>
+    <message>
+        <source>ms_00107</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00108</source>
+        <translation>
+&lt;&lt; 正しくない種類のメディアがセットされています。 &gt;&gt;</translation>
+    </message>
+    <message>
+        <source>ms_00200</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00201</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00202</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00203</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00204</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00205</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00206</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00207</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00208</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00209</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>ms_00210</source>
+        <translation>プリンターとコンピューターを再起動してください。
+再起動しても復帰しない場合は、サービスセンターにお問い合わせください。</translation>
+    </message>
+    <message>
+        <source>class_0001</source>
+        <translation>スタンダード</translation>
+    </message>
+    <message>
+        <source>class_0002</source>
+        <translation>プレミアム</translation>
+    </message>
+    <message>
+        <source>class_0003</source>
+        <translation>プロフェッショナル</translation>
+    </message>
+    <message>
+        <source>size_00150</source>
+        <translation>4x6インチ</translation>
+    </message>
+    <message>
+        <source>size_00161</source>
+        <translation>4.5x8インチ</translation>
+    </message>
+</context>
+<context>
+    <name>VersionDialog</name>
+    <message>
+        <source>RT-50 Information</source>
+        <translation>RT-50 情報</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>バージョン</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,306 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en_US">
+<context>
+    <name>StatusDialog</name>
+    <message>
+        <source>RT-50 Information</source>
+        <translation>RT-50 信息</translation>
+    </message>
+    <message>
+        <source>0%</source>
+        <translation>0%</translation>
+    </message>
+    <message>
+        <source>50%</source>
+        <translation>50%</translation>
+    </message>
+    <message>
+        <source>100%</source>
+        <translation>100%</translation>
+    </message>
+    <message>
+        <source>select_printer</source>
+        <translation>选择打印机</translation>
+    </message>
+    <message>
+        <source>statusGroupBox</source>
+        <translation>打印机状态</translation>
+    </message>
+    <message>
+        <source>serialNoGroupBox</source>
+        <translation>序列号</translation>
+    </message>
+    <message>
+        <source>fwGroupBox</source>
+        <translation>固件版本</translation>
+    </message>
+    <message>
+        <source>tcGroupBox</source>
+        <translation>打印总数</translation>
+    </message>
+    <message>
+        <source>updateButton</source>
+        <translation>更新</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>mediaGroupTitle</source>
+        <translation>介质信息</translation>
+    </message>
+    <message>
+        <source>sheets</source>
+        <translation>张</translation>
+    </message>
+    <message>
+        <source>st_00000</source>
+        <translation>待机</translation>
+    </message>
+    <message>
+        <source>st_00001</source>
+        <translation>正在打印</translation>
+    </message>
+    <message>
+        <source>st_00500</source>
+        <translation>正在冷却打印头</translation>
+    </message>
+    <message>
+        <source>st_00900</source>
+        <translation>待机（节能模式）</translation>
+    </message>
+    <message>
+        <source>st_01000</source>
+        <translation>顶盖已打开</translation>
+    </message>
+    <message>
+        <source>st_01010</source>
+        <translation>未安装废纸盒</translation>
+    </message>
+    <message>
+        <source>st_01100</source>
+        <translation>缺纸</translation>
+    </message>
+    <message>
+        <source>st_01200</source>
+        <translation>色带用尽</translation>
+    </message>
+    <message>
+        <source>st_01300</source>
+        <translation>卡纸</translation>
+    </message>
+    <message>
+        <source>st_01400</source>
+        <translation>色带错误</translation>
+    </message>
+    <message>
+        <source>st_01500</source>
+        <translation>纸张尺寸设置错误</translation>
+    </message>
+    <message>
+        <source>st_01600</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02000</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02100</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02200</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02300</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02400</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02500</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02600</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02610</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02700</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_02800</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_03000</source>
+        <translation>系统错误</translation>
+    </message>
+    <message>
+        <source>st_99999</source>
+        <translation>脱机</translation>
+    </message>
+    <message>
+        <source>ms_00001</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00002</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00003</source>
+        <translation>请稍候。
+打印将自动继续。</translation>
+    </message>
+    <message>
+        <source>ms_00004</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00005</source>
+        <translation> </translation>
+    </message>
+    <message>
+        <source>ms_00006</source>
+        <translation>请连接打印机和计算机，然后打开电源。</translation>
+    </message>
+    <message>
+        <source>ms_00100</source>
+        <translation>请关闭打印机顶盖。</translation>
+    </message>
+    <message>
+        <source>ms_00101</source>
+        <translation>请安装废纸盒。</translation>
+    </message>
+    <message>
+        <source>ms_00102</source>
+        <translation>请装入新的介质。
+（纸张和色带请成套更换。）</translation>
+    </message>
+    <message>
+        <source>ms_00103</source>
+        <translation>请装入新的介质。
+（纸张和色带请成套更换。）</translation>
+    </message>
+    <message>
+        <source>ms_00104</source>
+        <translation>请取出纸张，然后重新正确装入。</translation>
+    </message>
+    <message>
+        <source>ms_00105</source>
+        <translation>请重新正确装入色带。</translation>
+    </message>
+    <message>
+        <source>ms_00106</source>
+        <translation>请检查纸张尺寸设置和色带尺寸。</translation>
+    </message>
+    <message>
+        <source>ms_00107</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00108</source>
+        <translation>
+&lt;&lt; 装入的介质类型不正确。 &gt;&gt;</translation>
+    </message>
+    <message>
+        <source>ms_00200</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00201</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00202</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00203</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00204</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00205</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00206</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00207</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00208</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00209</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>ms_00210</source>
+        <translation>请重新启动打印机和计算机。
+如果重新启动后打印机仍未恢复，请联系服务中心。</translation>
+    </message>
+    <message>
+        <source>class_0001</source>
+        <translation>标准</translation>
+    </message>
+    <message>
+        <source>class_0002</source>
+        <translation>高级</translation>
+    </message>
+    <message>
+        <source>class_0003</source>
+        <translation>专业</translation>
+    </message>
+    <message>
+        <source>size_00150</source>
+        <translation>4x6英寸</translation>
+    </message>
+    <message>
+        <source>size_00161</source>
+        <translation>4.5x8英寸</translation>
+    </message>
+</context>
+<context>
+    <name>VersionDialog</name>
+    <message>
+        <source>RT-50 Information</source>
+        <translation>RT-50 信息</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>版本</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,25 @@
+// About box of the status window.
+#include "versiondialog.h"
+
+#include "ui_versiondialog.h"
+
+#include <QGraphicsScene>
+#include <QPixmap>
+
+VersionDialog::VersionDialog(QWidget *parent) : QDialog(parent), ui(new Ui_VersionDialog)
+{
+    ui->setupUi(this);
+    ui->label_VersionNo->setText(tr("Version") + QLatin1Char(' ') + QLatin1String(kStatusProgramVersion));
+    ui->label_CopyRight->setText(QString::fromUtf8(kStatusCopyrightNotice));
+
+    QPixmap icon(QStringLiteral(":/images/printer_icon.png"));
+    // The scene is a child of the dialog and goes with it.
+    auto *scene = new QGraphicsScene(this);
+    scene->addPixmap(icon.scaled(80, 80, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    ui->graphicsView->setScene(scene);
+}
+
+VersionDialog::~VersionDialog()
+{
+    delete ui;
+}

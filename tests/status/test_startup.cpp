@@ -1,0 +1,104 @@
+// Start-up: the single-instance count over a ps listing, the real ps scan,
+// and the translation chosen by locale.
+#include "startup.h"
+
+#include <QProcess>
+#include <QString>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Counts a listing given as text, collecting the echo.
+int Count(const std::string &listing, std::string *echoed = nullptr)
+{
+    FILE *in = fmemopen(const_cast<char *>(listing.data()), listing.size(), "r");
+    char *out = nullptr;
+    size_t outSize = 0;
+    FILE *echo = open_memstream(&out, &outSize);
+    const int count = CountInstancePieces(in, echo);
+    fclose(in);
+    fclose(echo);
+    if (echoed != nullptr)
+        *echoed = std::string(out, outSize);
+    free(out);
+    return count;
+}
+
+const std::string kPath = kStatusInstalledPath;
+
+TEST(SingleInstance, CountsLinesWithoutGrepAndEchoesThem)
+{
+    const std::string self = "user 100 0.0 0.1 1 1 ? S 10:00 0:00 " + kPath + "\n";
+    const std::string shell = "user 101 0.0 0.0 1 1 ? S 10:00 0:00 sh -c ps auxww | grep " + kPath + "\n";
+    const std::string grep = "user 103 0.0 0.0 1 1 ? S 10:00 0:00 grep " + kPath + "\n";
+    std::string echoed;
+    EXPECT_EQ(Count(self + shell + grep, &echoed), 1);
+    EXPECT_EQ(echoed, self + shell + grep);
+    // This instance and one more: start-up goes on (the check wants three).
+    EXPECT_EQ(Count(self + self + shell + grep), 2);
+    EXPECT_EQ(Count(self + self + self + grep), 3);
+    EXPECT_EQ(Count(""), 0);
+    // A viewer naming the path counts; a grep over it does not.
+    EXPECT_EQ(Count("user 1 less " + kPath + "\nuser 2 grep -c x " + kPath + "\n"), 1);
+}
+
+TEST(SingleInstance, LongLinesAreCountedPerPiece)
+{
+    const std::string longLine = std::string(300, 'a') + " " + kPath + "\n";  // 254 + 254 > 300 + 62
+    std::string echoed;
+    EXPECT_EQ(Count(longLine, &echoed), 2);
+    EXPECT_EQ(echoed, longLine);
+    EXPECT_EQ(Count(std::string(254 * 2, 'b') + "\n"), 3);  // two full pieces and the line break
+}
+
+// Starts a process whose command line names the installed path.
+pid_t StartNamedProcess()
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sleep", kStatusInstalledPath, "30", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+TEST(SingleInstance, PsScanFindsRunningInstances)
+{
+    // The test program itself does not carry the path.
+    EXPECT_FALSE(checkDoubleStartApp());
+    std::vector<pid_t> others;
+    others.push_back(StartNamedProcess());
+    others.push_back(StartNamedProcess());
+    usleep(100000);
+    EXPECT_FALSE(checkDoubleStartApp());  // two counted pieces
+    others.push_back(StartNamedProcess());
+    usleep(100000);
+    EXPECT_TRUE(checkDoubleStartApp());   // three
+    for (pid_t pid : others) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+TEST(TranslationChoice, PrefixOfTheLocaleNameSelectsTheCatalogue)
+{
+    EXPECT_EQ(TranslationForLocale("zh-TW"), ":/translations/localize_zh");
+    EXPECT_EQ(TranslationForLocale("ZH-Hans-CN"), ":/translations/localize_zh");
+    EXPECT_EQ(TranslationForLocale("de-CH"), ":/translations/localize_de");
+    EXPECT_EQ(TranslationForLocale("fr"), ":/translations/localize_fr");
+    EXPECT_EQ(TranslationForLocale("ja-JP"), ":/translations/localize_ja");
+    EXPECT_EQ(TranslationForLocale("es-419"), ":/translations/localize_es");
+    EXPECT_EQ(TranslationForLocale("en-GB"), ":/translations/localize_en");
+    EXPECT_EQ(TranslationForLocale("pt-BR"), ":/translations/localize_en");
+    EXPECT_EQ(TranslationForLocale("it"), ":/translations/localize_en");
+    EXPECT_EQ(TranslationForLocale("ko"), ":/translations/localize_en");
+    EXPECT_EQ(TranslationForLocale(""), ":/translations/localize_en");
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+#include "CommandStream.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <png.h>
+
+namespace {
+
+std::string Trimmed(const uint8_t* field, size_t width)
+{
+    size_t length = width;
+    while (length > 0 && field[length - 1] == ' ')
+        --length;
+    return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+uint32_t LE4(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t LE2(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+void SetError(std::string* error, const std::string& text)
+{
+    if (error != nullptr)
+        *error = text;
+}
+
+bool IsDigits(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseCommandStream(const std::vector<uint8_t>& stream, std::vector<StreamPacket>& packets, std::string* error)
+{
+    size_t at = 0;
+    while (at < stream.size()) {
+        if (stream.size() - at < 32) {
+            SetError(error, "stream ends inside a packet header at byte " + std::to_string(at));
+            return false;
+        }
+        const uint8_t* header = stream.data() + at;
+        if (header[0] != 0x1B || header[1] != 'P') {
+            SetError(error, "no packet start (ESC P) at byte " + std::to_string(at));
+            return false;
+        }
+        StreamPacket packet;
+        packet.offset = at;
+        packet.headerLength = 32;
+        packet.name = Trimmed(header + 2, 6);
+        packet.param = Trimmed(header + 8, 16);
+        packet.rawLengthField.assign(reinterpret_cast<const char*>(header + 24), 8);
+        size_t length = 0;
+        if (packet.rawLengthField != std::string(8, ' ')) {
+            if (!IsDigits(packet.rawLengthField)) {
+                SetError(error, "bad length field \"" + packet.rawLengthField + "\" at byte " + std::to_string(at));
+                return false;
+            }
+            length = std::strtoul(packet.rawLengthField.c_str(), nullptr, 10);
+            packet.hasPayload = true;
+        }
+        if (stream.size() - at - 32 < length) {
+            SetError(error, "stream ends inside the payload of " + packet.name + "/" + packet.param);
+            return false;
+        }
+        packet.payload.assign(stream.begin() + static_cast<long>(at + 32),
+                              stream.begin() + static_cast<long>(at + 32 + length));
+        packets.push_back(std::move(packet));
+        at += 32 + length;
+    }
+    return true;
+}
+
+bool DecodePlaneBitmap(const std::vector<uint8_t>& payload, PlaneBitmap& plane, std::string* error)
+{
+    if (payload.size() < 1088) {
+        SetError(error, "plane bitmap shorter than its headers");
+        return false;
+    }
+    const uint8_t* p = payload.data();
+    if (p[0] != 'B' || p[1] != 'M') {
+        SetError(error, "plane bitmap does not start with BM");
+        return false;
+    }
+    const uint32_t fileSize = LE4(p + 2);
+    const uint32_t offset = LE4(p + 10);
+    const int32_t width = static_cast<int32_t>(LE4(p + 18));
+    const int32_t height = static_cast<int32_t>(LE4(p + 22));
+    if (fileSize != payload.size() || LE4(p + 14) != 40 || LE2(p + 26) != 1 || LE2(p + 28) != 8 ||
+        LE4(p + 30) != 0 || width <= 0 || height <= 0 || width > 100000 || height > 100000) {
+        SetError(error, "plane bitmap header is not an 8-bit uncompressed bitmap of the stated size");
+        return false;
+    }
+    const int rowBytes = (width + 3) / 4 * 4;
+    const uint64_t imageSize = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
+    if (offset > payload.size() || payload.size() - offset != imageSize || LE4(p + 34) != imageSize) {
+        SetError(error, "plane bitmap pixel area does not match its width and height");
+        return false;
+    }
+    for (int i = 0; i < 256; ++i) {
+        const uint8_t* entry = p + 54 + i * 4;
+        if (entry[0] != i || entry[1] != i || entry[2] != i || entry[3] != 0) {
+            SetError(error, "plane bitmap palette is not the grey ramp");
+            return false;
+        }
+    }
+    plane.width = width;
+    plane.height = height;
+    plane.rowBytes = rowBytes;
+    plane.xPixelsPerMetre = static_cast<int>(LE4(p + 38));
+    plane.yPixelsPerMetre = static_cast<int>(LE4(p + 42));
+    plane.dataOffset = static_cast<int>(offset);
+    plane.rows.assign(payload.begin() + offset, payload.end());
+    return true;
+}
+
+bool CollectSheets(const std::vector<StreamPacket>& packets, std::vector<StreamSheet>& sheets, std::string* error)
+{
+    StreamSheet current;
+    bool seenAny = false;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const StreamPacket& packet = packets[i];
+        if (packet.name == "CNTRL" && packet.param == "SET_SYS_TIME")
+            continue;
+        current.packetIndexes.push_back(i);
+        seenAny = true;
+        if (packet.name == "IMAGE" && packet.param == "MULTICUT") {
+            current.multicut = std::atoi(packet.PayloadText().c_str());
+        } else if (packet.name == "IMAGE" &&
+                   (packet.param == "YPLANE" || packet.param == "MPLANE" || packet.param == "CPLANE")) {
+            PlaneBitmap& plane =
+                packet.param == "YPLANE" ? current.yellow : (packet.param == "MPLANE" ? current.magenta : current.cyan);
+            std::string why;
+            if (!DecodePlaneBitmap(packet.payload, plane, &why)) {
+                SetError(error, packet.param + " of sheet " + std::to_string(sheets.size() + 1) + ": " + why);
+                return false;
+            }
+        } else if (packet.name == "CNTRL" && packet.param == "START") {
+            const PlaneBitmap* planes[3] = {&current.yellow, &current.magenta, &current.cyan};
+            current.complete = true;
+            for (const PlaneBitmap* plane : planes) {
+                if (plane->width != current.yellow.width || plane->height != current.yellow.height ||
+                    plane->width == 0)
+                    current.complete = false;
+            }
+            sheets.push_back(std::move(current));
+            current = StreamSheet();
+            seenAny = false;
+        }
+    }
+    if (seenAny) {
+        sheets.push_back(std::move(current));  // an unfinished sheet
+    }
+    return true;
+}
+
+std::string MediaNameForMulticut(int code)
+{
+    switch (code) {
+    case 47: return "102x102mm";
+    case 48: return "102x153mm";
+    case 49: return "102x204mm";
+    case 50: return "115x115mm";
+    case 51: return "115x153mm";
+    case 52: return "115x204mm";
+    default: return "";
+    }
+}
+
+int MediaWidthForMulticut(int code)
+{
+    if (code >= 47 && code <= 49)
+        return 1266;
+    if (code >= 50 && code <= 52)
+        return 1408;
+    return 0;
+}
+
+std::string DescribePacket(const StreamPacket& packet)
+{
+    std::string line = packet.name + "/" + packet.param;
+    line += packet.hasPayload ? " len " + std::to_string(packet.payload.size()) : " (no payload)";
+    const std::string text = packet.PayloadText();
+    const int value = std::atoi(text.c_str());
+    std::string meaning;
+    if (packet.param == "SET_SYS_TIME" && text.size() >= 14) {
+        meaning = "printer clock " + text.substr(0, 4) + "-" + text.substr(4, 2) + "-" + text.substr(6, 2) + " " +
+                  text.substr(8, 2) + ":" + text.substr(10, 2) + ":" + text.substr(12, 2);
+    } else if (packet.param == "CUTTER") {
+        meaning = value == 120 ? "cut into 2-inch strips" : (value == 0 ? "normal cut" : "cut value " + text);
+    } else if (packet.param == "OVERCOAT") {
+        meaning = value == 0 ? "glossy" : value == 1 ? "matte" : value == 21 ? "fine matte" : value == 22 ? "luster"
+                                                                                              : "overcoat code " + text;
+        meaning = "finish " + meaning;
+    } else if (packet.param == "BUFFCNTRL") {
+        meaning = value == 0 ? "retry after error off" : "retry after error on";
+    } else if (packet.param == "PRINTSPEED") {
+        meaning = value == 20 ? "fast printing" : "normal speed";
+    } else if (packet.param == "DECURL") {
+        const int decurl = std::atoi(text.substr(0, 2).c_str());
+        meaning = decurl == 1 ? "decurl on" : decurl == 0 ? "decurl off" : "decurl automatic";
+    } else if (packet.param == "MULTICUT") {
+        const std::string media = MediaNameForMulticut(value);
+        meaning = "media " + (media.empty() ? "unknown" : media);
+    } else if (packet.param == "YPLANE" || packet.param == "MPLANE" || packet.param == "CPLANE") {
+        PlaneBitmap plane;
+        std::string why;
+        if (DecodePlaneBitmap(packet.payload, plane, &why)) {
+            const int xdpi = static_cast<int>(plane.xPixelsPerMetre * 0.0254 + 0.5);
+            const int ydpi = static_cast<int>(plane.yPixelsPerMetre * 0.0254 + 0.5);
+            meaning = std::to_string(plane.width) + " x " + std::to_string(plane.height) + " dots, 8-bit, " +
+                      std::to_string(xdpi) + " x " + std::to_string(ydpi) + " dpi";
+        } else {
+            meaning = "bad bitmap: " + why;
+        }
+        return line + ": " + meaning;
+    } else if (packet.param == "START") {
+        meaning = "print the sheet";
+    }
+    if (packet.hasPayload && packet.param != "SET_SYS_TIME")
+        line += ": " + text;
+    if (!meaning.empty())
+        line += " (" + meaning + ")";
+    return line;
+}
+
+namespace {
+
+// Writes the RGB rows of `sheet` with libpng; the libpng error jump lands here.
+bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet& sheet, int left, int width,
+                  int height, bool halveRows, png_byte* row)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_pHYs(png, info, static_cast<png_uint_32>(sheet.yellow.xPixelsPerMetre),
+                 static_cast<png_uint_32>(sheet.yellow.xPixelsPerMetre), PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    const PlaneBitmap* planes[3] = {&sheet.cyan, &sheet.magenta, &sheet.yellow};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const int px = left + x;
+                row[x * 3 + c] = halveRows ? static_cast<png_byte>(
+                                                 (planes[c]->At(px, 2 * y) + planes[c]->At(px, 2 * y + 1) + 1) / 2)
+                                           : planes[c]->At(px, y);
+            }
+        }
+        png_write_row(png, row);
+    }
+    png_write_end(png, info);
+    return true;
+}
+
+}  // namespace
+
+bool WriteSheetPng(const StreamSheet& sheet, const std::string& path, std::string* error)
+{
+    if (!sheet.complete) {
+        SetError(error, "the sheet has no complete set of planes");
+        return false;
+    }
+    // Only the media's own width of the head is printed on: 102-mm media
+    // takes the middle 1266 of the 1408 dots.
+    const int mediaWidth = MediaWidthForMulticut(sheet.multicut);
+    const int width = mediaWidth > 0 && mediaWidth < sheet.yellow.width ? mediaWidth : sheet.yellow.width;
+    const int left = (sheet.yellow.width - width) / 2;
+    // Rows at 600 dpi are brought back to square dots.
+    const bool halveRows = sheet.yellow.yPixelsPerMetre > sheet.yellow.xPixelsPerMetre * 3 / 2;
+    const int height = halveRows ? sheet.yellow.height / 2 : sheet.yellow.height;
+    if (height <= 0) {
+        SetError(error, "the sheet is empty");
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        SetError(error, "cannot create " + path);
+        return false;
+    }
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+    const bool written = png != nullptr && info != nullptr &&
+                         WritePngRows(png, info, file, sheet, left, width, height, halveRows, row.data());
+    png_destroy_write_struct(&png, &info);
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        SetError(error, "cannot write " + path);
+        return false;
+    }
+    return true;
+}
