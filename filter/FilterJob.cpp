@@ -44,6 +44,10 @@ const char* CheckPageHeader(const cups_page_header2_t& header)
         return "the page's lines are shorter than its width";
     if (header.cupsWidth > kMaxPageDots || header.cupsHeight > kMaxPageDots)
         return "the page is too large";
+    // A valid line holds 3 bytes per dot; anything far longer is not a
+    // page this filter made a request for.
+    if (static_cast<uint64_t>(header.cupsBytesPerLine) > 8ULL * kMaxPageDots)
+        return "the page's lines are too long";
     return nullptr;
 }
 
@@ -78,7 +82,7 @@ unsigned char* ReadPage(cups_raster_t* raster, const cups_page_header2_t& header
     const size_t stride = ((static_cast<size_t>(header.cupsWidth) * 24 + 31) / 32) * 4;
     const size_t rows = header.cupsHeight;
     unsigned char* pixels = static_cast<unsigned char*>(std::calloc(stride * rows + 1, 1));
-    unsigned char* line = static_cast<unsigned char*>(std::malloc(header.cupsBytesPerLine + 1U));
+    unsigned char* line = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(header.cupsBytesPerLine) + 1));
     if (pixels == nullptr || line == nullptr) {
         std::free(pixels);
         std::free(line);

@@ -286,6 +286,27 @@ TEST(FilterJob, ShortLinesAreNeverReadPastTheirEnd)
     EXPECT_EQ(job.run.errors.rfind("ERROR: ", 0), 0u) << job.run.errors;
 }
 
+TEST(FilterJob, HugeLineLengthIsRefused)
+{
+    // libcups reads such a header as it stands; write it by hand (the
+    // uncompressed stream format: sync word, then the header).
+    TempDir dir;
+    cups_page_header2_t header = MakeHeader(QuadrantPage(100, 10));
+    header.cupsBytesPerLine = 0x7ffffffeu;  // the largest libcups reads
+    const std::string path = dir.Path("bad.ras");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const unsigned sync = CUPS_RASTER_SYNCv1;
+    std::fwrite(&sync, sizeof sync, 1, file);
+    std::fwrite(&header, sizeof header, 1, file);
+    std::fclose(file);
+    JobStartFile start;
+    FilterRun run = RunFilter(start.JobId(), "PageSize=102x153mm", path, "");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(PacketNames(Packets(run.output)), Expected(0));
+    EXPECT_EQ(run.errors.rfind("ERROR: ", 0), 0u) << run.errors;
+}
+
 TEST(FilterJob, SigtermDuringAPageSendsNoImage)
 {
     signal(SIGPIPE, SIG_IGN);

@@ -1,0 +1,141 @@
+// The built PPD: cupstestppd accepts it, and it asks CUPS for what the
+// filter needs (24-bit RGB chunky raster at the media's exact printable page,
+// copies handed to the filter) and offers every setting the filter reads.
+#include "FilterTestKit.h"
+#include "PhotoFill.h"
+#include "PhotoPrinterDeviceRT50.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cups/ppd.h>
+
+using namespace filtertest;
+
+namespace {
+
+class BuiltPpdFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ppd = ppdOpenFile(BuiltPpd().c_str());
+        ASSERT_NE(ppd, nullptr) << "cannot open " << BuiltPpd();
+    }
+    void TearDown() override
+    {
+        if (ppd != nullptr)
+            ppdClose(ppd);
+    }
+    ppd_file_t* ppd = nullptr;
+};
+
+TEST_F(BuiltPpdFile, PassesCupstestppd)
+{
+    // cupstestppd looks for the filters under the root it is given.
+    TempDir root;
+    const std::string filterDir = root.Path("usr/lib/cups/filter");
+    for (const std::string& dir : {root.Path("usr"), root.Path("usr/lib"), root.Path("usr/lib/cups"), filterDir})
+        mkdir(dir.c_str(), 0755);
+    ASSERT_EQ(symlink(FilterProgram().c_str(), (filterDir + "/vantora_rt50_filter").c_str()), 0);
+    ASSERT_EQ(symlink(VANTORA_PHOTO_PROGRAM, (filterDir + "/vantora_rt50_photo").c_str()), 0);
+    FilterRun run = RunProgram("/usr/bin/cupstestppd", {"-R", root.Path(), BuiltPpd()}, "", "");
+    const std::string report(run.output.begin(), run.output.end());
+    EXPECT_EQ(run.exitStatus, 0) << report << run.errors;
+    EXPECT_NE(report.find("PASS"), std::string::npos) << report;
+}
+
+TEST_F(BuiltPpdFile, RequestsRgbRasterAtTheExactPrintablePage)
+{
+    EXPECT_TRUE(ppd->manual_copies == 0) << "copies must reach the filter as NumCopies";
+    EXPECT_STREQ(ppdFindAttr(ppd, "cupsManualCopies", nullptr)->value, "False");
+    EXPECT_TRUE(ppd->color_device);
+    bool rasterFilter = false;
+    for (int i = 0; i < ppd->num_filters; ++i)
+        rasterFilter = rasterFilter || std::strcmp(ppd->filters[i], "application/vnd.cups-raster 0 vantora_rt50_filter") == 0;
+    EXPECT_TRUE(rasterFilter);
+
+    ppdMarkDefaults(ppd);
+    cups_page_header2_t header;
+    ASSERT_EQ(cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(header.cupsColorSpace, CUPS_CSPACE_RGB);
+    EXPECT_EQ(header.cupsColorOrder, CUPS_ORDER_CHUNKED);
+    EXPECT_EQ(header.cupsBitsPerColor, 8u);
+    EXPECT_EQ(header.cupsBitsPerPixel, 24u);
+    EXPECT_EQ(header.HWResolution[0], 300u);
+    EXPECT_EQ(header.cupsWidth, 1266u);
+    EXPECT_EQ(header.cupsHeight, 1836u);
+
+    // Every media of the model, at its printable page at 300 dpi.
+    for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row) {
+        SCOPED_TRACE(row->pageSize);
+        ppd_size_t* size = ppdPageSize(ppd, row->pageSize);
+        ASSERT_NE(size, nullptr);
+        EXPECT_NEAR(size->width, row->pageWidth * 72.0 / 300.0, 0.001);
+        EXPECT_NEAR(size->length, row->pageHeight * 72.0 / 300.0, 0.001);
+        EXPECT_NEAR(size->left, 0.0, 0.001);
+        EXPECT_NEAR(size->bottom, 0.0, 0.001);
+        ppdMarkOption(ppd, "PageSize", row->pageSize);
+        ASSERT_EQ(cupsRasterInterpretPPD(&header, ppd, 0, nullptr, nullptr), 0);
+        EXPECT_EQ(header.cupsWidth, static_cast<unsigned>(row->pageWidth));
+        EXPECT_EQ(header.cupsHeight, static_cast<unsigned>(row->pageHeight));
+        ppd_choice_t* choice = ppdFindChoice(ppdFindOption(ppd, "PageSize"), row->pageSize);
+        ASSERT_NE(choice, nullptr);
+        EXPECT_TRUE(std::strstr(choice->code, "303.84") != nullptr || std::strstr(choice->code, "337.92") != nullptr)
+            << choice->code;
+    }
+    EXPECT_EQ(ppdFindOption(ppd, "PageSize")->num_choices, 6);
+    EXPECT_STREQ(ppdFindOption(ppd, "PageSize")->defchoice, "102x153mm");
+}
+
+TEST_F(BuiltPpdFile, OffersEveryResolutionAndSetting)
+{
+    ppd_option_t* resolution = ppdFindOption(ppd, "Resolution");
+    ASSERT_NE(resolution, nullptr);
+    for (const char* name : {"300x300dpi", "300x600dpi", "600x600dpi"})
+        EXPECT_NE(ppdFindChoice(resolution, name), nullptr) << name;
+
+    struct Keyword {
+        const char* name;
+        const char* defaultChoice;
+        std::vector<const char*> choices;
+    };
+    const Keyword keywords[] = {
+        {"ZpxBorder", "Disable", {"Enable"}},
+        {"ZpxSharpness", "0", {"-2", "-1", "1", "2", "3", "4", "5", "6", "7", "8"}},
+        {"ZpxGamma", "0", {"-100", "100"}},
+        {"ZpxBrightness", "0", {"-50", "50"}},
+        {"ZpxContrast", "0", {"-50", "50"}},
+        {"ZpxChroma", "0", {"-50", "50"}},
+        {"ZpxColorAdjustment", "Disable", {"Enable"}},
+        {"ZpxOvercoatFinish", "Glossy", {"Matte", "FineMatte", "Luster"}},
+        {"Zpx2InchCut", "Disable", {"Enable"}},
+        {"ZpxPrintRetry", "Enable", {"Disable"}},
+        {"ZpxPrintSpeed", "Disable", {"Enable"}},
+        {"ZpxDecurl", "Auto", {"Enable", "Disable"}},
+    };
+    for (const Keyword& keyword : keywords) {
+        SCOPED_TRACE(keyword.name);
+        ppd_option_t* option = ppdFindOption(ppd, keyword.name);
+        ASSERT_NE(option, nullptr);
+        EXPECT_STREQ(option->defchoice, keyword.defaultChoice);
+        EXPECT_STRNE(option->text, keyword.name) << "needs a readable label";
+        for (const char* choice : keyword.choices)
+            EXPECT_NE(ppdFindChoice(option, choice), nullptr) << choice;
+    }
+}
+
+TEST(PhotoFill, FillIsAddedOnlyWithoutAScalingChoice)
+{
+    EXPECT_EQ(FillPageOptions(""), "print-scaling=fill");
+    EXPECT_EQ(FillPageOptions(nullptr), "print-scaling=fill");
+    EXPECT_EQ(FillPageOptions("media=102x153mm"), "media=102x153mm print-scaling=fill");
+    for (const char* chosen : {"print-scaling=fit", "fit-to-page", "fitplot=true", "scaling=80", "ppi=300",
+                               "natural-scaling=100", "crop-to-fit", "position=center", "fill"})
+        EXPECT_EQ(FillPageOptions(chosen), chosen);
+}
+
+}  // namespace
