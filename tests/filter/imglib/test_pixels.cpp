@@ -355,6 +355,34 @@ TEST(ChangeSaturation, LevelZeroMovesAFewMillionOfAllColours)
     EXPECT_EQ(changed, 3827046);
 }
 
+TEST(PixelOperations, RefuseRecordsWhoseLayoutDoesNotAddUp)
+{
+    // A record whose stride or data size does not cover its width and rows
+    // would make any pixel loop run past its block: refused before touching.
+    for (int fault = 0; fault < 4; ++fault) {
+        Bitmap24 page(5, 3);
+        page.fill(7);
+        _tagBITMAPHANDLE* r = page.get();
+        if (fault == 0)
+            r->bytesPerRow = 12;  // 5 pixels need 16
+        if (fault == 1)
+            r->dataSize = 47;  // 3 rows need 48
+        if (fault == 2)
+            r->width = 6;
+        if (fault == 3)
+            r->height = -3;
+        SCOPED_TRACE(fault);
+        EXPECT_EQ(IL_SizeBitmap(r, 2, 2, 4), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_SharpenBitmap(r, 750), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_ChangeBitmapSaturation(r, 200), IL_ERR_ARGUMENT);
+        Planes planes;
+        EXPECT_EQ(IL_ColorSeparateBitmap(r, planes.list, 440, 0), IL_ERR_ARGUMENT);
+        Bitmap24 other(5, 3);
+        EXPECT_EQ(IL_CopyBitmapData(other.get(), r), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_CopyBitmapData(r, other.get()), IL_ERR_ARGUMENT);
+    }
+}
+
 // Runs one bitmap of the given size through every operation in page order.
 void RunEveryOperation(int width, int height)
 {
