@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <initializer_list>
 
 #include "HdxImgLib_Internal.h"
 #include "HdxImgLib_LinuxDef.h"
@@ -157,6 +158,24 @@ int IL_ColorSeparateBitmap(_tagBITMAPHANDLE* source, _tagBITMAPHANDLE* planes[3]
         }
     }
 
+    // Plane k takes byte k of each pixel with byte order 1, byte 2 - k with 0;
+    // one pass over the source fills all three planes.
+    const int first = source->byteOrder == 1 ? 0 : 2;
+    const int last = 2 - first;
+    for (int y = 0; y < height; ++y) {
+        const unsigned char* in = source->pData + static_cast<int64_t>(y) * source->bytesPerRow;
+        unsigned char* out0 = blocks[0] + y * planeStride;
+        unsigned char* out1 = blocks[1] + y * planeStride;
+        unsigned char* out2 = blocks[2] + y * planeStride;
+        for (int x = 0; x < width; ++x, in += 3) {
+            out0[x] = in[first];
+            out1[x] = in[1];
+            out2[x] = in[last];
+        }
+        for (unsigned char* out : {out0, out1, out2})
+            ZeroMemory(out + width, static_cast<size_t>(planeStride - width));
+    }
+
     for (int k = 0; k < 3; ++k) {
         unsigned char* palette = blocks[k] + planeBytes;
         for (int j = 0; j < 256; ++j) {
@@ -165,16 +184,6 @@ int IL_ColorSeparateBitmap(_tagBITMAPHANDLE* source, _tagBITMAPHANDLE* planes[3]
             palette[4 * j + 2] = static_cast<unsigned char>(j);
             palette[4 * j + 3] = 0;
         }
-        // Plane k takes byte k of each pixel with byte order 1, byte 2 - k with 0.
-        const int byteIndex = source->byteOrder == 1 ? k : 2 - k;
-        for (int y = 0; y < height; ++y) {
-            const unsigned char* in = source->pData + static_cast<int64_t>(y) * source->bytesPerRow;
-            unsigned char* out = blocks[k] + y * planeStride;
-            for (int x = 0; x < width; ++x)
-                out[x] = in[3 * x + byteIndex];
-            ZeroMemory(out + width, static_cast<size_t>(planeStride - width));
-        }
-
         _tagBITMAPHANDLE* plane = planes[k];
         plane->hMemory = handles[k];
         plane->pData = blocks[k];
@@ -235,9 +244,13 @@ int IL_ColorMergeBitmap(_tagBITMAPHANDLE* target, _tagBITMAPHANDLE* planes[3],
     if (block == nullptr)
         return IL_ERR_MEMORY;
 
-    const unsigned char* pal0 = planes[0]->pPalette;
-    const unsigned char* pal1 = planes[1]->pPalette;
-    const unsigned char* pal2 = planes[2]->pPalette;
+    // Byte k of plane k's palette entries, as three compact tables.
+    unsigned char table0[256], table1[256], table2[256];
+    for (int v = 0; v < 256; ++v) {
+        table0[v] = planes[0]->pPalette[4 * v + 0];
+        table1[v] = planes[1]->pPalette[4 * v + 1];
+        table2[v] = planes[2]->pPalette[4 * v + 2];
+    }
     for (int y = 0; y < height; ++y) {
         const int64_t planeOffset = static_cast<int64_t>(y) * p0->bytesPerRow;
         const unsigned char* in0 = planes[0]->pData + planeOffset;
@@ -245,9 +258,9 @@ int IL_ColorMergeBitmap(_tagBITMAPHANDLE* target, _tagBITMAPHANDLE* planes[3],
         const unsigned char* in2 = planes[2]->pData + planeOffset;
         unsigned char* out = block + y * stride;
         for (int x = 0; x < width; ++x) {
-            out[3 * x + 0] = pal0[4 * in0[x] + 0];
-            out[3 * x + 1] = pal1[4 * in1[x] + 1];
-            out[3 * x + 2] = pal2[4 * in2[x] + 2];
+            out[3 * x + 0] = table0[in0[x]];
+            out[3 * x + 1] = table1[in1[x]];
+            out[3 * x + 2] = table2[in2[x]];
         }
         ZeroMemory(out + 3 * static_cast<int64_t>(width), static_cast<size_t>(stride - 3 * width));
     }

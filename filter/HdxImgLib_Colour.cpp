@@ -2,6 +2,8 @@
 // saturation change built on it (four pixels at a time, with the same
 // arithmetic as the scalar conversions).
 #include "HdxImgLib.h"
+
+#include <cstring>
 #include "HdxImgLib_Internal.h"
 #include "HdxImgLib_Simd.h"
 
@@ -82,25 +84,71 @@ using hdx::v4d;
 using hdx::v4si;
 typedef long long v4di __attribute__((vector_size(32)));
 
-// Saturation change of four pixels at once: RGBtoHSL, the chroma scaled and
-// clamped, HSLtoRGB, with every branch of the scalar functions turned into a
-// lane-wise choice between values computed by the same operations in the
-// same order, so each lane's bytes are those of the scalar functions.
-HDX_CLONES
-void SaturateRow(unsigned char* row, int width, int redAt, int blueAt, double level)
+// Byte shuffles that gather one channel of four packed pixels into the low
+// byte of four 32-bit lanes (index 16 takes a zero), and scatter them back.
+typedef unsigned char v16qu __attribute__((vector_size(16)));
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lanes are read as little-endian bytes");
+constexpr unsigned char Z = 16;
+
+// Byte i of the result is byte mask[i] of a (0..15) or of b (16..31).
+__attribute__((always_inline)) inline v16qu Shuffle(v16qu a, v16qu b, v16qu mask)
 {
+#if defined(__clang__)
+    v16qu out;
+    for (int i = 0; i < 16; ++i)
+        out[i] = mask[i] < 16 ? a[mask[i]] : b[mask[i] - 16];
+    return out;
+#else
+    return __builtin_shuffle(a, b, mask);
+#endif
+}
+
+template <int At>
+constexpr v16qu GatherMask()
+{
+    return v16qu{At, Z, Z, Z, 3 + At, Z, Z, Z, 6 + At, Z, Z, Z, 9 + At, Z, Z, Z};
+}
+
+// Saturation change of one row (red at byte RedAt of each pixel), four
+// pixels at once: RGBtoHSL, the chroma scaled and clamped, HSLtoRGB, with
+// every branch of the scalar functions turned into a lane-wise choice between
+// values computed by the same operations in the same order, so each lane's
+// bytes are those of the scalar functions.
+template <int RedAt>
+HDX_CLONES
+void SaturateRow(unsigned char* row, int width, int64_t readable, double level)
+{
+    constexpr int BlueAt = 2 - RedAt;
+    // Red (from the first operand) and green (from the second) into their
+    // packed positions, then blue from the second operand of the next shuffle.
+    constexpr int R = RedAt, B = BlueAt;
+    const v16qu redGreen = {
+        R == 0 ? 0 : Z,  16, R == 2 ? 0 : Z,  R == 0 ? 4 : Z,  20, R == 2 ? 4 : Z,
+        R == 0 ? 8 : Z,  24, R == 2 ? 8 : Z,  R == 0 ? 12 : Z, 28, R == 2 ? 12 : Z,
+        Z, Z, Z, Z};
+    const v16qu withBlue = {
+        B == 0 ? 16 : 0, 1, B == 2 ? 16 : 2,  B == 0 ? 20 : 3,  4, B == 2 ? 20 : 5,
+        B == 0 ? 24 : 6, 7, B == 2 ? 24 : 8,  B == 0 ? 28 : 9,  10, B == 2 ? 28 : 11,
+        12, 13, 14, 15};
+    const v16qu none = {};
     const v4d zero = hdx::Splat(0);
     const v4d one = hdx::Splat(1);
     const v4d top = hdx::Splat(255);
     for (int x = 0; x < width; x += 4) {
         const int lanes = width - x < 4 ? width - x : 4;
-        v4d r, g, b;
-        for (int l = 0; l < 4; ++l) {
-            const unsigned char* p = row + 3 * (x + (l < lanes ? l : 0));
-            r[l] = p[redAt];
-            g[l] = p[1];
-            b[l] = p[blueAt];
-        }
+        // Four pixels in one 16-byte load where the block has the bytes
+        // (the last four are not used); byte by byte at the very end.
+        v16qu packed = {};
+        if (3 * static_cast<int64_t>(x) + 16 <= readable)
+            std::memcpy(&packed, row + 3 * x, 16);
+        else
+            std::memcpy(&packed, row + 3 * x, static_cast<size_t>(3 * lanes));
+        const v4d r = __builtin_convertvector(
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<RedAt>())), v4d);
+        const v4d g = __builtin_convertvector(
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<1>())), v4d);
+        const v4d b = __builtin_convertvector(
+            reinterpret_cast<v4si>(Shuffle(packed, none, GatherMask<BlueAt>())), v4d);
         // RGBtoHSL.
         v4d max = g > r ? g : r;
         max = b > max ? b : max;
@@ -167,12 +215,12 @@ void SaturateRow(unsigned char* row, int width, int redAt, int blueAt, double le
         const v4si ri = __builtin_convertvector(rv, v4si);
         const v4si gi = __builtin_convertvector(gv, v4si);
         const v4si bi = __builtin_convertvector(bv, v4si);
-        for (int l = 0; l < lanes; ++l) {
-            unsigned char* p = row + 3 * (x + l);
-            p[redAt] = static_cast<unsigned char>(ri[l]);
-            p[1] = static_cast<unsigned char>(gi[l]);
-            p[blueAt] = static_cast<unsigned char>(bi[l]);
-        }
+        const v16qu rg = Shuffle(reinterpret_cast<v16qu>(ri), reinterpret_cast<v16qu>(gi), redGreen);
+        const v16qu out = Shuffle(rg, reinterpret_cast<v16qu>(bi), withBlue);
+        if (lanes == 4)
+            std::memcpy(row + 3 * x, &out, 12);
+        else
+            std::memcpy(row + 3 * x, &out, static_cast<size_t>(3 * lanes));
     }
 }
 
@@ -188,9 +236,15 @@ int IL_ChangeBitmapSaturation(_tagBITMAPHANDLE* bitmap, int level)
         !hdx::HasSoundLayout(bitmap))
         return IL_ERR_ARGUMENT;
 
-    const int redAt = bitmap->byteOrder == 1 ? 2 : 0;
-    for (int y = 0; y < bitmap->height; ++y)
-        SaturateRow(bitmap->pData + static_cast<int64_t>(y) * bitmap->bytesPerRow, bitmap->width, redAt,
-                    2 - redAt, level);
+    for (int y = 0; y < bitmap->height; ++y) {
+        const int64_t offset = static_cast<int64_t>(y) * bitmap->bytesPerRow;
+        unsigned char* row = bitmap->pData + offset;
+        // Bytes that may be read from the row's start: the rest of the block.
+        const int64_t readable = static_cast<int64_t>(bitmap->height) * bitmap->bytesPerRow - offset;
+        if (bitmap->byteOrder == 1)
+            SaturateRow<2>(row, bitmap->width, readable, level);
+        else
+            SaturateRow<0>(row, bitmap->width, readable, level);
+    }
     return IL_SUCCESS;
 }

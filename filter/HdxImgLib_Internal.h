@@ -29,15 +29,4 @@ unsigned char* AllocBlock(size_t size, void** handle);
 // Releases a block the record owns, if any (the pointers are left alone).
 void FreeOwnedBlock(_tagBITMAPHANDLE* bitmap);
 
-// Value of a double channel sum as a byte: below 0 gives 0, above 255 gives
-// 255, otherwise the value rounded half up by truncation.
-inline unsigned char RoundChannel(double value)
-{
-    if (value < 0)
-        return 0;
-    if (value > 255)
-        return 255;
-    return static_cast<unsigned char>(static_cast<int>(value + 0.5));
-}
-
 }  // namespace hdx

@@ -32,6 +32,8 @@ bool checkDoubleStartApp()
     // is counted itself, and so is anything else naming the program.
     const int count = CountInstancePieces(listing, stdout);
     pclose(listing);
+    // The echo must not wait in a buffer for the whole run of the window.
+    fflush(stdout);
     return count > 2;
 }
 

@@ -17,33 +17,33 @@ struct StatusEntry {
 
 // Printer status code to text key and picture; unlisted codes are system errors.
 const StatusEntry kStatusTable[] = {
-    {0, "st_00000", ":/images/PrtStsIdle.bmp"},
-    {1, "st_00001", ":/images/PrtStsPrinting.bmp"},
-    {500, "st_00500", ":/images/PrtStsCooling.bmp"},
-    {900, "st_00900", ":/images/PrtStsIdle.bmp"},
-    {1000, "st_01000", ":/images/PrtStsCoverOpen.bmp"},
-    {1010, "st_01010", ":/images/PrtStsNoScrapBox.bmp"},
-    {1100, "st_01100", ":/images/PrtStsPaperEnd.bmp"},
-    {1200, "st_01200", ":/images/PrtStsRibbonEnd.bmp"},
-    {1300, "st_01300", ":/images/PrtStsPaperJam.bmp"},
-    {1400, "st_01400", ":/images/PrtStsRibbonErr.bmp"},
-    {1500, "st_01500", ":/images/PrtStsPaperErr.bmp"},
-    {1600, "st_01600", ":/images/PrtStsSystemErr01.bmp"},
-    {2000, "st_02000", ":/images/PrtStsSystemErr01.bmp"},
-    {2010, "st_03000", ":/images/PrtStsSystemErr01.bmp"},
-    {2100, "st_02100", ":/images/PrtStsSystemErr01.bmp"},
-    {2200, "st_02200", ":/images/PrtStsSystemErr01.bmp"},
-    {2300, "st_02300", ":/images/PrtStsSystemErr01.bmp"},
-    {2400, "st_02400", ":/images/PrtStsSystemErr01.bmp"},
-    {2500, "st_02500", ":/images/PrtStsSystemErr01.bmp"},
-    {2600, "st_02600", ":/images/PrtStsSystemErr01.bmp"},
-    {2610, "st_02610", ":/images/PrtStsSystemErr01.bmp"},
-    {2700, "st_02700", ":/images/PrtStsSystemErr01.bmp"},
-    {2800, "st_02800", ":/images/PrtStsSystemErr01.bmp"},
-    {3000, "st_03000", ":/images/PrtStsSystemErr01.bmp"},
-    {99999, "st_99999", ":/images/PrtStsOffline.bmp"},
+    {0, QT_TRANSLATE_NOOP("StatusDialog", "st_00000"), ":/images/PrtStsIdle.bmp"},
+    {1, QT_TRANSLATE_NOOP("StatusDialog", "st_00001"), ":/images/PrtStsPrinting.bmp"},
+    {500, QT_TRANSLATE_NOOP("StatusDialog", "st_00500"), ":/images/PrtStsCooling.bmp"},
+    {900, QT_TRANSLATE_NOOP("StatusDialog", "st_00900"), ":/images/PrtStsIdle.bmp"},
+    {1000, QT_TRANSLATE_NOOP("StatusDialog", "st_01000"), ":/images/PrtStsCoverOpen.bmp"},
+    {1010, QT_TRANSLATE_NOOP("StatusDialog", "st_01010"), ":/images/PrtStsNoScrapBox.bmp"},
+    {1100, QT_TRANSLATE_NOOP("StatusDialog", "st_01100"), ":/images/PrtStsPaperEnd.bmp"},
+    {1200, QT_TRANSLATE_NOOP("StatusDialog", "st_01200"), ":/images/PrtStsRibbonEnd.bmp"},
+    {1300, QT_TRANSLATE_NOOP("StatusDialog", "st_01300"), ":/images/PrtStsPaperJam.bmp"},
+    {1400, QT_TRANSLATE_NOOP("StatusDialog", "st_01400"), ":/images/PrtStsRibbonErr.bmp"},
+    {1500, QT_TRANSLATE_NOOP("StatusDialog", "st_01500"), ":/images/PrtStsPaperErr.bmp"},
+    {1600, QT_TRANSLATE_NOOP("StatusDialog", "st_01600"), ":/images/PrtStsSystemErr01.bmp"},
+    {2000, QT_TRANSLATE_NOOP("StatusDialog", "st_02000"), ":/images/PrtStsSystemErr01.bmp"},
+    {2010, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"},
+    {2100, QT_TRANSLATE_NOOP("StatusDialog", "st_02100"), ":/images/PrtStsSystemErr01.bmp"},
+    {2200, QT_TRANSLATE_NOOP("StatusDialog", "st_02200"), ":/images/PrtStsSystemErr01.bmp"},
+    {2300, QT_TRANSLATE_NOOP("StatusDialog", "st_02300"), ":/images/PrtStsSystemErr01.bmp"},
+    {2400, QT_TRANSLATE_NOOP("StatusDialog", "st_02400"), ":/images/PrtStsSystemErr01.bmp"},
+    {2500, QT_TRANSLATE_NOOP("StatusDialog", "st_02500"), ":/images/PrtStsSystemErr01.bmp"},
+    {2600, QT_TRANSLATE_NOOP("StatusDialog", "st_02600"), ":/images/PrtStsSystemErr01.bmp"},
+    {2610, QT_TRANSLATE_NOOP("StatusDialog", "st_02610"), ":/images/PrtStsSystemErr01.bmp"},
+    {2700, QT_TRANSLATE_NOOP("StatusDialog", "st_02700"), ":/images/PrtStsSystemErr01.bmp"},
+    {2800, QT_TRANSLATE_NOOP("StatusDialog", "st_02800"), ":/images/PrtStsSystemErr01.bmp"},
+    {3000, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"},
+    {99999, QT_TRANSLATE_NOOP("StatusDialog", "st_99999"), ":/images/PrtStsOffline.bmp"},
 };
-const StatusEntry kUnlistedStatus = {-1, "st_03000", ":/images/PrtStsSystemErr01.bmp"};
+const StatusEntry kUnlistedStatus = {-1, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"};
 
 const StatusEntry &LookUpStatus(int code)
 {
@@ -53,6 +53,28 @@ const StatusEntry &LookUpStatus(int code)
     }
     return kUnlistedStatus;
 }
+
+struct MessageEntry {
+    int code;
+    const char *key;
+};
+
+// Message code to advice key; unlisted codes get the last one's advice.
+const MessageEntry kMessageTable[] = {
+    {1, QT_TRANSLATE_NOOP("StatusDialog", "ms_00001")},   {2, QT_TRANSLATE_NOOP("StatusDialog", "ms_00002")},
+    {3, QT_TRANSLATE_NOOP("StatusDialog", "ms_00003")},   {4, QT_TRANSLATE_NOOP("StatusDialog", "ms_00004")},
+    {5, QT_TRANSLATE_NOOP("StatusDialog", "ms_00005")},   {6, QT_TRANSLATE_NOOP("StatusDialog", "ms_00006")},
+    {100, QT_TRANSLATE_NOOP("StatusDialog", "ms_00100")}, {101, QT_TRANSLATE_NOOP("StatusDialog", "ms_00101")},
+    {102, QT_TRANSLATE_NOOP("StatusDialog", "ms_00102")}, {103, QT_TRANSLATE_NOOP("StatusDialog", "ms_00103")},
+    {104, QT_TRANSLATE_NOOP("StatusDialog", "ms_00104")}, {105, QT_TRANSLATE_NOOP("StatusDialog", "ms_00105")},
+    {106, QT_TRANSLATE_NOOP("StatusDialog", "ms_00106")}, {107, QT_TRANSLATE_NOOP("StatusDialog", "ms_00107")},
+    {108, QT_TRANSLATE_NOOP("StatusDialog", "ms_00108")}, {200, QT_TRANSLATE_NOOP("StatusDialog", "ms_00200")},
+    {201, QT_TRANSLATE_NOOP("StatusDialog", "ms_00201")}, {202, QT_TRANSLATE_NOOP("StatusDialog", "ms_00202")},
+    {203, QT_TRANSLATE_NOOP("StatusDialog", "ms_00203")}, {204, QT_TRANSLATE_NOOP("StatusDialog", "ms_00204")},
+    {205, QT_TRANSLATE_NOOP("StatusDialog", "ms_00205")}, {206, QT_TRANSLATE_NOOP("StatusDialog", "ms_00206")},
+    {207, QT_TRANSLATE_NOOP("StatusDialog", "ms_00207")}, {208, QT_TRANSLATE_NOOP("StatusDialog", "ms_00208")},
+    {209, QT_TRANSLATE_NOOP("StatusDialog", "ms_00209")}, {210, QT_TRANSLATE_NOOP("StatusDialog", "ms_00210")},
+};
 
 // Codes at which a media size the window does not know means wrong media.
 bool ChecksMediaType(int code)
@@ -114,10 +136,11 @@ QString StatusDialog::getStatusMessageString(QString value)
     if (value.isEmpty())
         return QString();
     const int code = value.toInt(nullptr, 10);
-    // Every listed code has a key of its own, "ms_" and five digits.
-    const bool listed = (code >= 1 && code <= 6) || (code >= 100 && code <= 108) || (code >= 200 && code <= 210);
-    const QString key = QStringLiteral("ms_%1").arg(listed ? code : 210, 5, 10, QLatin1Char('0'));
-    return tr(key.toLatin1().constData());
+    for (const auto &entry : kMessageTable) {
+        if (entry.code == code)
+            return tr(entry.key);
+    }
+    return tr("ms_00210");
 }
 
 void StatusDialog::upDateStatus(QMap<QString, QString> map)

@@ -209,6 +209,12 @@ QImage Render(const Picture &pic, int size, bool opaque)
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 100.0, size / 100.0);
+    if (pic.file == nullptr) {
+        // The icon has no sign: the printer alone, a little larger and centred.
+        p.translate(50, 50);
+        p.scale(1.1, 1.1);
+        p.translate(-50, -53);
+    }
     DrawPrinter(p, pic);
     if (pic.file != nullptr)
         DrawSign(p, pic);

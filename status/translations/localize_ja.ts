@@ -77,7 +77,7 @@
     </message>
     <message>
         <source>st_01010</source>
-        <translation>くずボックスがありません</translation>
+        <translation>ゴミ箱がありません</translation>
     </message>
     <message>
         <source>st_01100</source>
@@ -182,7 +182,7 @@
     </message>
     <message>
         <source>ms_00101</source>
-        <translation>くずボックスを取り付けてください。</translation>
+        <translation>ゴミ箱を取り付けてください。</translation>
     </message>
     <message>
         <source>ms_00102</source>

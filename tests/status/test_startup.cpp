@@ -2,7 +2,9 @@
 // and the translation chosen by locale.
 #include "startup.h"
 
-#include <QProcess>
+#include <QFile>
+#include <QMap>
+#include <QStringList>
 #include <QString>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -84,6 +86,52 @@ TEST(SingleInstance, PsScanFindsRunningInstances)
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
+}
+
+TEST(SingleInstance, ProgramRefusesToStartBesideRunningInstances)
+{
+    std::vector<pid_t> others;
+    for (int i = 0; i < 3; ++i)
+        others.push_back(StartNamedProcess());
+    usleep(100000);
+    FILE *program = popen(VANTORA_STATUS_PROGRAM, "r");
+    ASSERT_NE(program, nullptr);
+    std::string echoed;
+    char chunk[512];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), program)) > 0)
+        echoed.append(chunk, got);
+    const int status = pclose(program);
+    for (pid_t pid : others) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 255);
+    // The scan is echoed: the three other instances are in it.
+    size_t lines = 0;
+    for (size_t at = echoed.find(kPath + " 30"); at != std::string::npos; at = echoed.find(kPath + " 30", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 3u) << echoed;
+}
+
+TEST(DesktopEntry, StartsTheInstalledProgramWithItsIcon)
+{
+    QFile file(QStringLiteral(VANTORA_STATUS_SOURCE_DIR "/vantora_rt50_status.desktop"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    ASSERT_EQ(lines.value(0), "[Desktop Entry]");
+    QMap<QString, QString> keys;
+    for (const QString &line : lines) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            keys.insert(line.left(equals), line.mid(equals + 1));
+    }
+    EXPECT_EQ(keys.value("Type"), "Application");
+    EXPECT_EQ(keys.value("Exec"), QString::fromLatin1(kStatusInstalledPath));
+    EXPECT_EQ(keys.value("Icon"), "vantora_rt50_status");
+    EXPECT_EQ(keys.value("Name"), "RT-50 Information");
+    EXPECT_TRUE(keys.value("Categories").split(';').contains("Printing"));
 }
 
 TEST(TranslationChoice, PrefixOfTheLocaleNameSelectsTheCatalogue)

@@ -3,6 +3,7 @@
 #include "UsbDevice.h"
 
 #include <glib/gstdio.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 
 #include <cstdio>
@@ -71,6 +72,8 @@ std::string FaultText(const Fault& fault)
 
 Emulator::Emulator(const EmulatorOptions& options) : m_options(options)
 {
+    if (!m_options.outputFolder.empty())
+        g_mkdir_with_parents(m_options.outputFolder.c_str(), 0755);
     m_testbed = umockdev_testbed_new();
 }
 
@@ -169,12 +172,18 @@ bool Emulator::PlugLocked(Printer& printer)
     const std::string descriptors = DescriptorBytes();
     g_file_set_contents((sysFolder + "/descriptors").c_str(), descriptors.data(),
                         static_cast<gssize>(descriptors.size()), nullptr);
-    // The testbed does not make the node itself: an empty file stands for it.
+    // The testbed does not make the node itself: a FIFO (or an empty file)
+    // stands for it.
     const std::string nodeFile = RootDir() + devnode;
     gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
     g_mkdir_with_parents(nodeFolder, 0755);
     g_free(nodeFolder);
-    g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    g_unlink(nodeFile.c_str());
+    if (!m_options.quietNodes || mkfifo(nodeFile.c_str(), 0666) != 0 ||
+        !printer.usb->UseQuietNode(nodeFile)) {
+        g_unlink(nodeFile.c_str());
+        g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    }
     // A device number used again after many arrivals drops its old handler.
     if (m_nextDevnum == 2 || m_wrapped) {
         m_wrapped = true;

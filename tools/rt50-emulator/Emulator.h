@@ -19,6 +19,9 @@ class UsbDevice;
 struct EmulatorOptions {
     std::string outputFolder;   // where printed sheets are recorded; empty: nowhere
     int printMs = 2000;         // printing time of one sheet for new printers
+    // Device nodes poll ready only when a transfer has finished, so idle
+    // clients sleep; false gives plain files that are always ready.
+    bool quietNodes = true;
 };
 
 class Emulator {

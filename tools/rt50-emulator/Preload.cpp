@@ -49,8 +49,11 @@ std::string ChildPreload()
 
 bool EnsurePreloaded(char** argv)
 {
-    if (RunningPreloaded())
+    if (RunningPreloaded()) {
+        // Programs started from here may re-execute themselves in turn.
+        unsetenv(kReexecVar);
         return true;
+    }
     if (!Env(kReexecVar).empty())
         return false;
     std::string asan;

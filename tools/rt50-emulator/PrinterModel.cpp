@@ -27,6 +27,11 @@ std::string Field(const uint8_t* header, int offset, int width)
     std::string value(text);
     while (!value.empty() && value.back() == ' ')
         value.pop_back();
+    // Names end up in the sheet records: nothing but printable characters.
+    for (char& c : value) {
+        if (!std::isprint(static_cast<unsigned char>(c)) || c == '=')
+            c = '?';
+    }
     return value;
 }
 
@@ -212,7 +217,7 @@ void PrinterModel::HandlePacket(const std::string& name, const std::string& para
     const PrinterState& s = m_state;
     char text[64];
     if (name == "STATUS") {
-        std::snprintf(text, sizeof text, "%04ld", m_printing.empty() ? s.status : 1L);
+        std::snprintf(text, sizeof text, "%04ld", ReportedStatus());
         Answer(text, now);
     } else if (name == "INFO") {
         if (param == "SERIAL_NUMBER")
@@ -291,14 +296,13 @@ void PrinterModel::Start(Clock::time_point now)
         return;
     }
     const long base = m_state.status;
-    if (!m_printing.empty() || base == 0 || base == 900) {
-        if (m_state.mediaRemain - static_cast<int>(m_printing.size()) <= 0) {
-            m_state.status = 1100;  // paper end: the sheet is not printed
-            m_lastError = "no media left";
-            return;
-        }
-    } else {
+    if (base != 0 && base != 1 && base != 900) {
         m_lastError = "printer not ready, status " + std::to_string(base);
+        return;
+    }
+    if (m_state.mediaRemain - static_cast<int>(m_printing.size()) <= 0) {
+        m_state.status = 1100;  // paper end: the sheet is not printed
+        m_lastError = "no media left";
         return;
     }
     m_state.status = 0;
@@ -308,6 +312,15 @@ void PrinterModel::Start(Clock::time_point now)
     sheet.serial = m_state.serial;
     sheet.settings = m_settings;
     m_done.push_back(std::move(sheet));
+}
+
+long PrinterModel::ReportedStatus() const
+{
+    // An error (door open, paper end, ...) shows even while sheets print.
+    const long base = m_state.status;
+    if (base != 0 && base != 900)
+        return base;
+    return m_printing.empty() ? base : 1;
 }
 
 void PrinterModel::Settle(Clock::time_point now)
@@ -337,6 +350,12 @@ ReadOutcome PrinterModel::Read(uint8_t* dst, size_t max, size_t* count, Clock::t
     return ReadOutcome::Data;
 }
 
+Clock::time_point PrinterModel::ReplyReadyAt() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_replyOffset < m_reply.size() ? m_replyReadyAt : Clock::time_point();
+}
+
 bool PrinterModel::TakeOutStall()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -355,8 +374,7 @@ PrinterState PrinterModel::State(Clock::time_point now)
     std::lock_guard<std::mutex> lock(m_mutex);
     Settle(now);
     PrinterState state = m_state;
-    if (!m_printing.empty())
-        state.status = 1;
+    state.status = ReportedStatus();
     return state;
 }
 

@@ -70,6 +70,10 @@ public:
     // yet; Stall: the endpoint answers with a stall handshake.
     ReadOutcome Read(uint8_t* dst, size_t max, size_t* count, Clock::time_point now);
 
+    // When the reply now waiting may be read (a slow reply lies ahead);
+    // the past when there is none or it is ready.
+    Clock::time_point ReplyReadyAt() const;
+
     // True (and one stall used up) when the next OUT transfer is to stall.
     bool TakeOutStall();
 
@@ -93,6 +97,7 @@ public:
 
 private:
     void Settle(Clock::time_point now);
+    long ReportedStatus() const;
     void HandlePacket(const std::string& name, const std::string& param,
                       std::vector<uint8_t>& payload, Clock::time_point now);
     void Answer(const std::string& value, Clock::time_point now);

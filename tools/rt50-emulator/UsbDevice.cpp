@@ -4,7 +4,9 @@
 
 #include <umockdev.h>
 
+#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
+#include <unistd.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace rt50emu {
 
@@ -86,12 +89,21 @@ UsbDevice::UsbDevice(std::shared_ptr<PrinterModel> model, std::string outputFold
     m_handler = umockdev_ioctl_base_new();
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&UsbDevice::OnIoctl), this);
     g_signal_connect(m_handler, "client-vanished", G_CALLBACK(&UsbDevice::OnVanished), this);
+
 }
 
 UsbDevice::~UsbDevice()
 {
     g_signal_handlers_disconnect_by_data(m_handler, this);
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_timer != nullptr) {
+        g_source_destroy(m_timer);
+        g_source_unref(m_timer);
+    }
+    if (m_context != nullptr)
+        g_main_context_unref(m_context);
+    if (m_node >= 0)
+        close(m_node);
     for (Urb& urb : m_urbs)
         Release(urb);
     m_urbs.clear();
@@ -129,7 +141,11 @@ int UsbDevice::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, void* se
     long result;
     {
         std::lock_guard<std::mutex> lock(device->m_mutex);
+        if (device->m_context == nullptr)
+            device->m_context = g_main_context_ref_thread_default();
+        device->Prune();
         result = device->Ioctl(client, umockdev_ioctl_client_get_request(client), &error);
+        device->UpdateFlow();
     }
     umockdev_ioctl_client_complete(client, result, result < 0 ? error : 0);
     return TRUE;
@@ -139,19 +155,118 @@ void UsbDevice::OnVanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, void
 {
     UsbDevice* device = static_cast<UsbDevice*>(self);
     std::lock_guard<std::mutex> lock(device->m_mutex);
-    for (auto it = device->m_urbs.begin(); it != device->m_urbs.end();) {
+    device->Forget(client);
+    device->UpdateFlow();
+}
+
+void UsbDevice::Forget(UMockdevIoctlClient* client)
+{
+    for (auto it = m_urbs.begin(); it != m_urbs.end();) {
         if (it->client == client) {
-            device->Release(*it);
-            it = device->m_urbs.erase(it);
+            Release(*it);
+            it = m_urbs.erase(it);
         } else {
             ++it;
         }
     }
-    auto state = device->m_clients.find(client);
-    if (state != device->m_clients.end()) {
+    auto state = m_clients.find(client);
+    if (state != m_clients.end()) {
         g_object_unref(state->first);
-        device->m_clients.erase(state);
+        m_clients.erase(state);
     }
+}
+
+void UsbDevice::Prune()
+{
+    // umockdev marks a client whose program closed the node or died as no
+    // longer connected (this version does not announce it): its claim and
+    // transfers go.
+    std::vector<UMockdevIoctlClient*> gone;
+    for (const auto& entry : m_clients) {
+        if (!umockdev_ioctl_client_get_connected(entry.first))
+            gone.push_back(entry.first);
+    }
+    for (const Urb& urb : m_urbs) {
+        if (!umockdev_ioctl_client_get_connected(urb.client) &&
+            std::find(gone.begin(), gone.end(), urb.client) == gone.end())
+            gone.push_back(urb.client);
+    }
+    for (UMockdevIoctlClient* client : gone)
+        Forget(client);
+}
+
+bool UsbDevice::UseQuietNode(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_node = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (m_node < 0)
+        return false;
+    // One page of pipe is enough to fill when the node is to look busy.
+    fcntl(m_node, F_SETPIPE_SZ, 4096);
+    m_ready = true;
+    UpdateFlow();
+    return true;
+}
+
+void UsbDevice::UpdateFlow()
+{
+    Prune();
+    if (m_node < 0)
+        return;
+    bool finished = false;
+    Clock::time_point wake = Clock::time_point::max();
+    for (Urb& urb : m_urbs) {
+        TryFinishRead(urb);
+        finished = finished || urb.done;
+        if (!urb.done && urb.endpoint == kEndpointIn) {
+            const Clock::time_point ready = m_model->ReplyReadyAt();
+            if (ready > Clock::now())
+                wake = std::min(wake, ready);
+        }
+    }
+    if (wake != Clock::time_point::max())
+        WakeAt(wake);
+    if (finished == m_ready)
+        return;
+    // A FIFO polls writable while its buffer has room: drain it to wake the
+    // clients, fill it to let them sleep.
+    char bytes[4096];
+    if (finished) {
+        while (read(m_node, bytes, sizeof bytes) > 0) {
+        }
+    } else {
+        std::memset(bytes, 0, sizeof bytes);
+        while (write(m_node, bytes, sizeof bytes) > 0) {
+        }
+        while (write(m_node, bytes, 1) > 0) {
+        }
+    }
+    m_ready = finished;
+}
+
+void UsbDevice::WakeAt(Clock::time_point when)
+{
+    if (m_context == nullptr || (m_timer != nullptr && m_timerAt <= when))
+        return;
+    if (m_timer != nullptr) {
+        g_source_destroy(m_timer);
+        g_source_unref(m_timer);
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+    m_timer = g_timeout_source_new(static_cast<guint>(std::max<long long>(1, ms + 1)));
+    m_timerAt = when;
+    g_source_set_callback(m_timer, &UsbDevice::OnTimer, this, nullptr);
+    g_source_attach(m_timer, m_context);
+}
+
+int UsbDevice::OnTimer(void* self)
+{
+    UsbDevice* device = static_cast<UsbDevice*>(self);
+    std::lock_guard<std::mutex> lock(device->m_mutex);
+    g_source_unref(device->m_timer);
+    device->m_timer = nullptr;
+    device->UpdateFlow();
+    return G_SOURCE_REMOVE;
 }
 
 void UsbDevice::Unplug()
@@ -164,6 +279,18 @@ void UsbDevice::Unplug()
             urb.status = -ESHUTDOWN;
             urb.actual = 0;
         }
+    }
+    // From now on the node stays ready: the clients reap the ended
+    // transfers and then see ENODEV.
+    if (m_node >= 0 && !m_ready) {
+        char bytes[4096];
+        while (read(m_node, bytes, sizeof bytes) > 0) {
+        }
+        m_ready = true;
+    }
+    if (m_node >= 0) {
+        close(m_node);
+        m_node = -1;
     }
 }
 

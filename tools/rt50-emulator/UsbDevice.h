@@ -18,6 +18,8 @@
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
+typedef struct _GMainContext GMainContext;
+typedef struct _GSource GSource;
 
 namespace rt50emu {
 
@@ -44,6 +46,13 @@ public:
     // The printer leaves the bus: transfers in flight end with -ESHUTDOWN,
     // every later request fails with ENODEV.
     void Unplug();
+
+    // Makes the device node at `path` (a FIFO the caller has created) show
+    // "writable" to poll() only while a finished transfer waits to be
+    // reaped, so a client's event loop sleeps instead of spinning. Without
+    // it the node is an ordinary file that is always ready. Returns false
+    // when the FIFO cannot be opened.
+    bool UseQuietNode(const std::string& path);
 
     // Transfers queued and not yet reaped (for tests).
     size_t PendingUrbs() const;
@@ -75,6 +84,11 @@ private:
     void Control(Urb& urb);
     void TryFinishRead(Urb& urb);
     void Release(Urb& urb);
+    void UpdateFlow();
+    void Forget(UMockdevIoctlClient* client);
+    void Prune();
+    void WakeAt(Clock::time_point when);
+    static int OnTimer(void* self);
     ClientState& StateOf(UMockdevIoctlClient* client);
 
     std::shared_ptr<PrinterModel> m_model;
@@ -84,6 +98,11 @@ private:
     std::list<Urb> m_urbs;
     std::map<UMockdevIoctlClient*, ClientState> m_clients;   // keys referenced
     bool m_gone = false;
+    int m_node = -1;                     // our end of the quiet node, or -1
+    bool m_ready = true;                 // the node currently polls writable
+    GMainContext* m_context = nullptr;   // umockdev's worker context
+    GSource* m_timer = nullptr;  // wakes a client waiting for a slow reply
+    Clock::time_point m_timerAt{};
 };
 
 }  // namespace rt50emu

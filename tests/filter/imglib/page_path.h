@@ -20,9 +20,18 @@ struct PagePathSettings {
     int chroma = 200;
 };
 
+// The pixel-heavy operations of the path, replaceable so that benchmarks can
+// run the same path with the literal reference versions.
+struct PageOperations {
+    int (*sizeBitmap)(_tagBITMAPHANDLE*, int, int, int) = IL_SizeBitmap;
+    int (*sharpen)(_tagBITMAPHANDLE*, int) = IL_SharpenBitmap;
+    int (*saturation)(_tagBITMAPHANDLE*, int) = IL_ChangeBitmapSaturation;
+};
+
 // Runs a 24-bit page (byte order 1, caller-owned pixels) through the page
 // path; `out` receives a newly allocated page image. Returns 1 on success.
-inline int RunPagePath(_tagBITMAPHANDLE* page, const PagePathSettings& s, _tagBITMAPHANDLE* out)
+inline int RunPagePath(_tagBITMAPHANDLE* page, const PagePathSettings& s, _tagBITMAPHANDLE* out,
+                       const PageOperations& ops = PageOperations())
 {
     _tagBITMAPHANDLE current = *page;
     _tagBITMAPHANDLE shrunk{};
@@ -45,7 +54,7 @@ inline int RunPagePath(_tagBITMAPHANDLE* page, const PagePathSettings& s, _tagBI
             IL_CreateBitmap(&part, 440, 2, w, u, 24, 1, nullptr, 4, strip,
                             static_cast<int64_t>(current.bytesPerRow) * u);
             const int rows = static_cast<int>(u * s.scale);
-            if (IL_SizeBitmap(&part, w2, rows, 4) == IL_SUCCESS) {
+            if (ops.sizeBitmap(&part, w2, rows, 4) == IL_SUCCESS) {
                 for (int r = 0; r < rows && filled < h2; ++r, ++filled)
                     std::memcpy(white + filled * stride2, part.pData + r * part.bytesPerRow, 3 * w2);
             }
@@ -76,8 +85,8 @@ inline int RunPagePath(_tagBITMAPHANDLE* page, const PagePathSettings& s, _tagBI
         IL_FreeBitmap(&p);
     if (result != IL_SUCCESS)
         return result;
-    IL_SharpenBitmap(&merged, s.sharpness);
-    IL_ChangeBitmapSaturation(&merged, s.colourAdjustment ? s.chroma : 0);
+    ops.sharpen(&merged, s.sharpness);
+    ops.saturation(&merged, s.colourAdjustment ? s.chroma : 0);
 
     // The final copy: separate, release, merge into the new record.
     result = IL_ColorSeparateBitmap(&merged, list, 440, 0);

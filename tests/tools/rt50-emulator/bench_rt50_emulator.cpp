@@ -3,11 +3,15 @@
 // 64 KiB transfers, as a backend sends it.
 #include "Emulator.h"
 #include "Preload.h"
+#include "SheetRecorder.h"
 #include "UsbTestClient.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
 #include <memory>
 
 namespace {
@@ -42,6 +46,34 @@ void BM_JobWrite(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(job.size()));
 }
 BENCHMARK(BM_JobWrite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Recording one 102x153mm sheet (1408 x 1836) as PNG and settings text.
+void BM_RecordSheet(benchmark::State& state)
+{
+    rt50emu::Sheet sheet;
+    sheet.number = 1;
+    sheet.serial = "RT50BENCH001";
+    sheet.width = 1408;
+    sheet.height = 1836;
+    for (int plane = 0; plane < 3; ++plane) {
+        sheet.planes[plane].resize(static_cast<size_t>(sheet.width) * static_cast<size_t>(sheet.height));
+        for (size_t i = 0; i < sheet.planes[plane].size(); ++i)
+            sheet.planes[plane][i] = static_cast<uint8_t>((i * (plane + 1)) / 1408);
+    }
+    char folder[] = "/tmp/rt50bench.XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        state.SkipWithError("no folder");
+        return;
+    }
+    for (auto _ : state) {
+        if (!rt50emu::RecordSheet(folder, sheet).empty())
+            state.SkipWithError("record failed");
+    }
+    std::remove((std::string(folder) + "/RT50BENCH001-sheet-0001.png").c_str());
+    std::remove((std::string(folder) + "/RT50BENCH001-sheet-0001.txt").c_str());
+    rmdir(folder);
+}
+BENCHMARK(BM_RecordSheet)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -4,6 +4,10 @@
 // control socket. Exits 0 when everything behaved like a real RT-50.
 //
 //   rt50-emulator --printers N --output DIR -- rt50_usb_probe N DIR
+//
+// "rt50_usb_probe hold" opens the printer, claims it, starts a read that
+// gets no reply, says "holding" and waits to be killed: a program that dies
+// with the printer in use.
 #include "UsbTestClient.h"
 
 #include <libusb.h>
@@ -57,8 +61,27 @@ std::string Control(const std::string& line)
 
 }  // namespace
 
+int Hold()
+{
+    rt50test::UsbClient client;
+    if (!client.Start() || !client.WaitFor(3000, [&] { return client.Arrivals() > 0; }) || client.Open() != 0)
+        return 1;
+    static unsigned char buffer[8];
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    libusb_fill_bulk_transfer(transfer, client.handle(), 0x82, buffer, sizeof buffer,
+                              [](libusb_transfer*) {}, nullptr, 0);
+    if (libusb_submit_transfer(transfer) != 0)
+        return 1;
+    std::printf("holding\n");
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "hold")
+        return Hold();
     if (argc != 3) {
         std::fprintf(stderr, "usage: rt50_usb_probe PRINTERS OUTPUT-FOLDER\n");
         return 2;

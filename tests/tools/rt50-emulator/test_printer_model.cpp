@@ -1,5 +1,6 @@
 // The emulated printer's model on its own: command stream reassembly, reply
 // shapes, faults and print jobs, with explicit clock values.
+#include "PhotoPrinterDevice.h"
 #include "PrinterModel.h"
 #include "PhotoPrinterIF.h"
 #include "UsbTestClient.h"
@@ -84,6 +85,40 @@ TEST(PrinterModel, ReplyShapesFitHowTheDaemonCutsThem)
     EXPECT_EQ(std::strtol(Cut(Ask(model, "MNT_RD", "COUNTER_LIFE"), 2).c_str(), nullptr, 10), 456);
     // A query the printer does not know gets an empty value, not silence.
     EXPECT_EQ(Ask(model, "INFO", "NO_SUCH_THING"), "00000001\r");
+}
+
+// Reads one reply the way the daemon does: 8 header bytes, then as many data
+// bytes as they announce, into the buffer of a DeviceRecv; then judges it.
+std::string DaemonRead(PrinterModel& model, const char* command, const char* param, int expected)
+{
+    Feed(model, Packet(command, param));
+    DeviceRecv reply(expected, nullptr);
+    EXPECT_EQ(reply.Alloc(), 0);
+    size_t count = 0;
+    EXPECT_EQ(model.Read(reply.GetBuffer(), 8, &count, At(0)), ReadOutcome::Data);
+    const int length = _TextToInt(reinterpret_cast<char*>(reply.GetBuffer()), 8);
+    EXPECT_GE(length, 1);
+    EXPECT_LE(length, reply.GetBufferLength() - 8);
+    EXPECT_EQ(model.Read(reply.GetBuffer() + 8, static_cast<size_t>(length), &count, At(0)), ReadOutcome::Data);
+    EXPECT_EQ(reply.CheckData(), 0) << command << " " << (param ? param : "");
+    char value[64];
+    EXPECT_EQ(reply.GetEffectiveDataAsString(value, sizeof value), 0);
+    return value;
+}
+
+TEST(PrinterModel, EveryReplyPassesTheDaemonsChecks)
+{
+    PrinterModel model;
+    model.Update([](rt50emu::PrinterState& s) { s.status = 2610; });
+    EXPECT_EQ(DaemonRead(model, "STATUS", nullptr, 8), "2610");
+    EXPECT_EQ(DaemonRead(model, "INFO", "SERIAL_NUMBER", -1), "RT50EMU0001");
+    EXPECT_EQ(DaemonRead(model, "INFO", "MEDIA", -1), "00150");
+    EXPECT_EQ(DaemonRead(model, "INFO", "MEDIA_CLASS_RFID", -1), "2");
+    EXPECT_EQ(DaemonRead(model, "INFO", "MQTY_DEFAULT", -1), "0000300");
+    EXPECT_EQ(DaemonRead(model, "INFO", "MQTY", -1), "0000300");
+    EXPECT_EQ(DaemonRead(model, "INFO", "RQTY", -1), "0000600");
+    EXPECT_EQ(DaemonRead(model, "INFO", "FVER", -1), "1.53");
+    EXPECT_EQ(DaemonRead(model, "MNT_RD", "COUNTER_LIFE", -1), "00000000");
 }
 
 TEST(PrinterModel, ReassemblesPacketsSplitAnywhereAndReadsInPieces)
@@ -183,14 +218,19 @@ TEST(PrinterModel, PrintsASheetForItsPrintingTime)
     EXPECT_EQ(sheet.settings[6].first, "MULTICUT");
     EXPECT_EQ(sheet.settings[6].second, "00000048");
 
-    // Two sheets back to back print one after the other; the last one runs
-    // out of media and stops the printer with "paper end".
+    // Two sheets back to back print one after the other; a further one
+    // finds no media left and stops the printer with "paper end".
+    model.Update([](rt50emu::PrinterState& s) { s.mediaRemain = 2; });
     Feed(model, rt50test::SheetJob(64, 10), 1000);
     Feed(model, rt50test::SheetJob(64, 10), 1000);
-    EXPECT_EQ(model.State(At(1500)).status, 1);
-    EXPECT_EQ(model.State(At(2000)).mediaRemain, 0);
-    EXPECT_EQ(model.State(At(2000)).status, 1100);
-    EXPECT_EQ(model.TakeSheets().size(), 1u);
+    EXPECT_EQ(model.State(At(2500)).status, 1);
+    EXPECT_EQ(model.State(At(2500)).mediaRemain, 1);
+    EXPECT_EQ(model.State(At(3000)).mediaRemain, 0);
+    EXPECT_EQ(model.State(At(3000)).status, 0);
+    EXPECT_EQ(model.State(At(3000)).counter, 10);
+    Feed(model, rt50test::SheetJob(64, 10), 3000);
+    EXPECT_EQ(model.State(At(3000)).status, 1100);
+    EXPECT_EQ(model.TakeSheets().size(), 2u);
 }
 
 TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
@@ -208,11 +248,24 @@ TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
     Feed(model, Packet("CNTRL", "START"));
     EXPECT_NE(model.LastError().find("START without YPLANE"), std::string::npos);
 
-    // A printer showing an error does not print.
-    model.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
-    Feed(model, rt50test::SheetJob(16, 4));
-    EXPECT_TRUE(model.TakeSheets().empty());
-    EXPECT_EQ(model.State(At(0)).status, 1000);
+    // Setting names from the stream are kept printable for the sheet record.
+    PrinterModel other;
+    std::vector<uint8_t> odd = Packet("CNTRL", "AB", {'1'});
+    odd[9] = '\n';
+    Feed(other, odd);
+    Feed(other, rt50test::SheetJob(16, 4));
+    auto sheets = other.TakeSheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_EQ(sheets[0].settings[0].first, "A?");
+
+    // A printer showing an error does not print, and the error shows even
+    // while an earlier sheet is still printing.
+    other.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
+    Feed(other, rt50test::SheetJob(16, 4));
+    EXPECT_TRUE(other.TakeSheets().empty());
+    EXPECT_EQ(other.State(At(0)).status, 1000);
+    other.Update([](rt50emu::PrinterState& s) { s.status = 0; });
+    EXPECT_EQ(other.State(At(0)).status, 1);
 }
 
 TEST(PrinterModel, DecodesPlaneBitmaps)

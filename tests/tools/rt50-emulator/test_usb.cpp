@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -136,6 +141,7 @@ TEST_F(EmulatedPrinter, PrintsAJobAndRecordsTheSheet)
 {
     Control("set " + serial() + " remain 10");
     Control("set " + serial() + " counter 41");
+    Control("set " + serial() + " printms 500");   // long enough to see it print
     Connect();
     const auto job = rt50test::SheetJob(1408, 60);
     ASSERT_GT(job.size(), 3u * 65536);   // many URBs, packets cut at their edges
@@ -237,6 +243,39 @@ TEST_F(EmulatedPrinter, LeavesAndComesBack)
     EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
 }
 
+TEST_F(EmulatedPrinter, APrinterHeldByADeadProgramIsFreeAgain)
+{
+    // Another process opens and claims the printer, waits on a read, and
+    // is killed: its claim and transfer go with it.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char program[] = RT50_PROBE_PATH;
+    char mode[] = "hold";
+    char* argv[] = {program, mode, nullptr};
+    pid_t child = -1;
+    ASSERT_EQ(posix_spawn(&child, program, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    char said[16] = {};
+    const ssize_t n = read(out[0], said, sizeof said - 1);
+    close(out[0]);
+    EXPECT_EQ(std::string(said, n > 0 ? static_cast<size_t>(n) : 0), "holding\n");
+
+    ASSERT_TRUE(client().Start());
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() >= 1; }));
+    EXPECT_EQ(client().Open(), LIBUSB_ERROR_BUSY);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    // The emulator notices the closed connection on its own thread.
+    EXPECT_TRUE(client().WaitFor(2000, [&] { return client().Open() == 0; }));
+    EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+}
+
 TEST_F(EmulatedPrinter, SeveralPrintersAtOnce)
 {
     Control("add RT50TEST0002");
@@ -267,6 +306,45 @@ TEST_F(EmulatedPrinter, SeveralPrintersAtOnce)
     EXPECT_EQ(emulator().Execute("list"),
               "RT50TEST0001 plugged /dev/bus/usb/001/002\nRT50TEST0002 unplugged\n"
               "RT50TEST0003 plugged /dev/bus/usb/001/004\nOK\n");
+}
+
+// True when the printer's device node polls writable, which is how usbfs
+// tells libusb that a transfer can be reaped.
+bool NodeReady(const std::string& node, int timeoutMs)
+{
+    const int fd = open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    pollfd entry = {fd, POLLOUT, 0};
+    const bool ready = poll(&entry, 1, timeoutMs) == 1 && (entry.revents & POLLOUT) != 0;
+    close(fd);
+    return ready;
+}
+
+TEST_F(EmulatedPrinter, IdleClientsSleepUntilATransferFinishes)
+{
+    Connect();
+    const std::string node = emulator().RootDir() + "/dev/bus/usb/001/002";
+    EXPECT_FALSE(NodeReady(node, 0));
+
+    // A reply that will come late: the read waits, the node stays quiet
+    // until the reply is due, then wakes the client by itself.
+    Control("fault " + serial() + " slow 400");
+    ASSERT_EQ(client().Send(rt50test::Packet("STATUS", nullptr)), 0);
+    unsigned char header[8];
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    bool done = false;
+    libusb_fill_bulk_transfer(transfer, client().handle(), 0x82, header, sizeof header,
+                              [](libusb_transfer* t) { *static_cast<bool*>(t->user_data) = true; },
+                              &done, 5000);
+    ASSERT_EQ(libusb_submit_transfer(transfer), 0);
+    EXPECT_FALSE(NodeReady(node, 50));
+    EXPECT_TRUE(NodeReady(node, 2000));
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return done; }));
+    EXPECT_EQ(transfer->status, LIBUSB_TRANSFER_COMPLETED);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(header), 8), "00000005");
+    libusb_free_transfer(transfer);
+    EXPECT_FALSE(NodeReady(node, 0));
 }
 
 TEST_F(EmulatedPrinter, ControlCommandsCheckTheirArguments)
