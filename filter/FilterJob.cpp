@@ -117,6 +117,11 @@ void ReleaseImage(_tagBITMAPHANDLE* image)
 
 int FilterMain(int argc, char* argv[])
 {
+    return RunFilterJob(argc, argv, [] { return static_cast<DeviceEntry*>(new DeviceEntry_RT50()); }, 1);
+}
+
+int RunFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outputFd)
+{
     if (argc != 6 && argc != 7)
         return 1;
     int input = 0;
@@ -141,7 +146,8 @@ int FilterMain(int argc, char* argv[])
     PrinterStatusCheck(argv[1], numOptions, options);
 
     cups_raster_t* raster = cupsRasterOpen(input, CUPS_RASTER_READ);
-    DeviceEntry_RT50* device = new DeviceEntry_RT50();
+    DeviceEntry* device = makeDevice();
+    device->SetOutputFd(outputFd);
 
     device->SendSysTime();
     device->SetResolution(numOptions, options, ppd);

@@ -32,3 +32,9 @@ const char* CheckPageHeader(const cups_page_header2_t& header);
 // 1 for a wrong argument count, an unreadable input file, or a page that
 // cannot be printed (reported by one "ERROR:" line on standard error).
 int FilterMain(int argc, char* argv[]);
+
+class DeviceEntry;
+
+// FilterMain with the device object made by `makeDevice` (the job driver
+// owns and deletes it) and packets written to `outputFd`.
+int RunFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outputFd);

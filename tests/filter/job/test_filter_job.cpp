@@ -4,6 +4,7 @@
 #include "FilterJob.h"
 #include "FilterTestKit.h"
 #include "HdxImgLib.h"
+#include "PhotoPrinterDeviceRT50.h"
 
 #include <gtest/gtest.h>
 
@@ -363,6 +364,64 @@ TEST(FilterJob, SigtermDuringAPageSendsNoImage)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(PacketNames(Packets(output)), std::vector<std::string>{"CNTRL/SET_SYS_TIME"});
+}
+
+}  // namespace
+
+namespace {
+
+// A model that lays two images on a sheet, with and without printing the
+// first image of a job alone.
+template <int RemainHalf>
+class TwoUpModel : public DeviceEntry_RT50 {
+public:
+    int GetMultiLayoutNum(const char*) override { return 2; }
+    int GetRemainHalf(const char*) override { return RemainHalf; }
+};
+
+// Runs the job driver in this process on `pages` with the given model and
+// returns its packets.
+template <typename Model>
+std::vector<StreamPacket> RunInProcess(int pages, int* status)
+{
+    TempDir dir;
+    std::vector<RasterPage> raster(static_cast<size_t>(pages), QuadrantPage(60, 40));
+    EXPECT_TRUE(WriteRasterFile(dir.Path("job.ras"), raster));
+    JobStartFile start;
+    FILE* out = std::tmpfile();
+    std::string path = dir.Path("job.ras");
+    std::string jobId = start.JobId();
+    char options[] = "PageSize=102x102mm";
+    char* argv[] = {const_cast<char*>("VANTORA-RT-50"), jobId.data(), const_cast<char*>("u"),
+                    const_cast<char*>("t"), const_cast<char*>("1"), options, path.data(), nullptr};
+    unsetenv("PPD");
+    *status = RunFilterJob(7, argv, [] { return static_cast<DeviceEntry*>(new Model()); }, fileno(out));
+    std::vector<uint8_t> bytes;
+    std::rewind(out);
+    int c;
+    while ((c = std::fgetc(out)) != EOF)
+        bytes.push_back(static_cast<uint8_t>(c));
+    std::fclose(out);
+    return Packets(bytes);
+}
+
+size_t Sheets(const std::vector<StreamPacket>& packets)
+{
+    return static_cast<size_t>(
+        std::count_if(packets.begin(), packets.end(), [](const StreamPacket& p) { return p.param == "START"; }));
+}
+
+TEST(FilterJobLayout, TwoImagesPerSheetAndTheFirstAlone)
+{
+    int status = -1;
+    // Pages 1+2 and 3+4; with five pages the fifth goes alone at the end.
+    EXPECT_EQ(Sheets(RunInProcess<TwoUpModel<0>>(4, &status)), 2u);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(Sheets(RunInProcess<TwoUpModel<0>>(5, &status)), 3u);
+    // Page 1 alone, then 2+3, then 4 alone at the end.
+    EXPECT_EQ(Sheets(RunInProcess<TwoUpModel<1>>(4, &status)), 3u);
+    EXPECT_EQ(Sheets(RunInProcess<TwoUpModel<1>>(3, &status)), 2u);
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
