@@ -353,12 +353,12 @@ std::string Emulator::Execute(const std::string& line)
     if (verb == "show")
         return Show(*printer) + "OK\n";
     if (verb == "set") {
-        if (words.size() < 4)
-            return "ERR usage: set SERIAL KEY VALUE\n";
-        if (words.size() > 4 && words[2] != "product" && words[2] != "deviceid")
+        // "set SERIAL deviceid" alone restores the printer's own device ID.
+        const bool textKey = words.size() >= 3 && (words[2] == "product" || words[2] == "deviceid");
+        if (words.size() < 3 || (words.size() != 4 && !textKey) || (words[2] == "product" && words.size() < 4))
             return "ERR usage: set SERIAL KEY VALUE\n";
         const std::string& key = words[2];
-        const std::string& text = words[3];
+        const std::string text = words.size() > 3 ? words[3] : std::string();
         long value = 0;
         if (key == "product" || key == "deviceid") {
             // Text values run to the end of the line and may hold blanks.

@@ -113,6 +113,9 @@ TEST_F(EmulatedPrinter, IdentityCanBeMadeWrongForTheIdentificationChecks)
     EXPECT_EQ(emulator().Execute("set " + serial() + " deviceid x\x01y").substr(0, 4), "ERR ");
     EXPECT_EQ(emulator().Execute("set " + serial() + " idorder middle").substr(0, 4), "ERR ");
     EXPECT_EQ(emulator().Execute("set " + serial() + " status 1 2").substr(0, 4), "ERR ");
+    EXPECT_EQ(emulator().Execute("set " + serial() + " product").substr(0, 4), "ERR ");
+    Control("set " + serial() + " deviceid");
+    EXPECT_EQ(client().DeviceId().rfind("MANUFACTURER:VANTORA;MODEL:RT-50;", 0), 0u);
 }
 
 TEST_F(EmulatedPrinter, BoundKernelDriverMustBeDetached)
