@@ -50,6 +50,30 @@ bool ParseNumber(const std::string& text, long low, long high, long* value)
     return true;
 }
 
+// The text after the first `skip` words of a line, without outer blanks.
+std::string RestOfLine(const std::string& line, int skip)
+{
+    size_t at = 0;
+    for (int word = 0; word < skip; ++word) {
+        at = line.find_first_not_of(" \t", at);
+        at = line.find_first_of(" \t", at);
+        if (at == std::string::npos)
+            return std::string();
+    }
+    const size_t first = line.find_first_not_of(" \t", at);
+    const size_t last = line.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+}
+
+bool Printable(const std::string& text)
+{
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7e)
+            return false;
+    }
+    return true;
+}
+
 std::string FaultText(const Fault& fault)
 {
     const char* name = "none";
@@ -164,6 +188,7 @@ bool Emulator::PlugLocked(Printer& printer)
     char product[32];
     std::snprintf(product, sizeof product, "%x/%x/100", kVendorId, kProductId);
 
+    const std::string productName = printer.model->State(Clock::now()).product;
     printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
     // The binary "descriptors" attribute has to be there when the "add"
     // event goes out with the device, so it is written first.
@@ -204,7 +229,7 @@ bool Emulator::PlugLocked(Printer& printer)
         "bConfigurationValue", "1\n",
         "bNumConfigurations", "1", "bNumInterfaces", " 1", "idVendor", "3a7f",
         "idProduct", "000c", "bcdDevice", "0100", "manufacturer", kManufacturer,
-        "product", kProduct, "serial", printer.serial.c_str(), nullptr,
+        "product", productName.c_str(), "serial", printer.serial.c_str(), nullptr,
         "DEVNAME", devnode, "DEVTYPE", "usb_device", "PRODUCT", product, "BUSNUM", "001",
         "DEVNUM", devnode + 17, "DRIVER", "usb", nullptr);
     if (syspath == nullptr) {
@@ -270,6 +295,9 @@ std::string Emulator::Show(Printer& printer)
         << "counter=" << s.counter << "\n"
         << "printms=" << s.printMs << "\n"
         << "driver=" << (s.driverBound ? 1 : 0) << "\n"
+        << "product=" << s.product << "\n"
+        << "deviceid=" << printer.model->DeviceId() << "\n"
+        << "idorder=" << (s.deviceIdLittleEndian ? "le" : "be") << "\n"
         << "fault=" << FaultText(printer.model->CurrentFault()) << "\n"
         << "printed=" << printer.model->SheetsPrinted() << "\n"
         << "errors=" << printer.model->FramingErrors() << "\n"
@@ -290,7 +318,8 @@ std::string Emulator::Execute(const std::string& line)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (verb == "help") {
         return "list | add SERIAL | plug SERIAL | unplug SERIAL | replug SERIAL | show SERIAL\n"
-               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver VALUE\n"
+               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder VALUE\n"
+               "set SERIAL product|deviceid TEXT...\n"
                "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out [TIMES]\n"
                "quit\nOK\n";
     }
@@ -324,11 +353,30 @@ std::string Emulator::Execute(const std::string& line)
     if (verb == "show")
         return Show(*printer) + "OK\n";
     if (verb == "set") {
-        if (words.size() != 4)
+        // "set SERIAL deviceid" alone restores the printer's own device ID.
+        const bool textKey = words.size() >= 3 && (words[2] == "product" || words[2] == "deviceid");
+        if (words.size() < 3 || (words.size() != 4 && !textKey) || (words[2] == "product" && words.size() < 4))
             return "ERR usage: set SERIAL KEY VALUE\n";
         const std::string& key = words[2];
-        const std::string& text = words[3];
+        const std::string text = words.size() > 3 ? words[3] : std::string();
         long value = 0;
+        if (key == "product" || key == "deviceid") {
+            // Text values run to the end of the line and may hold blanks.
+            const std::string whole = RestOfLine(line, 3);
+            if (whole.size() > (key == "product" ? 126u : 1000u) || !Printable(whole))
+                return "ERR " + key + " must be printable text of at most " +
+                       (key == "product" ? "126" : "1000") + " characters\n";
+            printer->model->Update([&](PrinterState& s) {
+                (key == "product" ? s.product : s.deviceId) = whole;
+            });
+            return "OK\n";
+        }
+        if (key == "idorder") {
+            if (text != "le" && text != "be")
+                return "ERR idorder is le or be\n";
+            printer->model->Update([&](PrinterState& s) { s.deviceIdLittleEndian = text == "le"; });
+            return "OK\n";
+        }
         if (key == "firmware") {
             if (text.size() > 32)
                 return "ERR firmware text too long\n";

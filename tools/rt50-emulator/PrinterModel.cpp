@@ -362,11 +362,30 @@ bool PrinterModel::TakeOutStall()
     return ConsumeFault(FaultKind::StallOut);
 }
 
+std::string PrinterModel::DeviceIdLocked() const
+{
+    if (!m_state.deviceId.empty())
+        return m_state.deviceId;
+    return "MANUFACTURER:VANTORA;MODEL:RT-50;COMMAND SET:ZPX;DESCRIPTION:VANTORA RT-50 Photo Printer;"
+           "CLASS:PRINTER;SERIALNUMBER:" + m_state.serial + ";";
+}
+
 std::string PrinterModel::DeviceId() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return "MANUFACTURER:VANTORA;MODEL:RT-50;COMMAND SET:ZPX;DESCRIPTION:VANTORA RT-50 Photo Printer;"
-           "CLASS:PRINTER;SERIALNUMBER:" + m_state.serial + ";";
+    return DeviceIdLocked();
+}
+
+std::string PrinterModel::DeviceIdReply() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string id = DeviceIdLocked();
+    const size_t total = std::min<size_t>(id.size() + 2, 0xffff);
+    const bool little = m_state.deviceIdLittleEndian;
+    std::string reply;
+    reply.push_back(static_cast<char>(little ? total & 0xff : total >> 8));
+    reply.push_back(static_cast<char>(little ? total >> 8 : total & 0xff));
+    return reply + id.substr(0, total - 2);
 }
 
 PrinterState PrinterModel::State(Clock::time_point now)

@@ -31,6 +31,9 @@ struct PrinterState {
     long counter = 0;             // COUNTER_LIFE
     int printMs = 2000;           // how long one sheet keeps the status at 1
     bool driverBound = false;     // a kernel printer driver holds interface 0
+    std::string product = "RT-50 Photo Printer";   // product string (sysfs: from the next plug)
+    std::string deviceId;         // IEEE 1284 device ID; empty: the RT-50's own
+    bool deviceIdLittleEndian = false;  // send the ID's length in the wrong byte order
 };
 
 // One way of answering wrongly, for the next `times` replies (0: until
@@ -79,6 +82,8 @@ public:
 
     // The IEEE 1284 device ID, without its two length bytes.
     std::string DeviceId() const;
+    // The same with its two length bytes (which count themselves).
+    std::string DeviceIdReply() const;
 
     PrinterState State(Clock::time_point now);
     // Changes the state under the model's lock (status 1 while printing is
@@ -97,6 +102,7 @@ public:
 
 private:
     void Settle(Clock::time_point now);
+    std::string DeviceIdLocked() const;
     long ReportedStatus() const;
     void HandlePacket(const std::string& name, const std::string& param,
                       std::vector<uint8_t>& payload, Clock::time_point now);

@@ -19,7 +19,6 @@
 namespace rt50emu {
 
 const char kManufacturer[] = "VANTORA";
-const char kProduct[] = "RT-50 Photo Printer";
 
 namespace {
 
@@ -539,7 +538,7 @@ void UsbDevice::Control(Urb& urb)
         else if (kind == 3 && index == 1)
             reply = StringDescriptor(kManufacturer);
         else if (kind == 3 && index == 2)
-            reply = StringDescriptor(kProduct);
+            reply = StringDescriptor(m_model->State(Clock::now()).product);
         else if (kind == 3 && index == 3)
             reply = StringDescriptor(m_model->State(Clock::now()).serial);
         else
@@ -547,11 +546,7 @@ void UsbDevice::Control(Urb& urb)
     } else if (type == 0x80 && request == 0) {    // GET_STATUS: self powered
         reply = std::string("\x01\x00", 2);
     } else if (type == 0xA1 && request == 0) {    // printer class GET_DEVICE_ID
-        const std::string id = m_model->DeviceId();
-        const size_t total = id.size() + 2;
-        reply.push_back(static_cast<char>(total >> 8));
-        reply.push_back(static_cast<char>(total & 0xff));
-        reply += id;
+        reply = m_model->DeviceIdReply();
     } else if (type == 0xA1 && request == 1) {    // GET_PORT_STATUS: selected, no error
         reply.push_back(0x18);
     } else if ((type == 0x21 && request == 2) || (type == 0x00 && request == 9)) {

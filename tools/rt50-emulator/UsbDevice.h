@@ -26,7 +26,6 @@ namespace rt50emu {
 // USB identity of the printer.
 enum : uint16_t { kVendorId = 0x3A7F, kProductId = 0x000C };
 extern const char kManufacturer[];
-extern const char kProduct[];
 
 // The "descriptors" file of the device in sysfs: device descriptor followed
 // by the configuration (one printer-class interface, bulk 0x01 OUT, 0x82 IN).

@@ -92,6 +92,32 @@ TEST_F(EmulatedPrinter, IdentifiesItselfLikeTheRealPrinter)
     EXPECT_EQ(libusb_control_transfer(client().handle(), 0xC0, 0x55, 0, 0, raw, 8, 1000), LIBUSB_ERROR_PIPE);
 }
 
+TEST_F(EmulatedPrinter, IdentityCanBeMadeWrongForTheIdentificationChecks)
+{
+    Control("set " + serial() + " product Label   Printer 2");
+    Control("set " + serial() + " deviceid MFG:OTHER;MDL:X 1; ");
+    Control("set " + serial() + " idorder le");
+    Connect();
+    libusb_device_descriptor descriptor{};
+    ASSERT_EQ(libusb_get_device_descriptor(libusb_get_device(client().handle()), &descriptor), 0);
+    EXPECT_EQ(client().StringDescriptor(descriptor.iProduct), "Label   Printer 2");
+    unsigned char raw[64] = {};
+    const int got = libusb_control_transfer(client().handle(), 0xA1, 0, 0, 0, raw, sizeof raw, 1000);
+    ASSERT_EQ(got, 2 + 18);
+    EXPECT_EQ(raw[0], 20);   // length in the wrong byte order
+    EXPECT_EQ(raw[1], 0);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(raw) + 2, 18), "MFG:OTHER;MDL:X 1;");
+    // A request shorter than the ID gets its first bytes.
+    EXPECT_EQ(libusb_control_transfer(client().handle(), 0xA1, 0, 0, 0, raw, 5, 1000), 5);
+
+    EXPECT_EQ(emulator().Execute("set " + serial() + " deviceid x\x01y").substr(0, 4), "ERR ");
+    EXPECT_EQ(emulator().Execute("set " + serial() + " idorder middle").substr(0, 4), "ERR ");
+    EXPECT_EQ(emulator().Execute("set " + serial() + " status 1 2").substr(0, 4), "ERR ");
+    EXPECT_EQ(emulator().Execute("set " + serial() + " product").substr(0, 4), "ERR ");
+    Control("set " + serial() + " deviceid");
+    EXPECT_EQ(client().DeviceId().rfind("MANUFACTURER:VANTORA;MODEL:RT-50;", 0), 0u);
+}
+
 TEST_F(EmulatedPrinter, BoundKernelDriverMustBeDetached)
 {
     Control("set " + serial() + " driver 1");
