@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+// Counts the listing pieces without "grep" (see the header).
 int CountInstancePieces(FILE *listing, FILE *echo)
 {
     int count = 0;
@@ -21,6 +22,8 @@ int CountInstancePieces(FILE *listing, FILE *echo)
     return count;
 }
 
+// Scans the process list for the installed program; true from three
+// counted pieces on.
 bool checkDoubleStartApp()
 {
     char command[256];
@@ -37,6 +40,7 @@ bool checkDoubleStartApp()
     return count > 2;
 }
 
+// The first catalogue whose language prefixes the locale name, else English.
 QString TranslationForLocale(const QString &bcp47Name)
 {
     static const char *const kLanguages[] = {"zh", "en", "fr", "de", "ja", "es"};

@@ -18,6 +18,8 @@ using vantora_status::CreateRequestFile;
 using vantora_status::RequestFilePath;
 using vantora_status::RequestKind;
 
+// Builds the form, sets its texts, starts offline and lists the printers;
+// the first printer listed is watched at once.
 StatusDialog::StatusDialog(QWidget *parent, const QString &exchangeDirectory)
     : QDialog(parent), ui(new Ui_StatusDialog), monitor(nullptr), monitorRunning(false), versionDialog(nullptr),
       statusScene(nullptr), exchangeDir(exchangeDirectory)
@@ -53,6 +55,8 @@ StatusDialog::StatusDialog(QWidget *parent, const QString &exchangeDirectory)
     }
 }
 
+// Stops the monitor and removes the watch file; the refresh and status
+// files stay.
 StatusDialog::~StatusDialog()
 {
     threadQuit();
@@ -64,6 +68,8 @@ StatusDialog::~StatusDialog()
         QFile::remove(watchFilePath);
 }
 
+// Creates the watch file of serial in the exchange folder; returns its path,
+// or an empty string when it could not be made.
 QString StatusDialog::createWatchFile(const QString &serial)
 {
     const QByteArray path = RequestFilePath(RequestKind::Watch, QFile::encodeName(exchangeDir), serial.toUtf8());
@@ -72,6 +78,8 @@ QString StatusDialog::createWatchFile(const QString &serial)
     return QFile::decodeName(path);
 }
 
+// A new printer is current (-1: the list was emptied): takes its serial
+// number from the device URI, moves the watch file and restarts the monitor.
 void StatusDialog::comboBox_indexChanged(int i)
 {
     const QString oldSerial = serialNumber;
@@ -115,6 +123,7 @@ void StatusDialog::comboBox_indexChanged(int i)
         threadStart(statusPath);
 }
 
+// Starts polling the status file every 500 ms on the GUI thread.
 void StatusDialog::threadStart(const QString &statusFilePath)
 {
     monitor = new StatusMonitor(statusFilePath, 500, this);
@@ -123,6 +132,7 @@ void StatusDialog::threadStart(const QString &statusFilePath)
     monitorRunning = true;
 }
 
+// Stops and deletes the current monitor, if one runs.
 void StatusDialog::threadQuit()
 {
     if (!monitorRunning)
@@ -132,6 +142,7 @@ void StatusDialog::threadQuit()
     monitor = nullptr;
 }
 
+// Update: asks the daemon for a fresh total count of the watched printer.
 void StatusDialog::push_update()
 {
     if (serialNumber.isEmpty())
@@ -139,6 +150,7 @@ void StatusDialog::push_update()
     CreateRequestFile(RequestFilePath(RequestKind::Refresh, QFile::encodeName(exchangeDir), serialNumber.toUtf8()));
 }
 
+// About: shows the version dialog, centred on the screen the first time.
 void StatusDialog::push_version()
 {
     static int flag = 0;
@@ -151,11 +163,14 @@ void StatusDialog::push_version()
     versionDialog.show();
 }
 
+// True when CUPS has a queue of this model.
 bool StatusDialog::isRegisterPrinter()
 {
     return vantora_status::HasModelQueue();
 }
 
+// A press or key on the printer list first rebuilds it from CUPS (one item
+// per queue name); the event then goes on to the list as usual.
 bool StatusDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (ui != nullptr && watched == ui->printerComboBox &&

@@ -45,6 +45,7 @@ bool ReadBounded(int fd, qint64 limit, QByteArray &text)
 
 }  // namespace
 
+// Stores the path and period and starts the poll timer.
 StatusMonitor::StatusMonitor(QString filePath, int interval, QObject *parent)
     : QObject(parent), m_interval(interval), m_timerId(0), m_filePath(std::move(filePath)),
       m_retryPause(PauseBetweenAttempts)
@@ -52,12 +53,14 @@ StatusMonitor::StatusMonitor(QString filePath, int interval, QObject *parent)
     m_timerId = startTimer(m_interval);
 }
 
+// Stops the poll timer: no status map is emitted afterwards.
 StatusMonitor::~StatusMonitor()
 {
     if (m_timerId != 0)
         killTimer(m_timerId);
 }
 
+// The map of a printer without a readable status file.
 QMap<QString, QString> StatusMonitor::offlineMap()
 {
     QMap<QString, QString> map;
@@ -68,6 +71,8 @@ QMap<QString, QString> StatusMonitor::offlineMap()
     return map;
 }
 
+// Opens the status file for reading, once more after a pause when that
+// fails; returns the descriptor of a regular file or -1.
 int StatusMonitor::openStatusFile()
 {
     const QByteArray path = QFile::encodeName(m_filePath);
@@ -87,6 +92,7 @@ int StatusMonitor::openStatusFile()
     return -1;
 }
 
+// One read attempt; true when the file had its 16 lines (see the header).
 bool StatusMonitor::createStatusMap(QMap<QString, QString> &map)
 {
     map.clear();
@@ -127,6 +133,7 @@ bool StatusMonitor::createStatusMap(QMap<QString, QString> &map)
     return true;
 }
 
+// One poll: a failed attempt is repeated once after a pause.
 QMap<QString, QString> StatusMonitor::getPrinterStatus()
 {
     QMap<QString, QString> map;
@@ -137,6 +144,7 @@ QMap<QString, QString> StatusMonitor::getPrinterStatus()
     return map;
 }
 
+// Each tick of the poll timer reads the file and emits its map.
 void StatusMonitor::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_timerId)

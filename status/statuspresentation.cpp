@@ -100,6 +100,8 @@ int RemainingPercent(int remain, int initial)
 
 }  // namespace
 
+// Media group heading for a media class value: "<title>[ <class> ]", or
+// "<title>[ --- ]" for an unknown class.
 QString StatusDialog::getMediaGroupString(QString value)
 {
     if (!value.isEmpty()) {
@@ -117,6 +119,7 @@ QString StatusDialog::getMediaGroupString(QString value)
     return tr("mediaGroupTitle") + QStringLiteral("[ --- ]");
 }
 
+// Media size text for a size value; empty when the size is unknown.
 QString StatusDialog::getMediaSizeString(QString value)
 {
     if (value.isEmpty())
@@ -131,6 +134,7 @@ QString StatusDialog::getMediaSizeString(QString value)
     }
 }
 
+// Advice text for a message code; empty for an empty value.
 QString StatusDialog::getStatusMessageString(QString value)
 {
     if (value.isEmpty())
@@ -143,6 +147,8 @@ QString StatusDialog::getStatusMessageString(QString value)
     return tr("ms_00210");
 }
 
+// Presents one status map; a map without a status, or status 99999, shows
+// the offline presentation.
 void StatusDialog::upDateStatus(QMap<QString, QString> map)
 {
     QString group = getMediaGroupString(map.value(QStringLiteral("MEDIA_CLASS")));
@@ -207,6 +213,8 @@ void StatusDialog::upDateStatus(QMap<QString, QString> map)
     setUiParam(group, size, sheets, percent, picture, status, message, serial, total, firmware);
 }
 
+// Writes prepared values into the form; a total count once shown stays
+// until the selection moves to another printer.
 void StatusDialog::setUiParam(QString group, QString size, QString sheets, int percent, QString picture,
                               QString status, QString message, QString serial, QString total, QString firmware)
 {
@@ -226,6 +234,7 @@ void StatusDialog::setUiParam(QString group, QString size, QString sheets, int p
         ui->label_TCValue->setText(QStringLiteral("---"));
 }
 
+// The fixed presentation of a printer that cannot be reached.
 void StatusDialog::setUIOffline()
 {
     ui->label_MediaGroup->setText(tr("mediaGroupTitle") + QStringLiteral("[ --- ]"));

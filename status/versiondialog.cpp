@@ -6,6 +6,7 @@
 #include <QGraphicsScene>
 #include <QPixmap>
 
+// Builds the form, sets the version and notice lines and shows the icon.
 VersionDialog::VersionDialog(QWidget *parent) : QDialog(parent), ui(new Ui_VersionDialog)
 {
     ui->setupUi(this);
@@ -19,6 +20,7 @@ VersionDialog::VersionDialog(QWidget *parent) : QDialog(parent), ui(new Ui_Versi
     ui->graphicsView->setScene(scene);
 }
 
+// Deletes the form; the widgets and the scene go with the dialog.
 VersionDialog::~VersionDialog()
 {
     delete ui;

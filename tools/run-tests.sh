@@ -41,7 +41,7 @@ if [ $quick -eq 0 ]; then
     [ -x "$fuzzer" ] || continue
     name=$(basename "$fuzzer")
     corpus=$(mktemp -d)
-    cp tests/fuzz/corpus/"${name#fuzz_}"/* "$corpus"/ 2>/dev/null || true
+    cp tests/fuzz/corpus/"${name#fuzz_}"/* "$corpus"/ 2>/dev/null || true  # a scratch copy: the seeds stay as they are
     echo "$name: ${FUZZ_SECONDS:-30} s"
     if ! "$fuzzer" -max_total_time="${FUZZ_SECONDS:-30}" -print_final_stats=1 "$corpus" > "build-fuzz/$name.log" 2>&1; then
       tail -n 40 "build-fuzz/$name.log"

@@ -1,22 +1,24 @@
-// Fuzzes the command stream reader of the stream preview: any bytes must be
-// split into packets, grouped into sheets and described without reading
-// outside the input.
+// Reading a command stream back: packets, plane bitmaps, sheets and their
+// descriptions over arbitrary bytes.
 #include "CommandStream.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::vector<uint8_t> stream(data, data + size);
     std::vector<StreamPacket> packets;
     std::string error;
     ParseCommandStream(stream, packets, &error);
-    for (const StreamPacket& packet : packets)
+    for (const StreamPacket& packet : packets) {
         (void)DescribePacket(packet);
-    std::vector<StreamSheet> sheets;
-    if (CollectSheets(packets, sheets, &error)) {
-        for (const StreamSheet& sheet : sheets) {
-            if (sheet.complete)
-                (void)sheet.cyan.At(sheet.cyan.width - 1, 0);
-        }
+        PlaneBitmap plane;
+        if (DecodePlaneBitmap(packet.payload, plane, &error) && plane.width > 0 && plane.height > 0)
+            (void)plane.At(plane.width - 1, 0);
     }
+    std::vector<StreamSheet> sheets;
+    CollectSheets(packets, sheets, &error);
     return 0;
 }

@@ -59,13 +59,26 @@ TEST(SingleInstance, LongLinesAreCountedPerPiece)
     EXPECT_EQ(Count(std::string(254 * 2, 'b') + "\n"), 3);  // two full pieces and the line break
 }
 
-// Starts a process whose command line names the installed path.
+// Starts a process whose command line names the installed path, and waits
+// until it carries that name (after its exec).
 pid_t StartNamedProcess()
 {
     pid_t pid = fork();
     if (pid == 0) {
         execl("/bin/sleep", kStatusInstalledPath, "30", static_cast<char *>(nullptr));
         _exit(127);
+    }
+    const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+    for (int tries = 0; tries < 500; ++tries) {
+        char name[256] = {};
+        FILE *file = fopen(cmdline.c_str(), "r");
+        if (file != nullptr) {
+            size_t got = fread(name, 1, sizeof(name) - 1, file);
+            fclose(file);
+            if (got > 0 && kPath == name)
+                break;
+        }
+        usleep(10000);
     }
     return pid;
 }
@@ -77,10 +90,8 @@ TEST(SingleInstance, PsScanFindsRunningInstances)
     std::vector<pid_t> others;
     others.push_back(StartNamedProcess());
     others.push_back(StartNamedProcess());
-    usleep(100000);
     EXPECT_FALSE(checkDoubleStartApp());  // two counted pieces
     others.push_back(StartNamedProcess());
-    usleep(100000);
     EXPECT_TRUE(checkDoubleStartApp());   // three
     for (pid_t pid : others) {
         kill(pid, SIGTERM);
@@ -93,7 +104,6 @@ TEST(SingleInstance, ProgramRefusesToStartBesideRunningInstances)
     std::vector<pid_t> others;
     for (int i = 0; i < 3; ++i)
         others.push_back(StartNamedProcess());
-    usleep(100000);
     FILE *program = popen(VANTORA_STATUS_PROGRAM, "r");
     ASSERT_NE(program, nullptr);
     std::string echoed;

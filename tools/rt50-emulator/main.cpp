@@ -6,11 +6,18 @@
 // exit status. Without, prints the testbed and control socket and waits for
 // programs started with LD_PRELOAD=libumockdev-preload.so.0 and UMOCKDEV_DIR,
 // until SIGINT, SIGTERM or the control command "quit".
+//
+//   rt50-emulator --send 'LINE' [--socket PATH]
+//
+// sends one control line to a running emulator (socket from --socket or
+// RT50_EMULATOR_SOCKET) and prints the reply; exits 1 on "ERR".
 #include "ControlServer.h"
 #include "Emulator.h"
 #include "Preload.h"
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,13 +34,53 @@ void Usage()
 {
     std::fprintf(stderr,
                  "usage: rt50-emulator [--serial S]... [--printers N] [--output DIR]\n"
-                 "                     [--socket PATH] [--print-ms MS] [--driver] [--] [COMMAND...]\n");
+                 "                     [--socket PATH] [--print-ms MS] [--driver] [--] [COMMAND...]\n"
+                 "       rt50-emulator --send LINE [--socket PATH]\n");
+}
+
+// The "--send" mode: one control line to a running emulator.
+int Send(const std::string& line, std::string path)
+{
+    if (path.empty() && std::getenv("RT50_EMULATOR_SOCKET") != nullptr)
+        path = std::getenv("RT50_EMULATOR_SOCKET");
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        std::fprintf(stderr, "rt50-emulator: no control socket (--socket or RT50_EMULATOR_SOCKET)\n");
+        return 2;
+    }
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "rt50-emulator: cannot connect to %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return 2;
+    }
+    const std::string request = line + "\n";
+    std::string reply;
+    if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+        shutdown(fd, SHUT_WR);
+        char chunk[1024];
+        ssize_t n;
+        while ((n = read(fd, chunk, sizeof chunk)) > 0)
+            reply.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    std::fputs(reply.c_str(), stdout);
+    const size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
+    const std::string status = reply.substr(last == std::string::npos ? 0 : last + 1);
+    return status.rfind("OK", 0) == 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::string(argv[1]) == "--send") {
+        const bool hasSocket = argc >= 5 && std::string(argv[3]) == "--socket";
+        return Send(argv[2], hasSocket ? argv[4] : "");
+    }
     if (!rt50emu::EnsurePreloaded(argv)) {
         std::fprintf(stderr, "rt50-emulator: cannot run under libumockdev-preload.so.0\n");
         return 2;

@@ -138,6 +138,49 @@ void BM_SeparateMerge(benchmark::State& state)
     }
 }
 
+void BM_Separate(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        _tagBITMAPHANDLE planes[3] = {};
+        _tagBITMAPHANDLE* list[3] = {&planes[0], &planes[1], &planes[2]};
+        benchmark::DoNotOptimize(IL_ColorSeparateBitmap(&page.record, list, 440, 0));
+        for (auto& p : planes)
+            IL_FreeBitmap(&p);
+    }
+}
+
+void BM_Merge(benchmark::State& state)
+{
+    Page& page = PageOfSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    _tagBITMAPHANDLE planes[3] = {};
+    _tagBITMAPHANDLE* list[3] = {&planes[0], &planes[1], &planes[2]};
+    IL_ColorSeparateBitmap(&page.record, list, 440, 0);
+    for (auto _ : state) {
+        _tagBITMAPHANDLE merged{};
+        benchmark::DoNotOptimize(IL_ColorMergeBitmap(&merged, list, 440, 0));
+        IL_FreeBitmap(&merged);
+    }
+    for (auto& p : planes)
+        IL_FreeBitmap(&p);
+}
+
+// Gamma, intensity and contrast on one plane: palette work only.
+void BM_PaletteTables(benchmark::State& state)
+{
+    Page& page = PageOfSize(1266, 1836);
+    _tagBITMAPHANDLE planes[3] = {};
+    _tagBITMAPHANDLE* list[3] = {&planes[0], &planes[1], &planes[2]};
+    IL_ColorSeparateBitmap(&page.record, list, 440, 0);
+    for (auto _ : state) {
+        IL_GammaCorrectBitmap(list[0], 120);
+        IL_ChangeBitmapIntensity(list[0], 50);
+        benchmark::DoNotOptimize(IL_ChangeBitmapContrast(list[0], 100));
+    }
+    for (auto& p : planes)
+        IL_FreeBitmap(&p);
+}
+
 template <int (*Sharpen)(_tagBITMAPHANDLE*, int)>
 void BM_Sharpen(benchmark::State& state)
 {
@@ -211,6 +254,9 @@ BENCHMARK(BM_SizeBitmapBorder<IL_SizeBitmap>)->Args({1266, 1836})->Args({2532, 3
 BENCHMARK(BM_SizeBitmapBorder<LiteralSizeBitmap>)->Args({1266, 1836})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SizeBitmapHalfWidth)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SeparateMerge)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Separate)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Merge)->Args({1266, 1836})->Args({2532, 3672})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaletteTables)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Sharpen<IL_SharpenBitmap>)->Args({1266, 1836, 750})->Args({1266, 1836, -1000})
     ->Args({2532, 3672, 750})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Sharpen<LiteralSharpen>)->Args({1266, 1836, 750})->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 // saturation and the colour-space conversions behind it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <vector>
@@ -328,6 +329,58 @@ TEST(ChangeSaturation, LevelZeroRoundTripsWithTruncation)
     const auto greys = grey.bytes();
     ASSERT_EQ(IL_ChangeBitmapSaturation(grey.get(), 0), IL_SUCCESS);
     EXPECT_EQ(grey.bytes(), greys);
+}
+
+TEST(ChangeSaturation, LevelZeroMovesAFewMillionOfAllColours)
+{
+    // All 16.7 million colours, 65536 at a time: the truncating round trip
+    // moves 3827046 of them, each channel by at most one.
+    Bitmap24 slab(65536, 1);
+    int64_t changed = 0;
+    for (int r = 0; r < 256; ++r) {
+        for (int i = 0; i < 65536; ++i) {
+            unsigned char* p = slab.at(i, 0);
+            p[2] = static_cast<unsigned char>(r);
+            p[1] = static_cast<unsigned char>(i >> 8);
+            p[0] = static_cast<unsigned char>(i & 0xFF);
+        }
+        ASSERT_EQ(IL_ChangeBitmapSaturation(slab.get(), 0), IL_SUCCESS);
+        for (int i = 0; i < 65536; ++i) {
+            const unsigned char* p = slab.at(i, 0);
+            const int dr = std::abs(p[2] - r), dg = std::abs(p[1] - (i >> 8)), db = std::abs(p[0] - (i & 0xFF));
+            ASSERT_LE(std::max(dr, std::max(dg, db)), 1);
+            changed += (dr | dg | db) != 0;
+        }
+    }
+    EXPECT_EQ(changed, 3827046);
+}
+
+TEST(PixelOperations, RefuseRecordsWhoseLayoutDoesNotAddUp)
+{
+    // A record whose stride or data size does not cover its width and rows
+    // would make any pixel loop run past its block: refused before touching.
+    for (int fault = 0; fault < 4; ++fault) {
+        Bitmap24 page(5, 3);
+        page.fill(7);
+        _tagBITMAPHANDLE* r = page.get();
+        if (fault == 0)
+            r->bytesPerRow = 12;  // 5 pixels need 16
+        if (fault == 1)
+            r->dataSize = 47;  // 3 rows need 48
+        if (fault == 2)
+            r->width = 6;
+        if (fault == 3)
+            r->height = -3;
+        SCOPED_TRACE(fault);
+        EXPECT_EQ(IL_SizeBitmap(r, 2, 2, 4), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_SharpenBitmap(r, 750), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_ChangeBitmapSaturation(r, 200), IL_ERR_ARGUMENT);
+        Planes planes;
+        EXPECT_EQ(IL_ColorSeparateBitmap(r, planes.list, 440, 0), IL_ERR_ARGUMENT);
+        Bitmap24 other(5, 3);
+        EXPECT_EQ(IL_CopyBitmapData(other.get(), r), IL_ERR_ARGUMENT);
+        EXPECT_EQ(IL_CopyBitmapData(r, other.get()), IL_ERR_ARGUMENT);
+    }
 }
 
 // Runs one bitmap of the given size through every operation in page order.
