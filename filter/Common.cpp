@@ -160,6 +160,10 @@ int _GetValuePrinterInfoFile(const char* printer, const char* key, const char* p
     char path[128];
     const char* serial = std::strstr(uri, "serial=");
     int length;
+    // The serial number names a file in /tmp; one with a '/' would name a
+    // file elsewhere.
+    if (serial != nullptr && std::strchr(serial + 7, '/') != nullptr)
+        return 0;
     if (serial != nullptr)
         length = std::snprintf(path, sizeof path, "%s/%s_%s.log", kTmpDir, prefix, serial + 7);
     else
