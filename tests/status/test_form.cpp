@@ -72,14 +72,14 @@ TEST_F(Form, WidgetsHaveTheirNamesPlacesAndFonts)
     EXPECT_EQ(dialog.font().pointSize(), 11);
     EXPECT_EQ(dialog.windowTitle(), "RT-50 Information");
     EXPECT_EQ(dialog.styleSheet(), "background-color: rgb(255, 255, 255);");
-    for (const auto &spec : kWidgets) {
-        auto *widget = dialog.findChild<QWidget *>(QLatin1String(spec.name));
-        ASSERT_NE(widget, nullptr) << spec.name;
-        EXPECT_STREQ(widget->metaObject()->className(), spec.className) << spec.name;
-        EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(spec.parent)) << spec.name;
-        EXPECT_EQ(widget->geometry(), spec.geometry) << spec.name;
-        if (spec.pointSize != 0) {
-            EXPECT_EQ(widget->font().pointSize(), spec.pointSize) << spec.name;
+    for (const auto &expected : kWidgets) {
+        auto *widget = dialog.findChild<QWidget *>(QLatin1String(expected.name));
+        ASSERT_NE(widget, nullptr) << expected.name;
+        EXPECT_STREQ(widget->metaObject()->className(), expected.className) << expected.name;
+        EXPECT_EQ(widget->parentWidget()->objectName(), QLatin1String(expected.parent)) << expected.name;
+        EXPECT_EQ(widget->geometry(), expected.geometry) << expected.name;
+        if (expected.pointSize != 0) {
+            EXPECT_EQ(widget->font().pointSize(), expected.pointSize) << expected.name;
         }
     }
 }
