@@ -14,32 +14,6 @@ using namespace filtertest;
 
 namespace {
 
-// cupsfilter always runs a job with id 1; the filter waits for its job
-// start file. Created when missing and removed again only then.
-class JobOneStartFile {
-public:
-    JobOneStartFile()
-    {
-        struct stat info {};
-        if (stat(kPath, &info) != 0) {
-            FILE* file = std::fopen(kPath, "w");
-            if (file != nullptr) {
-                std::fclose(file);
-                m_created = true;
-            }
-        }
-    }
-    ~JobOneStartFile()
-    {
-        if (m_created)
-            unlink(kPath);
-    }
-
-private:
-    static constexpr const char* kPath = "/tmp/Print_1.log";
-    bool m_created = false;
-};
-
 // A CUPS server folder whose filter/ holds the system's filters and ours,
 // and the cups-files.conf that points cupsfilter at it.
 class PrivateServerBin {

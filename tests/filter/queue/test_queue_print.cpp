@@ -16,32 +16,6 @@ using namespace filtertest;
 
 namespace {
 
-// The fresh scheduler's first job has id 1; the filter waits for its job
-// start file, which the test backend does not make.
-class JobOneStartFile {
-public:
-    JobOneStartFile()
-    {
-        struct stat info {};
-        if (stat(kPath, &info) != 0) {
-            FILE* file = std::fopen(kPath, "w");
-            if (file != nullptr) {
-                std::fclose(file);
-                m_created = true;
-            }
-        }
-    }
-    ~JobOneStartFile()
-    {
-        if (m_created)
-            unlink(kPath);
-    }
-
-private:
-    static constexpr const char* kPath = "/tmp/Print_1.log";
-    bool m_created = false;
-};
-
 bool WaitForFile(const std::string& path, int seconds)
 {
     for (int i = 0; i < seconds * 10; ++i) {

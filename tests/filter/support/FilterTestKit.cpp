@@ -131,6 +131,24 @@ JobStartFile::~JobStartFile()
     unlink(m_path.c_str());
 }
 
+JobOneStartFile::JobOneStartFile()
+{
+    struct stat info {};
+    if (stat("/tmp/Print_1.log", &info) != 0) {
+        FILE* file = std::fopen("/tmp/Print_1.log", "w");
+        if (file != nullptr) {
+            std::fclose(file);
+            m_created = true;
+        }
+    }
+}
+
+JobOneStartFile::~JobOneStartFile()
+{
+    if (m_created)
+        unlink("/tmp/Print_1.log");
+}
+
 TempDir::TempDir()
 {
     char pattern[] = "/tmp/vantora-filter-test-XXXXXX";

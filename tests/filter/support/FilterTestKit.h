@@ -50,6 +50,19 @@ private:
     std::string m_path;
 };
 
+// The job start file of job 1, which cupsfilter and a fresh scheduler's first
+// job use: created when missing and removed again only then.
+class JobOneStartFile {
+public:
+    JobOneStartFile();
+    ~JobOneStartFile();
+    JobOneStartFile(const JobOneStartFile&) = delete;
+    JobOneStartFile& operator=(const JobOneStartFile&) = delete;
+
+private:
+    bool m_created = false;
+};
+
 // A folder under /tmp removed with its files on destruction.
 class TempDir {
 public:
