@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +115,12 @@ void ReleaseImage(_tagBITMAPHANDLE* image)
 }
 
 }  // namespace
+
+void KeepPageBlocksInHeap()
+{
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+}
 
 int FilterMain(int argc, char* argv[])
 {

@@ -27,6 +27,13 @@ enum { kMaxPageDots = 20000 };
 // is usable, otherwise the reason as a short English text.
 const char* CheckPageHeader(const cups_page_header2_t& header);
 
+// Keeps freed page-sized blocks in the process's heap. A page passes through
+// several page-sized blocks in turn (raster page, resampled page, planes,
+// merged page, plane packet); reusing memory that is already mapped instead of
+// returning each block to the system makes a page about three times faster
+// from the second block on, for a few MiB more at peak.
+void KeepPageBlocksInHeap();
+
 // Runs one filter job with CUPS filter arguments; standard output gets the
 // command stream. Returns the exit status: 0 normal, cancelled or empty job;
 // 1 for a wrong argument count, an unreadable input file, or a page that

@@ -4,6 +4,7 @@
 // slot (SetImageData) and sent as one sheet to /dev/null. Peak memory is
 // that of the real filter program printing one page, over an empty job
 // (each of those runs includes the filter's one-second start-up wait).
+#include "FilterJob.h"
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <benchmark/benchmark.h>
@@ -194,6 +195,8 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     MeasurePeakMemory();
+    // The same heap policy as the filter program.
+    KeepPageBlocksInHeap();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
