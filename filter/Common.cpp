@@ -32,6 +32,16 @@ void ReadKeyFromFile(FILE* file, const char* key, char* out, int outSize)
     }
 }
 
+// ReadKeyFromFile on the file at `path`; nothing when it cannot be opened.
+void ReadKeyFromPath(const char* path, const char* key, char* out, int outSize)
+{
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr)
+        return;
+    ReadKeyFromFile(file, key, out, outSize);
+    std::fclose(file);
+}
+
 }  // namespace
 
 const char* _GetCupsValue(const char* name, int numOptions, cups_option_t* options, ppdfile_s* ppd)
@@ -171,11 +181,7 @@ int _GetValuePrinterInfoFile(const char* printer, const char* key, const char* p
     if (length < 0 || length >= static_cast<int>(sizeof path))
         return 0;
 
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
-        return 0;
-    ReadKeyFromFile(file, key, out, outSize);
-    std::fclose(file);
+    ReadKeyFromPath(path, key, out, outSize);
     return 0;
 }
 
@@ -187,10 +193,6 @@ int _GetValuePrInfoFile(const char* key, const char* name, char* out, int outSiz
     const int length = std::snprintf(path, sizeof path, "%s/Print_%s.log", kTmpDir, name);
     if (length < 0 || length >= static_cast<int>(sizeof path))
         return 0;
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr)
-        return 0;
-    ReadKeyFromFile(file, key, out, outSize);
-    std::fclose(file);
+    ReadKeyFromPath(path, key, out, outSize);
     return 0;
 }
