@@ -189,6 +189,7 @@ bool Emulator::PlugLocked(Printer& printer)
     std::snprintf(product, sizeof product, "%x/%x/100", kVendorId, kProductId);
 
     const std::string productName = printer.model->State(Clock::now()).product;
+    printer.model->ResetStream();   // a printer that just powered up has no half-received command
     printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
     // The binary "descriptors" attribute has to be there when the "add"
     // event goes out with the device, so it is written first.
@@ -301,7 +302,8 @@ std::string Emulator::Show(Printer& printer)
         << "fault=" << FaultText(printer.model->CurrentFault()) << "\n"
         << "printed=" << printer.model->SheetsPrinted() << "\n"
         << "errors=" << printer.model->FramingErrors() << "\n"
-        << "lasterror=" << printer.model->LastError() << "\n";
+        << "lasterror=" << printer.model->LastError() << "\n"
+        << "stream=" << printer.model->StreamState() << "\n";
     return out.str();
 }
 

@@ -400,9 +400,11 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         state.claimed = true;
         return 0;
     }
+    case USBDEVFS_RESET:
+        m_model->ResetStream();   // a reset printer starts on a fresh command stream
+        return 0;
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
-    case USBDEVFS_RESET:
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
         return 0;
@@ -549,8 +551,9 @@ void UsbDevice::Control(Urb& urb)
         reply = m_model->DeviceIdReply();
     } else if (type == 0xA1 && request == 1) {    // GET_PORT_STATUS: selected, no error
         reply.push_back(0x18);
-    } else if ((type == 0x21 && request == 2) || (type == 0x00 && request == 9)) {
-        // SOFT_RESET, SET_CONFIGURATION: nothing to do.
+    } else if (type == 0x21 && request == 2) {    // printer class SOFT_RESET
+        m_model->ResetStream();
+    } else if (type == 0x00 && request == 9) {    // SET_CONFIGURATION: nothing to do
     } else {
         ok = false;
     }
