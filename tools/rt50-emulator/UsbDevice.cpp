@@ -308,6 +308,8 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         *error = ENODEV;
         return -1;
     }
+    if (request == USBDEVFS_RESET)
+        m_model->ResetStream();   // a reset printer starts on a fresh command stream
     switch (request) {
     case USBDEVFS_SUBMITURB:
         return Submit(client, arg, error);
@@ -400,11 +402,9 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         state.claimed = true;
         return 0;
     }
-    case USBDEVFS_RESET:
-        m_model->ResetStream();   // a reset printer starts on a fresh command stream
-        return 0;
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_RESET:
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
         return 0;
