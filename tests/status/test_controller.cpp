@@ -13,8 +13,13 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace status_test;
 
@@ -286,6 +291,35 @@ TEST_F(Controller, TheProgramsFolderIsTmp)
         EXPECT_EQ(dialog.currentMonitor()->filePath(), "/tmp/RT-50_" + gSerial1 + ".log");
     }
     EXPECT_FALSE(QFileInfo::exists(watch));
+}
+
+TEST_F(Controller, TheProgramEndedBySignalRemovesItsWatchFile)
+{
+    const QString watch = "/tmp/RT-50_" + gSerial1 + "_UTIL";
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        QFile::remove(watch);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            // Memory that Qt's plugins keep until the end is not what this
+            // test is about.
+            const char *asan = getenv("ASAN_OPTIONS");
+            const std::string options = std::string(asan != nullptr ? asan : "") + ":detect_leaks=0";
+            setenv("ASAN_OPTIONS", options.c_str(), 1);
+            const int null = open("/dev/null", O_WRONLY);  // the instance scan's echo
+            dup2(null, 1);
+            execl(VANTORA_STATUS_PROGRAM, VANTORA_STATUS_PROGRAM, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        const bool watching = QTest::qWaitFor([&] { return QFileInfo::exists(watch); }, 20000);
+        kill(pid, number);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(watching) << "signal " << number;
+        EXPECT_TRUE(WIFEXITED(status)) << "signal " << number << " status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << number;
+        EXPECT_FALSE(QFileInfo::exists(watch)) << "signal " << number;
+    }
 }
 
 }  // namespace
