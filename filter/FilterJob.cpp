@@ -152,8 +152,8 @@ int CheckPage(const FilterJob& job, const cups_page_header2_t& header, int page)
     return 0;
 }
 
-// Places `copies` copies of a page image into the sheets, printing each
-// sheet as it fills. An empty page (no width or height) has no planes and
+// Places the page image into the sheets once per copy the page header asks
+// for, printing each sheet as it fills. An empty page (no width or height) has no planes and
 // prints as a white sheet. Returns 0, or 1 after an ERROR: line.
 int PrintCopies(const FilterJob& job, _tagBITMAPHANDLE* image, const cups_page_header2_t& header, int pageIndex,
                 int* pending)
