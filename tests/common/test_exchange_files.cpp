@@ -91,14 +91,18 @@ TEST(StatusFile, ShortValuesUntrustedCharactersAndSmallBuffers)
 TEST(ExchangeNames, WorkedExamplesAndPathsThatDoNotFit)
 {
     char out[kPauseNameSize];
-    ASSERT_TRUE(ExchangeFilePath(kStatusFile, kExchangeDir, "AB12", out, sizeof out));
-    EXPECT_STREQ(out, "/tmp/RT-50_AB12.log");
-    ASSERT_TRUE(ExchangeFilePath(kWatchFile, kExchangeDir, "AB12", out, sizeof out));
-    EXPECT_STREQ(out, "/tmp/RT-50_AB12_UTIL");
-    ASSERT_TRUE(ExchangeFilePath(kRefreshFile, kExchangeDir, "AB12", out, sizeof out));
-    EXPECT_STREQ(out, "/tmp/RT-50_AB12_TC_UTIL");
-    ASSERT_TRUE(ExchangeFileName(kPauseFile, "AB12", out, sizeof out));
-    EXPECT_STREQ(out, "Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12");
+    const struct { ExchangeFile file; const char* path; } kExamples[] = {
+        {kStatusFile, "/tmp/RT-50_AB12.log"},
+        {kWatchFile, "/tmp/RT-50_AB12_UTIL"},
+        {kRefreshFile, "/tmp/RT-50_AB12_TC_UTIL"},
+        {kPauseFile, "/tmp/Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12"},
+    };
+    for (const auto& example : kExamples) {
+        ASSERT_TRUE(ExchangeFilePath(example.file, kExchangeDir, "AB12", out, sizeof out));
+        EXPECT_STREQ(out, example.path);
+        ASSERT_TRUE(ExchangeFileName(example.file, "AB12", out, sizeof out));
+        EXPECT_STREQ(out, example.path + 5);
+    }
     ASSERT_TRUE(JobStartFilePath(kExchangeDir, "42", out, sizeof out));
     EXPECT_STREQ(out, "/tmp/Print_42.log");
     EXPECT_FALSE(JobStartFilePath(kExchangeDir, "../42", out, sizeof out));
@@ -169,17 +173,15 @@ TEST(DeviceUri, SerialIsTheTextAfterTheFirstSerialKey)
 
 TEST(Queues, NamesDescriptionsAndNumbers)
 {
-    char text[64];
-    ASSERT_TRUE(QueueName(1, text, sizeof text));
-    EXPECT_STREQ(text, "VANTORA-RT-50");
-    ASSERT_TRUE(QueueName(2, text, sizeof text));
-    EXPECT_STREQ(text, "VANTORA-RT-50-2");
-    ASSERT_TRUE(QueueDescription(0, text, sizeof text));
-    EXPECT_STREQ(text, "VANTORA RT-50");
-    ASSERT_TRUE(QueueDescription(12, text, sizeof text));
-    EXPECT_STREQ(text, "VANTORA RT-50 12");
-    EXPECT_FALSE(QueueName(-1, text, sizeof text));
-    EXPECT_FALSE(QueueName(2, text, 15));
+    char name[64], description[64];
+    ASSERT_TRUE(QueueName(1, name, sizeof name) && QueueDescription(0, description, sizeof description));
+    EXPECT_STREQ(name, "VANTORA-RT-50");
+    EXPECT_STREQ(description, "VANTORA RT-50");
+    ASSERT_TRUE(QueueName(12, name, sizeof name) && QueueDescription(12, description, sizeof description));
+    EXPECT_STREQ(name, "VANTORA-RT-50-12");
+    EXPECT_STREQ(description, "VANTORA RT-50 12");
+    EXPECT_FALSE(QueueName(-1, name, sizeof name));
+    EXPECT_FALSE(QueueName(2, name, 15));
 
     EXPECT_EQ(getRNumber("VANTORA-RT-50-4"), 4);
     EXPECT_EQ(getRNumber("VANTORA-RT-50-12x"), 12);
