@@ -17,6 +17,8 @@ constexpr int kHeaderSize = DeviceRecv::kHeaderSize;
 // A device ID reply of this many bytes or fewer (length bytes included)
 // cannot name a maker and a model.
 constexpr size_t kShortestDeviceId = 13;
+// libusb refuses control transfers with more data on Linux.
+constexpr uint16_t kLargestControlTransfer = 4096;
 
 // Size of the next OUT transfer for `remaining` bytes: anything of 512 bytes
 // or more keeps its last 256 bytes back for a transfer of their own, and no
@@ -213,8 +215,9 @@ int get_device_id(libusb_device_handle* handle, char* buffer, unsigned long size
     buffer[0] = '\0';
     if (handle == nullptr)
         return -1;
-    // wLength is 16 bits: a larger buffer asks for as much as fits in it.
-    const uint16_t wanted = size > 0xffff ? 0xffff : static_cast<uint16_t>(size);
+    // A larger buffer asks for as much as one control transfer carries.
+    const uint16_t wanted = size > kLargestControlTransfer ? kLargestControlTransfer
+                                                            : static_cast<uint16_t>(size);
     const int received = libusb_control_transfer(handle, kDeviceIdRequestType, kDeviceIdRequest, 0, 0,
                                                  reinterpret_cast<unsigned char*>(buffer), wanted,
                                                  g_deviceIdMs.load());
