@@ -7,7 +7,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

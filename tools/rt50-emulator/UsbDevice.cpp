@@ -4,9 +4,7 @@
 
 #include <umockdev.h>
 
-#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
-#include <unistd.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
