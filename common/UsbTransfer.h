@@ -96,8 +96,9 @@ int USB_Write(libusb_device_handle* handle, const void* data, int length, int* c
 int USB_Read(libusb_device_handle* handle, void* data, int length, int* count);
 
 // Fetches the IEEE 1284 device ID into `buffer` (`size` bytes) as a
-// NUL-terminated string without its two length bytes. 0 on success; -1 on
-// failure, with the buffer emptied (when it has room for that).
+// NUL-terminated string without its two length bytes, asking for at most
+// 4096 bytes (the largest control transfer libusb makes on Linux). 0 on
+// success; -1 on failure, with the buffer emptied (when it has room for that).
 int get_device_id(libusb_device_handle* handle, char* buffer, unsigned long size);
 
 // The part of get_device_id that judges the reply: `buffer` holds the
