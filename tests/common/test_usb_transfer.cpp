@@ -175,12 +175,15 @@ TEST_F(UsbIo, AFailedWriteTellsHowMuchThePrinterTook)
 
 TEST_F(UsbIo, TotalCountWaitLiesBetweenCommandAndReply)
 {
-    // A reply ready 250 ms after its command: a read that starts at once
-    // gives up after 200 ms; after the wait of 300 ms the reply is there.
+    // A reply ready 400 ms after its command: a read that starts at once
+    // gives up after 200 ms; after the wait of 600 ms the reply is there.
+    UsbTimeouts timeouts = GetUsbTimeouts();
+    timeouts.replyWaitMs = 600;
+    SetUsbTimeouts(timeouts);
     char value[kQueryValueSize];
-    Fault("slow 250");
+    Fault("slow 400");
     EXPECT_EQ(GetTotalCount(handle(), value, false), -1);
-    Fault("slow 250");
+    Fault("slow 400");
     EXPECT_EQ(GetTotalCount(handle(), value, true), 8);
     EXPECT_STREQ(value, "00000000");
 }

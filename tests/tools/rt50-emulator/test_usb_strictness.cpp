@@ -155,7 +155,7 @@ TEST_F(EmulatedPrinter, WritesTakeTheLinksTimeAndWaitForRoomInTheBuffer)
     // second stops part-way and goes on once the first is done.
     Control("set " + serial() + " rate 0");
     Control("set " + serial() + " buffer 400000");
-    Control("set " + serial() + " printms 300");
+    Control("set " + serial() + " printms 600");
     const std::vector<uint8_t> sheet = rt50test::SheetJob(1408, 60);
     ASSERT_EQ(Out(handle, sheet, &sent, 1000), 0);
     EXPECT_EQ(Out(handle, sheet, &sent, 100), LIBUSB_ERROR_TIMEOUT);
