@@ -1,11 +1,13 @@
 #include "Common.h"
 
+#include "ExchangeFiles.h"
+
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-const char kTmpDir[] = "/tmp";
+const char* const kTmpDir = vantora_exchange::kExchangeDir;
 
 // Searches the open file for the first line that contains `key` and leaves
 // in out the rest of that line from the key on, without any character of
@@ -167,17 +169,18 @@ int _GetValuePrinterInfoFile(const char* printer, const char* key, const char* p
     if (uri[0] == '\0')
         return 0;
 
-    char path[128];
-    const char* serial = std::strstr(uri, "serial=");
+    char path[vantora_exchange::kPathSize];
     int length;
-    // The serial number names a file in /tmp; one with a '/' would name a
-    // file elsewhere.
-    if (serial != nullptr && std::strchr(serial + 7, '/') != nullptr)
-        return 0;
-    if (serial != nullptr)
-        length = std::snprintf(path, sizeof path, "%s/%s_%s.log", kTmpDir, prefix, serial + 7);
-    else
+    if (std::strstr(uri, "serial=") != nullptr) {
+        // The serial number names a file in /tmp: only one that every
+        // program accepts does.
+        const char* serial = vantora_exchange::SerialInDeviceUri(uri);
+        if (!vantora_exchange::IsValidSerial(serial))
+            return 0;
+        length = std::snprintf(path, sizeof path, "%s/%s_%s.log", kTmpDir, prefix, serial);
+    } else {
         length = std::snprintf(path, sizeof path, "%s/%s.log", kTmpDir, prefix);
+    }
     if (length < 0 || length >= static_cast<int>(sizeof path))
         return 0;
 
@@ -189,9 +192,8 @@ int _GetValuePrInfoFile(const char* key, const char* name, char* out, int outSiz
 {
     if (key == nullptr || name == nullptr)
         return 0;
-    char path[128];
-    const int length = std::snprintf(path, sizeof path, "%s/Print_%s.log", kTmpDir, name);
-    if (length < 0 || length >= static_cast<int>(sizeof path))
+    char path[vantora_exchange::kPathSize];
+    if (!vantora_exchange::JobStartFilePath(kTmpDir, name, path, sizeof path))
         return 0;
     ReadKeyFromPath(path, key, out, outSize);
     return 0;

@@ -47,7 +47,8 @@ int _GetCupsDeviceURI(const char* printer, char* uri, unsigned long size);
 // Reads the value of `key` from the daemon's status file of the queue's
 // printer ("/tmp/<prefix>_<serial>.log", or "/tmp/<prefix>.log" without a
 // serial number in the device URI). Returns the URI look-up's failure, else 0;
-// out is written only when the value fits.
+// out is written only when the value fits. A serial number that cannot name
+// a file (see IsValidSerial) is not read.
 int _GetValuePrinterInfoFile(const char* printer, const char* key, const char* prefix, char* out,
                              int outSize);
 

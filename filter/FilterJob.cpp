@@ -1,8 +1,10 @@
 #include "FilterJob.h"
 
 #include "Common.h"
+#include "ExchangeFiles.h"
 #include "PhotoPrinterDeviceRT50.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +24,8 @@ void CancelJob(int)
 
 int PrinterStatusCheck(const char* jobId, int, cups_option_t*)
 {
-    char path[128];
-    const int length = std::snprintf(path, sizeof path, "%s/Print_%s.log", "/tmp", jobId != nullptr ? jobId : "");
-    if (length < 0 || length >= static_cast<int>(sizeof path))
+    char path[vantora_exchange::kPathSize];
+    if (!vantora_exchange::JobStartFilePath(vantora_exchange::kExchangeDir, jobId, path, sizeof path))
         return 0;
     for (int attempt = 0; attempt < 120; ++attempt) {
         struct stat info {};
@@ -63,15 +64,34 @@ void PrintableCopy(const char* text, char* out, size_t outSize)
     out[length] = '\0';
 }
 
-// Sends the settings commands of one sheet and the sheet itself.
-void PrintSheet(DeviceEntry& device, int count, int numOptions, cups_option_t* options, ppdfile_s* ppd)
+// Sends the settings commands of one sheet and the sheet itself. Returns 1
+// when the sheet was sent, 0 when not (see ReportNotSent).
+int PrintSheet(const FilterJob& job, int count)
 {
-    device.SendCutterMode(numOptions, options, ppd);
-    device.SendOvercoatFinish(numOptions, options, ppd);
-    device.SendPrintRetry(numOptions, options, ppd);
-    device.SendPrintSpeed(numOptions, options, ppd);
-    device.SendDecurl(numOptions, options, ppd);
-    device.SendImageData(count);
+    DeviceEntry& device = *job.device;
+    // A command the sheet does not need (an overcoat the model's table does
+    // not list, a model without decurl) sends nothing and gives 0; only a
+    // packet that was not written fails the sheet, and it stops every later
+    // write, so one check after the five is enough.
+    device.SendCutterMode(job.numOptions, job.options, job.ppd);
+    device.SendOvercoatFinish(job.numOptions, job.options, job.ppd);
+    device.SendPrintRetry(job.numOptions, job.options, job.ppd);
+    device.SendPrintSpeed(job.numOptions, job.options, job.ppd);
+    device.SendDecurl(job.numOptions, job.options, job.ppd);
+    if (device.OutputError() != 0)
+        return 0;
+    return device.SendImageData(count);
+}
+
+// Reports on standard error why a packet or sheet of page `page` was not
+// sent: the write error, or memory that ran out making it. Returns 1.
+int ReportNotSent(const DeviceEntry& device, int page)
+{
+    if (device.OutputError() != 0)
+        std::fprintf(stderr, "ERROR: Unable to write print data: %s\n", std::strerror(device.OutputError()));
+    else
+        std::fprintf(stderr, "ERROR: Not enough memory to send page %d.\n", page);
+    return 1;
 }
 
 // Reads the lines of one page into a bottom-up 24-bit buffer. Returns the
@@ -114,6 +134,54 @@ void ReleaseImage(_tagBITMAPHANDLE* image)
     std::free(image);
 }
 
+// Checks, before anything of it is read, that the printer can take a page.
+// Returns 0, or 1 after an ERROR: line.
+int CheckPage(const FilterJob& job, const cups_page_header2_t& header, int page)
+{
+    if (job.device->m_media.mediaId == -1) {
+        char name[128];
+        PrintableCopy(_GetCupsValue("PageSize", job.numOptions, job.options, job.ppd), name, sizeof name);
+        std::fprintf(stderr, "ERROR: The page size \"%s\" is not supported by the RT-50.\n",
+                     name[0] != '\0' ? name : "(none)");
+        return 1;
+    }
+    if (const char* reason = CheckPageHeader(header)) {
+        std::fprintf(stderr, "ERROR: Page %d cannot be printed: %s.\n", page, reason);
+        return 1;
+    }
+    return 0;
+}
+
+// Places the page image into the sheets once per copy the page header asks
+// for, printing each sheet as it fills. An empty page (no width or height) has no planes and
+// prints as a white sheet. Returns 0, or 1 after an ERROR: line.
+int PrintCopies(const FilterJob& job, _tagBITMAPHANDLE* image, const cups_page_header2_t& header, int pageIndex,
+                int* pending)
+{
+    DeviceEntry& device = *job.device;
+    const bool emptyPage = header.cupsWidth == 0 || header.cupsHeight == 0;
+    for (int copy = 0; copy < static_cast<int>(header.NumCopies) && !Canceled; ++copy) {
+        const int target = (job.remainHalf == 1 && pageIndex == 0 && copy == 0) ? 1 : job.layout;
+        // The buffer has three slots; a full buffer is printed first.
+        if (*pending >= PhotoImageBuffer::kSlots) {
+            if (PrintSheet(job, *pending) != 1)
+                return ReportNotSent(device, pageIndex + 1);
+            *pending = 0;
+        }
+        if (device.SetImageData(*pending, image) != 0 && !emptyPage) {
+            std::fprintf(stderr, "ERROR: Not enough memory to process page %d.\n", pageIndex + 1);
+            return 1;
+        }
+        ++*pending;
+        if (*pending >= target) {
+            if (PrintSheet(job, target) != 1)
+                return ReportNotSent(device, pageIndex + 1);
+            *pending = 0;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 void KeepPageBlocksInHeap()
@@ -122,27 +190,39 @@ void KeepPageBlocksInHeap()
     mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 }
 
+int PrintUsage(const char* program)
+{
+    std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", program);
+    return 1;
+}
+
 int FilterMain(int argc, char* argv[])
 {
     return RunFilterJob(argc, argv, [] { return static_cast<DeviceEntry*>(new DeviceEntry_RT50()); }, 1);
 }
 
-int RunFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outputFd)
+int OpenFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outputFd, FilterJob* job)
 {
     if (argc != 6 && argc != 7)
-        return 1;
-    int input = 0;
+        return PrintUsage("vantora_rt50_filter");
+    job->jobId = argv[1];
+    job->input = 0;
     if (argc == 7) {
-        input = open(argv[6], O_RDONLY);
-        if (input < 0) {
+        job->input = open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (job->input < 0) {
+            char name[256];
+            PrintableCopy(argv[6], name, sizeof name);
+            std::fprintf(stderr, "ERROR: Unable to open print file \"%s\": %s\n", name, std::strerror(errno));
+            // As CUPS's own filters do: the scheduler reads a filter's
+            // messages while it runs, and the pause lets it show this one as
+            // the job's reason before it handles the exit.
             sleep(1);
             return 1;
         }
     }
 
-    cups_option_t* options = nullptr;
-    const int numOptions = cupsParseOptions(argv[5], 0, &options);
-    ppdfile_s* ppd = wrappedPpdOpenFile(std::getenv("PPD"));
+    job->numOptions = cupsParseOptions(argv[5], 0, &job->options);
+    job->ppd = wrappedPpdOpenFile(std::getenv("PPD"));
 
     Canceled = 0;
     struct sigaction action {};
@@ -150,96 +230,111 @@ int RunFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outpu
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
 
-    PrinterStatusCheck(argv[1], numOptions, options);
+    PrinterStatusCheck(argv[1], job->numOptions, job->options);
 
-    cups_raster_t* raster = cupsRasterOpen(input, CUPS_RASTER_READ);
-    DeviceEntry* device = makeDevice();
-    device->SetOutputFd(outputFd);
+    job->raster = cupsRasterOpen(job->input, CUPS_RASTER_READ);
+    job->device = makeDevice();
+    if (job->device == nullptr) {
+        std::fprintf(stderr, "ERROR: Not enough memory to start the job.\n");
+        return 1;
+    }
+    job->device->SetOutputFd(outputFd);
+    return 0;
+}
 
-    device->SendSysTime();
-    device->SetResolution(numOptions, options, ppd);
-    device->SetMediaSize(numOptions, options, ppd);
-    device->SetBorder(numOptions, options, ppd);
-    device->SetSharpness(numOptions, options, ppd);
-    device->SetGamma(numOptions, options, ppd);
-    device->SetIntensity(numOptions, options, ppd);
-    device->SetContrast(numOptions, options, ppd);
-    device->SetSaturation(numOptions, options, ppd);
-    device->SetColorAdjustment(numOptions, options, ppd);
-    device->SetPaperRotate(numOptions, options, ppd);
+int ApplyJobSettings(FilterJob* job)
+{
+    DeviceEntry& device = *job->device;
+    const int n = job->numOptions;
+    cups_option_t* options = job->options;
+    ppdfile_s* ppd = job->ppd;
 
-    const int layout = device->GetMultiLayoutNum(argv[1]) > 0 ? device->GetMultiLayoutNum(argv[1]) : 1;
-    const int remainHalf = device->GetRemainHalf(argv[1]) % 2;
+    // The clock is the first packet of every job.
+    if (device.SendSysTime() != 1 && device.OutputError() != 0)
+        return ReportNotSent(device, 0);
+    // The settings only record values. An unknown resolution falls back to
+    // 300 dpi; an unknown page size is refused at the first page, so that a
+    // job without pages still ends normally.
+    device.SetResolution(n, options, ppd);
+    device.SetMediaSize(n, options, ppd);
+    device.SetBorder(n, options, ppd);
+    device.SetSharpness(n, options, ppd);
+    device.SetGamma(n, options, ppd);
+    device.SetIntensity(n, options, ppd);
+    device.SetContrast(n, options, ppd);
+    device.SetSaturation(n, options, ppd);
+    device.SetColorAdjustment(n, options, ppd);
+    device.SetPaperRotate(n, options, ppd);
 
-    int status = 0;
+    const int layout = device.GetMultiLayoutNum(job->jobId);
+    job->layout = layout > 0 ? layout : 1;
+    job->remainHalf = device.GetRemainHalf(job->jobId) % 2;
+    return 0;
+}
+
+int PrintJobPages(FilterJob* job)
+{
+    DeviceEntry& device = *job->device;
     int pageIndex = 0;
     int pending = 0;
     cups_page_header2_t header;
-    bool endOfStream = false;
-    while (raster != nullptr) {
-        if (!cupsRasterReadHeader2(raster, &header)) {
-            endOfStream = true;
-            break;
-        }
+    while (job->raster != nullptr && cupsRasterReadHeader2(job->raster, &header)) {
         if (Canceled)
-            break;
-
-        // A page the printer cannot take ends the job before anything of it
-        // is sent.
-        if (device->m_media.mediaId == -1) {
-            char name[128];
-            PrintableCopy(_GetCupsValue("PageSize", numOptions, options, ppd), name, sizeof name);
-            std::fprintf(stderr, "ERROR: The page size \"%s\" is not supported by the RT-50.\n",
-                         name[0] != '\0' ? name : "(none)");
-            status = 1;
-            break;
-        }
-        if (const char* reason = CheckPageHeader(header)) {
-            std::fprintf(stderr, "ERROR: Page %d cannot be printed: %s.\n", pageIndex + 1, reason);
-            status = 1;
-            break;
-        }
+            return 0;
+        if (CheckPage(*job, header, pageIndex + 1) != 0)
+            return 1;
 
         bool canceled = false;
-        unsigned char* pixels = ReadPage(raster, header, &canceled);
+        unsigned char* pixels = ReadPage(job->raster, header, &canceled);
         if (canceled)
-            break;
+            return 0;
         if (pixels == nullptr) {
             std::fprintf(stderr, "ERROR: Not enough memory for page %d.\n", pageIndex + 1);
-            status = 1;
-            break;
+            return 1;
         }
-        _tagBITMAPHANDLE* image = device->MakeImageData(pixels, header.cupsWidth, header.cupsHeight, pending);
-
-        for (int copy = 0; copy < static_cast<int>(header.NumCopies) && !Canceled; ++copy) {
-            const int target = (remainHalf == 1 && pageIndex == 0 && copy == 0) ? 1 : layout;
-            // The buffer has three slots; a full buffer is printed first.
-            if (pending >= PhotoImageBuffer::kSlots) {
-                PrintSheet(*device, pending, numOptions, options, ppd);
-                pending = 0;
-            }
-            device->SetImageData(pending, image);
-            ++pending;
-            if (pending >= target) {
-                PrintSheet(*device, target, numOptions, options, ppd);
-                pending = 0;
-            }
-        }
+        _tagBITMAPHANDLE* image = device.MakeImageData(pixels, header.cupsWidth, header.cupsHeight, pending);
+        const int result = PrintCopies(*job, image, header, pageIndex, &pending);
         ReleaseImage(image);
+        if (result != 0)
+            return result;
         ++pageIndex;
         if (Canceled)
-            break;
+            return 0;
     }
 
-    if (endOfStream && !Canceled && pending > 0)
-        PrintSheet(*device, pending, numOptions, options, ppd);
+    // End of the stream: the last, incomplete sheet.
+    if (Canceled || pending == 0)
+        return 0;
+    if (PrintSheet(*job, pending) != 1)
+        return ReportNotSent(device, pageIndex);
+    return 0;
+}
 
-    wrappedPpdClose(ppd);
-    if (raster != nullptr)
-        cupsRasterClose(raster);
-    delete device;
-    cupsFreeOptions(numOptions, options);
-    if (input > 0)
-        close(input);
+void CloseFilterJob(FilterJob* job)
+{
+    wrappedPpdClose(job->ppd);
+    job->ppd = nullptr;
+    if (job->raster != nullptr)
+        cupsRasterClose(job->raster);
+    job->raster = nullptr;
+    delete job->device;
+    job->device = nullptr;
+    cupsFreeOptions(job->numOptions, job->options);
+    job->numOptions = 0;
+    job->options = nullptr;
+    if (job->input > 0)
+        close(job->input);
+    job->input = -1;
+}
+
+int RunFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outputFd)
+{
+    FilterJob job;
+    int status = OpenFilterJob(argc, argv, makeDevice, outputFd, &job);
+    if (status == 0)
+        status = ApplyJobSettings(&job);
+    if (status == 0)
+        status = PrintJobPages(&job);
+    CloseFilterJob(&job);
     return status;
 }

@@ -30,7 +30,7 @@ std::string FillPageOptions(const char* options)
 int PhotoFilterMain(int argc, char* argv[])
 {
     if (argc != 6 && argc != 7)
-        return 1;
+        return PrintUsage("vantora_rt50_photo");
 
     const char* serverBin = std::getenv("CUPS_SERVERBIN");
     char program[512];

@@ -74,8 +74,9 @@ unsigned char* Rotate(const unsigned char* pixels, long w, long h)
 
 // Shrinks the page by the border factor into a white image of the scaled
 // size, strip by strip. Leaves the page unchanged when the media record has
-// no usable geometry or the scaled page would be empty.
-void ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t resolutionY)
+// no usable geometry or the scaled page would be empty. Returns false when
+// memory ran out (the page is then unchanged or released).
+bool ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t resolutionY)
 {
     const int pageWidth = media.pageWidth;
     int pageHeight = media.pageHeight;
@@ -86,43 +87,46 @@ void ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t re
     }
     // No page size, no border: the factors would be 0 / 0.
     if (pageWidth <= 0 || pageHeight <= 0)
-        return;
+        return true;
     const float fx = static_cast<float>(static_cast<double>(static_cast<float>(pageWidth - 2 * media.borderMarginX)) /
                                         static_cast<double>(static_cast<float>(pageWidth)));
     const float fy = static_cast<float>(static_cast<double>(static_cast<float>(pageHeight - 2 * marginY)) /
                                         static_cast<double>(static_cast<float>(pageHeight)));
     const float m = fx <= fy ? fx : fy;
     if (!(m > 0.0f))
-        return;
+        return true;
 
     const int w = page.bitmap.width;
     const int h = page.bitmap.height;
     const int newWidth = static_cast<int>(static_cast<float>(w) * m);
     const int newHeight = static_cast<int>(static_cast<float>(h) * m);
     if (newWidth <= 0 || newHeight <= 0)
-        return;
+        return true;
 
     const size_t newStride = Stride24(newWidth);
     unsigned char* white = static_cast<unsigned char*>(std::malloc(newStride * static_cast<size_t>(newHeight)));
     if (white == nullptr)
-        return;
+        return false;
     std::memset(white, 255, newStride * static_cast<size_t>(newHeight));
     PageImage shrunk;
     if (!shrunk.Wrap(white, newWidth, newHeight)) {
         shrunk.Release();
-        return;
+        return false;
     }
 
     const size_t stride = static_cast<size_t>(page.bitmap.bytesPerRow);
     int filled = 0;
+    bool complete = true;
     for (int first = 0; first < h; first += PhotoImageBuffer::kBorderStripRows) {
         const int rows = h - first < PhotoImageBuffer::kBorderStripRows ? h - first : PhotoImageBuffer::kBorderStripRows;
         const int outRows = static_cast<int>(static_cast<float>(rows) * m);
         if (outRows <= 0)
             continue;  // a strip this thin shrinks to nothing
         unsigned char* copy = static_cast<unsigned char*>(std::malloc(stride * static_cast<size_t>(rows)));
-        if (copy == nullptr)
+        if (copy == nullptr) {
+            complete = false;
             break;
+        }
         std::memcpy(copy, page.bitmap.pData + stride * static_cast<size_t>(first), stride * static_cast<size_t>(rows));
         PageImage strip;
         if (strip.Wrap(copy, w, rows) && strip.Resize(newWidth, outRows)) {
@@ -132,11 +136,16 @@ void ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t re
                 std::memcpy(white + newStride * static_cast<size_t>(filled),
                             strip.bitmap.pData + stripStride * static_cast<size_t>(r), rowBytes);
             }
+        } else {
+            complete = false;
         }
         strip.Release();
+        if (!complete)
+            break;
     }
     page.Release();
     page = shrunk;
+    return complete;
 }
 
 // Splits `image` into three planes, runs the palette tables on them and
@@ -194,17 +203,19 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
         return result;
     }
 
+    // A step that fails (memory ran out) leaves the result without pixels:
+    // a page half processed must not be printed as if it were the page.
     long w = width;
     long h = height;
     if (m_paperRotate) {
         unsigned char* turned = Rotate(pixels, w, h);
-        if (turned != nullptr) {
-            std::free(pixels);
-            pixels = turned;
-            const long t = w;
-            w = h;
-            h = t;
-        }
+        std::free(pixels);
+        if (turned == nullptr)
+            return result;
+        pixels = turned;
+        const long t = w;
+        w = h;
+        h = t;
     }
 
     PageImage page;
@@ -213,14 +224,19 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
         return result;
     }
 
+    bool processed = true;
     if (m_resolutionMode == 2 && w / 2 > 0) {
-        page.Resize(static_cast<int>(w / 2), static_cast<int>(h));
+        processed = page.Resize(static_cast<int>(w / 2), static_cast<int>(h));
     } else if (m_resolutionMode == 1 && m_paperRotate && w / 2 > 0) {
-        page.Resize(static_cast<int>(w / 2), static_cast<int>(h * 2));
+        processed = page.Resize(static_cast<int>(w / 2), static_cast<int>(h * 2));
     }
 
-    if (m_border)
-        ApplyBorder(page, m_media, m_resolutionY);
+    if (processed && m_border)
+        processed = ApplyBorder(page, m_media, m_resolutionY);
+    if (!processed) {
+        page.Release();
+        return result;
+    }
 
     static const int kIdentityGamma[3] = {100, 100, 100};
     static const int kZero[3] = {0, 0, 0};
@@ -236,11 +252,13 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
         return result;
     }
 
-    IL_SharpenBitmap(&merged, m_sharpness);
-    IL_ChangeBitmapSaturation(&merged, m_colorAdjustment ? m_chroma : 0);
-
     // The caller gets a record of its own.
-    SeparateAdjustMerge(&merged, result, nullptr, nullptr, nullptr);
+    if (IL_SharpenBitmap(&merged, m_sharpness) != IL_SUCCESS ||
+        IL_ChangeBitmapSaturation(&merged, m_colorAdjustment ? m_chroma : 0) != IL_SUCCESS ||
+        !SeparateAdjustMerge(&merged, result, nullptr, nullptr, nullptr)) {
+        IL_FreeBitmap(result);
+        std::memset(result, 0, sizeof *result);
+    }
     IL_FreeBitmap(&merged);
     return result;
 }

@@ -28,8 +28,8 @@ public:
     // Takes over `pixels` (24-bit, bottom-up, rows padded to 4 bytes, from
     // malloc/calloc; released here) and returns a newly allocated processed
     // page image owned by the caller (release with IL_FreeBitmap and free).
-    // The image has no pixels when processing failed; null only when even
-    // the record could not be allocated.
+    // The image has no pixels when the page is empty or any processing step
+    // failed; null only when even the record could not be allocated.
     _tagBITMAPHANDLE* ColorProcess(unsigned char* pixels, long width, long height, int unused);
 
     // Replaces the planes of `slot` (0..2) by the planes of `image`.

@@ -154,13 +154,24 @@ void DeviceEntry::SetColorAdjustment(int numOptions, cups_option_t* options, ppd
     m_colorAdjustment = Equals(_GetCupsValue("ZpxColorAdjustment", numOptions, options, ppd), "Enable");
 }
 
+int DeviceEntry::SendPacket(const char* command, const char* param, int length, const void* payload)
+{
+    if (m_outputError != 0)
+        return 0;
+    DeviceCmd packet;
+    const int built = packet.MakeCmd(command, param, length, payload);
+    if (built != 0) {
+        m_outputError = built == 2 ? ENOMEM : EINVAL;
+        return 0;
+    }
+    const int written = SetCommand(packet.GetBuffer(), static_cast<unsigned long>(packet.GetLength()));
+    packet.Free();
+    return written;
+}
+
 int DeviceEntry::SendValuePacket(const char* command, const char* param, const char* text)
 {
-    DeviceCmd packet;
-    if (packet.MakeCmd(command, param, static_cast<int>(std::strlen(text)), text) == 0)
-        SetCommand(packet.GetBuffer(), static_cast<unsigned long>(packet.GetLength()));
-    packet.Free();
-    return 1;
+    return SendPacket(command, param, static_cast<int>(std::strlen(text)), text);
 }
 
 int DeviceEntry::SendSysTime()
@@ -175,11 +186,7 @@ int DeviceEntry::SendSysTime()
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     payload[14] = '\r';
     payload[15] = '\0';
-    DeviceCmd packet;
-    if (packet.MakeCmd("CNTRL", "SET_SYS_TIME", 16, payload) == 0)
-        SetCommand(packet.GetBuffer(), static_cast<unsigned long>(packet.GetLength()));
-    packet.Free();
-    return 1;
+    return SendPacket("CNTRL", "SET_SYS_TIME", 16, payload);
 }
 
 int DeviceEntry::SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd)
@@ -283,26 +290,25 @@ int DeviceEntry::SendImageData(int count)
 
 int DeviceEntry::PrintImageData(const DeviceMediaBufferInfo& sheet)
 {
-    SendMediaSize(sheet);
+    if (SendMediaSize(sheet) != 1)
+        return 0;
     if (m_imageBuffer.Send(this, sheet) != 0)
         return 0;
-    DeviceCmd packet;
-    if (packet.MakeCmd("CNTRL", "START", -1, nullptr) == 0)
-        SetCommand(packet.GetBuffer(), static_cast<unsigned long>(packet.GetLength()));
-    packet.Free();
-    return 1;
+    return SendPacket("CNTRL", "START", -1, nullptr);
 }
 
 int DeviceEntry::SetCommand(const unsigned char* data, unsigned long length)
 {
-    if (data == nullptr || length == 0)
+    // After a failed write the stream has a gap: nothing more may follow.
+    if (data == nullptr || length == 0 || m_outputError != 0)
         return 0;
     unsigned long written = 0;
     while (written < length) {
         const ssize_t n = ::write(m_outputFd, data + written, length - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_outputError = n < 0 && errno != 0 ? errno : EIO;
             return 0;
         }
         written += static_cast<unsigned long>(n);
@@ -355,14 +361,14 @@ int DeviceEntry::Clear()
 
 int DeviceEntry::Write(const void* data, int length)
 {
-    if (data != nullptr && length > 0)
-        SetCommand(static_cast<const unsigned char*>(data), static_cast<unsigned long>(length));
-    return 0;
+    if (data == nullptr || length <= 0)
+        return 3;
+    return SetCommand(static_cast<const unsigned char*>(data), static_cast<unsigned long>(length)) == 1 ? 0 : 3;
 }
 
 int DeviceEntry::DeviceIO(DeviceCmd* command)
 {
-    if (command != nullptr && command->GetBuffer() != nullptr)
-        SetCommand(command->GetBuffer(), static_cast<unsigned long>(command->GetLength()));
-    return 0;
+    if (command == nullptr || command->GetBuffer() == nullptr)
+        return 3;
+    return SetCommand(command->GetBuffer(), static_cast<unsigned long>(command->GetLength())) == 1 ? 0 : 3;
 }

@@ -12,6 +12,18 @@
 
 class DeviceCmd;
 
+// Results, by layer:
+// - packet building (DeviceCmd): 0 built, 2 out of memory, 3 invalid
+//   argument or malformed data;
+// - model and table operations (SetMediaSize, SetMediaInfo,
+//   SetOvercoatFinish, UpdateMediaInfo, the image buffer's SetImageData and
+//   Send) and the raw writes Write and DeviceIO: 0 done, 3 not possible;
+// - command operations (the Send... operations, SetCommand,
+//   PrintImageData): 1 when the packet or sheet was written, 0 when it was
+//   not. A command the job does not need (no overcoat row, no decurl on the
+//   model) also gives 0; OutputError() tells a failure from that;
+// - the job driver (FilterJob.h): the exit status, 0 or 1.
+
 // A copy of a row of the model's overcoat table.
 struct DeviceOvercoatInfo {
     int32_t id;        // -1 = none
@@ -60,6 +72,7 @@ public:
     void SetColorAdjustment(int numOptions, cups_option_t* options, ppdfile_s* ppd);
 
     // Command packets; each returns 1 when a packet was written, else 0.
+    // A packet that cannot be built or written sets OutputError().
     int SendSysTime();
     int SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd);
     int SendOvercoatFinish(int numOptions, cups_option_t* options, ppdfile_s* ppd);
@@ -76,8 +89,13 @@ public:
     int PrintImageData(const DeviceMediaBufferInfo& sheet);
 
     // Writes `length` bytes to the output; 1 when all were written, 0 for a
-    // null pointer, a zero length or a failed write.
+    // null pointer, a zero length or a failed write. After a failed write
+    // nothing more is written.
     int SetCommand(const unsigned char* data, unsigned long length);
+
+    // errno of the first packet that could not be written (ENOMEM when it
+    // could not be built); 0 while every packet went out.
+    int OutputError() const { return m_outputError; }
 
     // Fills the computed fields of `record` for the job's resolution. 0, or
     // 3 when the vertical resolution is neither 300 nor 600.
@@ -87,11 +105,17 @@ public:
     int AllocMediaBuffer();
     int Send(const DeviceMediaBufferInfo& sheet);
     int Clear();
+    // Write raw bytes or a built packet: 0 written, 3 not.
     int Write(const void* data, int length);
     int DeviceIO(DeviceCmd* command);
 
-    // Where packets go (standard output unless a test says otherwise).
-    void SetOutputFd(int fd) { m_outputFd = fd; }
+    // Where packets go (standard output unless a test says otherwise); a new
+    // output starts without error.
+    void SetOutputFd(int fd)
+    {
+        m_outputFd = fd;
+        m_outputError = 0;
+    }
 
     PhotoImageBuffer m_imageBuffer;
     DeviceMediaBufferInfo m_media;
@@ -108,8 +132,12 @@ public:
     int32_t m_chroma = 0;
 
 protected:
+    // Builds and writes one packet (a payload of `length` bytes, none for -1);
+    // 1 written, 0 not (OutputError() set).
+    int SendPacket(const char* command, const char* param, int length, const void* payload);
     int SendValuePacket(const char* command, const char* param, const char* text);
     int m_outputFd = 1;
+    int m_outputError = 0;
 };
 
 // Reads a setting as a base-10 integer the way strtol does (text after the

@@ -1,4 +1,5 @@
 // vantora_rt50_status: the desktop status window of the VANTORA RT-50.
+#include "quitsignals.h"
 #include "startup.h"
 #include "statusdialog.h"
 
@@ -26,6 +27,11 @@ int main(int argc, char **argv)
     QApplication::installTranslator(&translator);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/printer_icon.png")));
     QScreen *screen = QGuiApplication::primaryScreen();
+
+    // Ended by a signal, the window quits as when it is closed, so that the
+    // dialog removes its watch file. Installed before the dialog makes it.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &app, &QCoreApplication::quit);
 
     int result;
     {

@@ -1,9 +1,8 @@
 // Looks up the queues of this printer model among the CUPS destinations.
 #include "printerqueues.h"
 
-#include "statusfiles.h"
+#include "ExchangeFiles.h"
 
-#include <cstring>
 #include <cups/cups.h>
 
 namespace vantora_status {
@@ -16,7 +15,7 @@ const char *ModelUri(cups_dest_t *dest)
     if (dest->name == nullptr)
         return nullptr;
     const char *uri = cupsGetOption("device-uri", dest->num_options, dest->options);
-    if (uri == nullptr || strstr(uri, kModelUriPrefix) == nullptr)
+    if (!vantora_exchange::IsModelDeviceUri(uri))
         return nullptr;
     return uri;
 }

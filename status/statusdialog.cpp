@@ -92,14 +92,13 @@ void StatusDialog::comboBox_indexChanged(int i)
     threadQuit();
 
     const QString uri = printerMap.value(ui->printerComboBox->itemText(i));
+    // A serial number that cannot name a file has no status file: the
+    // daemon writes none, so the printer is shown offline.
     QString statusPath;
-    if (!uri.isEmpty()) {
-        const QByteArray bytes = uri.toUtf8();
-        const int at = bytes.indexOf("serial=");
-        if (at >= 0 && at + 7 < bytes.size()) {
-            serialNumber = QString::fromUtf8(bytes.mid(at + 7));
-            statusPath = vantora_status::StatusFilePath(exchangeDir, serialNumber);
-        }
+    const QString serial = vantora_status::SerialFromDeviceUri(uri);
+    if (!serial.isEmpty()) {
+        serialNumber = serial;
+        statusPath = vantora_status::StatusFilePath(exchangeDir, serialNumber);
     }
     if (oldSerial.isEmpty() && serialNumber.isEmpty()) {
         setUIOffline();

@@ -1,6 +1,7 @@
 // Request and status file names, and safe creation of the request files.
 #include "statusfiles.h"
 
+#include <QFile>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,19 +9,25 @@
 
 namespace vantora_status {
 
-QByteArray RequestFilePath(RequestKind kind, const QByteArray& dir, const QByteArray& serial)
+namespace {
+
+// A file of the serial number `serial` in `dir`; empty when the module
+// refuses it. A NUL inside the serial would hide the rest of it.
+QByteArray ExchangePath(vantora_exchange::ExchangeFile file, const QByteArray &dir, const QByteArray &serial)
 {
-    if (serial.contains('/'))
+    char path[vantora_exchange::kPathSize];
+    if (serial.contains('\0') ||
+        !vantora_exchange::ExchangeFilePath(file, dir.constData(), serial.constData(), path, sizeof(path)))
         return {};
-    char path[kRequestPathSize];
-    int length;
-    if (kind == RequestKind::Watch)
-        length = snprintf(path, sizeof(path), "%s/%s_%s_UTIL", dir.constData(), "RT-50", serial.constData());
-    else
-        length = snprintf(path, sizeof(path), "%s/%s_%s_TC_UTIL", dir.constData(), "RT-50", serial.constData());
-    if (length < 0 || length >= static_cast<int>(sizeof(path)))
-        return {};
-    return QByteArray(path, length);
+    return QByteArray(path);
+}
+
+}  // namespace
+
+QByteArray RequestFilePath(RequestKind kind, const QByteArray &dir, const QByteArray &serial)
+{
+    return ExchangePath(kind == RequestKind::Watch ? vantora_exchange::kWatchFile : vantora_exchange::kRefreshFile,
+                        dir, serial);
 }
 
 bool CreateRequestFile(const QByteArray& path)
@@ -44,9 +51,16 @@ bool CreateRequestFile(const QByteArray& path)
     return regular;
 }
 
-QString StatusFilePath(const QString& dir, const QString& serial)
+QString StatusFilePath(const QString &dir, const QString &serial)
 {
-    return dir + QStringLiteral("/RT-50_") + serial + QStringLiteral(".log");
+    return QFile::decodeName(ExchangePath(vantora_exchange::kStatusFile, QFile::encodeName(dir), serial.toUtf8()));
+}
+
+QString SerialFromDeviceUri(const QString &uri)
+{
+    const QByteArray bytes = uri.toUtf8();
+    const char *serial = vantora_exchange::SerialInDeviceUri(bytes.constData());
+    return serial != nullptr ? QString::fromUtf8(serial) : QString();
 }
 
 }  // namespace vantora_status

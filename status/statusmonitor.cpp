@@ -2,6 +2,8 @@
 // so a read may find it empty or half written; such a read is repeated once.
 #include "statusmonitor.h"
 
+#include "ExchangeFiles.h"
+
 #include <QFile>
 #include <QStringList>
 #include <QTimerEvent>
@@ -11,15 +13,11 @@
 
 namespace {
 
-// The keys in the order the status file carries them.
-const char *const kStatusKeys[] = {
-    "PRINTER_STATUS", "PRINTER_MESSAGE", "PRINTER_VERSION", "PRINTER_SERIAL_NO", "MEDIA_SIZE",
-    "MEDIA_CLASS", "MEDIA_INITIAL", "MEDIA_REMAIN", "TOTAL_COUNT",
-};
-constexpr int kKeyCount = sizeof(kStatusKeys) / sizeof(kStatusKeys[0]);
+using vantora_exchange::kStatusKeys;
+constexpr int kKeyCount = vantora_exchange::kStatusKeyCount;
 
-// 16 lines, each ended by a line break.
-constexpr int kStatusFilePieces = 17;
+// The file's lines, each ended by a line break, and the empty piece after them.
+constexpr int kStatusFilePieces = vantora_exchange::kStatusFileLines + 1;
 // A real status file is a few hundred bytes; anything far larger is not one.
 constexpr qint64 kMaxStatusFileBytes = 64 * 1024;
 
@@ -66,8 +64,8 @@ QMap<QString, QString> StatusMonitor::offlineMap()
     QMap<QString, QString> map;
     for (const char *key : kStatusKeys)
         map.insert(QString::fromLatin1(key), QString());
-    map.insert(QStringLiteral("PRINTER_STATUS"), QStringLiteral("99999"));
-    map.insert(QStringLiteral("PRINTER_MESSAGE"), QStringLiteral("00006"));
+    map.insert(QString::fromLatin1(kStatusKeys[0]), QString::fromLatin1(vantora_exchange::kOfflineStatusText));
+    map.insert(QString::fromLatin1(kStatusKeys[1]), QString::fromLatin1(vantora_exchange::kOfflineMessageText));
     return map;
 }
 
@@ -125,7 +123,7 @@ bool StatusMonitor::createStatusMap(QMap<QString, QString> &map)
         const QStringList parts = piece.split(QLatin1Char('"'), Qt::KeepEmptyParts);
         QString value = parts.size() >= 2 ? parts.at(1) : QString();
         if (expected == 0 && value.isEmpty())
-            value = QStringLiteral("99999");
+            value = QString::fromLatin1(vantora_exchange::kOfflineStatusText);
         map.insert(key, value);
         if (expected < kKeyCount - 1)
             ++expected;

@@ -25,7 +25,7 @@
     </message>
     <message>
         <source>statusGroupBox</source>
-        <translation>État de l'imprimante</translation>
+        <translation>Statut de l'imprimante</translation>
     </message>
     <message>
         <source>serialNoGroupBox</source>

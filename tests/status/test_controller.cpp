@@ -13,10 +13,17 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace status_test;
+
+extern "C" const char *__lsan_default_suppressions();
 
 namespace {
 
@@ -240,18 +247,29 @@ TEST_F(Controller, UnusableSerialsCreateNoFiles)
     const QString longSerial(120, QLatin1Char('L'));
     ASSERT_TRUE(AddQueue("VANTORA-RT-50-3", Uri(longSerial)));
     ASSERT_TRUE(AddQueue("VANTORA-RT-50-4", Uri(QString())));
+    ASSERT_TRUE(AddQueue("VANTORA-RT-50-5", Uri("A/B")));
+    // What a status file "RT-50_A/B.log" would show.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("RT-50_A"));
+    ASSERT_TRUE(WriteFile(dir.file("RT-50_A/B.log"),
+                          StatusFileText("00001", "00002", "1.07", "A/B", "150", "1", "300", "299", "4711")));
     {
         StatusDialog dialog(nullptr, dir.path());
-        ASSERT_EQ(Combo(dialog)->count(), 4);
-        Combo(dialog)->setCurrentIndex(2);
-        // Too long for a request file: none is made, not even under a cut name.
-        EXPECT_EQ(dialog.currentSerialNumber(), longSerial);
-        EXPECT_TRUE(Files().isEmpty());
-        EXPECT_EQ(dialog.currentWatchFilePath(), WatchFile(gSerial1));
-        ASSERT_TRUE(dialog.isMonitorRunning());
-        EXPECT_EQ(dialog.currentMonitor()->filePath(), dir.file("RT-50_" + longSerial + ".log"));
-        dialog.push_update();
-        EXPECT_TRUE(Files().isEmpty());
+        ASSERT_EQ(Combo(dialog)->count(), 5);
+        // Too long or holding a '/': no request file is made, not even under
+        // a cut name, and there is no status file to read (the daemon writes
+        // none): the printer is shown offline.
+        for (int item : {2, 4}) {
+            Combo(dialog)->setCurrentIndex(0);
+            dialog.upDateStatus(Map("1", "2", "150", "1", "300", "120"));
+            Combo(dialog)->setCurrentIndex(item);
+            EXPECT_EQ(dialog.currentSerialNumber(), item == 2 ? longSerial : QString("A/B"));
+            EXPECT_TRUE(Files().isEmpty());
+            EXPECT_EQ(dialog.currentWatchFilePath(), WatchFile(gSerial1));
+            EXPECT_FALSE(dialog.isMonitorRunning());
+            EXPECT_EQ(Text(dialog, "label_Status"), "Offline");
+            dialog.push_update();
+            EXPECT_TRUE(Files().isEmpty());
+        }
 
         // Nothing after "serial=": serial kept, no monitor, offline.
         Combo(dialog)->setCurrentIndex(0);
@@ -263,6 +281,7 @@ TEST_F(Controller, UnusableSerialsCreateNoFiles)
     }
     RemoveQueue("VANTORA-RT-50-3");
     RemoveQueue("VANTORA-RT-50-4");
+    RemoveQueue("VANTORA-RT-50-5");
 }
 
 TEST_F(Controller, TheProgramsFolderIsTmp)
@@ -274,6 +293,36 @@ TEST_F(Controller, TheProgramsFolderIsTmp)
         EXPECT_EQ(dialog.currentMonitor()->filePath(), "/tmp/RT-50_" + gSerial1 + ".log");
     }
     EXPECT_FALSE(QFileInfo::exists(watch));
+}
+
+TEST_F(Controller, TheProgramEndedBySignalRemovesItsWatchFile)
+{
+    const QString watch = "/tmp/RT-50_" + gSerial1 + "_UTIL";
+    // The sanitizer build checks the program for leaks beyond Qt's own, as
+    // it does the tests.
+    const QString suppressions = dir.file("lsan.supp");
+    ASSERT_TRUE(WriteFile(suppressions, __lsan_default_suppressions()));
+    const QByteArray lsanOptions = "suppressions=" + QFile::encodeName(suppressions);
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        QFile::remove(watch);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setenv("LSAN_OPTIONS", lsanOptions.constData(), 1);
+            const int null = open("/dev/null", O_WRONLY);  // the instance scan's echo
+            dup2(null, 1);
+            execl(VANTORA_STATUS_PROGRAM, VANTORA_STATUS_PROGRAM, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        const bool watching = QTest::qWaitFor([&] { return QFileInfo::exists(watch); }, 20000);
+        kill(pid, number);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(watching) << "signal " << number;
+        EXPECT_TRUE(WIFEXITED(status)) << "signal " << number << " status " << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "signal " << number;
+        EXPECT_FALSE(QFileInfo::exists(watch)) << "signal " << number;
+    }
 }
 
 }  // namespace

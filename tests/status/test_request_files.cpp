@@ -34,18 +34,26 @@ TEST(RequestFiles, PathsFollowTheDaemonsNames)
 
 TEST(RequestFiles, TooLongPathIsNotMadeUnderACutName)
 {
-    // "/tmp/RT-50_" + serial + "_UTIL" is 16 characters around the serial.
-    const QByteArray fits(127 - 16, 'S');
-    const QByteArray tooLong(128 - 16, 'S');
-    EXPECT_EQ(RequestFilePath(RequestKind::Watch, "/tmp", fits).size(), 127);
-    EXPECT_TRUE(RequestFilePath(RequestKind::Watch, "/tmp", tooLong).isEmpty());
-    EXPECT_TRUE(RequestFilePath(RequestKind::Refresh, "/tmp", fits).isEmpty());
+    // "<dir>/RT-50_S_UTIL" is 13 characters after the folder.
+    const QByteArray dir = "/" + QByteArray(127 - 13 - 1, 'd');
+    EXPECT_EQ(RequestFilePath(RequestKind::Watch, dir, "S").size(), 127);
+    EXPECT_TRUE(RequestFilePath(RequestKind::Watch, dir + "d", "S").isEmpty());
+    EXPECT_TRUE(RequestFilePath(RequestKind::Refresh, dir, "S").isEmpty());
     EXPECT_FALSE(CreateRequestFile(QByteArray()));
 }
 
-TEST(RequestFiles, SerialWithSlashNamesNoFile)
+TEST(RequestFiles, SerialThatCannotNameAFileNamesNoFile)
 {
-    EXPECT_TRUE(RequestFilePath(RequestKind::Watch, "/tmp", "../../etc/x").isEmpty());
+    // The same serials as the daemon refuses, for the status file as well.
+    for (const QByteArray &serial : {QByteArray("../../etc/x"), QByteArray("A/B"), QByteArray(".."),
+                                     QByteArray(64, 'S'), QByteArray("A\0B", 3)}) {
+        EXPECT_TRUE(RequestFilePath(RequestKind::Watch, "/tmp", serial).isEmpty()) << serial.constData();
+        EXPECT_TRUE(StatusFilePath("/tmp", QString::fromLatin1(serial.constData(), serial.size())).isEmpty())
+            << serial.constData();
+    }
+    EXPECT_EQ(StatusFilePath("/tmp", QString(63, QLatin1Char('S'))).size(), 5 + 6 + 63 + 4);
+    EXPECT_EQ(SerialFromDeviceUri("vantora-zpxbackend://VANTORA/RT-50?serial=A%2FB&x=1"), QString("A%2FB&x=1"));
+    EXPECT_TRUE(SerialFromDeviceUri("vantora-zpxbackend://VANTORA/RT-50?serial=").isEmpty());
 }
 
 TEST(RequestFiles, CreatedEmptyWithMode0666)

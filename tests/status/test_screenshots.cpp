@@ -50,12 +50,31 @@ bool Fits(const QLabel *label, const QString &text, QString *why)
     return fits;
 }
 
+// A heading laid over its box's top edge starts above the box: any ink it
+// draws there (an accent on a capital) is cut off.
+bool InkInsideParent(QLabel *label)
+{
+    if (label->y() >= 0 || label->text().isEmpty())
+        return true;
+    const QImage image = label->grab().toImage();
+    const int hidden = -label->y() * image.height() / label->height();
+    for (int y = 0; y < hidden; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 160)
+                return false;
+        }
+    }
+    return true;
+}
+
 // Every label and button of the dialog shows its whole text.
 void ExpectNothingClipped(StatusDialog &dialog, const QString &what)
 {
     for (QLabel *label : dialog.findChildren<QLabel *>()) {
         QString why;
         EXPECT_TRUE(Fits(label, label->text(), &why)) << what.toStdString() << ": " << why.toStdString();
+        EXPECT_TRUE(InkInsideParent(label)) << what.toStdString() << ": the top of \"" << label->text().toStdString()
+                                            << "\" is cut off";
     }
     for (QPushButton *button : dialog.findChildren<QPushButton *>())
         EXPECT_LE(button->sizeHint().width(), button->width()) << what.toStdString() << " " << button->text().toStdString();

@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,15 +98,55 @@ const StreamPacket* Find(const std::vector<StreamPacket>& packets, const std::st
 
 TEST(FilterJob, WrongArgumentCountsEndAtOnce)
 {
+    const std::string usage = "Usage: vantora_rt50_filter job-id user title copies options [file]\n";
     FilterRun five = RunProgram(FilterProgram(), {"q", "1", "u", "t"}, "", "");
     EXPECT_EQ(five.exitStatus, 1);
     EXPECT_TRUE(five.output.empty());
+    EXPECT_EQ(five.errors, usage);
     FilterRun eight = RunProgram(FilterProgram(), {"q", "1", "u", "t", "1", "", "f", "x"}, "", "");
     EXPECT_EQ(eight.exitStatus, 1);
     EXPECT_TRUE(eight.output.empty());
+    EXPECT_EQ(eight.errors, usage);
     FilterRun missing = RunProgram(FilterProgram(), {"1", "u", "t", "1", "", "/nonexistent/job.ras"}, "", "");
     EXPECT_EQ(missing.exitStatus, 1);
     EXPECT_TRUE(missing.output.empty());
+    EXPECT_EQ(missing.errors.rfind("ERROR: ", 0), 0u) << missing.errors;
+    EXPECT_NE(missing.errors.find("/nonexistent/job.ras"), std::string::npos) << missing.errors;
+    EXPECT_EQ(std::count(missing.errors.begin(), missing.errors.end(), '\n'), 1);
+}
+
+TEST(FilterJob, LostOutputEndsTheJobWithAnError)
+{
+    // Under a scheduler SIGPIPE may be ignored: writing to a pipe nobody
+    // reads then fails, and the job must not end as if it had been printed.
+    TempDir dir;
+    JobStartFile start;
+    ASSERT_TRUE(WriteRasterFile(dir.Path("job.ras"), {QuadrantPage(60, 40)}));
+    const std::string errors = dir.Path("stderr");
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    close(out[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_IGN);
+        const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out[1], 1);
+        dup2(err, 2);
+        unsetenv("PPD");
+        const std::string program = FilterProgram();
+        const std::string raster = dir.Path("job.ras");
+        execl(program.c_str(), program.c_str(), start.JobId().c_str(), "u", "t", "1", "PageSize=102x153mm",
+              raster.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream file(errors);
+    const std::string message((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(message, "ERROR: Unable to write print data: Broken pipe\n");
 }
 
 TEST(FilterJob, EmptyStreamSendsOnlyTheClock)
@@ -409,6 +452,38 @@ size_t Sheets(const std::vector<StreamPacket>& packets)
 {
     return static_cast<size_t>(
         std::count_if(packets.begin(), packets.end(), [](const StreamPacket& p) { return p.param == "START"; }));
+}
+
+TEST(FilterJobPhases, WriteFailureBetweenSheetsEndsThePages)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteRasterFile(dir.Path("job.ras"), {QuadrantPage(60, 40), QuadrantPage(60, 40)}));
+    JobStartFile start;
+    std::string path = dir.Path("job.ras");
+    std::string jobId = start.JobId();
+    char options[] = "PageSize=102x153mm";
+    char* argv[] = {const_cast<char*>("VANTORA-RT-50"), jobId.data(), const_cast<char*>("u"),
+                    const_cast<char*>("t"), const_cast<char*>("1"), options, path.data(), nullptr};
+    unsetenv("PPD");
+    FILE* out = std::tmpfile();
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+
+    FilterJob job;
+    ASSERT_EQ(OpenFilterJob(7, argv, [] { return static_cast<DeviceEntry*>(new DeviceEntry_RT50()); },
+                            fileno(out), &job), 0);
+    ASSERT_EQ(ApplyJobSettings(&job), 0);
+    EXPECT_EQ(job.layout, 1);
+    // The output fails after the clock packet, while the first sheet goes out.
+    job.device->SetOutputFd(full);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(PrintJobPages(&job), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: Unable to write print data: No space left on device\n");
+    EXPECT_EQ(job.device->OutputError(), ENOSPC);
+    CloseFilterJob(&job);
+    EXPECT_EQ(job.device, nullptr);
+    close(full);
+    std::fclose(out);
 }
 
 TEST(FilterJobLayout, TwoImagesPerSheetAndTheFirstAlone)

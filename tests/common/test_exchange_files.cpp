@@ -1,0 +1,203 @@
+// The files and names the programs share: the status file text byte for
+// byte, the request, pause and job start file names, serial numbers that
+// may name files, device URIs and queue names.
+#include "ExchangeFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+using namespace vantora_exchange;
+
+namespace {
+
+std::string Render(const StatusFileValues& values)
+{
+    char text[kStatusTextSize];
+    const int length = FormatStatusFile(values, text, sizeof text);
+    EXPECT_EQ(length, static_cast<int>(std::strlen(text)));
+    return length < 0 ? std::string("(refused)") : std::string(text, static_cast<size_t>(length));
+}
+
+StatusFileValues Online(long status)
+{
+    StatusFileValues v = OfflineStatusValues();
+    std::strcpy(v.model, "RT-50");
+    v.status = status;
+    std::strcpy(v.firmware, "1.07");
+    std::strcpy(v.serial, "AB12");
+    std::strcpy(v.media, "0x00150");       // 7 characters: the last 5 are shown
+    std::strcpy(v.mediaClass, "1");
+    std::strcpy(v.mediaInitial, "MQD:0300");
+    std::strcpy(v.mediaRemain, "MQ:0299");  // 7 characters: the last 3
+    v.totalCount = 12345;
+    return v;
+}
+
+TEST(StatusFile, OnlineAndOfflineFormsByteForByte)
+{
+    EXPECT_EQ(Render(Online(1000)),
+              "#PRINTER_INFORMATION\nMODEL=\"RT-50\"\nPRINTER_STATUS=\"01000\"\nPRINTER_MESSAGE=\"00100\"\n"
+              "PRINTER_VERSION=\"1.07\"\nPRINTER_SERIAL_NO=\"AB12\"\n\n"
+              "#MEDIA_INFORMATION\nMEDIA_SIZE=\"00150\"\nMEDIA_CLASS=\"1\"\nMEDIA_INITIAL=\"0300\"\nMEDIA_REMAIN=\"299\"\n\n"
+              "#COUNTER_INFORMATION\nTOTAL_COUNT=\"12345\"\n\n");
+    EXPECT_EQ(Render(OfflineStatusValues()),
+              "#PRINTER_INFORMATION\nMODEL=\"\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"
+              "PRINTER_VERSION=\"\"\nPRINTER_SERIAL_NO=\"\"\n\n"
+              "#MEDIA_INFORMATION\nMEDIA_SIZE=\"\"\nMEDIA_CLASS=\"\"\nMEDIA_INITIAL=\"\"\nMEDIA_REMAIN=\"\"\n\n"
+              "#COUNTER_INFORMATION\nTOTAL_COUNT=\"\"\n\n");
+
+    // Status 1: 00001 and 00002. A printer that does not answer keeps its
+    // model and stored count but shows no serial number.
+    const std::string printing = Render(Online(1));
+    EXPECT_NE(printing.find("PRINTER_STATUS=\"00001\"\nPRINTER_MESSAGE=\"00002\"\n"), std::string::npos);
+    const std::string silent = Render(Online(kOfflineStatus));
+    EXPECT_NE(silent.find("MODEL=\"RT-50\"\nPRINTER_STATUS=\"99999\"\nPRINTER_MESSAGE=\"00006\"\n"), std::string::npos);
+    EXPECT_NE(silent.find("PRINTER_SERIAL_NO=\"\"\n"), std::string::npos);
+    EXPECT_NE(silent.find("TOTAL_COUNT=\"12345\"\n"), std::string::npos);
+}
+
+TEST(StatusFile, ShortValuesUntrustedCharactersAndSmallBuffers)
+{
+    StatusFileValues v = Online(0);
+    std::strcpy(v.media, "AB");        // no more than the 2 dropped characters
+    std::strcpy(v.mediaRemain, "MQ:");
+    std::strcpy(v.firmware, "1\"2\n3");  // would end the value and the line
+    v.totalCount = 0;
+    const std::string text = Render(v);
+    EXPECT_NE(text.find("MEDIA_SIZE=\"\"\n"), std::string::npos);
+    EXPECT_NE(text.find("MEDIA_REMAIN=\"\"\n"), std::string::npos);
+    EXPECT_NE(text.find("PRINTER_VERSION=\"1?2?3\"\n"), std::string::npos);
+    EXPECT_NE(text.find("TOTAL_COUNT=\"0\"\n"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kStatusFileLines);
+
+    // Every field full and unterminated: bounded by the fields, and it fits.
+    StatusFileValues full;
+    std::memset(&full, 'x', sizeof full);
+    full.status = -9223372036854775807L - 1;
+    full.totalCount = -1;
+    char big[kStatusTextSize];
+    const int length = FormatStatusFile(full, big, sizeof big);
+    ASSERT_GT(length, 0);
+    EXPECT_EQ(std::count(big, big + length, '\n'), kStatusFileLines);
+    EXPECT_NE(std::string(big).find("MEDIA_SIZE=\"" + std::string(62, 'x') + "\"\n"), std::string::npos);
+    char small[100] = "unchanged";
+    EXPECT_EQ(FormatStatusFile(Online(0), small, sizeof small), -1);
+    EXPECT_STREQ(small, "");
+}
+
+TEST(ExchangeNames, WorkedExamplesAndPathsThatDoNotFit)
+{
+    char out[kPauseNameSize];
+    const struct { ExchangeFile file; const char* path; } kExamples[] = {
+        {kStatusFile, "/tmp/RT-50_AB12.log"},
+        {kWatchFile, "/tmp/RT-50_AB12_UTIL"},
+        {kRefreshFile, "/tmp/RT-50_AB12_TC_UTIL"},
+        {kPauseFile, "/tmp/Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12"},
+    };
+    for (const auto& example : kExamples) {
+        ASSERT_TRUE(ExchangeFilePath(example.file, kExchangeDir, "AB12", out, sizeof out));
+        EXPECT_STREQ(out, example.path);
+        ASSERT_TRUE(ExchangeFileName(example.file, "AB12", out, sizeof out));
+        EXPECT_STREQ(out, example.path + 5);
+    }
+    ASSERT_TRUE(JobStartFilePath(kExchangeDir, "42", out, sizeof out));
+    EXPECT_STREQ(out, "/tmp/Print_42.log");
+    EXPECT_FALSE(JobStartFilePath(kExchangeDir, "../42", out, sizeof out));
+
+    // "<dir>/RT-50_S_UTIL": a folder making it 127 characters fits, one
+    // more is refused, also with a larger buffer, and nothing is cut.
+    const std::string dir(127 - std::strlen("/RT-50_S_UTIL"), 'd');
+    EXPECT_TRUE(ExchangeFilePath(kWatchFile, dir.c_str(), "S", out, sizeof out));
+    EXPECT_EQ(std::strlen(out), 127u);
+    EXPECT_FALSE(ExchangeFilePath(kRefreshFile, dir.c_str(), "S", out, sizeof out));
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(ExchangeFilePath(kWatchFile, (dir + "d").c_str(), "S", out, sizeof out));
+    char tiny[20];
+    EXPECT_FALSE(ExchangeFilePath(kStatusFile, kExchangeDir, "AB12", tiny, 19));
+    EXPECT_TRUE(ExchangeFilePath(kStatusFile, kExchangeDir, "AB12", tiny, 20));
+    EXPECT_FALSE(ExchangeFileName(kNoExchangeFile, "AB12", out, sizeof out));
+    EXPECT_FALSE(ExchangeFilePath(kStatusFile, nullptr, "AB12", out, sizeof out));
+}
+
+TEST(ExchangeNames, OnlyPlainSerialsNameFiles)
+{
+    const std::string longest(kSerialMax, 'S');
+    for (const char* good : {"A", "AB12", "a.b_c-d", "...", ".x", "-", longest.c_str()})
+        EXPECT_TRUE(IsValidSerial(good)) << good;
+    const std::string tooLong(kSerialMax + 1, 'S');
+    for (const char* bad : {"", ".", "..", "A/B", "../x", "A B", "A\tB", "A?B", "A:B", "Ä", tooLong.c_str()})
+        EXPECT_FALSE(IsValidSerial(bad)) << bad;
+    EXPECT_FALSE(IsValidSerial(nullptr));
+
+    // The daemon and the window refuse the same serials for every file.
+    char out[kPathSize] = "unchanged";
+    for (ExchangeFile file : {kStatusFile, kWatchFile, kRefreshFile, kPauseFile}) {
+        EXPECT_FALSE(ExchangeFilePath(file, kExchangeDir, "A/B", out, sizeof out));
+        EXPECT_FALSE(ExchangeFilePath(file, kExchangeDir, tooLong.c_str(), out, sizeof out));
+        EXPECT_TRUE(ExchangeFilePath(file, kExchangeDir, longest.c_str(), out, sizeof out));
+    }
+    EXPECT_FALSE(DeviceUriForSerial("A/B", out, sizeof out));
+}
+
+TEST(ExchangeNames, DirectoryEntriesMatchByPrefix)
+{
+    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_UTIL", "AB12"), kWatchFile);
+    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_UTIL.old", "AB12"), kWatchFile);
+    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_TC_UTIL", "AB12"), kRefreshFile);
+    EXPECT_EQ(MatchRequestEntry("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12", "AB12"), kPauseFile);
+    // A longer serial's pause file pauses this printer as well.
+    EXPECT_EQ(MatchRequestEntry("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB123", "AB12"), kPauseFile);
+    EXPECT_EQ(MatchRequestEntry("RT-50_AB12.log", "AB12"), kNoExchangeFile);
+    EXPECT_EQ(MatchRequestEntry("RT-50_AB1_UTIL", "AB12"), kNoExchangeFile);
+    EXPECT_EQ(MatchRequestEntry("RT-50_A/B_UTIL", "A/B"), kNoExchangeFile);
+    EXPECT_EQ(MatchRequestEntry(nullptr, "AB12"), kNoExchangeFile);
+}
+
+TEST(DeviceUri, SerialIsTheTextAfterTheFirstSerialKey)
+{
+    EXPECT_STREQ(SerialInDeviceUri("vantora-zpxbackend://VANTORA/RT-50?serial=AB12"), "AB12");
+    EXPECT_STREQ(SerialInDeviceUri("x://y?serial=A&serial=B"), "A&serial=B");
+    EXPECT_EQ(SerialInDeviceUri("vantora-zpxbackend://VANTORA/RT-50?serial="), nullptr);
+    EXPECT_EQ(SerialInDeviceUri("usb://VANTORA/RT-50"), nullptr);
+    EXPECT_EQ(SerialInDeviceUri(nullptr), nullptr);
+
+    EXPECT_TRUE(IsModelDeviceUri("vantora-zpxbackend://VANTORA/RT-50?serial=AB12"));
+    EXPECT_FALSE(IsModelDeviceUri("usb://VANTORA/RT-50?serial=AB12"));
+    char uri[kPathSize];
+    ASSERT_TRUE(DeviceUriForSerial("AB12", uri, sizeof uri));
+    EXPECT_STREQ(uri, "vantora-zpxbackend://VANTORA/RT-50?serial=AB12");
+}
+
+TEST(Queues, NamesDescriptionsAndNumbers)
+{
+    char name[64], description[64];
+    ASSERT_TRUE(QueueName(1, name, sizeof name) && QueueDescription(0, description, sizeof description));
+    EXPECT_STREQ(name, "VANTORA-RT-50");
+    EXPECT_STREQ(description, "VANTORA RT-50");
+    ASSERT_TRUE(QueueName(12, name, sizeof name) && QueueDescription(12, description, sizeof description));
+    EXPECT_STREQ(name, "VANTORA-RT-50-12");
+    EXPECT_STREQ(description, "VANTORA RT-50 12");
+    EXPECT_FALSE(QueueName(-1, name, sizeof name));
+    EXPECT_FALSE(QueueName(2, name, 15));
+
+    EXPECT_EQ(getRNumber("VANTORA-RT-50-4"), 4);
+    EXPECT_EQ(getRNumber("VANTORA-RT-50-12x"), 12);
+    EXPECT_EQ(getRNumber("VANTORA-RT-50"), 0);
+    EXPECT_EQ(getRNumber("VANTORA-RT-50-"), 0);
+    EXPECT_EQ(getRNumber("VANTORA-RT-50-photo"), 0);
+    EXPECT_EQ(getRNumber(("VANTORA-RT-50-" + std::string(64, '7')).c_str()), 0);
+    EXPECT_EQ(getRNumber("VANTORA-RT-50-99999999999"), 0);
+    EXPECT_EQ(getRNumber(nullptr), 0);
+
+    EXPECT_EQ(GetMessage(1000), 100);
+    EXPECT_EQ(GetMessage(1600), 107);
+    EXPECT_EQ(GetMessage(2610), 207);
+    EXPECT_EQ(GetMessage(3000), 210);
+    EXPECT_EQ(GetMessage(99999), 6);
+    EXPECT_EQ(GetMessage(-1), 210);
+}
+
+}  // namespace
