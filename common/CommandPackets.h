@@ -123,7 +123,7 @@ public:
     // Where the reader stands between packets or inside one.
     Phase GetPhase() const;
     size_t HeaderBytes() const { return m_headerFill; }   // of the header being received
-    size_t PayloadBytes() const { return m_packet.payload.size(); }
+    size_t PayloadBytes() const { return m_state == State::Payload ? m_packet.payload.size() : 0; }
     size_t PayloadWanted() const { return m_wanted; }
     size_t BytesFed() const { return m_fed; }             // since the last Reset
 

@@ -40,7 +40,7 @@ if [ $quick -eq 0 ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTORA_FUZZERS=ON >/dev/null
   cmake --build build-fuzz -j"$jobs"
   # Every fuzzer of tests/fuzz/CMakeLists.txt, with its seeds in tests/fuzz/corpus/<name without fuzz_>/.
-  for name in fuzz_reply fuzz_packet_stream fuzz_ppd_default fuzz_command_stream fuzz_status_file; do
+  for name in fuzz_reply fuzz_packet_stream fuzz_device_id fuzz_ppd_default fuzz_command_stream fuzz_status_file; do
     fuzzer=build-fuzz/tests/fuzz/$name
     if [ ! -x "$fuzzer" ]; then
       echo "$name: not built"

@@ -35,6 +35,8 @@ protected:
 
     // Printing time of one sheet for the printers of this test.
     virtual int PrintMs() const { return 100; }
+    // Any other emulator option a test needs.
+    virtual void AdjustOptions(EmulatorOptions&) const {}
 
     void SetUp() override
     {
@@ -44,6 +46,7 @@ protected:
         EmulatorOptions options;
         options.outputFolder = m_output;
         options.printMs = PrintMs();
+        AdjustOptions(options);
         m_emulator = std::make_unique<Emulator>(options);
         ASSERT_TRUE(m_emulator->AddPrinter(m_serial));
     }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -85,9 +86,13 @@ std::string FaultText(const Fault& fault)
     case FaultKind::Slow: name = "slow"; break;
     case FaultKind::StallIn: name = "stall in"; break;
     case FaultKind::StallOut: name = "stall out"; break;
+    case FaultKind::SplitReply: name = "splitreply"; break;
+    case FaultKind::StallWrite: name = "stallwrite"; break;
+    case FaultKind::UnplugAfter: name = "unplugafter"; break;
     }
     std::string text = name;
-    if (fault.kind == FaultKind::BadLength || fault.kind == FaultKind::Slow)
+    if (fault.kind == FaultKind::BadLength || fault.kind == FaultKind::Slow ||
+        fault.kind == FaultKind::UnplugAfter)
         text += " " + std::to_string(fault.value);
     return text + " " + std::to_string(fault.times);
 }
@@ -99,10 +104,17 @@ Emulator::Emulator(const EmulatorOptions& options) : m_options(options)
     if (!m_options.outputFolder.empty())
         g_mkdir_with_parents(m_options.outputFolder.c_str(), 0755);
     m_testbed = umockdev_testbed_new();
+    m_departureThread = std::thread(&Emulator::RunDepartures, this);
 }
 
 Emulator::~Emulator()
 {
+    {
+        std::lock_guard<std::mutex> queue(m_departureMutex);
+        m_stopping = true;
+    }
+    m_departureWake.notify_all();
+    m_departureThread.join();
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     // The testbed's worker thread calls into the devices: stop it first.
     g_object_unref(m_testbed);
@@ -148,9 +160,11 @@ bool Emulator::AddPrinter(const std::string& serial, std::string* error)
     printer->port = static_cast<int>(m_printers.size()) + 1;
     printer->model = std::make_shared<PrinterModel>();
     const int printMs = m_options.printMs;
+    const long rate = m_options.rate;
     printer->model->Update([&](PrinterState& s) {
         s.serial = serial;
         s.printMs = printMs;
+        s.rate = rate;
     });
     m_printers.push_back(std::move(printer));
     return PlugLocked(*m_printers.back());
@@ -170,13 +184,63 @@ bool Emulator::Unplug(const std::string& serial)
     return printer != nullptr && UnplugLocked(*printer);
 }
 
+int Emulator::NextDevnum()
+{
+    // Every arrival gets the next device number, as on a real bus, passing
+    // over those of the printers still plugged in.
+    const int last = std::min(std::max(m_options.lastDevnum, 2), 127);
+    for (int tries = 2; tries <= last; ++tries) {
+        const int candidate = m_nextDevnum > last ? 2 : m_nextDevnum;
+        m_nextDevnum = candidate >= last ? 2 : candidate + 1;
+        bool used = false;
+        for (const auto& other : m_printers)
+            used = used || (other->usb && other->devnum == candidate);
+        if (!used)
+            return candidate;
+    }
+    return 0;
+}
+
+void Emulator::RequestUnplug(UsbDevice* device)
+{
+    {
+        std::lock_guard<std::mutex> queue(m_departureMutex);
+        m_departures.push_back(device);
+    }
+    m_departureWake.notify_all();
+}
+
+void Emulator::RunDepartures()
+{
+    std::unique_lock<std::mutex> queue(m_departureMutex);
+    for (;;) {
+        m_departureWake.wait(queue, [this] { return m_stopping || !m_departures.empty(); });
+        if (m_stopping)
+            return;
+        std::vector<UsbDevice*> devices;
+        devices.swap(m_departures);
+        queue.unlock();
+        {
+            std::lock_guard<std::recursive_mutex> lock(m_mutex);
+            // A printer plugged in again meanwhile has another device.
+            for (UsbDevice* device : devices) {
+                for (const auto& printer : m_printers) {
+                    if (printer->usb.get() == device)
+                        UnplugLocked(*printer);
+                }
+            }
+        }
+        queue.lock();
+    }
+}
+
 bool Emulator::PlugLocked(Printer& printer)
 {
     if (printer.usb)
         return false;
-    // Every arrival gets a new device number, as on a real bus.
-    printer.devnum = m_nextDevnum;
-    m_nextDevnum = m_nextDevnum >= 127 ? 2 : m_nextDevnum + 1;
+    printer.devnum = NextDevnum();
+    if (printer.devnum == 0)
+        return false;
     char name[16], devnode[64], busnum[8], devnum[8], dev[16];
     std::snprintf(name, sizeof name, "1-%d", printer.port);
     std::snprintf(devnode, sizeof devnode, "/dev/bus/usb/001/%03d", printer.devnum);
@@ -191,6 +255,8 @@ bool Emulator::PlugLocked(Printer& printer)
     const std::string productName = printer.model->State(Clock::now()).product;
     printer.model->ResetStream();   // a printer that just powered up has no half-received command
     printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
+    UsbDevice* device = printer.usb.get();
+    device->SetDepartureHandler([this, device] { RequestUnplug(device); });
     // The binary "descriptors" attribute has to be there when the "add"
     // event goes out with the device, so it is written first.
     const std::string sysFolder = RootDir() + "/sys/devices/" + name;
@@ -198,23 +264,19 @@ bool Emulator::PlugLocked(Printer& printer)
     const std::string descriptors = DescriptorBytes();
     g_file_set_contents((sysFolder + "/descriptors").c_str(), descriptors.data(),
                         static_cast<gssize>(descriptors.size()), nullptr);
-    // The testbed does not make the node itself: a FIFO (or an empty file)
-    // stands for it.
+    // The testbed does not make the node itself (DeviceNode.h).
     const std::string nodeFile = RootDir() + devnode;
     gchar* nodeFolder = g_path_get_dirname(nodeFile.c_str());
     g_mkdir_with_parents(nodeFolder, 0755);
     g_free(nodeFolder);
-    g_unlink(nodeFile.c_str());
-    if (!m_options.quietNodes || mkfifo(nodeFile.c_str(), 0666) != 0 ||
-        !printer.usb->UseQuietNode(nodeFile)) {
-        g_unlink(nodeFile.c_str());
-        g_file_set_contents(nodeFile.c_str(), "", 0, nullptr);
+    if (!printer.usb->CreateNode(nodeFile, m_options.quietNodes)) {
+        std::fprintf(stderr, "rt50-emulator: cannot make %s\n", nodeFile.c_str());
+        printer.usb.reset();
+        return false;
     }
-    // A device number used again after many arrivals drops its old handler.
-    if (m_nextDevnum == 2 || m_wrapped) {
-        m_wrapped = true;
+    // A device number used again drops the handler of its earlier device.
+    if (m_attached.erase(devnode) > 0)
         umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
-    }
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(m_testbed, devnode, printer.usb->Handler(), &error)) {
         std::fprintf(stderr, "rt50-emulator: cannot attach to %s: %s\n", devnode,
@@ -224,6 +286,7 @@ bool Emulator::PlugLocked(Printer& printer)
         printer.usb.reset();
         return false;
     }
+    m_attached.insert(devnode);
     gchar* syspath = umockdev_testbed_add_device(
         m_testbed, "usb", name, nullptr,
         "dev", dev, "busnum", busnum, "devnum", devnum, "speed", "480\n",
@@ -235,6 +298,7 @@ bool Emulator::PlugLocked(Printer& printer)
         "DEVNUM", devnode + 17, "DRIVER", "usb", nullptr);
     if (syspath == nullptr) {
         umockdev_testbed_detach_ioctl(m_testbed, devnode, nullptr);
+        m_attached.erase(devnode);
         printer.usb.reset();
         return false;
     }
@@ -303,7 +367,27 @@ std::string Emulator::Show(Printer& printer)
         << "printed=" << printer.model->SheetsPrinted() << "\n"
         << "errors=" << printer.model->FramingErrors() << "\n"
         << "lasterror=" << printer.model->LastError() << "\n"
-        << "stream=" << printer.model->StreamState() << "\n";
+        << "stream=" << printer.model->StreamState() << "\n"
+        << "rate=" << s.rate << "\n"
+        << "buffer=" << s.bufferSize << "\n";
+    // What the host did since the plug.
+    const UsbDevice::Traffic traffic = printer.usb ? printer.usb->GetTraffic() : UsbDevice::Traffic();
+    const char* node = "none";
+    switch (traffic.node) {
+    case DeviceNode::Kind::None: break;
+    case DeviceNode::Kind::Pty: node = "pty"; break;
+    case DeviceNode::Kind::Fifo: node = "fifo"; break;
+    case DeviceNode::Kind::File: node = "file"; break;
+    }
+    out << "buffered=" << traffic.buffered << "\n"
+        << "halted=" << (traffic.haltedIn ? traffic.haltedOut ? "in,out" : "in" : traffic.haltedOut ? "out" : "")
+        << "\n"
+        << "outcount=" << traffic.outTransfers << "\n"
+        << "outsizes=";
+    for (size_t i = 0; i < traffic.outSizes.size(); ++i)
+        out << (i > 0 ? "," : "") << traffic.outSizes[i];
+    out << "\n"
+        << "node=" << node << "\n";
     return out.str();
 }
 
@@ -320,9 +404,10 @@ std::string Emulator::Execute(const std::string& line)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (verb == "help") {
         return "list | add SERIAL | plug SERIAL | unplug SERIAL | replug SERIAL | show SERIAL\n"
-               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder VALUE\n"
+               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer VALUE\n"
                "set SERIAL product|deviceid TEXT...\n"
-               "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out [TIMES]\n"
+               "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out|splitreply|stallwrite [TIMES]\n"
+               "fault SERIAL unplugafter BYTES\n"
                "quit\nOK\n";
     }
     if (verb == "list") {
@@ -404,6 +489,10 @@ std::string Emulator::Execute(const std::string& line)
             printer->model->Update([&](PrinterState& s) { s.printMs = number; });
         else if (key == "driver")
             printer->model->Update([&](PrinterState& s) { s.driverBound = value != 0; });
+        else if (key == "rate")
+            printer->model->Update([&](PrinterState& s) { s.rate = value; });
+        else if (key == "buffer")
+            printer->model->Update([&](PrinterState& s) { s.bufferSize = value; });
         else
             return "ERR unknown key " + key + "\n";
         return "OK\n";
@@ -422,8 +511,13 @@ std::string Emulator::Execute(const std::string& line)
             fault.kind = FaultKind::NoAnswer;
         } else if (kind == "badheader") {
             fault.kind = FaultKind::BadHeader;
-        } else if (kind == "badlength" || kind == "slow") {
-            fault.kind = kind == "slow" ? FaultKind::Slow : FaultKind::BadLength;
+        } else if (kind == "splitreply") {
+            fault.kind = FaultKind::SplitReply;
+        } else if (kind == "stallwrite") {
+            fault.kind = FaultKind::StallWrite;
+        } else if (kind == "badlength" || kind == "slow" || kind == "unplugafter") {
+            fault.kind = kind == "slow" ? FaultKind::Slow
+                       : kind == "unplugafter" ? FaultKind::UnplugAfter : FaultKind::BadLength;
             if (words.size() < 4 || !ParseNumber(words[3], 0, 99999999, &value))
                 return "ERR " + kind + " needs a number\n";
             fault.value = static_cast<int>(value);

@@ -5,9 +5,12 @@
 
 #include "PrinterModel.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -19,8 +22,13 @@ class UsbDevice;
 struct EmulatorOptions {
     std::string outputFolder;   // where printed sheets are recorded; empty: nowhere
     int printMs = 2000;         // printing time of one sheet for new printers
+    long rate = PrinterState().rate;   // bulk OUT bytes per second of new printers; 0: no limit
+    // Device numbers run from 2 to this (at most 127) and then wrap; tests
+    // make it small to reach the wrap in a few arrivals.
+    int lastDevnum = 127;
     // Device nodes poll ready only when a transfer has finished, so idle
-    // clients sleep; false gives plain files that are always ready.
+    // clients sleep, and report an unplug as usbfs does; false gives plain
+    // files that are always ready.
     bool quietNodes = true;
 };
 
@@ -61,7 +69,13 @@ private:
     Printer* Find(const std::string& serial) const;
     bool PlugLocked(Printer& printer);
     bool UnplugLocked(Printer& printer);
+    int NextDevnum();
     std::string Show(Printer& printer);
+    // Printers that left the bus by themselves are taken off the testbed
+    // on a thread of their own: the USB side cannot do it from umockdev's
+    // worker thread.
+    void RequestUnplug(UsbDevice* device);
+    void RunDepartures();
 
     EmulatorOptions m_options;
     UMockdevTestbed* m_testbed = nullptr;
@@ -69,8 +83,14 @@ private:
     std::vector<std::unique_ptr<Printer>> m_printers;
     std::vector<std::unique_ptr<UsbDevice>> m_retired;   // unplugged, kept for open handles
     int m_nextDevnum = 2;
-    bool m_wrapped = false;             // device numbers are being used again
+    std::set<std::string> m_attached;   // device nodes with a handler attached
     bool m_quit = false;
+
+    std::mutex m_departureMutex;        // guards the two below, never held with m_mutex
+    std::condition_variable m_departureWake;
+    std::vector<UsbDevice*> m_departures;
+    bool m_stopping = false;
+    std::thread m_departureThread;
 };
 
 }  // namespace rt50emu

@@ -88,6 +88,7 @@ void PrinterModel::ResetStream()
     m_reader.Reset();
     m_reply.clear();
     m_replyOffset = 0;
+    m_replySplit = false;
     m_replyReadyAt = Clock::time_point();
     m_settings.clear();
     for (int plane = 0; plane < 3; ++plane) {
@@ -115,6 +116,7 @@ void PrinterModel::Answer(const std::string& value, Clock::time_point now)
         std::snprintf(header, sizeof header, "%08d", m_fault.value);
     else if (ConsumeFault(FaultKind::BadHeader))
         std::memcpy(header, "00 0X0", 6);
+    m_replySplit = ConsumeFault(FaultKind::SplitReply);
     m_reply.assign(header, header + 8);
     m_reply.insert(m_reply.end(), value.begin(), value.end());
     m_reply.push_back('\r');
@@ -265,7 +267,10 @@ ReadOutcome PrinterModel::Read(uint8_t* dst, size_t max, size_t* count, Clock::t
         return ReadOutcome::Stall;
     if (m_replyOffset >= m_reply.size() || now < m_replyReadyAt)
         return ReadOutcome::Pending;
-    const size_t take = std::min(max, m_reply.size() - m_replyOffset);
+    // A split reply ends its first transfer after the header, however much
+    // the host asked for.
+    const size_t end = m_replySplit && m_replyOffset < 8 ? 8 : m_reply.size();
+    const size_t take = std::min(max, end - m_replyOffset);
     std::memcpy(dst, m_reply.data() + m_replyOffset, take);
     m_replyOffset += take;
     *count = take;
@@ -280,8 +285,24 @@ Clock::time_point PrinterModel::ReplyReadyAt() const
 
 bool PrinterModel::TakeOutStall()
 {
+    return TakeFault(FaultKind::StallOut);
+}
+
+bool PrinterModel::TakeFault(FaultKind kind, int* value)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    return ConsumeFault(FaultKind::StallOut);
+    if (value != nullptr)
+        *value = m_fault.value;
+    return ConsumeFault(kind);
+}
+
+size_t PrinterModel::ReceivingBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    size_t bytes = m_reader.HeaderBytes() + m_reader.PayloadBytes();
+    for (const std::vector<uint8_t>& plane : m_planePayload)
+        bytes += plane.size();
+    return bytes;
 }
 
 std::string PrinterModel::DeviceIdLocked() const

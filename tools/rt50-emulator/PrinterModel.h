@@ -36,16 +36,24 @@ struct PrinterState {
     std::string product = "RT-50 Photo Printer";   // product string (sysfs: from the next plug)
     std::string deviceId;         // IEEE 1284 device ID; empty: the RT-50's own
     bool deviceIdLittleEndian = false;  // send the ID's length in the wrong byte order
+    long rate = 40000000;         // bulk OUT bytes per second the link carries; 0: no limit
+    long bufferSize = 24 * 1024 * 1024;  // receive buffer: the planes of the largest sheet
 };
 
 // One way of answering wrongly, for the next `times` replies (0: until
 // cleared). Only one fault is active at a time.
-enum class FaultKind { None, NoAnswer, BadHeader, BadLength, Slow, StallIn, StallOut };
+enum class FaultKind {
+    None, NoAnswer, BadHeader, BadLength, Slow, StallIn, StallOut,
+    SplitReply,    // the reply's header comes in a transfer of its own
+    StallWrite,    // an OUT transfer is never taken
+    UnplugAfter,   // the printer leaves the bus after `value` more OUT bytes
+};
 
 struct Fault {
     FaultKind kind = FaultKind::None;
-    int value = 0;   // BadLength: the length announced; Slow: the delay in ms
-    int times = 1;   // replies (or transfers, for a stall) still affected; 0 = all
+    int value = 0;   // BadLength: the length announced; Slow: the delay in ms;
+                     // UnplugAfter: the bytes still taken
+    int times = 1;   // replies, halts or OUT transfers still affected; 0 = all
 };
 
 // Outcome of asking for reply bytes.
@@ -92,6 +100,14 @@ public:
     // True (and one stall used up) when the next OUT transfer is to stall.
     bool TakeOutStall();
 
+    // True (and one occurrence used up) when a fault of this kind is active;
+    // *value (may be null) gets its value.
+    bool TakeFault(FaultKind kind, int* value = nullptr);
+
+    // Bytes of the sheet being received that the printer holds: its stored
+    // planes and the packet now arriving.
+    size_t ReceivingBytes() const;
+
     // The IEEE 1284 device ID, without its two length bytes.
     std::string DeviceId() const;
     // The same with its two length bytes (which count themselves).
@@ -132,6 +148,7 @@ private:
     // The reply being read out.
     std::vector<uint8_t> m_reply;
     size_t m_replyOffset = 0;
+    bool m_replySplit = false;         // the header goes out on its own
     Clock::time_point m_replyReadyAt{};
 
     // The sheet being received.

@@ -4,13 +4,12 @@
 
 #include <umockdev.h>
 
-#include <fcntl.h>
 #include <linux/usbdevice_fs.h>
-#include <unistd.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +25,8 @@ constexpr uint8_t kEndpointOut = 0x01;
 constexpr uint8_t kEndpointIn = 0x82;
 constexpr int kMaxTransfer = 64 * 1024 * 1024;
 constexpr char kDriverName[] = "usblp";
+// While the receive buffer is full, the printer looks for room this often.
+constexpr auto kFullBufferPoll = std::chrono::milliseconds(10);
 
 // What the emulated usbdevfs can do: one libusb transfer is one URB.
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
@@ -101,8 +102,6 @@ UsbDevice::~UsbDevice()
     }
     if (m_context != nullptr)
         g_main_context_unref(m_context);
-    if (m_node >= 0)
-        close(m_node);
     for (Urb& urb : m_urbs)
         Release(urb);
     m_urbs.clear();
@@ -194,53 +193,130 @@ void UsbDevice::Prune()
         Forget(client);
 }
 
-bool UsbDevice::UseQuietNode(const std::string& path)
+bool UsbDevice::CreateNode(const std::string& path, bool quiet)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_node = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (m_node < 0)
+    if (!m_node.Create(path, quiet))
         return false;
-    // One page of pipe is enough to fill when the node is to look busy.
-    fcntl(m_node, F_SETPIPE_SZ, 4096);
-    m_ready = true;
     UpdateFlow();
     return true;
+}
+
+void UsbDevice::SetDepartureHandler(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_departed = std::move(handler);
 }
 
 void UsbDevice::UpdateFlow()
 {
     Prune();
-    if (m_node < 0)
-        return;
+    const Clock::time_point now = Clock::now();
+    Clock::time_point wake = PumpOut(now);
     bool finished = false;
-    Clock::time_point wake = Clock::time_point::max();
     for (Urb& urb : m_urbs) {
         TryFinishRead(urb);
         finished = finished || urb.done;
         if (!urb.done && urb.endpoint == kEndpointIn) {
             const Clock::time_point ready = m_model->ReplyReadyAt();
-            if (ready > Clock::now())
+            if (ready > now)
                 wake = std::min(wake, ready);
         }
     }
     if (wake != Clock::time_point::max())
         WakeAt(wake);
-    if (finished == m_ready)
-        return;
-    // A FIFO polls writable while its buffer has room: drain it to wake the
-    // clients, fill it to let them sleep.
-    char bytes[4096];
-    if (finished) {
-        while (read(m_node, bytes, sizeof bytes) > 0) {
-        }
-    } else {
-        std::memset(bytes, 0, sizeof bytes);
-        while (write(m_node, bytes, sizeof bytes) > 0) {
-        }
-        while (write(m_node, bytes, 1) > 0) {
-        }
+    m_node.SetReady(finished);
+}
+
+size_t UsbDevice::BufferedBytes()
+{
+    const int printed = m_model->SheetsPrinted();
+    size_t bytes = m_model->ReceivingBytes();
+    while (!m_held.empty() && m_held.front().number <= printed)
+        m_held.pop_front();
+    for (const HeldSheet& sheet : m_held)
+        bytes += sheet.bytes;
+    return bytes;
+}
+
+void UsbDevice::CollectSheets()
+{
+    for (const Sheet& sheet : m_model->TakeSheets()) {
+        HeldSheet held;
+        held.number = sheet.number;
+        for (const std::vector<uint8_t>& plane : sheet.planes)
+            held.bytes += plane.size();
+        m_held.push_back(held);
+        if (m_outputFolder.empty())
+            continue;
+        const std::string problem = RecordSheet(m_outputFolder, sheet);
+        if (!problem.empty())
+            std::fprintf(stderr, "rt50-emulator: %s\n", problem.c_str());
     }
-    m_ready = finished;
+}
+
+Clock::time_point UsbDevice::PumpOut(Clock::time_point now)
+{
+    Clock::time_point wake = Clock::time_point::max();
+    if (m_gone)
+        return wake;
+    // State() also lets the printer finish the sheets that are due, which
+    // frees their room in the buffer.
+    const PrinterState state = m_model->State(now);
+    const double burst = std::max(512.0, static_cast<double>(state.rate) / 500.0);   // 2 ms
+    if (state.rate > 0) {
+        const double seconds = std::chrono::duration<double>(now - m_creditAt).count();
+        m_credit = std::min(burst, m_credit + std::max(0.0, seconds) * static_cast<double>(state.rate));
+    }
+    m_creditAt = now;
+    for (Urb& urb : m_urbs) {
+        if (urb.done || urb.endpoint != kEndpointOut)
+            continue;
+        // A transfer the printer never takes blocks the endpoint until the
+        // host gives up on it.
+        if (urb.hung)
+            break;
+        int budget = 0;
+        if (m_unplugBudget < 0 && m_model->TakeFault(FaultKind::UnplugAfter, &budget))
+            m_unplugBudget = budget;
+        const size_t length = urb.buffer != nullptr ? static_cast<size_t>(urb.buffer->data_len) : 0;
+        const size_t remaining = length - static_cast<size_t>(urb.actual);
+        const size_t buffered = BufferedBytes();
+        const size_t capacity = static_cast<size_t>(state.bufferSize);
+        const size_t room = state.bufferSize <= 0 ? remaining : capacity > buffered ? capacity - buffered : 0;
+        size_t take = std::min(remaining, room);
+        if (state.rate > 0)
+            take = std::min(take, static_cast<size_t>(m_credit));
+        if (m_unplugBudget >= 0)
+            take = std::min(take, static_cast<size_t>(m_unplugBudget));
+        if (take > 0) {
+            m_model->Write(urb.buffer->data + urb.actual, take, now);
+            urb.actual += static_cast<int>(take);
+            m_credit -= static_cast<double>(take);
+            if (m_unplugBudget >= 0)
+                m_unplugBudget -= static_cast<long>(take);
+            CollectSheets();
+        }
+        if (m_unplugBudget == 0) {
+            End();
+            if (m_departed)
+                m_departed();
+            return Clock::time_point::max();
+        }
+        if (take == remaining) {
+            urb.done = true;
+            continue;
+        }
+        if (room <= take || state.rate <= 0) {
+            wake = now + kFullBufferPoll;
+        } else {
+            const double wanted = std::min(static_cast<double>(remaining - take), burst) - m_credit;
+            wake = now + std::chrono::microseconds(static_cast<long long>(
+                             std::ceil(std::max(1.0, wanted) * 1e6 / static_cast<double>(state.rate))));
+        }
+        break;
+    }
+    return wake;
 }
 
 void UsbDevice::WakeAt(Clock::time_point when)
@@ -271,32 +347,44 @@ int UsbDevice::OnTimer(void* self)
 void UsbDevice::Unplug()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_gone = true;
-    for (Urb& urb : m_urbs) {
-        if (!urb.done) {
-            urb.done = true;
-            urb.status = -ESHUTDOWN;
-            urb.actual = 0;
+    End();
+    UpdateFlow();
+}
+
+void UsbDevice::End()
+{
+    if (!m_gone) {
+        m_gone = true;
+        for (Urb& urb : m_urbs) {
+            if (!urb.done) {
+                urb.done = true;
+                urb.status = -ESHUTDOWN;
+            }
         }
     }
-    // From now on the node stays ready: the clients reap the ended
-    // transfers and then see ENODEV.
-    if (m_node >= 0 && !m_ready) {
-        char bytes[4096];
-        while (read(m_node, bytes, sizeof bytes) > 0) {
-        }
-        m_ready = true;
-    }
-    if (m_node >= 0) {
-        close(m_node);
-        m_node = -1;
-    }
+    // A hung-up node tells the clients at once; any other node polls ready
+    // until they have reaped the ended transfers and then lets them sleep
+    // (UpdateFlow).
+    m_node.HangUp();
 }
 
 size_t UsbDevice::PendingUrbs() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_urbs.size();
+}
+
+UsbDevice::Traffic UsbDevice::GetTraffic()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Traffic traffic;
+    traffic.outTransfers = m_outTransfers;
+    traffic.outSizes.assign(m_outSizes.begin(), m_outSizes.end());
+    traffic.haltedOut = m_halted[kOut];
+    traffic.haltedIn = m_halted[kIn];
+    traffic.buffered = BufferedBytes();
+    traffic.node = m_node.kind();
+    return traffic;
 }
 
 long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* error)
@@ -308,8 +396,6 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         *error = ENODEV;
         return -1;
     }
-    if (request == USBDEVFS_RESET)
-        m_model->ResetStream();   // a reset printer starts on a fresh command stream
     switch (request) {
     case USBDEVFS_SUBMITURB:
         return Submit(client, arg, error);
@@ -402,10 +488,27 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         state.claimed = true;
         return 0;
     }
+    case USBDEVFS_CLEAR_HALT: {
+        UMockdevIoctlData* data = Resolve(arg, 0, sizeof(unsigned int));
+        if (data == nullptr)
+            break;
+        const unsigned int endpoint = *reinterpret_cast<unsigned int*>(data->data);
+        g_object_unref(data);
+        if (endpoint != kEndpointOut && endpoint != kEndpointIn) {
+            *error = ENOENT;
+            return -1;
+        }
+        m_halted[endpoint == kEndpointIn ? kIn : kOut] = false;
+        return 0;
+    }
+    case USBDEVFS_RESET:
+        m_model->ResetStream();   // a reset printer starts on a fresh command stream
+        [[fallthrough]];
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
-    case USBDEVFS_RESET:
-    case USBDEVFS_CLEAR_HALT:
+        // As on a real device, these reset the endpoints' halts.
+        m_halted[kOut] = m_halted[kIn] = false;
+        return 0;
     case USBDEVFS_RESETEP:
         return 0;
     default:
@@ -469,21 +572,19 @@ long UsbDevice::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg, int*
     if (request.type == USBDEVFS_URB_TYPE_CONTROL) {
         Control(urb);
     } else if (request.endpoint == kEndpointOut) {
-        urb.done = true;
-        if (m_model->TakeOutStall()) {
+        // The data go to the printer as the link and its buffer allow
+        // (PumpOut, after each request and on timers).
+        ++m_outTransfers;
+        m_outSizes.push_back(request.buffer_length);
+        if (m_outSizes.size() > kOutSizesKept)
+            m_outSizes.pop_front();
+        if (m_halted[kOut] || m_model->TakeOutStall()) {
+            // A halted endpoint fails every transfer until the host clears it.
+            m_halted[kOut] = true;
+            urb.done = true;
             urb.status = -EPIPE;
-        } else {
-            if (buffer != nullptr)
-                m_model->Write(buffer->data, static_cast<size_t>(request.buffer_length),
-                               Clock::now());
-            for (const Sheet& sheet : m_model->TakeSheets()) {
-                if (m_outputFolder.empty())
-                    continue;
-                const std::string problem = RecordSheet(m_outputFolder, sheet);
-                if (!problem.empty())
-                    std::fprintf(stderr, "rt50-emulator: %s\n", problem.c_str());
-            }
-            urb.actual = request.buffer_length;
+        } else if (m_model->TakeFault(FaultKind::StallWrite)) {
+            urb.hung = true;
         }
     } else {
         TryFinishRead(urb);
@@ -494,10 +595,15 @@ long UsbDevice::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg, int*
 
 void UsbDevice::TryFinishRead(Urb& urb)
 {
-    if (urb.done)
+    if (urb.done || urb.endpoint != kEndpointIn)
         return;
     if (urb.buffer == nullptr) {
         urb.done = true;
+        return;
+    }
+    if (m_halted[kIn]) {
+        urb.done = true;
+        urb.status = -EPIPE;
         return;
     }
     size_t count = 0;
@@ -508,6 +614,7 @@ void UsbDevice::TryFinishRead(Urb& urb)
         urb.actual = static_cast<int>(count);
         break;
     case ReadOutcome::Stall:
+        m_halted[kIn] = true;
         urb.done = true;
         urb.status = -EPIPE;
         break;
@@ -525,6 +632,7 @@ void UsbDevice::Control(Urb& urb)
     const uint8_t type = setup[0];
     const uint8_t request = setup[1];
     const unsigned value = static_cast<unsigned>(setup[2] | setup[3] << 8);
+    const unsigned target = static_cast<unsigned>(setup[4] | setup[5] << 8);   // wIndex
     const size_t wanted = std::min<size_t>(static_cast<size_t>(setup[6] | setup[7] << 8), room);
 
     std::string reply;
@@ -547,13 +655,24 @@ void UsbDevice::Control(Urb& urb)
             ok = false;
     } else if (type == 0x80 && request == 0) {    // GET_STATUS: self powered
         reply = std::string("\x01\x00", 2);
+    } else if ((type == 0x82 || type == 0x02) && (target == kEndpointOut || target == kEndpointIn)) {
+        bool& halted = m_halted[target == kEndpointIn ? kIn : kOut];
+        if (type == 0x82 && request == 0)          // GET_STATUS of an endpoint: its halt
+            reply = std::string(halted ? "\x01\x00" : "\x00\x00", 2);
+        else if (type == 0x02 && request == 1 && value == 0)   // CLEAR_FEATURE(ENDPOINT_HALT)
+            halted = false;
+        else
+            ok = false;
     } else if (type == 0xA1 && request == 0) {    // printer class GET_DEVICE_ID
         reply = m_model->DeviceIdReply();
     } else if (type == 0xA1 && request == 1) {    // GET_PORT_STATUS: selected, no error
         reply.push_back(0x18);
-    } else if (type == 0x21 && request == 2) {    // printer class SOFT_RESET
-        m_model->ResetStream();
-    } else if (type == 0x00 && request == 9) {    // SET_CONFIGURATION: nothing to do
+    } else if ((type == 0x21 && request == 2) || (type == 0x00 && request == 9)) {
+        // SOFT_RESET, SET_CONFIGURATION: the bulk endpoints start afresh; a
+        // soft reset also clears the printer's command stream.
+        m_halted[kOut] = m_halted[kIn] = false;
+        if (type == 0x21)
+            m_model->ResetStream();
     } else {
         ok = false;
     }
@@ -568,6 +687,7 @@ void UsbDevice::Control(Urb& urb)
 
 long UsbDevice::Reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg, int* error)
 {
+    PumpOut(Clock::now());
     for (auto it = m_urbs.begin(); it != m_urbs.end(); ++it) {
         if (it->client != client)
             continue;
@@ -598,9 +718,10 @@ long UsbDevice::Discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg, int
     std::memcpy(&address, arg->data, std::min<size_t>(sizeof address, static_cast<size_t>(arg->data_len)));
     for (Urb& urb : m_urbs) {
         if (urb.client == client && urb.address == address && !urb.done) {
+            // The bytes an OUT transfer got out before it was cancelled stay
+            // counted, as the kernel reports them.
             urb.done = true;
             urb.status = -ENOENT;
-            urb.actual = 0;
             return 0;
         }
     }

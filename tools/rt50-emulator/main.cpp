@@ -34,7 +34,8 @@ void Usage()
 {
     std::fprintf(stderr,
                  "usage: rt50-emulator [--serial S]... [--printers N] [--output DIR]\n"
-                 "                     [--socket PATH] [--print-ms MS] [--driver] [--] [COMMAND...]\n"
+                 "                     [--socket PATH] [--print-ms MS] [--rate BYTES_PER_S] [--driver]\n"
+                 "                     [--] [COMMAND...]\n"
                  "       rt50-emulator --send LINE [--socket PATH]\n");
 }
 
@@ -108,6 +109,8 @@ int main(int argc, char** argv)
             socketPath = argv[++first];
         } else if (arg == "--print-ms" && hasValue) {
             options.printMs = std::atoi(argv[++first]);
+        } else if (arg == "--rate" && hasValue) {
+            options.rate = std::atol(argv[++first]);
         } else if (arg == "--driver") {
             driver = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -120,7 +123,7 @@ int main(int argc, char** argv)
             break;
         }
     }
-    if (printers < 0 || printers > 99 || options.printMs < 0) {
+    if (printers < 0 || printers > 99 || options.printMs < 0 || options.rate < 0) {
         Usage();
         return 2;
     }

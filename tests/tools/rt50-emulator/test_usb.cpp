@@ -1,9 +1,8 @@
 // Real libusb against the emulated RT-50, in the test process: the testbed is
 // made before libusb_init and outlives libusb_exit.
 #include "ControlServer.h"
-#include "Rt50EmulatorFixture.h"
+#include "EmulatedPrinter.h"
 #include "SheetRecorder.h"
-#include "UsbTestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -23,41 +22,7 @@
 
 namespace {
 
-using rt50test::UsbClient;
-
-class EmulatedPrinter : public rt50emu::Rt50EmulatorTest {
-protected:
-    void SetUp() override
-    {
-        Rt50EmulatorTest::SetUp();
-        m_client = std::make_unique<UsbClient>();
-    }
-
-    // libusb leaves before the testbed does.
-    void TearDown() override
-    {
-        m_client.reset();
-        Rt50EmulatorTest::TearDown();
-    }
-
-    // Starts libusb and opens the printer found by hot-plug enumeration.
-    void Connect()
-    {
-        ASSERT_TRUE(client().Start());
-        ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() >= 1; }));
-        ASSERT_EQ(client().Open(), 0);
-    }
-
-    void Control(const std::string& line)
-    {
-        ASSERT_EQ(emulator().Execute(line), "OK\n") << line;
-    }
-
-    UsbClient& client() { return *m_client; }
-
-private:
-    std::unique_ptr<UsbClient> m_client;
-};
+using rt50test::EmulatedPrinter;
 
 TEST_F(EmulatedPrinter, IdentifiesItselfLikeTheRealPrinter)
 {
@@ -230,6 +195,7 @@ TEST_F(EmulatedPrinter, FaultsFailTheClientsCallsLikeRealFailures)
     EXPECT_EQ(libusb_clear_halt(client().handle(), 0x82), 0);
     Control(f + "stall out");
     EXPECT_EQ(client().Query("STATUS", nullptr).result, LIBUSB_ERROR_PIPE);
+    EXPECT_EQ(libusb_clear_halt(client().handle(), 0x01), 0);
 
     // "noanswer 0" lasts until cleared: a printer that has gone silent.
     Control(f + "noanswer 0");
