@@ -91,8 +91,8 @@ std::string Trimmed(const unsigned char* field, size_t width)
 
 }  // namespace
 
-CommandPacketReader::CommandPacketReader(size_t maxPayload)
-    : m_maxPayload(std::min<size_t>(maxPayload, kCmdMaxPayload))
+CommandPacketReader::CommandPacketReader(size_t maxPayload, bool keepPayload)
+    : m_maxPayload(std::min<size_t>(maxPayload, kCmdMaxPayload)), m_keepPayload(keepPayload)
 {
 }
 
@@ -101,6 +101,7 @@ void CommandPacketReader::Reset()
     m_state = State::Header;
     m_headerFill = 0;
     m_wanted = 0;
+    m_payloadFill = 0;
     m_fed = 0;
     m_packet = CommandPacket();
     m_error.clear();
@@ -128,7 +129,7 @@ std::string CommandPacketReader::Describe() const
     case Phase::Header:
         return "header " + std::to_string(m_headerFill);
     case Phase::Payload:
-        return "payload " + std::to_string(m_packet.payload.size()) + "/" + std::to_string(m_wanted);
+        return "payload " + std::to_string(m_payloadFill) + "/" + std::to_string(m_wanted);
     case Phase::Skipping:
         return "skipping";
     case Phase::Idle:
@@ -186,6 +187,7 @@ CommandPacketReader::Step CommandPacketReader::HeaderComplete(size_t fedNow)
     m_packet.offset = fedNow - kCmdHeaderSize;
     m_headerFill = 0;
     m_wanted = wanted;
+    m_payloadFill = 0;
     if (wanted > 0) {
         m_state = State::Payload;
         return kNeedMore;
@@ -199,6 +201,7 @@ CommandPacketReader::Step CommandPacketReader::Feed(const uint8_t* data, size_t 
     if (m_state == State::Done) {
         m_packet = CommandPacket();
         m_wanted = 0;
+        m_payloadFill = 0;
         m_state = State::Header;
     }
     size_t at = 0;
@@ -225,10 +228,12 @@ CommandPacketReader::Step CommandPacketReader::Feed(const uint8_t* data, size_t 
             break;
         }
         case State::Payload: {
-            const size_t take = std::min(m_wanted - m_packet.payload.size(), length - at);
-            m_packet.payload.insert(m_packet.payload.end(), data + at, data + at + take);
+            const size_t take = std::min(m_wanted - m_payloadFill, length - at);
+            if (m_keepPayload)
+                m_packet.payload.insert(m_packet.payload.end(), data + at, data + at + take);
+            m_payloadFill += take;
             at += take;
-            if (m_packet.payload.size() == m_wanted) {
+            if (m_payloadFill == m_wanted) {
                 m_state = State::Done;
                 step = kPacket;
             }

@@ -89,7 +89,8 @@ struct CommandPacket {
 // reported once; the reader then resynchronises at the next ESC after the
 // start of the broken header, so a caller that wants to go on simply keeps
 // feeding. Payloads are kept as they arrive, never allocated ahead from what
-// a header announces.
+// a header announces; a reader that only needs the packet boundaries (the
+// backend, which passes megabytes of plane data through) keeps none.
 class CommandPacketReader {
 public:
     enum Step {
@@ -100,7 +101,9 @@ public:
     enum class Phase { Idle, Header, Payload, Skipping };
 
     // maxPayload: the longest payload accepted (at most kCmdMaxPayload).
-    explicit CommandPacketReader(size_t maxPayload = kCmdMaxPayload);
+    // keepPayload false: payload bytes are counted, not stored, and a
+    // completed packet's `payload` stays empty.
+    explicit CommandPacketReader(size_t maxPayload = kCmdMaxPayload, bool keepPayload = true);
 
     // Takes bytes from data[0..length) up to the end of the next complete
     // packet or framing error, or all of them; *used receives how many.
@@ -123,7 +126,7 @@ public:
     // Where the reader stands between packets or inside one.
     Phase GetPhase() const;
     size_t HeaderBytes() const { return m_headerFill; }   // of the header being received
-    size_t PayloadBytes() const { return m_state == State::Payload ? m_packet.payload.size() : 0; }
+    size_t PayloadBytes() const { return m_state == State::Payload ? m_payloadFill : 0; }
     size_t PayloadWanted() const { return m_wanted; }
     size_t BytesFed() const { return m_fed; }             // since the last Reset
 
@@ -137,6 +140,8 @@ private:
     Step Fail(std::string reason, size_t fedNow);
 
     size_t m_maxPayload;
+    bool m_keepPayload;
+    size_t m_payloadFill = 0;   // payload bytes of the packet being received
     State m_state = State::Header;
     unsigned char m_header[kCmdHeaderSize] = {};
     size_t m_headerFill = 0;

@@ -1,0 +1,103 @@
+#include "BackendMain.h"
+
+#include "CancelSignal.h"
+#include "CupsMessages.h"
+#include "ExchangeFiles.h"
+#include "JobFiles.h"
+#include "PrintJob.h"
+#include "PrinterProbe.h"
+#include "UsbTransfer.h"
+
+#include <cups/backend.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace vantora_backend {
+
+namespace {
+
+// A printer answers a query within milliseconds; one that does not within
+// this time is confused (a client died inside a command) or gone.
+constexpr unsigned int kQueryTimeoutMs = 3000;
+// The job data pipe holds this much, so that the filter runs ahead while a
+// transfer waits.
+constexpr int kPipeSize = 1024 * 1024;
+
+int Discover(FILE* listing)
+{
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0)
+        return CUPS_BACKEND_OK;   // no USB: nothing to list
+    for (const ProbedPrinter& printer : ListPrinters(context)) {
+        const std::string line = DiscoveryLine(printer);
+        if (!line.empty())
+            std::fprintf(listing, "%s\n", line.c_str());
+    }
+    std::fflush(listing);
+    libusb_exit(context);
+    return CUPS_BACKEND_OK;
+}
+
+}  // namespace
+
+int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
+{
+    UsbTimeouts timeouts = GetUsbTimeouts();
+    timeouts.bulkMs = kQueryTimeoutMs;
+    SetUsbTimeouts(timeouts);
+    if (argc == 1)
+        return Discover(listing);
+
+    CupsMessages messages(out);
+    if (argc != 6 && argc != 7) {
+        std::fprintf(out, "Usage: vantora-zpxbackend job-id user title copies options [file]\n");
+        return CUPS_BACKEND_FAILED;
+    }
+    const char* uri = std::getenv("DEVICE_URI");
+    if (uri == nullptr)
+        uri = argv[0];
+    const char* serial = vantora_exchange::SerialInDeviceUri(uri);
+    if (!vantora_exchange::IsModelDeviceUri(uri) || !vantora_exchange::IsValidSerial(serial)) {
+        messages.Error("The device URI names no RT-50 serial number: it must be %s<serial>",
+                       vantora_exchange::kDeviceUriPrefix);
+        return CUPS_BACKEND_STOP;
+    }
+
+    int input = 0;
+    if (argc == 7) {
+        input = open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (input < 0) {
+            messages.Error("Cannot open the job file");
+            return CUPS_BACKEND_FAILED;
+        }
+    } else {
+        fcntl(input, F_SETPIPE_SZ, kPipeSize);   // only a pipe takes it; nothing lost otherwise
+    }
+
+    InstallCancelHandler();
+    JobFiles files(vantora_exchange::kExchangeDir);
+    if (!files.StartJob(argv[1]))
+        messages.Debug("No job start file for job %s", argv[1]);
+
+    int code = CUPS_BACKEND_RETRY;
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) == 0) {
+        JobSettings settings;
+        settings.serial = serial;
+        settings.input = input;
+        code = PrintJob(context, settings, files, messages);
+        libusb_exit(context);
+    } else {
+        messages.Error("USB is not available; the job will be retried");
+    }
+    messages.SetReasons({});
+    files.RemoveAll();
+    if (input != 0)
+        close(input);
+    return code;
+}
+
+}  // namespace vantora_backend

@@ -1,0 +1,112 @@
+#include "OwnedFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantora_backend {
+
+namespace {
+
+// A marker holds a process id and a line feed; anything longer is not ours.
+constexpr size_t kMarkerMax = 24;
+
+// The process id a marker file holds, or 0 when it holds anything else.
+pid_t MarkerPid(const char* text, size_t length)
+{
+    if (length < 2 || text[length - 1] != '\n')
+        return 0;
+    long pid = 0;
+    for (size_t i = 0; i + 1 < length; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return 0;
+        pid = pid * 10 + (text[i] - '0');
+        if (pid > INT_MAX)
+            return 0;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+bool IsLeftOverMarker(const std::string& path)
+{
+    struct stat named {};
+    if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != geteuid() ||
+        named.st_nlink != 1 || named.st_size > static_cast<off_t>(kMarkerMax))
+        return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat opened {};
+    char text[kMarkerMax + 1];
+    ssize_t length = -1;
+    if (fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+        length = read(fd, text, kMarkerMax);
+    close(fd);
+    if (length <= 0)
+        return false;
+    const pid_t pid = MarkerPid(text, static_cast<size_t>(length));
+    return pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+OwnedFile::Result OwnedFile::Create(const std::string& path)
+{
+    if (m_owned && m_path == path)
+        return kCreated;
+    Remove();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            char text[kMarkerMax];
+            const int length = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+            struct stat info {};
+            const bool written = write(fd, text, static_cast<size_t>(length)) == length;
+            const bool known = fstat(fd, &info) == 0;
+            fchmod(fd, 0644);   // whatever the umask, readers need no more
+            close(fd);
+            if (!known) {
+                unlink(path.c_str());
+                return kFailed;
+            }
+            (void)written;   // the name is the signal; the id only helps clean up after a kill
+            m_path = path;
+            m_device = info.st_dev;
+            m_inode = info.st_ino;
+            m_owned = true;
+            return kCreated;
+        }
+        if (errno != EEXIST)
+            return kFailed;
+        // Only a left-over of a killed backend is replaced, and only while
+        // the name still leads to the file just judged.
+        struct stat before {};
+        if (attempt > 0 || lstat(path.c_str(), &before) != 0 || !IsLeftOverMarker(path))
+            return kExists;
+        struct stat now {};
+        if (lstat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino ||
+            unlink(path.c_str()) != 0)
+            return kExists;
+    }
+    return kExists;
+}
+
+bool OwnedFile::Remove()
+{
+    if (!m_owned)
+        return true;
+    m_owned = false;
+    struct stat info {};
+    if (lstat(m_path.c_str(), &info) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(info.st_mode) || info.st_dev != m_device || info.st_ino != m_inode)
+        return true;   // not ours any more: someone else's now
+    return unlink(m_path.c_str()) == 0 || errno == ENOENT;
+}
+
+}  // namespace vantora_backend

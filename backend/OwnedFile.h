@@ -1,0 +1,53 @@
+// A file in a shared, world-writable folder (/tmp) that marks something for
+// other programs: created exclusively, never through a symbolic link and
+// never over someone else's file, and removed only while the name still
+// leads to the very file this process created.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace vantora_backend {
+
+class OwnedFile {
+public:
+    enum Result {
+        kCreated,   // the file is ours now
+        kExists,    // the name is taken by a file (or link) that is not ours: left alone
+        kFailed,    // could not create it (errno tells why)
+    };
+
+    OwnedFile() = default;
+    ~OwnedFile() { Remove(); }
+    OwnedFile(const OwnedFile&) = delete;
+    OwnedFile& operator=(const OwnedFile&) = delete;
+
+    // Creates `path` with O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644, holding
+    // this process's id and a line feed. A regular file of ours (same user)
+    // that holds the id of a process that no longer exists is left over by a
+    // backend that was killed: it is replaced. Creating again while the file
+    // is ours returns kCreated at once.
+    Result Create(const std::string& path);
+
+    // True while this object owns a file.
+    bool owned() const { return m_owned; }
+    const std::string& path() const { return m_path; }
+
+    // Removes the file when the name still leads to the regular file this
+    // object created (same device and inode); a file put in its place is
+    // left alone. True when the file is gone or was never ours.
+    bool Remove();
+
+private:
+    std::string m_path;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    bool m_owned = false;
+};
+
+// True when `path` names a regular file of this user, with one link, that
+// holds nothing but the id of a process that no longer exists: what a killed
+// backend leaves behind.
+bool IsLeftOverMarker(const std::string& path);
+
+}  // namespace vantora_backend
