@@ -69,11 +69,12 @@ OwnedFile::Result OwnedFile::Create(const std::string& path)
             const bool written = write(fd, text, static_cast<size_t>(length)) == length;
             const bool known = fstat(fd, &info) == 0;
             fchmod(fd, 0644);   // whatever the umask, readers need no more
-            close(fd);
             if (!known) {
+                close(fd);
                 unlink(path.c_str());
                 return kFailed;
             }
+            m_fd = fd;
             (void)written;   // the name is the signal; the id only helps clean up after a kill
             m_path = path;
             m_device = info.st_dev;
@@ -102,11 +103,15 @@ bool OwnedFile::Remove()
         return true;
     m_owned = false;
     struct stat info {};
+    bool removed = true;
     if (lstat(m_path.c_str(), &info) != 0)
-        return errno == ENOENT;
-    if (!S_ISREG(info.st_mode) || info.st_dev != m_device || info.st_ino != m_inode)
-        return true;   // not ours any more: someone else's now
-    return unlink(m_path.c_str()) == 0 || errno == ENOENT;
+        removed = errno == ENOENT;
+    else if (S_ISREG(info.st_mode) && info.st_dev == m_device && info.st_ino == m_inode)
+        removed = unlink(m_path.c_str()) == 0 || errno == ENOENT;
+    // else: not ours any more, someone else's now
+    close(m_fd);
+    m_fd = -1;
+    return removed;
 }
 
 }  // namespace vantora_backend

@@ -34,14 +34,16 @@ public:
     const std::string& path() const { return m_path; }
 
     // Removes the file when the name still leads to the regular file this
-    // object created (same device and inode); a file put in its place is
-    // left alone. True when the file is gone or was never ours.
+    // object created (same device and inode; the file is kept open, so its
+    // inode cannot pass to a file put in its place); any other file is left
+    // alone. True when the file is gone or was never ours.
     bool Remove();
 
 private:
     std::string m_path;
     dev_t m_device = 0;
     ino_t m_inode = 0;
+    int m_fd = -1;
     bool m_owned = false;
 };
 

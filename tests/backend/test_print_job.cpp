@@ -1,0 +1,375 @@
+// The backend's print loop and discovery against the emulated RT-50 on
+// umockdev, with real libusb: jobs that print, printers that run out of
+// paper, leave the bus, stall, halt or are busy, and cancelled jobs.
+#include "BackendMain.h"
+#include "CancelSignal.h"
+#include "JobFiles.h"
+#include "PrintJob.h"
+#include "PrinterProbe.h"
+#include "Rt50EmulatorFixture.h"
+#include "UsbTestClient.h"
+#include "UsbTransfer.h"
+
+#include <cups/backend.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace vantora_backend;
+
+// A job of one sheet per size; the recorded sheets tell by their size which
+// sheet of the job they are.
+std::vector<uint8_t> Job(const std::vector<std::pair<int, int>>& sizes)
+{
+    std::vector<uint8_t> job;
+    for (const auto& [width, height] : sizes) {
+        const std::vector<uint8_t> sheet = rt50test::SheetJob(width, height);
+        job.insert(job.end(), sheet.begin(), sheet.end());
+    }
+    return job;
+}
+
+class BackendJob : public rt50emu::Rt50EmulatorTest {
+protected:
+    void SetUp() override
+    {
+        Rt50EmulatorTest::SetUp();
+        char folder[] = "/tmp/bkx.XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        m_exchange = folder;
+        ASSERT_EQ(libusb_init(&m_usb), 0);
+        ClearCancel();
+        signal(SIGPIPE, SIG_IGN);   // a cancelled job closes the pipe its writer still fills
+        UsbTimeouts timeouts;
+        timeouts.bulkMs = 500;
+        SetUsbTimeouts(timeouts);
+        settings.serial = serial();
+        settings.transferTimeoutMs = 200;
+        settings.statusIntervalMs = 50;
+        settings.stallLimitMs = 1500;
+        settings.replugWaitMs = 5000;
+        settings.lookIntervalMs = 50;
+        settings.busyIntervalMs = 20;
+    }
+
+    void TearDown() override
+    {
+        libusb_exit(m_usb);
+        std::error_code error;
+        std::filesystem::remove_all(m_exchange, error);
+        Rt50EmulatorTest::TearDown();
+    }
+
+    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
+
+    std::string Shown(const std::string& key)
+    {
+        const std::string show = "\n" + emulator().Execute("show " + serial());
+        const size_t at = show.find("\n" + key + "=");
+        if (at == std::string::npos)
+            return "?";
+        const size_t begin = at + key.size() + 2;
+        return show.substr(begin, show.find('\n', begin) - begin);
+    }
+
+    // Waits up to 10 s for `done`, checking every 5 ms.
+    bool WaitUntil(const std::function<bool()>& done)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    // Runs the job with `stream` on a pipe; `during` runs on a thread of its
+    // own meanwhile. The backend's messages land in `log`.
+    int Print(const std::vector<uint8_t>& stream, const std::function<void()>& during = {})
+    {
+        int pipeFds[2];
+        EXPECT_EQ(pipe(pipeFds), 0);
+        settings.input = pipeFds[0];
+        std::thread writer([&] {
+            size_t at = 0;
+            while (at < stream.size()) {
+                const ssize_t put = write(pipeFds[1], stream.data() + at, stream.size() - at);
+                if (put <= 0)
+                    break;
+                at += static_cast<size_t>(put);
+            }
+            close(pipeFds[1]);
+        });
+        std::thread helper([&] {
+            if (during)
+                during();
+        });
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        JobFiles files(m_exchange);
+        CupsMessages messages(out);
+        const int code = PrintJob(m_usb, settings, files, messages, &figures);
+        messages.SetReasons({});
+        files.RemoveAll();
+        ClearCancel();   // a cancel ends the job; the writer may still be blocked
+        close(pipeFds[0]);
+        writer.join();
+        helper.join();
+        std::fclose(out);
+        log.assign(text, size);
+        std::free(text);
+        return code;
+    }
+
+    // Sizes of the recorded sheets, in printing order.
+    std::vector<std::pair<int, int>> Sheets()
+    {
+        std::vector<std::pair<int, int>> sheets;
+        for (int number = 1;; ++number) {
+            char name[64];
+            std::snprintf(name, sizeof name, "/%s-sheet-%04d.txt", serial().c_str(), number);
+            std::ifstream record(outputFolder() + name);
+            if (!record)
+                return sheets;
+            std::pair<int, int> size{0, 0};
+            std::string line;
+            while (std::getline(record, line)) {
+                if (line.rfind("WIDTH=", 0) == 0)
+                    size.first = std::stoi(line.substr(6));
+                if (line.rfind("HEIGHT=", 0) == 0)
+                    size.second = std::stoi(line.substr(7));
+            }
+            sheets.push_back(size);
+        }
+    }
+
+    bool Logged(const std::string& line) const { return log.find(line + "\n") != std::string::npos; }
+
+    std::string PausePath() const
+    {
+        return m_exchange + "/Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + serial();
+    }
+
+    JobSettings settings;
+    JobFigures figures;
+    std::string log;
+    libusb_context* m_usb = nullptr;
+    std::string m_exchange;
+};
+
+using Sizes = std::vector<std::pair<int, int>>;
+
+TEST_F(BackendJob, PrintsEverySheetWhileHoldingThePrinterAndReportsMedia)
+{
+    Control("set " + serial() + " remain 150");
+    Control("set " + serial() + " rate 4000000");
+    std::atomic<bool> pausedWhilePrinting{false};
+    const int code = Print(Job({{64, 40}, {48, 30}, {1408, 600}}), [&] {
+        ASSERT_TRUE(WaitUntil([&] { return Shown("stream").rfind("payload", 0) == 0; }));
+        pausedWhilePrinting = access(PausePath().c_str(), F_OK) == 0;
+        // The bulk OUT endpoint halts in the middle of the job.
+        Control("fault " + serial() + " stall out");
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}, {1408, 600}}));
+    EXPECT_EQ(figures.sheets, 3);
+    EXPECT_EQ(figures.resent, 0);
+    EXPECT_TRUE(pausedWhilePrinting);
+    EXPECT_NE(access(PausePath().c_str(), F_OK), 0) << "the pause file outlives the job";
+    EXPECT_TRUE(Logged("ATTR: marker-types=inkCartridge")) << log;
+    EXPECT_TRUE(Logged("ATTR: marker-levels=50")) << log;
+    EXPECT_TRUE(Logged("INFO: Job sent: 3 sheets")) << log;
+    EXPECT_TRUE(Logged("DEBUG: Bulk transfer failed: LIBUSB_ERROR_PIPE")) << log;
+    EXPECT_EQ(Shown("stream"), "idle");
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// Errors the user mends at the printer are waited out; a sheet the printer
+// refused is sent again, once.
+TEST_F(BackendJob, WaitsOutPaperEndAndDoorOpenAndSendsTheRefusedSheetAgain)
+{
+    Control("set " + serial() + " remain 1");
+    const int code = Print(Job({{64, 40}, {48, 30}}), [&] {
+        ASSERT_TRUE(WaitUntil([&] { return Shown("status") == "1100"; }));
+        Control("set " + serial() + " status 1000");   // the user opens the door to load paper
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Control("set " + serial() + " remain 50");
+        Control("set " + serial() + " status 0");
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}}));
+    EXPECT_EQ(figures.resent, 1);
+    EXPECT_TRUE(Logged("STATE: +media-empty-error")) << log;
+    EXPECT_TRUE(Logged("STATE: +door-open-error")) << log;
+    EXPECT_TRUE(Logged("STATE: -door-open-error")) << log;
+}
+
+// Unplugged inside a plane: the backend waits, and after the replug the
+// sheet is sent again from its start; sheets the printer took before are not.
+TEST_F(BackendJob, UnpluggedMidPlaneResumesAfterReplugWithoutLosingOrDoublingSheets)
+{
+    Control("fault " + serial() + " unplugafter 3000000");
+    const int code = Print(Job({{64, 40}, {1408, 900}}), [&] {
+        ASSERT_TRUE(WaitUntil([&] { return Shown("plugged") == "0"; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Control("plug " + serial());
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {1408, 900}}));
+    EXPECT_EQ(figures.resent, 1);
+    EXPECT_TRUE(Logged("STATE: +offline-report")) << log;
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// A printer that does not come back, or stops taking data, never ends the
+// job as done: CUPS retries it, and the printer is left without a cut packet.
+TEST_F(BackendJob, LostOrStalledPrinterEndsTheJobForARetry)
+{
+    settings.replugWaitMs = 300;
+    Control("fault " + serial() + " unplugafter 1000000");
+    EXPECT_EQ(Print(Job({{1408, 900}})), CUPS_BACKEND_RETRY) << log;
+    EXPECT_NE(log.find("ERROR: The printer was unplugged during the job and did not come back"), std::string::npos)
+        << log;
+    EXPECT_TRUE(Sheets().empty());
+
+    Control("plug " + serial());
+    Control("set " + serial() + " rate 4000000");
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(Print(Job({{1408, 900}}), [&] {
+                  ASSERT_TRUE(WaitUntil([&] { return Shown("stream").rfind("payload", 0) == 0; }));
+                  Control("fault " + serial() + " stallwrite 0");
+              }),
+              CUPS_BACKEND_RETRY)
+        << log;
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(8));
+    EXPECT_NE(log.find("ERROR: The printer has stopped taking data; the job will be retried"), std::string::npos)
+        << log;
+    Control("fault " + serial() + " clear");
+    Control("set " + serial() + " rate 40000000");
+    EXPECT_TRUE(Sheets().empty());
+    // The retried job prints.
+    settings.replugWaitMs = 5000;
+    EXPECT_EQ(Print(Job({{64, 40}})), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}}));
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// Cancelled inside a plane: the printer forgets the cut packet and the
+// unfinished sheet, so the next job prints as it should.
+TEST_F(BackendJob, CancelledMidPlaneLeavesTheNextJobIntact)
+{
+    Control("set " + serial() + " rate 4000000");
+    const int code = Print(Job({{1408, 1800}}), [&] {
+        ASSERT_TRUE(WaitUntil([&] { return Shown("stream").rfind("payload", 0) == 0; }));
+        RequestCancel();
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_TRUE(Logged("INFO: Job cancelled")) << log;
+    EXPECT_EQ(Shown("stream"), "idle");
+    Control("set " + serial() + " rate 0");
+    EXPECT_EQ(Print(Job({{64, 40}})), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}}));
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// A printer that is not there yet, is busy, has a halted endpoint or was
+// left inside a command by a client that died still gets the job.
+TEST_F(BackendJob, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
+{
+    Control("unplug " + serial());
+    EXPECT_EQ(Print(Job({{64, 40}}), [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                  Control("plug " + serial());
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_TRUE(Logged("INFO: Waiting for printer to become available.")) << log;
+
+    // Another program holds the printer (the daemon in its cycle), and the
+    // client before it died inside a plane.
+    rt50test::UsbClient other;
+    ASSERT_TRUE(other.Start());
+    ASSERT_TRUE(other.WaitFor(2000, [&] { return other.Arrivals() >= 1; }));
+    ASSERT_EQ(other.Open(), 0);
+    const std::vector<uint8_t> cut = Job({{1408, 100}});
+    ASSERT_EQ(other.Send(std::vector<uint8_t>(cut.begin(), cut.begin() + 5000)), 0);
+    EXPECT_EQ(Print(Job({{48, 30}}), [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                  other.Close();
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_TRUE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}}));
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// Discovery lists each RT-50 once with its URI, also while it is busy, and
+// the program refuses a device URI without a usable serial number.
+TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
+{
+    ASSERT_TRUE(emulator().AddPrinter("RT50TEST0002"));
+    std::vector<ProbedPrinter> printers = ListPrinters(m_usb);
+    ASSERT_EQ(printers.size(), 2u);
+    rt50test::UsbClient other;
+    ASSERT_TRUE(other.Start());
+    ASSERT_TRUE(other.WaitFor(2000, [&] { return other.Arrivals() >= 2; }));
+    ASSERT_EQ(other.Open(), 0);
+    printers = ListPrinters(m_usb);
+    ASSERT_EQ(printers.size(), 2u);
+    std::set<std::string> lines;
+    int busy = 0;
+    for (const ProbedPrinter& printer : printers) {
+        lines.insert(DiscoveryLine(printer));
+        busy += printer.busy;
+    }
+    EXPECT_EQ(busy, 1);
+    const std::string id = "MANUFACTURER:VANTORA;MODEL:RT-50;COMMAND SET:ZPX;DESCRIPTION:VANTORA RT-50 Photo "
+                           "Printer;CLASS:PRINTER;SERIALNUMBER:";
+    EXPECT_EQ(lines, (std::set<std::string>{
+                         "direct vantora-zpxbackend://VANTORA/RT-50?serial=RT50TEST0001 \"VANTORA RT-50\" \"VANTORA "
+                         "RT-50 (serial RT50TEST0001)\" \"" + id + "RT50TEST0001;\" \"\"",
+                         "direct vantora-zpxbackend://VANTORA/RT-50?serial=RT50TEST0002 \"VANTORA RT-50\" \"VANTORA "
+                         "RT-50 (serial RT50TEST0002)\" \"" + id + "RT50TEST0002;\" \"\""}));
+
+    ProbedPrinter odd;
+    odd.serial = "../x";
+    odd.serialValid = false;
+    EXPECT_EQ(DiscoveryLine(odd), "");
+    ProbedPrinter quoted;
+    quoted.serial = "Q1";
+    quoted.serialValid = true;
+    quoted.model = "RT-50\" \"x";
+    quoted.deviceId = "MODEL:RT-50;\n";
+    EXPECT_EQ(DiscoveryLine(quoted), "direct vantora-zpxbackend://VANTORA/RT-50?serial=Q1 \"VANTORA RT-50? ?x\" "
+                                     "\"VANTORA RT-50? ?x (serial Q1)\" \"MODEL:RT-50;?\" \"\"");
+
+    for (const char* uri : {"vantora-zpxbackend://VANTORA/RT-50?serial=../../etc",
+                            "vantora-zpxbackend://VANTORA/RT-50?serial=", "usb://VANTORA/RT-50?serial=A1"}) {
+        setenv("DEVICE_URI", uri, 1);
+        char* text = nullptr;
+        size_t size = 0;
+        FILE* out = open_memstream(&text, &size);
+        char* argv[] = {const_cast<char*>("vantora-zpxbackend"), const_cast<char*>("1"), const_cast<char*>("u"),
+                        const_cast<char*>("t"), const_cast<char*>("1"), const_cast<char*>(""), nullptr};
+        EXPECT_EQ(RunBackend(6, argv, out, out), CUPS_BACKEND_STOP) << uri;
+        std::fclose(out);
+        EXPECT_NE(std::string(text, size).find("ERROR: The device URI names no RT-50 serial number"),
+                  std::string::npos);
+        std::free(text);
+    }
+    unsetenv("DEVICE_URI");
+}
+
+}  // namespace
