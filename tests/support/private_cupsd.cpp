@@ -230,8 +230,14 @@ bool PrivateCupsd::BuildRoot()
         "FileDevice Yes\n"
         "SystemGroup root\n"
         "SetEnv VANTORA_TEST_JOB_DIR " + root_ + "/jobs\n";
-    ok = ok && WriteFile(root_ + "/etc/cupsd.conf", cupsdConf, 0644) &&
-         WriteFile(root_ + "/etc/cups-files.conf", filesConf, 0644);
+    std::string cupsdExtra;
+    for (const std::string& line : options_.cupsdConf)
+        cupsdExtra += line + "\n";
+    std::string filesExtra;
+    for (const std::string& line : options_.filesConf)
+        filesExtra += line + "\n";
+    ok = ok && WriteFile(root_ + "/etc/cupsd.conf", cupsdConf + cupsdExtra, 0644) &&
+         WriteFile(root_ + "/etc/cups-files.conf", filesConf + filesExtra, 0644);
     if (!ok)
         error_ = "cannot populate the scheduler's root " + root_;
     return ok;

@@ -21,6 +21,11 @@ struct CupsdOptions {
     // backend that is otherwise installed for that scheme.
     std::vector<std::string> filters;
     std::vector<std::string> backends;
+    // Lines added at the end of cupsd.conf and cups-files.conf, e.g.
+    // "PreserveJobHistory Yes" or "SetEnv UMOCKDEV_DIR /tmp/umockdev.XXXXXX"
+    // (CUPS 2.4 takes SetEnv and PassEnv in cups-files.conf only).
+    std::vector<std::string> cupsdConf;
+    std::vector<std::string> filesConf;
 };
 
 class PrivateCupsd {

@@ -1,0 +1,297 @@
+// The whole print path as a user takes it: a private CUPS scheduler runs the
+// built filter and the built backend (behind a wrapper that puts it on the
+// emulated USB bus), documents are printed with lp, and the emulated RT-50
+// records the sheets. Each sheet must equal, pixel for pixel, what the filter
+// chain makes of the same document without a scheduler.
+#include "FilterTestKit.h"
+#include "Rt50EmulatorFixture.h"
+#include "SheetRecorder.h"
+#include "private_cupsd.h"
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <dirent.h>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace filtertest;
+
+namespace {
+
+const char kUriPrefix[] = "vantora-zpxbackend://VANTORA/RT-50?serial=";
+
+// The filter chain without a scheduler: cupsfilter with the built PPD and a
+// private filter folder (the system's filters and ours).
+std::vector<uint8_t> FilterChain(const std::string& document)
+{
+    TempDir dir;
+    mkdir(dir.Path("filter").c_str(), 0755);
+    const std::string system = VANTORA_CUPS_SERVERBIN "/filter";
+    if (DIR* folder = opendir(system.c_str())) {
+        while (dirent* entry = readdir(folder)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && name.rfind("vantora_", 0) != 0)
+                symlink((system + "/" + name).c_str(), dir.Path("filter/" + name).c_str());
+        }
+        closedir(folder);
+    }
+    symlink(FilterProgram().c_str(), dir.Path("filter/vantora_rt50_filter").c_str());
+    symlink(VANTORA_PHOTO_PROGRAM, dir.Path("filter/vantora_rt50_photo").c_str());
+    FILE* conf = std::fopen(dir.Path("cups-files.conf").c_str(), "w");
+    std::fprintf(conf, "ServerBin %s\nDataDir %s\nServerRoot /etc/cups\n", dir.Path().c_str(), VANTORA_CUPS_DATADIR);
+    std::fclose(conf);
+    JobOneStartFile start;
+    const FilterRun run = RunProgram("/usr/sbin/cupsfilter",
+                                     {"-c", dir.Path("cups-files.conf"), "-p", BuiltPpd(), "-m", "printer/cupsfilter",
+                                      "-e", document},
+                                     "", "");
+    EXPECT_EQ(run.exitStatus, 0) << run.errors;
+    return run.output;
+}
+
+class PrintPath : public rt50emu::Rt50EmulatorTest {
+protected:
+    int PrintMs() const override { return 200; }
+
+    void SetUp() override
+    {
+        Rt50EmulatorTest::SetUp();
+        vantora_test::CupsdOptions options;
+        options.ppd = BuiltPpd();
+        options.filters = {FilterProgram(), VANTORA_PHOTO_PROGRAM};
+        options.backends = {VANTORA_BACKEND_WRAPPER};
+        options.cupsdConf = {"PreserveJobHistory Yes"};
+        options.filesConf = {"SetEnv UMOCKDEV_DIR " + emulator().RootDir()};
+        m_cupsd = std::make_unique<vantora_test::PrivateCupsd>(options);
+        ASSERT_TRUE(m_cupsd->Start()) << m_cupsd->error();
+    }
+
+    void TearDown() override
+    {
+        m_cupsd.reset();
+        Rt50EmulatorTest::TearDown();
+    }
+
+    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
+
+    std::string Shown(const std::string& serial, const std::string& key)
+    {
+        const std::string show = "\n" + emulator().Execute("show " + serial);
+        const size_t at = show.find("\n" + key + "=");
+        if (at == std::string::npos)
+            return "?";
+        const size_t begin = at + key.size() + 2;
+        return show.substr(begin, show.find('\n', begin) - begin);
+    }
+
+    static bool WaitUntil(int seconds, const std::function<bool()>& done)
+    {
+        for (int i = 0; i < seconds * 50; ++i) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    std::string AddQueue(const std::string& name, const std::string& serial)
+    {
+        EXPECT_TRUE(m_cupsd->AddQueue(name, kUriPrefix + serial)) << m_cupsd->ErrorLog();
+        return name;
+    }
+
+    // Submits `document` with lp; returns the job id, or 0.
+    int Submit(const std::string& queue, const std::string& document)
+    {
+        return cupsPrintFile(queue.c_str(), document.c_str(), "test", 0, nullptr);
+    }
+
+    // The state of a job (IPP_JSTATE_*), 0 when unknown.
+    int JobState(int job)
+    {
+        cups_job_t* jobs = nullptr;
+        const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ALL);
+        int state = 0;
+        for (int i = 0; i < count; ++i) {
+            if (jobs[i].id == job)
+                state = jobs[i].state;
+        }
+        cupsFreeJobs(count, jobs);
+        return state;
+    }
+
+    bool WaitForJob(int job, int state, int seconds = 60)
+    {
+        return WaitUntil(seconds, [&] { return JobState(job) == state; });
+    }
+
+    // One printer attribute as text (values joined with ','), "" when missing.
+    std::string PrinterAttribute(const std::string& queue, const char* name)
+    {
+        ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+        const std::string uri = "ipp://localhost/printers/" + queue;
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+        ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+        std::string text;
+        if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO)) {
+            char buffer[1024];
+            ippAttributeString(attr, buffer, sizeof buffer);
+            text = buffer;
+        }
+        ippDelete(response);
+        return text;
+    }
+
+    // The sheets the emulated printer recorded for `serial`, as RGB images.
+    struct Recorded {
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgb;
+    };
+    std::vector<Recorded> Sheets(const std::string& serial)
+    {
+        std::vector<Recorded> sheets;
+        for (int number = 1;; ++number) {
+            char name[96];
+            std::snprintf(name, sizeof name, "/%s-sheet-%04d.png", serial.c_str(), number);
+            Recorded sheet;
+            if (!rt50emu::ReadPng(outputFolder() + name, &sheet.width, &sheet.height, &sheet.rgb))
+                return sheets;
+            sheets.push_back(std::move(sheet));
+        }
+    }
+
+    // True when `sheet` shows exactly the planes of the stream's first sheet.
+    static ::testing::AssertionResult SameSheet(const Recorded& sheet, const std::vector<uint8_t>& stream)
+    {
+        std::vector<StreamPacket> packets;
+        std::vector<StreamSheet> sheets;
+        std::string error;
+        if (!ParseCommandStream(stream, packets, &error) || !CollectSheets(packets, sheets, &error) || sheets.empty())
+            return ::testing::AssertionFailure() << "reference stream: " << error;
+        const StreamSheet& reference = sheets[0];
+        if (sheet.width != reference.cyan.width || sheet.height != reference.cyan.height)
+            return ::testing::AssertionFailure() << "sheet " << sheet.width << "x" << sheet.height << ", reference "
+                                                 << reference.cyan.width << "x" << reference.cyan.height;
+        for (int y = 0; y < sheet.height; ++y) {
+            for (int x = 0; x < sheet.width; ++x) {
+                const uint8_t* rgb = &sheet.rgb[(static_cast<size_t>(y) * sheet.width + x) * 3];
+                if (rgb[0] != reference.cyan.At(x, y) || rgb[1] != reference.magenta.At(x, y) ||
+                    rgb[2] != reference.yellow.At(x, y))
+                    return ::testing::AssertionFailure() << "pixel " << x << "," << y << " differs";
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    std::unique_ptr<vantora_test::PrivateCupsd> m_cupsd;
+    TempDir m_docs;
+};
+
+std::string MakePdf(const TempDir& dir)
+{
+    const std::string ps = dir.Path("bands.ps");
+    FILE* file = std::fopen(ps.c_str(), "w");
+    std::fputs("%!PS\n<< /PageSize [288 432] >> setpagedevice\n"
+               "1 0.5 0 setrgbcolor 0 0 288 144 rectfill\n0 0.6 0.3 setrgbcolor 0 144 288 144 rectfill\n"
+               "0.2 0.2 1 setrgbcolor 0 288 288 144 rectfill\nshowpage\n",
+               file);
+    std::fclose(file);
+    const std::string pdf = dir.Path("bands.pdf");
+    RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", "-sOutputFile=" + pdf, ps},
+               "", "");
+    return pdf;
+}
+
+TEST_F(PrintPath, PhotoAndPdfPrintedWithLpMatchTheFilterChainAndShowTheMedia)
+{
+    Control("set " + serial() + " remain 120");
+    // lpinfo lists the printer through the backend's discovery.
+    const FilterRun listed = RunProgram("/usr/sbin/lpinfo", {"--include-schemes", "vantora-zpxbackend", "-v"}, "", "");
+    EXPECT_NE(std::string(listed.output.begin(), listed.output.end())
+                  .find(std::string("direct ") + kUriPrefix + serial() + "\n"),
+              std::string::npos)
+        << listed.errors;
+
+    const std::string queue = AddQueue("VANTORA-RT-50", serial());
+    const std::string photo = VANTORA_TEST_PHOTO;
+    const std::string pdf = MakePdf(m_docs);
+    const int photoJob = Submit(queue, photo);
+    const int pdfJob = Submit(queue, pdf);
+    ASSERT_GT(photoJob, 0) << cupsLastErrorString();
+    ASSERT_GT(pdfJob, 0) << cupsLastErrorString();
+    EXPECT_TRUE(WaitForJob(photoJob, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_TRUE(WaitForJob(pdfJob, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+
+    const std::vector<Recorded> sheets = Sheets(serial());
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_TRUE(SameSheet(sheets[0], FilterChain(photo)));
+    EXPECT_TRUE(SameSheet(sheets[1], FilterChain(pdf)));
+
+    EXPECT_EQ(PrinterAttribute(queue, "marker-types"), "inkCartridge");
+    EXPECT_EQ(PrinterAttribute(queue, "marker-names"), "Ribbon and paper");
+    const int level = std::atoi(PrinterAttribute(queue, "marker-levels").c_str());
+    EXPECT_TRUE(level == 40 || level == 39) << level;   // 120 or 119 of 300 left when asked
+    EXPECT_EQ(PrinterAttribute(queue, "printer-state"), "idle");
+}
+
+TEST_F(PrintPath, TwoPrintersPrintAtOnce)
+{
+    const std::string second = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    const std::string first = AddQueue("VANTORA-RT-50", serial());
+    const std::string other = AddQueue("VANTORA-RT-50-2", second);
+    const int one = Submit(first, VANTORA_TEST_PHOTO);
+    const int two = Submit(other, VANTORA_TEST_PHOTO);
+    EXPECT_TRUE(WaitForJob(one, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_TRUE(WaitForJob(two, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(serial()).size(), 1u);
+    EXPECT_EQ(Sheets(second).size(), 1u);
+}
+
+// Unplugged in the middle of a plane, out of paper, cancelled inside a
+// plane: no job is lost, reported done too early, or left in the printer.
+TEST_F(PrintPath, UnplugPaperEndAndCancelDuringJobs)
+{
+    const std::string queue = AddQueue("VANTORA-RT-50", serial());
+    Control("fault " + serial() + " unplugafter 3000000");
+    const int unplugged = Submit(queue, VANTORA_TEST_PHOTO);
+    ASSERT_TRUE(WaitUntil(60, [&] { return Shown(serial(), "plugged") == "0"; }));
+    EXPECT_EQ(JobState(unplugged), IPP_JSTATE_PROCESSING);
+    EXPECT_NE(PrinterAttribute(queue, "printer-state-reasons").find("offline-report"), std::string::npos);
+    Control("plug " + serial());
+    EXPECT_TRUE(WaitForJob(unplugged, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(serial()).size(), 1u);
+
+    Control("set " + serial() + " remain 0");
+    const int paperless = Submit(queue, VANTORA_TEST_PHOTO);
+    ASSERT_TRUE(WaitUntil(60, [&] {
+        return PrinterAttribute(queue, "printer-state-reasons").find("media-empty-error") != std::string::npos;
+    })) << m_cupsd->ErrorLog();
+    EXPECT_EQ(JobState(paperless), IPP_JSTATE_PROCESSING);
+    Control("set " + serial() + " remain 50");
+    Control("set " + serial() + " status 0");
+    EXPECT_TRUE(WaitForJob(paperless, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(PrinterAttribute(queue, "printer-state-reasons"), "none");
+    EXPECT_EQ(Sheets(serial()).size(), 2u);
+
+    Control("set " + serial() + " rate 1000000");
+    const int cancelled = Submit(queue, VANTORA_TEST_PHOTO);
+    ASSERT_TRUE(WaitUntil(60, [&] { return Shown(serial(), "stream").rfind("payload", 0) == 0; }));
+    ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, queue.c_str(), cancelled, 0), IPP_STATUS_OK);
+    EXPECT_TRUE(WaitForJob(cancelled, IPP_JSTATE_CANCELED));
+    ASSERT_TRUE(WaitUntil(30, [&] { return PrinterAttribute(queue, "printer-state") == "idle"; }));
+    EXPECT_EQ(Shown(serial(), "stream"), "idle");
+    Control("set " + serial() + " rate 0");
+    const int after = Submit(queue, VANTORA_TEST_PHOTO);
+    EXPECT_TRUE(WaitForJob(after, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(serial()).size(), 3u);
+    EXPECT_EQ(Shown(serial(), "errors"), "0");
+}
+
+}  // namespace
