@@ -1,8 +1,10 @@
 // private-cupsd: runs a command against a private CUPS scheduler, for shell
 // tests and for trying queues by hand.
 //
-//   private-cupsd [--ppd FILE] [--filter PROG]... [--backend PROG]... -- COMMAND [ARG]...
+//   private-cupsd [--ppd FILE] [--filter PROG]... [--backend PROG]...
+//                 [--cupsd-conf LINE]... [--files-conf LINE]... -- COMMAND [ARG]...
 //
+// --files-conf adds a line to cups-files.conf, e.g. "SetEnv UMOCKDEV_DIR /tmp/umockdev.X".
 // The command sees the scheduler through CUPS_SERVER (and PRIVATE_CUPSD_ROOT
 // names its root). Exit status: the command's, or 125 when the scheduler did
 // not start.
@@ -27,8 +29,13 @@ int main(int argc, char** argv)
             options.filters.push_back(argv[++i]);
         else if (std::strcmp(argv[i], "--backend") == 0)
             options.backends.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--cupsd-conf") == 0)
+            options.cupsdConf.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--files-conf") == 0)
+            options.filesConf.push_back(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: private-cupsd [--ppd FILE] [--filter PROG]... [--backend PROG]... -- COMMAND [ARG]...\n");
+            std::fprintf(stderr, "usage: private-cupsd [--ppd FILE] [--filter PROG]... [--backend PROG]... "
+                                 "[--cupsd-conf LINE]... [--files-conf LINE]... -- COMMAND [ARG]...\n");
             return 125;
         }
     }

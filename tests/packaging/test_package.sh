@@ -1,0 +1,58 @@
+#!/bin/sh
+# The Debian package: built with cpack in the build tree, checked by lintian
+# (no errors allowed), installed, and then a scheduler with the installed
+# backend lists an emulated RT-50 with lpinfo -v.
+#
+#   test_package.sh BUILD_DIR RT50_EMULATOR PRIVATE_CUPSD [--apt]
+#
+# By default the package is unpacked into a temporary root (dpkg-deb -x) and
+# nothing is installed; with --apt it is installed with apt-get (and purged
+# again). The scheduler is a private one either way: CUPS passes no LD_*
+# variable to a root backend, so the installed backend is run through a
+# wrapper that puts it on the emulated USB bus.
+set -eu
+build=$1 emulator=$2 cupsd=$3 mode=${4:-staged}
+work=$(mktemp -d /tmp/vpkg.XXXXXX)
+installed=0
+cleanup() {
+  if [ $installed -eq 1 ]; then apt-get purge -y -qq vantora-rt50 >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 0755 "$work"
+
+(cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/out/vantora-rt50_*_*.deb)
+echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+dpkg-deb -f "$deb" Depends
+
+lintian --fail-on error "$deb" 2>&1 | grep -v 'running with root privileges' || true
+lintian --fail-on error "$deb" >/dev/null 2>&1 || { echo "lintian reports errors"; exit 1; }
+
+if [ "$mode" = --apt ]; then
+  apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; exit 1; }
+  installed=1
+  root=""
+else
+  dpkg-deb -x "$deb" "$work/root"
+  root="$work/root"
+fi
+backend="$root/usr/lib/cups/backend/vantora-zpxbackend"
+[ "$(stat -c %a "$backend")" = 700 ] || { echo "backend mode is not 0700"; exit 1; }
+for file in /lib/systemd/system/vantora-rt50-usbmon.service /lib/udev/rules.d/60-vantora-rt50.rules \
+            /usr/lib/cups/filter/vantora_rt50_filter /usr/share/cups/model/VANTORA_RT-50.ppd; do
+  [ -f "$root$file" ] || { echo "missing: $file"; exit 1; }
+done
+
+mkdir -m 0755 "$work/bin"
+printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0\nexport LD_PRELOAD ASAN_OPTIONS\nexec %s "$@"\n' \
+  "$backend" > "$work/bin/vantora-zpxbackend"
+chmod 0700 "$work/bin/vantora-zpxbackend"
+serial=PKG$$
+"$emulator" --serial "$serial" --print-ms 50 -- sh -c \
+  'exec "$0" --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --backend "$1" -- lpinfo --include-schemes vantora-zpxbackend -v' \
+  "$cupsd" "$work/bin/vantora-zpxbackend" > "$work/lpinfo.txt"
+cat "$work/lpinfo.txt"
+grep -q "^direct vantora-zpxbackend://VANTORA/RT-50?serial=$serial\$" "$work/lpinfo.txt" ||
+  { echo "lpinfo -v does not list the emulated printer"; exit 1; }
+echo "package test passed ($mode)"
