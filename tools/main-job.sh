@@ -1,104 +1,148 @@
 #!/usr/bin/env bash
-# The package's main job: prints a real photograph on the VANTORA RT-50 the
-# way CUPS would, without a scheduler and without a printer, and leaves what
-# the printer would receive in a folder.
+# The package's main job: prints a photo through CUPS on an emulated
+# VANTORA RT-50 and shows what was printed and what the printer reports.
 #
-#   tools/main-job.sh [-o name=value ...]
+#   tools/main-job.sh [PHOTO] [-o name=value ...]
 #
 # 1. installs what the package needs (tools/setup.sh) and builds it;
-# 2. fetches a photograph with a clear licence from the Debian package
+# 2. takes PHOTO (any JPEG, PNG, TIFF, ... a user names) or, by default, a
+#    real photograph with a clear licence from the Debian package
 #    python3-skimage (apt-get download, unpacked with dpkg-deb, nothing is
-#    installed): "coffee.png" by Rachel Michetti, CC0; PHOTO=astronaut picks
-#    NASA's astronaut photograph (public domain) instead;
-# 3. runs cupsfilter -e with the built PPD: imagetoraster (filling the
-#    page) and vantora_rt50_filter, found through a private CUPS filter
-#    folder, so nothing is installed into the system's CUPS;
-# 4. leaves in out/main-job/: job.zpx (the command stream), packets.txt (the
-#    packet summary with decoded settings), preview-sheet-1.png (the sheet as
-#    the printer would print it), the photograph and cupsfilter.log.
+#    installed): "coffee.png" by Rachel Michetti, CC0;
+# 3. starts an emulated RT-50 (tools/rt50-emulator) on a private USB bus, a
+#    private CUPS scheduler (never the system's) with the built filter, PPD
+#    and backend, and the USB monitor daemon, which finds the printer and
+#    makes its queue VANTORA-RT-50;
+# 4. prints the photo with lp, waits until the printer has taken the sheet,
+#    and opens the status window on a virtual X display (Xvfb);
+# 5. leaves in out/main-job/: sheet-1.png (the sheet as the printer printed
+#    it) and sheet-1.txt (its settings), status-file.log (the daemon's status
+#    file), status-window.png (the window showing the printer), job.log (what
+#    CUPS said about the job) and the photo.
 #
-# cupsfilter gives every job the id 1; the filter waits up to two minutes for
-# the backend's job start file /tmp/Print_1.log. No backend runs here, so
-# this script creates that file for the run (and removes it afterwards if it
-# was not there before).
+# The filter-only preview without a scheduler is tools/preview-job.sh.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 out="$top/out/main-job"
-photo_name=${PHOTO:-coffee}
-case "$photo_name" in
-  coffee|astronaut) ;;
-  *) echo "main-job: PHOTO must be coffee or astronaut" >&2; exit 2 ;;
-esac
-extra=()
+photo=""
+options=()
 while [ $# -gt 0 ]; do
   case "$1" in
-    -o) extra+=(-o "$2"); shift 2 ;;
-    *) echo "usage: tools/main-job.sh [-o name=value ...]" >&2; exit 2 ;;
+    -o) options+=(-o "$2"); shift 2 ;;
+    -*) echo "usage: tools/main-job.sh [PHOTO] [-o name=value ...]" >&2; exit 2 ;;
+    *) photo=$1; shift ;;
   esac
 done
+if [ -n "$photo" ]; then
+  [ -r "$photo" ] || { echo "main-job: cannot read $photo" >&2; exit 2; }
+  photo=$(cd "$(dirname "$photo")" && pwd)/$(basename "$photo")
+fi
 
 echo "== installing what the package needs"
 "$top/tools/setup.sh"
 
 echo "== building"
 cmake -S . -B build -DVANTORA_WERROR=ON >/dev/null
-cmake --build build -j"$(nproc)" --target vantora_rt50_filter vantora_rt50_photo vantora_ppd vantora_stream_preview
+cmake --build build -j"$(nproc)" --target vantora_rt50_filter vantora_rt50_photo vantora_ppd vantora-zpxbackend \
+  vantora_rt50_usbmon vantora_rt50_status rt50-emulator private-cupsd vantora_screen_grab
 
 work=$(mktemp -d /tmp/vantora-main-job.XXXXXX)
-created_start_file=0
-cleanup() {
-  rm -rf "$work"
-  if [ $created_start_file -eq 1 ]; then rm -f /tmp/Print_1.log; fi
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
+chmod 0755 "$work"
 
-echo "== fetching the photograph ($photo_name.png from python3-skimage)"
-(cd "$work" && { apt-get download python3-skimage >/dev/null 2>&1 || {
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq && apt-get download python3-skimage >/dev/null; }; })
-dpkg-deb -x "$work"/python3-skimage_*.deb "$work/pkg"
-photo=$(find "$work/pkg" -path "*skimage/data/$photo_name.png" | head -n 1)
-[ -n "$photo" ] || { echo "main-job: $photo_name.png not found in python3-skimage" >&2; exit 1; }
-
-echo "== private CUPS filter folder"
-serverbin=$(cups-config --serverbin)
-mkdir -p "$work/serverbin/filter"
-for f in "$serverbin"/filter/*; do
-  case "$(basename "$f")" in vantora_*) continue ;; esac
-  ln -s "$f" "$work/serverbin/filter/"
-done
-ln -s "$top/build/filter/vantora_rt50_filter" "$top/build/filter/vantora_rt50_photo" "$work/serverbin/filter/"
-cat > "$work/cups-files.conf" <<CONF
-ServerBin $work/serverbin
-DataDir $(cups-config --datadir)
-ServerRoot /etc/cups
-CONF
-
-if [ ! -e /tmp/Print_1.log ]; then
-  : > /tmp/Print_1.log
-  created_start_file=1
+if [ -z "$photo" ]; then
+  echo "== fetching the photograph (coffee.png from python3-skimage)"
+  (cd "$work" && { apt-get download python3-skimage >/dev/null 2>&1 || {
+    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq && apt-get download python3-skimage >/dev/null; }; })
+  dpkg-deb -x "$work"/python3-skimage_*.deb "$work/pkg"
+  photo=$(find "$work/pkg" -path "*skimage/data/coffee.png" | head -n 1)
+  [ -n "$photo" ] || { echo "main-job: coffee.png not found in python3-skimage" >&2; exit 1; }
 fi
 
 rm -rf "$out"
 mkdir -p "$out"
-cp "$photo" "$out/photo-$photo_name.png"
-echo "== printing through cupsfilter (imagetoraster, then vantora_rt50_filter)"
-cupsfilter -c "$work/cups-files.conf" -p "$top/build/ppd/VANTORA_RT-50.ppd" -m printer/cupsfilter -e \
-  "${extra[@]}" "$photo" > "$out/job.zpx" 2> "$out/cupsfilter.log" || {
-  grep -E "^(ERROR|INFO)" "$out/cupsfilter.log" >&2 || true
-  echo "main-job: cupsfilter failed (log in $out/cupsfilter.log)" >&2
-  exit 1
-}
-grep -E "^INFO: .*(started|exited)" "$out/cupsfilter.log" || true
+cp "$photo" "$out/photo-$(basename "$photo")"
+serial=RT50DEMO0001
+mkdir -m 0755 "$work/bin" "$work/sheets"
+# CUPS passes no LD_* variable to a backend it runs as root: this wrapper
+# puts the backend on the emulated printer's USB bus.
+printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nexport LD_PRELOAD\nexec %s "$@"\n' \
+  "$top/build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
+chmod 0700 "$work/bin/vantora-zpxbackend"
 
-echo "== packet summary and preview"
-"$top/build/tools/stream-preview/vantora_stream_preview" -p "$out/preview" "$out/job.zpx" | tee "$out/packets.txt"
+# Runs inside the emulator (USB) and the private scheduler (CUPS_SERVER).
+cat > "$work/demo.sh" <<DEMO
+set -eu
+pids=""
+stop() { for p in \$pids; do kill "\$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap stop EXIT
 
+echo "== the USB monitor daemon finds the printer and makes its queue"
+"$top/build/usbmon/vantora_rt50_usbmon" > "$work/usbmon.log" 2>&1 &
+pids="\$pids \$!"
+queue=""
+for i in \$(seq 300); do
+  queue=\$(lpstat -v 2>/dev/null | sed -n 's|^device for \(.*\): vantora-zpxbackend://VANTORA/RT-50?serial=$serial\$|\1|p')
+  [ -n "\$queue" ] && break
+  sleep 0.1
+done
+[ -n "\$queue" ] || { echo "main-job: the daemon made no queue" >&2; cat "$work/usbmon.log" >&2; exit 1; }
+lpinfo --include-schemes vantora-zpxbackend -v
+lpstat -v "\$queue"
+
+echo "== printing with lp"
+lp -d "\$queue" ${options[*]+"${options[*]}"} "$photo"
+for i in \$(seq 1200); do
+  lpstat -o "\$queue" 2>/dev/null | grep -q . || break
+  sleep 0.1
+done
+lpstat -W completed -l "\$queue" > "$work/jobs.txt" 2>&1 || true
+grep -h -E '\[Job [0-9]+\] (Queued|Started|Job |Sheet|Connected|Printing|Printer|Waiting|The printer|ATTR|STATE|End of)' \
+  "\$PRIVATE_CUPSD_ROOT/log/error_log" > "$work/cups.txt" 2>/dev/null || true
+[ -f "$work/sheets/$serial-sheet-0001.png" ] || { echo "main-job: the printer recorded no sheet" >&2; exit 1; }
+
+echo "== the status window on a virtual display"
+exec 3> "$work/display"
+env -u LD_PRELOAD Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+pids="\$pids \$!"
+exec 3>&-
+for i in \$(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+display=:\$(cat "$work/display")
+env -u LD_PRELOAD DISPLAY="\$display" QT_QPA_PLATFORM=xcb "$top/build/status/vantora_rt50_status" \
+  > "$work/window.log" 2>&1 &
+window=\$!
+pids="\$window \$pids"
+# The window asks the daemon to watch the printer; the daemon writes the
+# status file every second, and the window reads it twice a second.
+for i in \$(seq 300); do
+  grep -q 'PRINTER_SERIAL_NO="$serial"' "/tmp/RT-50_$serial.log" 2>/dev/null &&
+    grep -q 'TOTAL_COUNT="[0-9]' "/tmp/RT-50_$serial.log" && break
+  sleep 0.1
+done
+sleep 2
+env -u LD_PRELOAD DISPLAY="\$display" "$top/build/tools/screen-grab/vantora_screen_grab" "$out/status-window.png"
+cp "/tmp/RT-50_$serial.log" "$out/status-file.log"
+kill "\$window"; wait "\$window" 2>/dev/null || true
+rm -f "/tmp/RT-50_$serial.log"
+DEMO
+
+echo "== starting the emulated printer and a private CUPS scheduler"
+"$top/build/tools/rt50-emulator/rt50-emulator" --serial "$serial" --print-ms 3000 --output "$work/sheets" -- \
+  sh -c 'exec "$0" --ppd "$1/build/ppd/VANTORA_RT-50.ppd" --filter "$1/build/filter/vantora_rt50_filter" \
+           --filter "$1/build/filter/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
+           --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "LogLevel debug" -- sh "$2/demo.sh"' \
+  "$top/build/tests/support/private-cupsd" "$top" "$work"
+
+cp "$work/sheets/$serial-sheet-0001.png" "$out/sheet-1.png"
+cp "$work/sheets/$serial-sheet-0001.txt" "$out/sheet-1.txt"
+cat "$work/jobs.txt" "$work/cups.txt" > "$out/job.log"
 echo
 echo "main-job: done. The folder $out holds:"
-echo "  job.zpx             the command stream the RT-50 would receive ($(stat -c %s "$out/job.zpx") bytes)"
-echo "  packets.txt         the packets with their decoded settings"
-echo "  preview-sheet-1.png the sheet as the printer would print it"
-echo "  photo-$photo_name.png    the photograph that was printed"
-echo "  cupsfilter.log      the filter chain's log"
+echo "  sheet-1.png         the sheet as the emulated RT-50 printed it"
+echo "  sheet-1.txt         the sheet's settings as the printer received them"
+echo "  status-file.log     the daemon's status file of the printer"
+echo "  status-window.png   the status window showing the printer"
+echo "  job.log             the job as CUPS reports it, and the backend's messages"
+echo "  photo-$(basename "$photo")"
