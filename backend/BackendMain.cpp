@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace vantora_backend {
@@ -88,8 +89,16 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         JobSettings settings;
         settings.serial = serial;
         settings.input = input;
-        code = PrintJob(context, settings, files, messages);
+        JobFigures figures;
+        code = PrintJob(context, settings, files, messages, &figures);
         libusb_exit(context);
+        rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        messages.Debug("Job figures: %d sheets (%d sent again), %lld bytes in %.3f s of transfers, first data "
+                       "after %.3f s, CPU %.3f s user %.3f s system",
+                       figures.sheets, figures.resent, figures.bytes, figures.sendSeconds, figures.firstDataSeconds,
+                       usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
+                       usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);
     } else {
         messages.Error("USB is not available; the job will be retried");
     }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <time.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -114,6 +115,7 @@ private:
     int m_resets = 0;            // resets of the current sheet
     int m_sheetNumber = 1;
     int m_exitCode = CUPS_BACKEND_FAILED;
+    Clock::time_point m_begun = Clock::now();
 };
 
 void JobRun::Sleep(unsigned int ms)
@@ -230,6 +232,8 @@ bool JobRun::ReadMore()
         }
         waited = true;
     }
+    if (figures.firstDataSeconds < 0 && m_data.size() > before)
+        figures.firstDataSeconds = std::chrono::duration<double>(Clock::now() - m_begun).count();
     return m_data.size() > before;
 }
 
@@ -405,6 +409,10 @@ int JobRun::AfterStart()
 void JobRun::SheetTaken()
 {
     m_messages.Info("Sheet %d sent to the printer", m_sheetNumber);
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    m_messages.Debug("Sheet %d taken at %lld.%03ld", m_sheetNumber, static_cast<long long>(now.tv_sec),
+                     now.tv_nsec / 1000000);
     ++figures.sheets;
     ++m_sheetNumber;
     m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_startEnd));

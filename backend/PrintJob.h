@@ -41,6 +41,7 @@ struct JobFigures {
     int resent = 0;            // sheets sent again (refused, or after an unplug or a reset)
     long long bytes = 0;       // job bytes the printer took, resends included
     double sendSeconds = 0;    // time spent in bulk OUT transfers
+    double firstDataSeconds = -1;  // from the start of the job to its first byte of data
 };
 
 // Runs the job and returns the backend's exit code (CUPS_BACKEND_OK,
