@@ -116,6 +116,9 @@ private:
     int m_sheetNumber = 1;
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
+    // The last write took nothing: the printer's buffer is full, and a query
+    // would wait behind it as well.
+    bool m_blocked = false;
 };
 
 void JobRun::Sleep(unsigned int ms)
@@ -294,6 +297,7 @@ int JobRun::SendSome(size_t end, bool* progressed)
     figures.sendSeconds += std::chrono::duration<double>(Clock::now() - begun).count();
     m_sent += static_cast<size_t>(took);
     figures.bytes += took;
+    m_blocked = result == LIBUSB_ERROR_TIMEOUT && took == 0;
     if (took > 0) {
         *progressed = true;
         m_lastProgress = Clock::now();
@@ -451,7 +455,8 @@ int JobRun::Loop()
         } else {
             return Finish();
         }
-        if (AtBoundary() && Clock::now() - m_lastQuery >= std::chrono::milliseconds(m_settings.statusIntervalMs)) {
+        if (AtBoundary() && !m_blocked &&
+            Clock::now() - m_lastQuery >= std::chrono::milliseconds(m_settings.statusIntervalMs)) {
             if (QueryStatus() == kStatusFailed) {
                 if (PrinterGone()) {
                     if (AfterUnplug() == kDone)
