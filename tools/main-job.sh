@@ -72,6 +72,8 @@ printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nexport LD_PRELOAD\nexec 
   "$top/build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
 chmod 0700 "$work/bin/vantora-zpxbackend"
 
+# lp's arguments, quoted for the script below.
+lp_args=$(printf ' %q' "${options[@]}" "$photo")
 # Runs inside the emulator (USB) and the private scheduler (CUPS_SERVER).
 cat > "$work/demo.sh" <<DEMO
 set -eu
@@ -93,7 +95,7 @@ lpinfo --include-schemes vantora-zpxbackend -v
 lpstat -v "\$queue"
 
 echo "== printing with lp"
-lp -d "\$queue" ${options[*]+"${options[*]}"} "$photo"
+lp -d "\$queue"$lp_args
 for i in \$(seq 1200); do
   lpstat -o "\$queue" 2>/dev/null | grep -q . || break
   sleep 0.1
