@@ -110,7 +110,7 @@ private:
 
     int64_t m_lastStatus = kStatusFailed;
     Clock::time_point m_lastQuery{};
-    Clock::time_point m_lastProgress{};
+    Clock::time_point m_blockedSince{};   // writes have taken nothing since
     int m_failures = 0;          // failed transfers in a row
     int m_resets = 0;            // resets of the current sheet
     int m_sheetNumber = 1;
@@ -298,9 +298,12 @@ int JobRun::SendSome(size_t end, bool* progressed)
     m_sent += static_cast<size_t>(took);
     figures.bytes += took;
     m_blocked = result == LIBUSB_ERROR_TIMEOUT && took == 0;
+    if (!m_blocked)
+        m_blockedSince = Clock::time_point();
+    else if (m_blockedSince == Clock::time_point())
+        m_blockedSince = begun;
     if (took > 0) {
         *progressed = true;
-        m_lastProgress = Clock::now();
         m_failures = 0;
     }
     if (result == 0)
@@ -313,10 +316,12 @@ int JobRun::HandleWriteError(int result, size_t took)
     if (result == LIBUSB_ERROR_NO_DEVICE || PrinterGone())
         return AfterUnplug();
     if (result == LIBUSB_ERROR_TIMEOUT) {
-        const Clock::duration idle = Clock::now() - m_lastProgress;
+        if (took > 0)
+            return kGoOn;
+        const Clock::duration idle = Clock::now() - m_blockedSince;
         if (idle >= std::chrono::milliseconds(m_settings.stallLimitMs))
             return GiveUp("The printer has stopped taking data");
-        if (took == 0 && idle >= kSlowPrinterNote)
+        if (idle >= kSlowPrinterNote)
             m_messages.Info("Waiting for the printer to take data");
         return kGoOn;
     }
@@ -365,7 +370,7 @@ int JobRun::AfterUnplug()
         ++figures.resent;
     m_sent = 0;
     m_startChecked = false;
-    m_lastProgress = Clock::now();
+    m_blockedSince = Clock::time_point();
     ReportMarkers();
     return kGoOn;
 }
@@ -431,7 +436,6 @@ void JobRun::SheetTaken()
 
 int JobRun::Loop()
 {
-    m_lastProgress = Clock::now();
     while (!CancelRequested()) {
         FeedReader();
         const size_t end = SendableEnd();
