@@ -1,6 +1,5 @@
 #include "PrinterQueries.h"
 
-#include "PhotoPrinterDevice.h"
 #include "UsbTransfer.h"
 
 #include <cstdlib>

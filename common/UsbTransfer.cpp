@@ -1,7 +1,5 @@
 #include "UsbTransfer.h"
 
-#include "PhotoPrinterIF.h"
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -41,15 +39,6 @@ int Bulk(libusb_device_handle* handle, unsigned char endpoint, void* data, int l
     if (count != nullptr)
         *count = moved;
     return result;
-}
-
-bool AllDigits(const unsigned char* text, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -123,10 +112,10 @@ int deviceRead(libusb_device_handle* handle, void* buffer, int length, int* rece
         return result;
     // The header is checked as received: a short one is refused even when
     // the caller's buffer still holds digits from before.
-    if (got != kHeaderSize || !AllDigits(bytes, kHeaderSize))
+    if (got != kHeaderSize)
         return kProtoInvalid;
-    const int announced = _TextToInt(reinterpret_cast<const char*>(bytes), kHeaderSize);
-    if (announced < 1 || announced > length - kHeaderSize)
+    const int announced = _ReplyDataLength(bytes, length);
+    if (announced < 0)
         return kProtoInvalid;
     result = Bulk(handle, kRt50EndpointIn, bytes + kHeaderSize, announced, &got, timeoutMs);
     if (result == 0 && received != nullptr)

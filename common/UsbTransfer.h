@@ -17,7 +17,8 @@
 // length or -1 (GetStatus: the status code or kStatusFailed).
 #pragma once
 
-#include "PhotoPrinterDevice.h"
+#include "CommandPackets.h"
+#include "ReplyPackets.h"
 
 #include <libusb.h>
 

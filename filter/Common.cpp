@@ -122,22 +122,6 @@ int _GetFirmwVersion(long, double* version)
     return 0;
 }
 
-void _StoreLE2(unsigned char* p, int value)
-{
-    const unsigned int v = static_cast<unsigned int>(value);
-    p[0] = static_cast<unsigned char>(v & 0xff);
-    p[1] = static_cast<unsigned char>((v >> 8) & 0xff);
-}
-
-void _StoreLE4(unsigned char* p, int value)
-{
-    const unsigned int v = static_cast<unsigned int>(value);
-    p[0] = static_cast<unsigned char>(v & 0xff);
-    p[1] = static_cast<unsigned char>((v >> 8) & 0xff);
-    p[2] = static_cast<unsigned char>((v >> 16) & 0xff);
-    p[3] = static_cast<unsigned char>((v >> 24) & 0xff);
-}
-
 int _GetCupsDeviceURI(const char* printer, char* uri, unsigned long size)
 {
     if (printer == nullptr || uri == nullptr)

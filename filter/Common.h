@@ -1,8 +1,9 @@
 // Settings look-up (job options first, PPD defaults second), a small reader
 // for the PPD's *Default lines, the printer firmware version used by the model
-// tables, little-endian stores for bitmap headers, and readers for the small
-// information files under /tmp.
+// tables, and readers for the small information files under /tmp.
 #pragma once
+
+#include "TextFields.h"  // the protocol's field helpers (_StoreLE2, _StoreLE4, ...) come with this header
 
 #include <cstdio>
 
@@ -35,10 +36,6 @@ const char* wrappedPpdFindDefChoice(ppdfile_s* ppd, const char* keyword);
 // Stores the printer firmware version the model tables compare against
 // (always 1.53). Returns 0, or 3 for a null output.
 int _GetFirmwVersion(long unused, double* version);
-
-// Store the low 16 or 32 bits of value at p, least significant byte first.
-void _StoreLE2(unsigned char* p, int value);
-void _StoreLE4(unsigned char* p, int value);
 
 // Copies the device URI of the queue `printer` into uri (size bytes, with
 // its NUL). Returns 0, or -1 when the queue or its URI is missing or too long.

@@ -1,15 +1,15 @@
 #include "PhotoImageBuffer.h"
 
+#include "CommandPackets.h"
 #include "Common.h"
 #include "PhotoPrinterDevice.h"
+#include "PlaneBitmap.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 namespace {
-
-constexpr int kPacketHeader = 32;
 
 // Bytes per row of a 24-bit image `width` pixels wide.
 size_t Stride24(long width)
@@ -297,49 +297,25 @@ int PhotoImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& she
     // A sheet without geometry (unknown page size) cannot be printed.
     if (headWidth <= 0 || planeHeight <= 0)
         return 3;
-    const int64_t rowBytes = ((headWidth * 8 + 7) / 8 + 3) / 4 * 4;
-    const int64_t n = rowBytes * planeHeight;
-    if (n + kBitmapFileHeader > 99999999)
-        return 3;  // the length field has 8 digits
+    // One byte per dot, rows padded to 4 bytes.
+    const int64_t rowBytes = _PlaneRowBytes(headWidth);
+    const int64_t fileSize = _PlaneFileSize(headWidth, planeHeight);
+    if (fileSize > kCmdMaxPayload)
+        return 3;
 
-    const size_t packetSize = static_cast<size_t>(n) + kPacketHeader + kBitmapFileHeader;
+    // One packet buffer serves all three planes: only the header's plane name changes.
+    const size_t packetSize = static_cast<size_t>(kCmdHeaderSize + fileSize);
     unsigned char* packet = static_cast<unsigned char*>(std::malloc(packetSize));
     if (packet == nullptr)
         return 3;
-
-    std::memset(packet, ' ', kPacketHeader);
-    packet[0] = 0x1B;
-    packet[1] = 'P';
-    std::memcpy(packet + 2, "IMAGE", 5);
-    char length[16];
-    std::snprintf(length, sizeof length, "%08d", static_cast<int>(n + kBitmapFileHeader));
-    std::memcpy(packet + 24, length, 8);
-
-    unsigned char* file = packet + kPacketHeader;
-    std::memset(file, 0, kBitmapFileHeader);
-    file[0] = 'B';
-    file[1] = 'M';
-    _StoreLE4(file + 2, static_cast<int>(n + kBitmapFileHeader));
-    _StoreLE4(file + 10, kBitmapFileHeader);
-    _StoreLE4(file + 14, 40);
-    _StoreLE4(file + 18, static_cast<int>(headWidth));
-    _StoreLE4(file + 22, static_cast<int>(planeHeight));
-    _StoreLE2(file + 26, 1);
-    _StoreLE2(file + 28, 8);
-    _StoreLE4(file + 30, 0);
-    _StoreLE4(file + 34, static_cast<int>(n));
-    _StoreLE4(file + 38, static_cast<int>(static_cast<double>(sheet.resolutionX) * 1000 / 25.4));
-    _StoreLE4(file + 42, static_cast<int>(static_cast<double>(sheet.resolutionY) * 1000 / 25.4));
-    _StoreLE4(file + 46, 256);
-    _StoreLE4(file + 50, 256);
-    for (int i = 0; i < 256; ++i) {
-        file[54 + i * 4 + 0] = static_cast<unsigned char>(i);
-        file[54 + i * 4 + 1] = static_cast<unsigned char>(i);
-        file[54 + i * 4 + 2] = static_cast<unsigned char>(i);
-        file[54 + i * 4 + 3] = 0;
+    unsigned char* file = packet + kCmdHeaderSize;
+    if (_EncodePlaneHeader(file, static_cast<int>(headWidth), static_cast<int>(planeHeight), sheet.resolutionX,
+                           sheet.resolutionY) != kProtoOk) {
+        std::free(packet);
+        return 3;
     }
-    unsigned char* pixels = file + kBitmapFileHeader;
-    std::memset(pixels, 255, static_cast<size_t>(n));
+    unsigned char* pixels = file + kPlaneFileHeaderSize;
+    std::memset(pixels, 255, static_cast<size_t>(rowBytes * planeHeight));
 
     // At most three images fit the slots, whatever the sheet record says.
     int images = sheet.planeImagesPerSheet;
@@ -350,7 +326,7 @@ int PhotoImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& she
     static const char* const kNames[kPlanesPerSlot] = {"YPLANE", "MPLANE", "CPLANE"};
 
     for (int colour = 0; colour < kPlanesPerSlot; ++colour) {
-        std::memcpy(packet + 8, kNames[colour], 6);
+        _FormatCmdHeader(packet, "IMAGE", kNames[colour], static_cast<int>(fileSize));
         for (int k = 0; k < images; ++k) {
             const _tagBITMAPHANDLE& plane = m_planes[k * kPlanesPerSlot + colour];
             if (plane.pData == nullptr || plane.width <= 0 || plane.height <= 0 || plane.bitsPerPixel != 8)

@@ -14,7 +14,6 @@ public:
         kSlots = 3,
         kPlanesPerSlot = 3,     // yellow, magenta, cyan
         kBorderStripRows = 1000,
-        kBitmapFileHeader = 1088,  // file header, info header, palette, 10 zero bytes
     };
 
     PhotoImageBuffer();

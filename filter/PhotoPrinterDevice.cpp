@@ -1,6 +1,6 @@
 #include "PhotoPrinterDevice.h"
 
-#include "../common/PhotoPrinterDevice.h"
+#include "CommandPackets.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Release tree (build-release) with the benchmarks and runs every
-# bench_* program it finds, one after another, pinned to one core. Arguments
+# bench_* program of bench/, one after another, pinned to one core. Arguments
 # are passed to every program (Google Benchmark flags), e.g.
 #   tools/run-benchmarks.sh --benchmark_filter=PagePath --benchmark_repetitions=5
 # Figures are per call; compare CPU time on a loaded machine.
@@ -21,7 +21,7 @@ while IFS= read -r bench; do
   else
     "$bench" "$@"
   fi
-done < <(find build-release -type f -name 'bench_*' -perm -u+x -not -path '*/CMakeFiles/*' | sort)
+done < <(find build-release/bench -type f -name 'bench_*' -perm -u+x -not -path '*/CMakeFiles/*' | sort)
 
 if [ $found -eq 0 ]; then
   echo "no bench_* programs were built" >&2

@@ -47,9 +47,14 @@ if [ $quick -eq 0 ]; then
   section "fuzzers"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTORA_FUZZERS=ON >/dev/null
   cmake --build build-fuzz -j"$jobs"
-  for fuzzer in build-fuzz/tests/fuzz/fuzz_*; do
-    [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
-    name=$(basename "$fuzzer")
+  # Every fuzzer of tests/fuzz/CMakeLists.txt, with its seeds in tests/fuzz/corpus/<name without fuzz_>/.
+  for name in fuzz_reply fuzz_packet_stream fuzz_device_id fuzz_ppd_default fuzz_command_stream fuzz_status_file; do
+    fuzzer=build-fuzz/tests/fuzz/$name
+    if [ ! -x "$fuzzer" ]; then
+      echo "$name: not built"
+      failed=1
+      continue
+    fi
     corpus=$(mktemp -d)
     cp tests/fuzz/corpus/"${name#fuzz_}"/* "$corpus"/ 2>/dev/null || true  # a scratch copy: the seeds stay as they are
     seconds=${FUZZ_SECONDS:-20}

@@ -1,6 +1,6 @@
 // Wire layout of command packets and the fixed-width text helpers.
-#include "PhotoPrinterDevice.h"
-#include "PhotoPrinterIF.h"
+#include "CommandPackets.h"
+#include "TextFields.h"
 
 #include <gtest/gtest.h>
 

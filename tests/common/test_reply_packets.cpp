@@ -1,5 +1,5 @@
 // Buffer sizing, acceptance and value extraction of reply packets.
-#include "PhotoPrinterDevice.h"
+#include "ReplyPackets.h"
 
 #include <gtest/gtest.h>
 
@@ -132,6 +132,22 @@ TEST(ReplyValue, DestinationChecks)
     DeviceRecv none(0, nullptr);
     EXPECT_EQ(0, none.GetEffectiveDataAsString(dst, sizeof dst));
     EXPECT_STREQ("", dst);
+}
+
+TEST(ReplyHeader, DataLengthMustBeDigitsThatFitTheBuffer)
+{
+    auto length = [](const char* header, int buffer) {
+        return _ReplyDataLength(reinterpret_cast<const unsigned char*>(header), buffer);
+    };
+    EXPECT_EQ(7, length("00000007", 4096));
+    EXPECT_EQ(4088, length("00004088", 4096));
+    EXPECT_EQ(-1, length("00004089", 4096));
+    EXPECT_EQ(8, length("00000008", 16));
+    EXPECT_EQ(-1, length("00000009", 16));
+    EXPECT_EQ(-1, length("00000000", 4096));
+    for (const char* bad : {"0000 007", "+0000007", "00 0X005", "       7"})
+        EXPECT_EQ(-1, length(bad, 4096)) << bad;
+    EXPECT_EQ(-1, _ReplyDataLength(nullptr, 4096));
 }
 
 }  // namespace

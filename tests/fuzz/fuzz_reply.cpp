@@ -1,8 +1,8 @@
 // Reply acceptance and value extraction over arbitrary bytes, for each kind of
 // expected length. The first input byte picks the kind and the destination
 // size; the rest is what the printer sent.
-#include "PhotoPrinterDevice.h"
-#include "PhotoPrinterIF.h"
+#include "ReplyPackets.h"
+#include "TextFields.h"
 
 #include <cstdint>
 #include <cstring>

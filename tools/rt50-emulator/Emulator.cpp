@@ -253,6 +253,7 @@ bool Emulator::PlugLocked(Printer& printer)
     std::snprintf(product, sizeof product, "%x/%x/100", kVendorId, kProductId);
 
     const std::string productName = printer.model->State(Clock::now()).product;
+    printer.model->ResetStream();   // a printer that just powered up has no half-received command
     printer.usb = std::make_unique<UsbDevice>(printer.model, m_options.outputFolder);
     UsbDevice* device = printer.usb.get();
     device->SetDepartureHandler([this, device] { RequestUnplug(device); });
@@ -367,6 +368,7 @@ std::string Emulator::Show(Printer& printer)
         << "printed=" << printer.model->SheetsPrinted() << "\n"
         << "errors=" << printer.model->FramingErrors() << "\n"
         << "lasterror=" << printer.model->LastError() << "\n"
+        << "stream=" << printer.model->StreamState() << "\n"
         << "rate=" << s.rate << "\n"
         << "buffer=" << s.bufferSize << "\n";
     // What the host did since the plug.

@@ -1,6 +1,6 @@
 #include "PrinterModel.h"
 
-#include "PhotoPrinterIF.h"
+#include "PlaneBitmap.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,6 @@ namespace rt50emu {
 
 namespace {
 
-constexpr size_t kHeaderSize = 32;
 // Largest payload accepted: a 600 dpi plane of the longest media is about
 // 6.9 MB; anything far beyond that is a broken stream, not a picture.
 constexpr size_t kMaxPayload = 16u * 1024u * 1024u;
@@ -19,20 +18,15 @@ constexpr size_t kMaxSettingText = 64;
 
 const char* const kPlaneNames[3] = {"YPLANE", "MPLANE", "CPLANE"};
 
-// Text of a fixed-width header field with its padding blanks removed.
-std::string Field(const uint8_t* header, int offset, int width)
+// A name from the stream as it goes into the sheet records: nothing but
+// printable characters, and no '=' that would split a record line.
+std::string Printable(std::string name)
 {
-    char text[32];
-    _CutText(text, reinterpret_cast<const char*>(header) + offset, width);
-    std::string value(text);
-    while (!value.empty() && value.back() == ' ')
-        value.pop_back();
-    // Names end up in the sheet records: nothing but printable characters.
-    for (char& c : value) {
+    for (char& c : name) {
         if (!std::isprint(static_cast<unsigned char>(c)) || c == '=')
             c = '?';
     }
-    return value;
+    return name;
 }
 
 // A payload as a short printable text for the sheet record.
@@ -47,66 +41,11 @@ std::string SettingText(const std::vector<uint8_t>& payload)
     return text;
 }
 
-uint32_t Le32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t Le16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
 }  // namespace
 
-std::string DecodePlane(const std::vector<uint8_t>& file, int* width, int* height,
-                        int* pixelsPerMetreY, std::vector<uint8_t>* pixels)
-{
-    constexpr size_t kInfoEnd = 54;
-    if (file.size() < kInfoEnd + 1024)
-        return "bitmap shorter than its headers";
-    const uint8_t* p = file.data();
-    if (p[0] != 'B' || p[1] != 'M')
-        return "bitmap does not start with BM";
-    if (Le32(p + 2) != file.size())
-        return "bitmap file size field differs from the payload length";
-    const uint32_t offset = Le32(p + 10);
-    if (Le32(p + 14) != 40)
-        return "bitmap info header is not 40 bytes";
-    const int32_t w = static_cast<int32_t>(Le32(p + 18));
-    const int32_t h = static_cast<int32_t>(Le32(p + 22));
-    if (Le16(p + 26) != 1 || Le16(p + 28) != 8)
-        return "bitmap is not 8 bits per pixel";
-    if (Le32(p + 30) != 0)
-        return "bitmap is compressed";
-    if (w <= 0 || w > 8192 || h == 0 || h < -20000 || h > 20000)
-        return "bitmap size out of range";
-    const size_t rows = static_cast<size_t>(h < 0 ? -h : h);
-    const size_t stride = (static_cast<size_t>(w) + 3) & ~static_cast<size_t>(3);
-    if (offset < kInfoEnd + 1024 || offset > file.size())
-        return "bitmap pixel offset out of range";
-    if (file.size() - offset != stride * rows)
-        return "bitmap pixel area does not match its size";
-    if (Le32(p + 34) != 0 && Le32(p + 34) != stride * rows)
-        return "bitmap image size field is wrong";
-
-    pixels->assign(static_cast<size_t>(w) * rows, 255);
-    for (size_t row = 0; row < rows; ++row) {
-        // A positive height stores the bottom row first.
-        const size_t stored = h > 0 ? rows - 1 - row : row;
-        std::memcpy(pixels->data() + row * static_cast<size_t>(w),
-                    p + offset + stored * stride, static_cast<size_t>(w));
-    }
-    *width = w;
-    *height = static_cast<int>(rows);
-    *pixelsPerMetreY = static_cast<int>(Le32(p + 42));
-    return std::string();
-}
-
 PrinterModel::PrinterModel()
+    : m_reader(kMaxPayload)
 {
-    m_header.reserve(kHeaderSize);
 }
 
 void PrinterModel::FramingError(const std::string& what)
@@ -128,65 +67,40 @@ void PrinterModel::Write(const uint8_t* data, size_t length, Clock::time_point n
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Settle(now);
-    size_t at = 0;
-    while (at < length) {
-        if (m_resync) {
-            // After a broken header, wait for the next ESC that starts a packet.
-            const uint8_t* esc = static_cast<const uint8_t*>(
-                std::memchr(data + at, 0x1B, length - at));
-            if (esc == nullptr)
-                return;
-            at = static_cast<size_t>(esc - data);
-            m_resync = false;
+    size_t used = 0;
+    for (size_t at = 0; at < length; at += used) {
+        switch (m_reader.Feed(data + at, length - at, &used)) {
+        case CommandPacketReader::kPacket:
+            HandlePacket(m_reader.Packet(), now);
+            break;
+        case CommandPacketReader::kFramingError:
+            FramingError(m_reader.ErrorText());
+            break;
+        case CommandPacketReader::kNeedMore:
+            break;
         }
-        if (!m_inPayload) {
-            const size_t take = std::min(kHeaderSize - m_header.size(), length - at);
-            m_header.insert(m_header.end(), data + at, data + at + take);
-            at += take;
-            if (m_header.size() < kHeaderSize)
-                return;
-            const uint8_t* h = m_header.data();
-            if (h[0] != 0x1B || h[1] != 'P') {
-                FramingError("packet does not start with ESC P");
-                m_header.clear();
-                m_resync = true;
-                continue;
-            }
-            const std::string lengthText = Field(h, 24, 8);
-            bool digits = true;
-            for (char c : lengthText)
-                digits = digits && std::isdigit(static_cast<unsigned char>(c));
-            if (!digits || (!lengthText.empty() && lengthText.size() != 8)) {
-                FramingError("length field is not 8 digits: '" + lengthText + "'");
-                m_header.clear();
-                m_resync = true;
-                continue;
-            }
-            const size_t wanted = lengthText.empty()
-                ? 0 : static_cast<size_t>(_TextToInt(reinterpret_cast<const char*>(h) + 24, 8));
-            if (wanted > kMaxPayload) {
-                FramingError("payload of " + lengthText + " bytes is too long");
-                m_header.clear();
-                m_resync = true;
-                continue;
-            }
-            m_payload.clear();
-            m_payloadWanted = wanted;
-            m_inPayload = true;
-        }
-        const size_t take = std::min(m_payloadWanted - m_payload.size(), length - at);
-        m_payload.insert(m_payload.end(), data + at, data + at + take);
-        at += take;
-        if (m_payload.size() < m_payloadWanted)
-            return;
-        const std::string name = Field(m_header.data(), 2, 6);
-        const std::string param = Field(m_header.data(), 8, 16);
-        m_header.clear();
-        m_inPayload = false;
-        HandlePacket(name, param, m_payload, now);
-        m_payload.clear();
-        m_payload.shrink_to_fit();
     }
+}
+
+void PrinterModel::ResetStream()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_reader.Reset();
+    m_reply.clear();
+    m_replyOffset = 0;
+    m_replySplit = false;
+    m_replyReadyAt = Clock::time_point();
+    m_settings.clear();
+    for (int plane = 0; plane < 3; ++plane) {
+        std::vector<uint8_t>().swap(m_planePayload[plane]);
+        m_planeSeen[plane] = false;
+    }
+}
+
+std::string PrinterModel::StreamState() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_reader.Describe();
 }
 
 void PrinterModel::Answer(const std::string& value, Clock::time_point now)
@@ -212,9 +126,11 @@ void PrinterModel::Answer(const std::string& value, Clock::time_point now)
     }
 }
 
-void PrinterModel::HandlePacket(const std::string& name, const std::string& param,
-                                std::vector<uint8_t>& payload, Clock::time_point now)
+void PrinterModel::HandlePacket(CommandPacket& packet, Clock::time_point now)
 {
+    const std::string name = Printable(packet.name);
+    const std::string param = Printable(packet.param);
+    std::vector<uint8_t>& payload = packet.payload;
     const PrinterState& s = m_state;
     char text[64];
     if (name == "STATUS") {
@@ -269,27 +185,35 @@ void PrinterModel::HandlePacket(const std::string& name, const std::string& para
 void PrinterModel::Start(Clock::time_point now)
 {
     Sheet sheet;
+    sheet.settings.swap(m_settings);   // the next sheet starts with none
     std::string error;
     for (int plane = 0; plane < 3 && error.empty(); ++plane) {
         if (!m_planeSeen[plane]) {
             error = std::string("START without ") + kPlaneNames[plane];
             break;
         }
-        int w = 0, h = 0, ppm = 0;
-        error = DecodePlane(m_planePayload[plane], &w, &h, &ppm, &sheet.planes[plane]);
-        if (!error.empty()) {
-            error = std::string(kPlaneNames[plane]) + ": " + error;
-        } else if (plane == 0) {
-            sheet.width = w;
-            sheet.height = h;
-            sheet.pixelsPerMetreY = ppm;
-        } else if (w != sheet.width || h != sheet.height) {
+        const std::vector<uint8_t>& file = m_planePayload[plane];
+        PlaneBitmapView view;
+        const char* why = nullptr;
+        if (_DecodePlaneBitmap(file.data(), file.size(), &view, &why) != kProtoOk) {
+            error = std::string(kPlaneNames[plane]) + ": " + why;
+        } else if (plane > 0 && (view.width != sheet.width || view.height != sheet.height)) {
             error = std::string(kPlaneNames[plane]) + ": size differs from YPLANE";
+        } else {
+            sheet.width = view.width;
+            sheet.height = view.height;
+            sheet.pixelsPerMetreY = view.yPixelsPerMetre;
+            // The record keeps the rows top first and unpadded.
+            std::vector<uint8_t>& pixels = sheet.planes[plane];
+            pixels.resize(static_cast<size_t>(view.width) * static_cast<size_t>(view.height));
+            for (int row = 0; row < view.height; ++row)
+                std::memcpy(pixels.data() + static_cast<size_t>(row) * static_cast<size_t>(view.width),
+                            view.rows + static_cast<size_t>(view.height - 1 - row) * static_cast<size_t>(view.rowBytes),
+                            static_cast<size_t>(view.width));
         }
     }
     for (int plane = 0; plane < 3; ++plane) {
-        m_planePayload[plane].clear();
-        m_planePayload[plane].shrink_to_fit();
+        std::vector<uint8_t>().swap(m_planePayload[plane]);
         m_planeSeen[plane] = false;
     }
     if (!error.empty()) {
@@ -311,7 +235,6 @@ void PrinterModel::Start(Clock::time_point now)
     m_printing.push_back(begin + std::chrono::milliseconds(m_state.printMs));
     sheet.number = ++m_sheetsAccepted;
     sheet.serial = m_state.serial;
-    sheet.settings = m_settings;
     m_done.push_back(std::move(sheet));
 }
 
@@ -376,7 +299,7 @@ bool PrinterModel::TakeFault(FaultKind kind, int* value)
 size_t PrinterModel::ReceivingBytes() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    size_t bytes = m_header.size() + m_payload.size();
+    size_t bytes = m_reader.HeaderBytes() + m_reader.PayloadBytes();
     for (const std::vector<uint8_t>& plane : m_planePayload)
         bytes += plane.size();
     return bytes;

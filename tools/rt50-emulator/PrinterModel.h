@@ -5,6 +5,8 @@
 // thread-safe: the USB worker and the control interface share one object.
 #pragma once
 
+#include "CommandPackets.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +64,7 @@ enum class ReadOutcome { Data, Pending, Stall };
 struct Sheet {
     int number = 0;                               // 1, 2, ... per printer
     std::string serial;
-    std::vector<std::pair<std::string, std::string>> settings;  // in arrival order
+    std::vector<std::pair<std::string, std::string>> settings;  // sent since the previous START, in arrival order
     int width = 0;                                // plane width in dots
     int height = 0;                               // plane height in rows
     int pixelsPerMetreY = 0;
@@ -76,6 +78,16 @@ public:
     // Bytes arriving on the bulk OUT endpoint, in any split. Complete command
     // packets are acted on at once.
     void Write(const uint8_t* data, size_t length, Clock::time_point now);
+
+    // What a real printer forgets on a soft reset, a USB device reset or a
+    // new plug: the packet it was receiving (or skipping after a framing
+    // error), the reply not yet read, and the sheet not yet started (its
+    // settings and planes). Printed sheets, counters and faults stay.
+    void ResetStream();
+
+    // Where the command stream stands: "idle", "header N", "payload N/M"
+    // or "skipping" (after a framing error, up to the next ESC).
+    std::string StreamState() const;
 
     // Up to `max` reply bytes for the bulk IN endpoint. Data: `*count` bytes
     // copied (a transfer never spans two replies); Pending: nothing to send
@@ -121,8 +133,7 @@ private:
     void Settle(Clock::time_point now);
     std::string DeviceIdLocked() const;
     long ReportedStatus() const;
-    void HandlePacket(const std::string& name, const std::string& param,
-                      std::vector<uint8_t>& payload, Clock::time_point now);
+    void HandlePacket(CommandPacket& packet, Clock::time_point now);
     void Answer(const std::string& value, Clock::time_point now);
     void Start(Clock::time_point now);
     void FramingError(const std::string& what);
@@ -133,11 +144,7 @@ private:
     Fault m_fault;
 
     // Command stream reassembly.
-    std::vector<uint8_t> m_header;     // up to 32 bytes of the packet being received
-    std::vector<uint8_t> m_payload;
-    size_t m_payloadWanted = 0;
-    bool m_inPayload = false;
-    bool m_resync = false;             // skipping bytes after a broken header
+    CommandPacketReader m_reader;
 
     // The reply being read out.
     std::vector<uint8_t> m_reply;
@@ -157,11 +164,5 @@ private:
     int m_framingErrors = 0;
     std::string m_lastError;
 };
-
-// Checks an 8-bit plane bitmap file as the filter sends it and copies its
-// rows, top row first, into `pixels`. Returns an empty string or the reason
-// it was refused.
-std::string DecodePlane(const std::vector<uint8_t>& file, int* width, int* height,
-                        int* pixelsPerMetreY, std::vector<uint8_t>* pixels);
 
 }  // namespace rt50emu

@@ -501,9 +501,11 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
         m_halted[endpoint == kEndpointIn ? kIn : kOut] = false;
         return 0;
     }
+    case USBDEVFS_RESET:
+        m_model->ResetStream();   // a reset printer starts on a fresh command stream
+        [[fallthrough]];
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
-    case USBDEVFS_RESET:
         // As on a real device, these reset the endpoints' halts.
         m_halted[kOut] = m_halted[kIn] = false;
         return 0;
@@ -666,8 +668,11 @@ void UsbDevice::Control(Urb& urb)
     } else if (type == 0xA1 && request == 1) {    // GET_PORT_STATUS: selected, no error
         reply.push_back(0x18);
     } else if ((type == 0x21 && request == 2) || (type == 0x00 && request == 9)) {
-        // SOFT_RESET, SET_CONFIGURATION: the bulk endpoints start afresh.
+        // SOFT_RESET, SET_CONFIGURATION: the bulk endpoints start afresh; a
+        // soft reset also clears the printer's command stream.
         m_halted[kOut] = m_halted[kIn] = false;
+        if (type == 0x21)
+            m_model->ResetStream();
     } else {
         ok = false;
     }

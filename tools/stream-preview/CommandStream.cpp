@@ -1,5 +1,7 @@
 #include "CommandStream.h"
 
+#include "PlaneBitmap.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,124 +9,57 @@
 
 namespace {
 
-std::string Trimmed(const uint8_t* field, size_t width)
-{
-    size_t length = width;
-    while (length > 0 && field[length - 1] == ' ')
-        --length;
-    return std::string(reinterpret_cast<const char*>(field), length);
-}
-
-uint32_t LE4(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t LE2(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
 void SetError(std::string* error, const std::string& text)
 {
     if (error != nullptr)
         *error = text;
 }
 
-bool IsDigits(const std::string& text)
-{
-    if (text.empty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool ParseCommandStream(const std::vector<uint8_t>& stream, std::vector<StreamPacket>& packets, std::string* error)
 {
-    size_t at = 0;
-    while (at < stream.size()) {
-        if (stream.size() - at < 32) {
-            SetError(error, "stream ends inside a packet header at byte " + std::to_string(at));
+    CommandPacketReader reader;
+    size_t used = 0;
+    for (size_t at = 0; at < stream.size(); at += used) {
+        switch (reader.Feed(stream.data() + at, stream.size() - at, &used)) {
+        case CommandPacketReader::kPacket:
+            packets.push_back(std::move(reader.Packet()));
+            break;
+        case CommandPacketReader::kFramingError:
+            SetError(error, reader.ErrorText() + " at byte " + std::to_string(reader.ErrorOffset()));
             return false;
+        case CommandPacketReader::kNeedMore:
+            break;
         }
-        const uint8_t* header = stream.data() + at;
-        if (header[0] != 0x1B || header[1] != 'P') {
-            SetError(error, "no packet start (ESC P) at byte " + std::to_string(at));
-            return false;
-        }
-        StreamPacket packet;
-        packet.offset = at;
-        packet.headerLength = 32;
-        packet.name = Trimmed(header + 2, 6);
-        packet.param = Trimmed(header + 8, 16);
-        packet.rawLengthField.assign(reinterpret_cast<const char*>(header + 24), 8);
-        size_t length = 0;
-        if (packet.rawLengthField != std::string(8, ' ')) {
-            if (!IsDigits(packet.rawLengthField)) {
-                SetError(error, "bad length field \"" + packet.rawLengthField + "\" at byte " + std::to_string(at));
-                return false;
-            }
-            length = std::strtoul(packet.rawLengthField.c_str(), nullptr, 10);
-            packet.hasPayload = true;
-        }
-        if (stream.size() - at - 32 < length) {
-            SetError(error, "stream ends inside the payload of " + packet.name + "/" + packet.param);
-            return false;
-        }
-        packet.payload.assign(stream.begin() + static_cast<long>(at + 32),
-                              stream.begin() + static_cast<long>(at + 32 + length));
-        packets.push_back(std::move(packet));
-        at += 32 + length;
     }
-    return true;
+    switch (reader.GetPhase()) {
+    case CommandPacketReader::Phase::Header:
+        SetError(error, "stream ends inside a packet header at byte " +
+                            std::to_string(reader.BytesFed() - reader.HeaderBytes()));
+        return false;
+    case CommandPacketReader::Phase::Payload:
+        SetError(error, "stream ends inside the payload of " + reader.Packet().name + "/" + reader.Packet().param);
+        return false;
+    default:
+        return true;
+    }
 }
 
 bool DecodePlaneBitmap(const std::vector<uint8_t>& payload, PlaneBitmap& plane, std::string* error)
 {
-    if (payload.size() < 1088) {
-        SetError(error, "plane bitmap shorter than its headers");
+    PlaneBitmapView view;
+    const char* why = nullptr;
+    if (_DecodePlaneBitmap(payload.data(), payload.size(), &view, &why) != kProtoOk) {
+        SetError(error, why);
         return false;
     }
-    const uint8_t* p = payload.data();
-    if (p[0] != 'B' || p[1] != 'M') {
-        SetError(error, "plane bitmap does not start with BM");
-        return false;
-    }
-    const uint32_t fileSize = LE4(p + 2);
-    const uint32_t offset = LE4(p + 10);
-    const int32_t width = static_cast<int32_t>(LE4(p + 18));
-    const int32_t height = static_cast<int32_t>(LE4(p + 22));
-    if (fileSize != payload.size() || LE4(p + 14) != 40 || LE2(p + 26) != 1 || LE2(p + 28) != 8 ||
-        LE4(p + 30) != 0 || width <= 0 || height <= 0 || width > 100000 || height > 100000) {
-        SetError(error, "plane bitmap header is not an 8-bit uncompressed bitmap of the stated size");
-        return false;
-    }
-    const int rowBytes = (width + 3) / 4 * 4;
-    const uint64_t imageSize = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
-    if (offset > payload.size() || payload.size() - offset != imageSize || LE4(p + 34) != imageSize) {
-        SetError(error, "plane bitmap pixel area does not match its width and height");
-        return false;
-    }
-    for (int i = 0; i < 256; ++i) {
-        const uint8_t* entry = p + 54 + i * 4;
-        if (entry[0] != i || entry[1] != i || entry[2] != i || entry[3] != 0) {
-            SetError(error, "plane bitmap palette is not the grey ramp");
-            return false;
-        }
-    }
-    plane.width = width;
-    plane.height = height;
-    plane.rowBytes = rowBytes;
-    plane.xPixelsPerMetre = static_cast<int>(LE4(p + 38));
-    plane.yPixelsPerMetre = static_cast<int>(LE4(p + 42));
-    plane.dataOffset = static_cast<int>(offset);
-    plane.rows.assign(payload.begin() + offset, payload.end());
+    plane.width = view.width;
+    plane.height = view.height;
+    plane.rowBytes = view.rowBytes;
+    plane.xPixelsPerMetre = view.xPixelsPerMetre;
+    plane.yPixelsPerMetre = view.yPixelsPerMetre;
+    plane.rows.assign(view.rows, view.rows + static_cast<size_t>(view.rowBytes) * static_cast<size_t>(view.height));
     return true;
 }
 
@@ -217,15 +152,15 @@ std::string DescribePacket(const StreamPacket& packet)
         const std::string media = MediaNameForMulticut(value);
         meaning = "media " + (media.empty() ? "unknown" : media);
     } else if (packet.param == "YPLANE" || packet.param == "MPLANE" || packet.param == "CPLANE") {
-        PlaneBitmap plane;
-        std::string why;
-        if (DecodePlaneBitmap(packet.payload, plane, &why)) {
+        PlaneBitmapView plane;
+        const char* why = nullptr;
+        if (_DecodePlaneBitmap(packet.payload.data(), packet.payload.size(), &plane, &why) == kProtoOk) {
             const int xdpi = static_cast<int>(plane.xPixelsPerMetre * 0.0254 + 0.5);
             const int ydpi = static_cast<int>(plane.yPixelsPerMetre * 0.0254 + 0.5);
             meaning = std::to_string(plane.width) + " x " + std::to_string(plane.height) + " dots, 8-bit, " +
                       std::to_string(xdpi) + " x " + std::to_string(ydpi) + " dpi";
         } else {
-            meaning = "bad bitmap: " + why;
+            meaning = std::string("bad bitmap: ") + why;
         }
         return line + ": " + meaning;
     } else if (packet.param == "START") {

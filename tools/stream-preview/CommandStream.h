@@ -3,38 +3,29 @@
 // preview tool and by the filter's tests.
 #pragma once
 
+#include "CommandPackets.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // One command packet as found in the stream.
-struct StreamPacket {
-    std::string name;       // command name without padding, e.g. "CNTRL"
-    std::string param;      // parameter name without padding, e.g. "CUTTER"
-    bool hasPayload = false;
-    size_t offset = 0;      // of the packet in the stream
-    size_t headerLength = 0;  // 32
-    std::vector<uint8_t> payload;
-    std::string rawLengthField;  // the 8 characters of the length field
+using StreamPacket = CommandPacket;
 
-    // The payload as text (plane payloads are not text).
-    std::string PayloadText() const { return std::string(payload.begin(), payload.end()); }
-};
-
-// Splits a stream into packets. False with a reason in *error when the
-// stream is not a sequence of well-formed packets; the packets read until
-// then are kept.
+// Splits a stream into packets with the protocol's packet reader. False with
+// a reason in *error when the stream is not a sequence of well-formed
+// packets; the packets read until then are kept.
 bool ParseCommandStream(const std::vector<uint8_t>& stream, std::vector<StreamPacket>& packets, std::string* error);
 
-// An 8-bit plane from the bitmap file of a YPLANE/MPLANE/CPLANE packet.
+// An 8-bit plane from the bitmap file of a YPLANE/MPLANE/CPLANE packet, with
+// its rows copied out of the packet.
 struct PlaneBitmap {
     int width = 0;
     int height = 0;
     int rowBytes = 0;             // padded to 4 bytes
     int xPixelsPerMetre = 0;
     int yPixelsPerMetre = 0;
-    int dataOffset = 0;           // 1088
     std::vector<uint8_t> rows;    // stored order: bottom row first
 
     // Dot value at column x of row y counted from the top of the picture.
@@ -44,8 +35,8 @@ struct PlaneBitmap {
     }
 };
 
-// Checks and decodes the bitmap file of a plane packet. False with a reason
-// for anything that is not an 8-bit grey bitmap file of the expected layout.
+// Checks the bitmap file of a plane packet with the protocol's plane decoder
+// and keeps a copy of its rows. False with the decoder's reason otherwise.
 bool DecodePlaneBitmap(const std::vector<uint8_t>& payload, PlaneBitmap& plane, std::string* error);
 
 // One printed sheet: the packets from the first settings packet after the

@@ -1,6 +1,7 @@
 #include "UsbTestClient.h"
 
-#include "PhotoPrinterDevice.h"
+#include "CommandPackets.h"
+#include "ReplyPackets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -98,27 +99,24 @@ Reply UsbClient::Query(const char* command, const char* param, unsigned timeoutM
                                         cmd.GetLength(), &sent, timeoutMs);
     if (reply.result != 0)
         return reply;
-    unsigned char header[9] = {};
+    DeviceRecv recv(std::strcmp(command, "STATUS") == 0 ? 8 : -1, nullptr);
+    if (recv.Alloc() != kProtoOk)
+        return reply;
     int got = 0;
-    reply.result = libusb_bulk_transfer(m_handle, kIn, header, 8, &got, timeoutMs);
+    reply.result = libusb_bulk_transfer(m_handle, kIn, recv.GetBuffer(), DeviceRecv::kHeaderSize, &got, timeoutMs);
     if (reply.result != 0)
         return reply;
-    reply.header.assign(reinterpret_cast<char*>(header), static_cast<size_t>(got));
-    long length = 0;
-    for (char c : reply.header) {
-        if (c < '0' || c > '9')
-            return reply;
-        length = length * 10 + (c - '0');
-    }
-    if (length <= 0 || length > 4088)
+    reply.header.assign(reinterpret_cast<char*>(recv.GetBuffer()), static_cast<size_t>(got));
+    const int length = _ReplyDataLength(recv.GetBuffer(), recv.GetBufferLength());
+    if (length < 0)
         return reply;
-    std::vector<unsigned char> data(static_cast<size_t>(length));
-    reply.result = libusb_bulk_transfer(m_handle, kIn, data.data(), static_cast<int>(length), &got,
+    reply.result = libusb_bulk_transfer(m_handle, kIn, recv.GetBuffer() + DeviceRecv::kHeaderSize, length, &got,
                                         timeoutMs);
-    if (reply.result != 0)
+    if (reply.result != 0 || recv.CheckData() != kProtoOk)
         return reply;
-    const auto end = std::find(data.begin(), data.begin() + got, '\r');
-    reply.value.assign(data.begin(), end);
+    char value[DeviceRecv::kVariableArea];
+    recv.GetEffectiveDataAsString(value, sizeof value);
+    reply.value = value;
     return reply;
 }
 

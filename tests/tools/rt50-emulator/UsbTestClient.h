@@ -3,6 +3,8 @@
 // requests. Shared by the in-process tests and the client program.
 #pragma once
 
+#include "PlaneBitmap.h"
+
 #include <libusb.h>
 
 #include <cstdint>
@@ -15,7 +17,7 @@ namespace rt50test {
 struct Reply {
     int result = 0;          // 0, or the libusb error of the failing transfer
     std::string header;      // the 8 header bytes as received
-    std::string value;       // data up to the carriage return
+    std::string value;       // data up to the carriage return; empty for a refused reply
 };
 
 class UsbClient {
@@ -42,7 +44,9 @@ public:
     libusb_device_handle* handle() const { return m_handle; }
     bool detachedDriver() const { return m_detached; }
 
-    // One command packet out, one reply packet in (header, then data).
+    // One command packet out, one reply packet in (header, then data), read
+    // and judged as the daemon does with DeviceRecv: STATUS expects 8 data
+    // bytes, every other query a variable length.
     Reply Query(const char* command, const char* param, unsigned timeoutMs = 1000);
     // Bulk OUT of a whole block in chunks of at most 64 KiB.
     int Send(const std::vector<uint8_t>& bytes, unsigned timeoutMs = 2000);

@@ -1,8 +1,8 @@
 // The emulated printer's model on its own: command stream reassembly, reply
 // shapes, faults and print jobs, with explicit clock values.
-#include "PhotoPrinterDevice.h"
+#include "ReplyPackets.h"
 #include "PrinterModel.h"
-#include "PhotoPrinterIF.h"
+#include "TextFields.h"
 #include "UsbTestClient.h"
 
 #include <gtest/gtest.h>
@@ -268,28 +268,57 @@ TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
     EXPECT_EQ(other.State(At(0)).status, 1);
 }
 
-TEST(PrinterModel, DecodesPlaneBitmaps)
+// One sheet without settings: three white planes and START.
+std::vector<uint8_t> PlanesAndStart(int width, int height)
 {
-    int w = 0, h = 0, ppm = 0;
-    std::vector<uint8_t> pixels;
-    std::vector<uint8_t> file = rt50test::PlaneBitmap(5, 3, [](int x, int y) { return static_cast<uint8_t>(10 * y + x); });
-    ASSERT_EQ(rt50emu::DecodePlane(file, &w, &h, &ppm, &pixels), "");
-    EXPECT_EQ(w, 5);
-    EXPECT_EQ(h, 3);
-    EXPECT_EQ(ppm, 11811);
-    EXPECT_EQ(pixels[0], 0);       // top left
-    EXPECT_EQ(pixels[14], 24);     // bottom right
+    std::vector<uint8_t> job;
+    for (const char* name : {"YPLANE", "MPLANE", "CPLANE"}) {
+        const std::vector<uint8_t> packet = Packet("IMAGE", name, rt50test::PlaneBitmap(width, height, [](int, int) {
+            return uint8_t{255};
+        }));
+        job.insert(job.end(), packet.begin(), packet.end());
+    }
+    const std::vector<uint8_t> start = Packet("CNTRL", "START");
+    job.insert(job.end(), start.begin(), start.end());
+    return job;
+}
 
-    std::vector<uint8_t> broken = file;
-    broken[28] = 24;
-    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
-    broken = file;
-    broken[2] ^= 1;
-    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
-    broken = file;
-    broken[22] = 0xff;  // a huge height that no payload can hold
-    EXPECT_NE(rt50emu::DecodePlane(broken, &w, &h, &ppm, &pixels), "");
-    EXPECT_NE(rt50emu::DecodePlane(std::vector<uint8_t>(10, 0), &w, &h, &ppm, &pixels), "");
+TEST(PrinterModel, EachSheetRecordsOnlyTheSettingsSentForIt)
+{
+    PrinterModel model;
+    Feed(model, rt50test::SheetJob(16, 4));
+    // The next job sends one setting; the first job's others are not its.
+    Feed(model, Packet("CNTRL", "OVERCOAT", {'0', '0', '0', '0', '0', '0', '2', '2'}));
+    Feed(model, PlanesAndStart(16, 4));
+    // A sheet the printer refuses takes its settings with it.
+    Feed(model, Packet("CNTRL", "CUTTER", {'1'}));
+    Feed(model, Packet("CNTRL", "START"));
+    Feed(model, PlanesAndStart(16, 4));
+    const auto sheets = model.TakeSheets();
+    ASSERT_EQ(sheets.size(), 3u);
+    EXPECT_EQ(sheets[0].settings.size(), 7u);
+    using Settings = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(sheets[1].settings, (Settings{{"OVERCOAT", "00000022"}}));
+    EXPECT_EQ(sheets[2].settings, Settings());
+}
+
+TEST(PrinterModel, ResetStreamForgetsWhatAKilledJobLeftBehind)
+{
+    // A job killed inside its second plane: later commands are plane data.
+    PrinterModel model;
+    const std::vector<uint8_t> job = rt50test::SheetJob(64, 10);
+    Feed(model, std::vector<uint8_t>(job.begin(), job.begin() + static_cast<long>(job.size() / 2)));
+    EXPECT_EQ(model.StreamState(), "payload 718/1728");
+    EXPECT_EQ(Ask(model, "STATUS", nullptr), "");
+    model.ResetStream();
+    EXPECT_EQ(model.StreamState(), "idle");
+    // Its settings and its complete first plane are gone too.
+    Feed(model, Packet("CNTRL", "START"));
+    EXPECT_NE(model.LastError().find("START without YPLANE"), std::string::npos) << model.LastError();
+    Feed(model, PlanesAndStart(64, 10));
+    const auto sheets = model.TakeSheets();
+    ASSERT_EQ(sheets.size(), 1u);
+    EXPECT_TRUE(sheets[0].settings.empty());
 }
 
 }  // namespace

@@ -213,6 +213,55 @@ TEST_F(EmulatedPrinter, FaultsFailTheClientsCallsLikeRealFailures)
     EXPECT_EQ(client().Query("INFO", "FVER").value, "1.53");
 }
 
+TEST_F(EmulatedPrinter, SoftResetDeviceResetAndReplugStartAFreshCommandStream)
+{
+    Connect();
+    auto stream = [&] {
+        const std::string shown = emulator().Execute("show " + serial());
+        const size_t at = shown.find("\nstream=");
+        return at == std::string::npos ? std::string("?") : shown.substr(at + 8, shown.find('\n', at + 1) - at - 8);
+    };
+    auto softReset = [&] { return libusb_control_transfer(client().handle(), 0x21, 2, 0, 0, nullptr, 0, 1000); };
+    const std::vector<uint8_t> query = rt50test::Packet("INFO", "SERIAL_NUMBER");
+    const std::vector<uint8_t> stray(query.begin(), query.begin() + 10);
+
+    // Ten bytes of a command that never finished swallow the next STATUS, as
+    // on a real printer, until the host resets the printer's stream.
+    ASSERT_EQ(client().Send(stray), 0);
+    EXPECT_EQ(stream(), "header 10");
+    auto reply = client().Query("STATUS", nullptr);
+    EXPECT_EQ(reply.header, "00000001");
+    EXPECT_EQ(softReset(), 0);
+    EXPECT_EQ(stream(), "idle");
+    reply = client().Query("STATUS", nullptr);
+    EXPECT_EQ(reply.header, "00000005");
+    EXPECT_EQ(reply.value, "0000");
+
+    // An unread reply goes with the soft reset.
+    ASSERT_EQ(client().Send(rt50test::Packet("INFO", "FVER")), 0);
+    EXPECT_EQ(softReset(), 0);
+    unsigned char buffer[8];
+    int got = 0;
+    EXPECT_EQ(libusb_bulk_transfer(client().handle(), 0x82, buffer, 8, &got, 100), LIBUSB_ERROR_TIMEOUT);
+
+    // A job killed inside a plane, then a device reset.
+    const std::vector<uint8_t> job = rt50test::SheetJob(1408, 60);
+    ASSERT_EQ(client().Send(std::vector<uint8_t>(job.begin(), job.begin() + 70000)), 0);
+    EXPECT_EQ(stream().rfind("payload ", 0), 0u) << stream();
+    EXPECT_EQ(libusb_reset_device(client().handle()), 0);
+    EXPECT_EQ(stream(), "idle");
+    EXPECT_EQ(client().Query("INFO", "FVER").value, "1.53");
+
+    // A printer pulled out in the middle of a command comes back without it.
+    ASSERT_EQ(client().Send(stray), 0);
+    client().Close();
+    Control("replug " + serial());
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() == 2; }));
+    EXPECT_EQ(stream(), "idle");
+    ASSERT_EQ(client().Open(), 0);
+    EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+}
+
 TEST_F(EmulatedPrinter, LeavesAndComesBack)
 {
     Connect();

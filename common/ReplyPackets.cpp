@@ -1,6 +1,6 @@
-#include "PhotoPrinterDevice.h"
+#include "ReplyPackets.h"
 
-#include "PhotoPrinterIF.h"
+#include "TextFields.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,69 +20,18 @@ bool HasTerminator(const unsigned char* area, int size)
 
 }  // namespace
 
-int DeviceCmd::Fail(int result)
+int _ReplyDataLength(const unsigned char* header, int bufferLength)
 {
-    Free();
-    return result;
-}
-
-int DeviceCmd::MakeCmd(const char* name, const char* param, int length, const void* data)
-{
-    Free();
-
-    const bool hasPayload = length > 0 && data != nullptr;
-    const int packetLength = kCmdHeaderSize + (hasPayload ? length : 0);
-    // A packet needs its header, the payload and two NUL bytes after it; a
-    // length that cannot be represented is refused rather than wrapped.
-    if (hasPayload && length > 0x7fffffff - kCmdHeaderSize - 2)
-        return kProtoInvalid;
-
-    m_buffer = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(packetLength) + 2));
-    if (m_buffer == nullptr) {
-        m_length = 0;
-        return kProtoNoMemory;
+    if (header == nullptr)
+        return -1;
+    for (int i = 0; i < DeviceRecv::kHeaderSize; ++i) {
+        if (header[i] < '0' || header[i] > '9')
+            return -1;
     }
-    m_length = packetLength;
-    std::memset(m_buffer, ' ', static_cast<size_t>(packetLength));
-    m_buffer[packetLength] = 0;
-    m_buffer[packetLength + 1] = 0;
-    m_buffer[0] = 0x1B;
-    m_buffer[1] = 'P';
-
-    if (name == nullptr)
-        return Fail(kProtoInvalid);
-    const size_t nameLength = std::strlen(name);
-    if (nameLength > kCmdNameWidth)
-        return Fail(kProtoInvalid);
-    std::memcpy(m_buffer + kCmdNameOffset, name, nameLength);
-
-    if (param == nullptr)
-        return hasPayload ? Fail(kProtoInvalid) : kProtoOk;
-    const size_t paramLength = std::strlen(param);
-    if (paramLength > kCmdParamWidth)
-        return Fail(kProtoInvalid);
-    std::memcpy(m_buffer + kCmdParamOffset, param, paramLength);
-
-    if (!hasPayload)
-        return kProtoOk;
-
-    // The length field holds exactly 8 digits: a payload of 100,000,000 bytes
-    // or more cannot be described and is refused.
-    char digits[32];
-    const int digitCount = std::snprintf(digits, sizeof digits, "%08d", length);
-    if (digitCount < 0 || digitCount > kCmdLengthWidth)
-        return Fail(kProtoInvalid);
-    std::memcpy(m_buffer + kCmdLengthOffset, digits, static_cast<size_t>(digitCount));
-    std::memcpy(m_buffer + kCmdHeaderSize, data, static_cast<size_t>(length));
-    return kProtoOk;
-}
-
-int DeviceCmd::Free()
-{
-    std::free(m_buffer);
-    m_buffer = nullptr;
-    m_length = 0;
-    return 0;
+    const int length = _TextToInt(reinterpret_cast<const char*>(header), DeviceRecv::kHeaderSize);
+    if (length < 1 || length > bufferLength - DeviceRecv::kHeaderSize)
+        return -1;
+    return length;
 }
 
 DeviceRecv::DeviceRecv(int expectedLength, const char* prefix)
