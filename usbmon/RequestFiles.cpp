@@ -25,10 +25,11 @@ void RemoveRefreshFile(const thdata* record, const char* dir)
 int fileCheck(thdata* record)
 {
     const char* dir = GetMonitorSettings().exchangeDir.c_str();
+    const vantora_exchange::RequestFileNames names = vantora_exchange::BuildRequestFileNames(record->serial);
     int bits = 0;
     if (DIR* folder = opendir(dir)) {
         while (const dirent* entry = readdir(folder)) {
-            switch (vantora_exchange::MatchRequestEntry(entry->d_name, record->serial)) {
+            switch (vantora_exchange::MatchRequestEntry(entry->d_name, names)) {
             case vantora_exchange::kWatchFile:
                 bits |= kWatched;
                 record->bUtilSeen = true;
