@@ -47,6 +47,14 @@ void StartArrivedWorkers()
                 return;
             libusb_device* device = g_arrivals.front();
             g_arrivals.pop_front();
+            // Reported twice (enumeration and a hot-plug event can overlap).
+            const bool served = std::any_of(thDevData.begin(), thDevData.end(), [device](const thdata* r) {
+                return r->device == device && !r->bStop;
+            });
+            if (served) {
+                libusb_unref_device(device);
+                continue;
+            }
             record = new thdata;
             record->device = device;
             record->bus = libusb_get_bus_number(device);
@@ -175,6 +183,7 @@ int RunMonitor()
         g_loopContext = context;
     }
 
+    bool eventFailureReported = false;
     while (!StopWasRequested()) {
         StartArrivedWorkers();
         ReapStoppedWorkers(false);
@@ -184,7 +193,13 @@ int RunMonitor()
             continue;
         }
         usb_openclose_mutex.unlock();
-        libusb_handle_events(context);
+        const int handled = libusb_handle_events(context);
+        if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED) {
+            if (!eventFailureReported)
+                ReportFailure("USB event handling fails: %s", libusb_error_name(handled));
+            eventFailureReported = true;
+            PauseOneCycle();
+        }
     }
 
     {
