@@ -15,6 +15,7 @@ constexpr int kSerialAttempts = 10;
 // is read whole so that a longer one is refused, never cut to a valid name.
 void ReadSerial(thdata* record)
 {
+    record->identityProblem = "it does not tell its serial number";
     for (int attempt = 0; attempt < kSerialAttempts; ++attempt) {
         char value[vantora_exchange::kSerialMax + 2] = {};
         const int length = GetSerialNo(record->handle, value, sizeof value);
@@ -25,6 +26,7 @@ void ReadSerial(thdata* record)
         }
         if (length == 0)
             continue;
+        // The printer answered: a serial that cannot be a name is reported at once.
         if (!vantora_exchange::IsValidSerial(value)) {
             char shown[vantora_exchange::kSerialMax + 2];
             PrintableCopy(value, shown, sizeof shown);
@@ -39,25 +41,38 @@ void ReadSerial(thdata* record)
     }
 }
 
-// Checks the product string and device ID. A device that answers as
-// another product is reported at once; one that does not answer only when
-// it has stayed unidentified for a while (it may be leaving, or busy).
+// Checks the USB IDs, product string and device ID.
 void ConfirmModel(thdata* record)
 {
-    const int identity = IdentifyRt50(record->handle, record->model, sizeof record->model);
-    switch (identity) {
+    switch (IdentifyRt50(record->handle, record->model, sizeof record->model)) {
     case kIdentityRt50:
         record->bModelOk = true;
         break;
-    case kIdentityOtherProduct:
-        ReportOnce(record, kReportedIdentity, "no queue: not an RT-50 (its product string names no photo printer)");
+    case kIdentityOtherUsbId:
+        record->identityProblem = "its USB IDs are not the RT-50's";
         break;
-    case kIdentityOtherDeviceId:
-        ReportOnce(record, kReportedIdentity, "no queue: not an RT-50 (its device ID names another maker or model)");
+    case kIdentityOtherProduct:
+        record->identityProblem = "no product string naming a photo printer";
+        break;
+    case kIdentityNoDeviceId:
+        record->identityProblem = "it gives no device ID";
         break;
     default:
+        record->identityProblem = "its device ID names another maker or model";
         break;
     }
+}
+
+// A printer that stays unidentified is reported once, when it has had time
+// to answer: a failure may also mean that it is just being unplugged.
+void ReportUnidentified(thdata* record)
+{
+    const auto after = GetMonitorSettings().reportAfter;
+    if ((record->reported & kReportedSerial) != 0 || std::chrono::steady_clock::now() - record->arrivedAt < after)
+        return;
+    ReportOnce(record, kReportedIdentity, "no queue: not identified after %lld s: %s",
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(after).count()),
+               record->identityProblem);
 }
 
 }  // namespace
@@ -71,13 +86,7 @@ void getPrinterInfo(thdata* record)
     if (!record->bModelOk)
         ConfirmModel(record);
     if (!record->bSerialOk || !record->bModelOk) {
-        const bool explained = (record->reported & (kReportedIdentity | kReportedSerial)) != 0;
-        if (!explained && std::chrono::steady_clock::now() - record->arrivedAt >= GetMonitorSettings().reportAfter)
-            ReportOnce(record, kReportedSilent, "no queue: not identified after %lld s (%s)",
-                       static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                                  GetMonitorSettings().reportAfter)
-                                                  .count()),
-                       !record->bSerialOk ? "no serial number" : "no device ID");
+        ReportUnidentified(record);
         return;
     }
     if (!record->bQueueOk)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <strings.h>
 
 namespace vantora_usbmon {
 
@@ -14,22 +15,18 @@ using vantora_exchange::kQueueName;
 
 constexpr char kModelPpd[] = "VANTORA_RT-50.ppd";
 
-// The exact serial number of a device URI; null when it names none.
-const char* UriSerial(const std::string& uri)
-{
-    return uri.empty() ? nullptr : vantora_exchange::SerialInDeviceUri(uri.c_str());
-}
-
+// True when the text after the URI's first "serial=" is exactly `serial`.
 bool NamesSerial(const std::string& uri, const char* serial)
 {
-    const char* named = UriSerial(uri);
+    const char* named = vantora_exchange::SerialInDeviceUri(uri.c_str());
     return named != nullptr && std::strcmp(named, serial) == 0;
 }
 
-const QueueEntry* FindQueue(const std::vector<QueueEntry>& destinations, const std::string& name)
+// The destination named `name`; CUPS compares queue names without case.
+const QueueEntry* FindQueue(const std::vector<QueueEntry>& destinations, const char* name)
 {
     for (const QueueEntry& entry : destinations) {
-        if (entry.name == name)
+        if (strcasecmp(entry.name.c_str(), name) == 0)
             return &entry;
     }
     return nullptr;

@@ -31,12 +31,11 @@ namespace vantora_usbmon {
 // bits of thdata::reported.
 enum ReportedFailure : unsigned {
     kReportedClaim = 1u << 0,      // cannot open or claim the printer
-    kReportedIdentity = 1u << 1,   // not an RT-50 by product string or device ID
+    kReportedIdentity = 1u << 1,   // not identified for a while
     kReportedSerial = 1u << 2,     // serial number unusable as a name
     kReportedCups = 1u << 3,       // the scheduler does not list its queues
     kReportedLpadmin = 1u << 4,    // lpadmin failed
     kReportedQueueTaken = 1u << 5, // the queue name belongs to another printer
-    kReportedSilent = 1u << 6,     // no serial number or device ID for a minute
 };
 
 // One attached printer.
@@ -62,6 +61,7 @@ struct thdata {
     unsigned reported = 0;                   // ReportedFailure bits
     std::chrono::steady_clock::time_point claimFailingSince{};  // zero: last section claimed
     std::chrono::steady_clock::time_point arrivedAt{};
+    const char* identityProblem = "";        // why it is not identified yet, for the report
     uint8_t bus = 0, address = 0;            // where it sits, for messages
 };
 

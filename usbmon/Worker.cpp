@@ -1,9 +1,9 @@
 #include "Worker.h"
 
 #include "PrinterInfo.h"
-#include "UsbTransfer.h"
 #include "RequestFiles.h"
 #include "StatusFileWriter.h"
+#include "UsbTransfer.h"
 
 namespace vantora_usbmon {
 

@@ -352,29 +352,39 @@ TEST_F(Daemon, FourPrintersUseUsbOneAtATime)
 TEST_F(Daemon, APrinterThatCannotBeTrustedGetsNoQueueAndRunsNothing)
 {
     const std::string pwned = folder_ / "pwned";
-    const std::string other = "RT50TEST0002";
-    ASSERT_TRUE(emulator().AddPrinter(other));
-    Control("unplug " + serial());
-    Control("unplug " + other);
+    const std::string longSerial = "RT50TEST0002", other = "RT50TEST0003";
+    for (const std::string& more : {longSerial, other})
+        ASSERT_TRUE(emulator().AddPrinter(more));
+    for (const std::string& s : {serial(), longSerial})
+        Control("unplug " + s);
     Control("set " + serial() + " serialno A1;touch " + pwned + ";$(touch " + pwned + ")");
     // A valid serial of 64 characters would be cut to a valid one of 63.
-    Control("set " + other + " serialno " + std::string(64, 'S'));
-    Control("plug " + serial());
-    Control("plug " + other);
+    Control("set " + longSerial + " serialno " + std::string(64, 'S'));
+    Control("set " + other + " deviceid MANUFACTURER:OTHER;MODEL:RT-50;");
+    for (const std::string& s : {serial(), longSerial})
+        Control("plug " + s);
+    MonitorSettings settings = GetMonitorSettings();
+    settings.reportAfter = 4 * kCycle;
+    SetMonitorSettings(settings);
     StartMonitor();
-    ASSERT_TRUE(WaitFor(5s, [&] {
+    const auto lines = [&] {
         const std::string reports = Reports();
-        return std::count(reports.begin(), reports.end(), '\n') == 2;
-    })) << Reports();
+        return std::count(reports.begin(), reports.end(), '\n');
+    };
+    ASSERT_TRUE(WaitFor(5s, [&] { return lines() == 3; })) << Reports();
     std::this_thread::sleep_for(4 * kCycle);
     const std::string reports = Reports();
-    EXPECT_NE(reports.find("\"A1;touch "), std::string::npos) << reports;
-    EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), 2) << reports;
+    EXPECT_EQ(lines(), 3) << reports;
+    EXPECT_NE(reports.find("serial number \"A1;touch "), std::string::npos) << reports;
+    EXPECT_NE(reports.find("serial number \"" + std::string(64, 'S') + "\""), std::string::npos) << reports;
+    EXPECT_NE(reports.find("printer " + other + ": no queue: not identified after 0 s: its device ID names another maker"),
+              std::string::npos) << reports;
     EXPECT_TRUE(Queues().empty());
     EXPECT_EQ(ReadAll(folder_ / "lpadmin.log"), "");
     EXPECT_EQ(access(pwned.c_str(), F_OK), -1);
-    // Only the stand-in folder and the lpadmin log: no status file.
-    EXPECT_EQ(access(StatusPath(std::string(63, 'S')).c_str(), F_OK), -1);
+    for (const std::string& name : {std::string(63, 'S'), other, std::string()})
+        EXPECT_EQ(access(StatusPath(name).c_str(), F_OK), -1) << name;
+    // Gone before its serial number was known: no offline file under an empty name.
     Control("unplug " + serial());
     std::this_thread::sleep_for(3 * kCycle);
     EXPECT_EQ(access(StatusPath("").c_str(), F_OK), -1);

@@ -81,7 +81,7 @@ TEST(QueueChoice, EveryRuleOfTheNumberAndNoPrinterTakesAnothersQueue)
          {{"VANTORA-RT-50", other}, {"VANTORA-RT-50-2", other}, {"VANTORA-RT-50-X", other}},
          QueuePlan::kNumberedQueue, 3},
         {"the choice exists", {{"VANTORA-RT-50-2", other}, {"VANTORA-RT-50-3", other}, {"my-VANTORA-RT-50-4", other},
-                               {"VANTORA-RT-50-4", other}}, QueuePlan::kNumberedQueue, 5},
+                               {"vantora-rt-50-4", other}}, QueuePlan::kNumberedQueue, 5},
         // ... and the first queue is never re-pointed from another printer.
         {"first queue belongs to another", {{"A-VANTORA-RT-50", own}, {"VANTORA-RT-50", other}},
          QueuePlan::kNothing, 0},
