@@ -184,13 +184,17 @@ TEST_F(BackendJob, PrintsEverySheetWhileHoldingThePrinterAndReportsMedia)
     EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
     EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}, {1408, 600}}));
     EXPECT_EQ(figures.sheets, 3);
-    EXPECT_EQ(figures.resent, 0);
     EXPECT_TRUE(pausedWhilePrinting);
     EXPECT_NE(access(PausePath().c_str(), F_OK), 0) << "the pause file outlives the job";
     EXPECT_TRUE(Logged("ATTR: marker-types=inkCartridge")) << log;
     EXPECT_TRUE(Logged("ATTR: marker-levels=50")) << log;
     EXPECT_TRUE(Logged("INFO: Job sent: 3 sheets")) << log;
-    EXPECT_TRUE(Logged("DEBUG: Bulk transfer failed: LIBUSB_ERROR_PIPE")) << log;
+    // The halt meets job data (the halt is cleared, nothing is sent twice)
+    // or a status query between packets (a reset, the sheet is sent again).
+    if (Logged("DEBUG: Bulk transfer failed: LIBUSB_ERROR_PIPE"))
+        EXPECT_EQ(figures.resent, 0) << log;
+    else
+        EXPECT_NE(log.find("DEBUG: Printer reset; sheet"), std::string::npos) << log;
     EXPECT_EQ(Shown("stream"), "idle");
     EXPECT_EQ(Shown("errors"), "0");
 }

@@ -1,7 +1,7 @@
 // The whole print path as a user takes it: a private CUPS scheduler runs the
 // built filter and the built backend (behind a wrapper that puts it on the
-// emulated USB bus), documents are printed with lp, and the emulated RT-50
-// records the sheets. Each sheet must equal, pixel for pixel, what the filter
+// emulated USB bus), the USB monitor daemon makes the queue, documents are
+// printed with lp, and the emulated RT-50 records the sheets. Each sheet must equal, pixel for pixel, what the filter
 // chain makes of the same document without a scheduler.
 #include "FilterTestKit.h"
 #include "Rt50EmulatorFixture.h"
@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <cstdio>
 #include <dirent.h>
+#include <fstream>
 #include <functional>
+#include <csignal>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -303,6 +306,60 @@ TEST_F(PrintPath, UnplugPaperEndAndCancelDuringJobs)
     EXPECT_TRUE(WaitForJob(after, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
     EXPECT_EQ(Sheets(serial()).size(), 3u);
     EXPECT_EQ(Shown(serial(), "errors"), "0");
+}
+
+// The USB monitor daemon makes the printer's queue by itself, stays off the
+// printer while the backend prints, and its status file shows the life
+// counter one higher after the job.
+TEST_F(PrintPath, DaemonMakesTheQueueAndCountsThePrintedSheet)
+{
+    Control("unplug " + serial());
+    const std::string printer = "E2E" + std::to_string(getpid());
+    ASSERT_TRUE(emulator().AddPrinter(printer));
+    // The status window's watch file: while it exists the daemon keeps the
+    // printer's status file fresh.
+    const std::string watch = "/tmp/RT-50_" + printer + "_UTIL";
+    const std::string status = "/tmp/RT-50_" + printer + ".log";
+    std::fclose(std::fopen(watch.c_str(), "w"));
+    const pid_t daemon = fork();
+    if (daemon == 0) {
+        // The daemon talks to the emulated printer: it runs under this
+        // program's preload libraries.
+        if (!m_preload.empty())
+            setenv("LD_PRELOAD", m_preload.c_str(), 1);
+        execl(VANTORA_USBMON_PROGRAM, VANTORA_USBMON_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(daemon, 0);
+    auto statusHas = [&](const std::string& text) {
+        std::ifstream file(status);
+        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        return content.find(text) != std::string::npos;
+    };
+    std::string queue;
+    EXPECT_TRUE(WaitUntil(30, [&] {
+        cups_dest_t* dests = nullptr;
+        const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+        for (int i = 0; i < count; ++i) {
+            const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
+            if (uri != nullptr && uri == kUriPrefix + printer)
+                queue = dests[i].name;
+        }
+        cupsFreeDests(count, dests);
+        return !queue.empty();
+    })) << m_cupsd->ErrorLog();
+    EXPECT_TRUE(WaitUntil(30, [&] { return statusHas("TOTAL_COUNT=\"0\""); }));
+    if (!queue.empty()) {
+        const int job = Submit(queue, VANTORA_TEST_PHOTO);
+        EXPECT_TRUE(WaitForJob(job, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+        EXPECT_TRUE(WaitUntil(30, [&] { return statusHas("TOTAL_COUNT=\"1\""); }));
+        EXPECT_TRUE(statusHas("PRINTER_SERIAL_NO=\"" + printer + "\""));
+        EXPECT_EQ(Sheets(printer).size(), 1u);
+    }
+    kill(daemon, SIGTERM);
+    waitpid(daemon, nullptr, 0);
+    unlink(watch.c_str());
+    unlink(status.c_str());
 }
 
 }  // namespace
