@@ -1,0 +1,14 @@
+// vantora-rt50-printer-app: every RT-50 on USB as a driverless IPP
+// Everywhere printer, with PAPPL's command line (server, devices,
+// drivers, add, status, ...).
+#include "AppSystem.h"
+#include "Rt50Driver.h"
+
+int main(int argc, char* argv[])
+{
+    const int status = papplMainloop(argc, argv, VANTORA_VERSION, "VANTORA RT-50 Printer Application", 1,
+                                     kRt50Drivers, Rt50AutoAdd, Rt50DriverCallback, nullptr, nullptr,
+                                     CreateAppSystem, nullptr, nullptr);
+    EndAppSystem();
+    return status;
+}
