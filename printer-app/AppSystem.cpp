@@ -145,6 +145,13 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
         if (ms >= 50 && ms <= 60000)
             settings.pollMs = static_cast<unsigned int>(ms);
     }
+    if (const char* poll = std::getenv("VANTORA_RT50_SHEET_POLL_MS")) {
+        const long ms = std::strtol(poll, nullptr, 10);
+        SheetTiming timing = PrinterLink::Timing();
+        if (ms >= 10 && ms <= 5000)
+            timing.pollMs = static_cast<unsigned int>(ms);
+        PrinterLink::SetTiming(timing);
+    }
     if (!StartPrinterRegistry(system, settings))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "USB hot-plug is not available: printers are not added.");
     return system;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,6 +14,9 @@
 namespace {
 
 constexpr char kInfoPath[] = "/rt50";
+
+std::mutex g_identifyMutex;
+std::map<pappl_printer_t*, std::string> g_identify;
 
 void Escaped(pappl_client_t* client, const std::string& text)
 {
@@ -61,6 +65,18 @@ bool ServeInfoPage(pappl_client_t* client, void*)
         if (facts.lifeCounter >= 0)
             papplClientHTMLPrintf(client, "%lld", facts.lifeCounter);
         papplClientHTMLPuts(client, "</td></tr>\n");
+        std::string message;
+        {
+            std::lock_guard<std::mutex> lock(g_identifyMutex);
+            const auto found = g_identify.find(printer);
+            if (printer != nullptr && found != g_identify.end())
+                message = found->second;
+        }
+        if (!message.empty()) {
+            papplClientHTMLPuts(client, "              <tr><td colspan=\"8\"><b>Identify:</b> ");
+            Escaped(client, message);
+            papplClientHTMLPuts(client, "</td></tr>\n");
+        }
     }
     papplClientHTMLPuts(client,
                         "            </tbody>\n"
@@ -91,6 +107,17 @@ const char* StatusText(long long status)
     case 0x80000000LL: return "Not answering";
     default: return "System error";
     }
+}
+
+void SetIdentifyMessage(pappl_printer_t* printer, const char* message)
+{
+    char when[32];
+    const time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    strftime(when, sizeof when, "%H:%M:%S ", &local);
+    std::lock_guard<std::mutex> lock(g_identifyMutex);
+    g_identify[printer] = std::string(when) + std::string(message).substr(0, 255);
 }
 
 void AddInfoPage(pappl_system_t* system)

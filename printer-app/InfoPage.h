@@ -14,5 +14,9 @@ void AddInfoPage(pappl_system_t* system);
 // Puts the printer's serial number and firmware version on its page.
 void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link);
 
+// The message of the last Identify-Printer request for `printer`, shown
+// on the page with the time it came.
+void SetIdentifyMessage(pappl_printer_t* printer, const char* message);
+
 // An English text for an RT-50 status code.
 const char* StatusText(long long status);

@@ -1,5 +1,6 @@
 #include "Rt50Driver.h"
 
+#include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
 #include "PrintJob.h"
@@ -108,6 +109,14 @@ bool PrinterStatus(pappl_printer_t*)
     return true;
 }
 
+// The RT-50 has no panel, light or sound: the message is shown on the
+// application's printer page.
+void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
+{
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message != nullptr ? message : "");
+    SetIdentifyMessage(printer, message != nullptr && message[0] != '\0' ? message : "Identify-Printer");
+}
+
 void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
 {
     for (const auto& link : AllPrinterLinks()) {
@@ -186,6 +195,9 @@ bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, co
     data->rendjob_cb = EndRasterJob;
     data->status_cb = PrinterStatus;
     data->delete_cb = DeletePrinter;
+    data->identify_cb = IdentifyPrinter;
+    data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
     data->format = kRt50Format;
 
     std::snprintf(data->make_and_model, sizeof data->make_and_model, "VANTORA RT-50");
