@@ -18,7 +18,8 @@ pappl_preason_t ReasonsForStatus(int64_t status)
     case 900:
         return PAPPL_PREASON_NONE;
     case 1000:
-        return PAPPL_PREASON_DOOR_OPEN;
+        // PAPPL 1.3 does not report door-open; cover-open says it as well.
+        return PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN;
     case 1010:
         return PAPPL_PREASON_OTHER;  // no trash box
     case 1100:

@@ -41,7 +41,13 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
     }
-    Rt50PrintJob* printJob = new Rt50PrintJob(job, *options, ExplicitScaling(job), link);
+    // The raster's own resolution is the job's.
+    pappl_pr_options_t settings = *options;
+    if (options->header.HWResolution[0] > 0 && options->header.HWResolution[1] > 0) {
+        settings.printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
+        settings.printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
+    }
+    Rt50PrintJob* printJob = new Rt50PrintJob(job, settings, ExplicitScaling(job), link);
     papplJobSetData(job, printJob);
     return printJob->Start();
 }
@@ -92,9 +98,17 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
     if (options == nullptr)
         return false;
+    // PAPPL takes the highest resolution for photos; a photo prints at
+    // 300 dpi unless the job asks for 600.
+    pappl_pr_options_t settings = *options;
+    ipp_attribute_t* resolution = papplJobGetAttribute(job, "printer-resolution");
+    if (resolution == nullptr) {
+        settings.printer_resolution[0] = 300;
+        settings.printer_resolution[1] = 300;
+    }
     bool done;
     {
-        Rt50PrintJob printJob(job, *options, ExplicitScaling(job), link);
+        Rt50PrintJob printJob(job, settings, ExplicitScaling(job), link);
         done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), PhotoPpdPath(), options->copies) &&
                printJob.Finish();
     }
@@ -209,7 +223,7 @@ bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, co
     data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
     data->color_default = PAPPL_COLOR_MODE_COLOR;
     data->content_default = PAPPL_CONTENT_PHOTO;
-    data->quality_default = IPP_QUALITY_HIGH;
+    data->quality_default = IPP_QUALITY_NORMAL;
     data->scaling_default = PAPPL_SCALING_AUTO;
     data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
     data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
