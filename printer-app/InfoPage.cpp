@@ -25,6 +25,12 @@ void Escaped(pappl_client_t* client, const std::string& text)
 
 bool ServeInfoPage(pappl_client_t* client, void*)
 {
+    if (papplClientGetMethod(client) != HTTP_STATE_GET) {
+        papplClientRespond(client, HTTP_STATUS_METHOD_NOT_ALLOWED, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0))
+        return false;
     papplClientHTMLHeader(client, "RT-50 printers", 10);
     papplClientHTMLPuts(client,
                         "    <div class=\"content\">\n"
