@@ -356,7 +356,10 @@ int PrinterLink::PrintSheet(const unsigned char* data, size_t length, bool (*can
             }
             if (Clock::now() - since > std::chrono::milliseconds(timing.printLimitMs))
                 return ETIMEDOUT;
-            // A cancel now cannot take back a sheet the printer has.
+            // The printer keeps a sheet it has whole; a cancel only stops
+            // the waiting for it.
+            if (Canceled(canceled, cancelData))
+                return ECANCELED;
         }
     }
 }

@@ -81,8 +81,9 @@ public:
     // when it is back and ready; a transfer cut off inside a packet is
     // followed by a SOFT_RESET before anything else is sent. Returns 0, or
     // ECANCELED when `canceled(data)` became true (the printer is reset if
-    // it holds part of the sheet), or ETIMEDOUT when a sent sheet was not
-    // printed within the timing's limit.
+    // it holds part of the sheet; a sheet it holds whole may still print),
+    // or ETIMEDOUT when a sent sheet was not printed within the timing's
+    // limit.
     int PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData);
 
     // Raw bytes for PAPPL's device write: the count the printer took, or -1.
