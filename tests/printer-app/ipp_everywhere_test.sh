@@ -20,6 +20,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The devices command lists the printer by its URI (and does not abort on
+# a machine without Avahi).
+if ! "$app" devices | grep -q '^vantora-rt50://VANTORA/RT-50?serial=RT50EMU0001 '; then
+  echo "devices does not list the printer"; exit 1
+fi
+
 sh "$here/make_ipp_samples.sh" "$work/samples" || { echo "cannot make the sample documents"; exit 1; }
 mkdir -p "$work/state" "$work/spool"
 
