@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 namespace vantora_exchange {
 
@@ -161,18 +162,31 @@ bool ExchangeFilePath(ExchangeFile file, const char* dir, const char* serial, ch
     return FormatName(out, outSize, kPathSize, "%s/%s", dir, name);
 }
 
-ExchangeFile MatchRequestEntry(const char* entryName, const char* serial)
+RequestFileNames BuildRequestFileNames(const char* serial)
 {
-    if (entryName == nullptr)
+    RequestFileNames names{};
+    names.valid = ExchangeFileName(kWatchFile, serial, names.watch, sizeof names.watch) &&
+                  ExchangeFileName(kRefreshFile, serial, names.refresh, sizeof names.refresh) &&
+                  ExchangeFileName(kPauseFile, serial, names.pause, sizeof names.pause);
+    return names;
+}
+
+ExchangeFile MatchRequestEntry(const char* entryName, const RequestFileNames& names)
+{
+    if (entryName == nullptr || !names.valid)
         return kNoExchangeFile;
-    for (ExchangeFile file : {kWatchFile, kRefreshFile, kPauseFile}) {
-        char name[kPauseNameSize];
-        if (!ExchangeFileName(file, serial, name, sizeof name))
-            return kNoExchangeFile;
-        if (std::strncmp(entryName, name, std::strlen(name)) == 0)
-            return file;
+    const std::pair<ExchangeFile, const char*> files[] = {
+        {kWatchFile, names.watch}, {kRefreshFile, names.refresh}, {kPauseFile, names.pause}};
+    for (const auto& file : files) {
+        if (std::strncmp(entryName, file.second, std::strlen(file.second)) == 0)
+            return file.first;
     }
     return kNoExchangeFile;
+}
+
+ExchangeFile MatchRequestEntry(const char* entryName, const char* serial)
+{
+    return MatchRequestEntry(entryName, BuildRequestFileNames(serial));
 }
 
 bool JobStartFilePath(const char* dir, const char* jobId, char* out, size_t outSize)

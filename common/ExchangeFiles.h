@@ -58,6 +58,17 @@ bool ExchangeFilePath(ExchangeFile file, const char* dir, const char* serial, ch
 // invalid; the status file is never reported.
 ExchangeFile MatchRequestEntry(const char* entryName, const char* serial);
 
+// The names MatchRequestEntry compares with, built once for a whole folder
+// scan. Without a valid serial nothing matches.
+struct RequestFileNames {
+    char watch[kPathSize];
+    char refresh[kPathSize];
+    char pause[kPauseNameSize];
+    bool valid;
+};
+RequestFileNames BuildRequestFileNames(const char* serial);
+ExchangeFile MatchRequestEntry(const char* entryName, const RequestFileNames& names);
+
 // The backend's job start file "<dir>/Print_<jobId>.log". The job id must
 // pass IsValidSerial's character rules as well. False as for the builders
 // above.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the package needs, builds it and runs every test: the unit and
 # integration tests in a normal build (warnings are errors), again under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the fuzzers.
+# AddressSanitizer + UndefinedBehaviorSanitizer, the daemon's threaded tests
+# under ThreadSanitizer, then the fuzzers.
 #   --quick      only the normal build and its tests
 #   FUZZ_SECONDS how long each fuzzer runs (default: 30 for the reply
 #                fuzzer, 20 for the others)
@@ -35,6 +36,13 @@ if [ $quick -eq 0 ]; then
   cmake -S . -B build-asan -DVANTORA_WERROR=ON -DVANTORA_SANITIZE=ON -DVANTORA_BENCHMARKS=OFF >/dev/null
   cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan
+
+  section "ThreadSanitizer build (the USB monitor daemon's tests)"
+  cmake -S . -B build-tsan -DVANTORA_WERROR=ON -DVANTORA_TSAN=ON -DVANTORA_BENCHMARKS=OFF >/dev/null
+  cmake --build build-tsan -j"$jobs" --target test_usbmon_files test_usbmon_daemon vantora_rt50_usbmon \
+    private-cupsd rt50-emulator
+  TSAN_OPTIONS="suppressions=$top/tools/tsan.supp" ctest --test-dir build-tsan -L usbmon --output-on-failure \
+    -j"$jobs" --timeout 300 || failed=1
 
   section "fuzzers"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTORA_FUZZERS=ON >/dev/null

@@ -14,6 +14,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace vantora_test {
 namespace {
 
@@ -256,6 +258,15 @@ bool PrivateCupsd::Start()
     const std::string conf = root_ + "/etc/cupsd.conf";
     const std::string files = root_ + "/etc/cups-files.conf";
     const std::string output = root_ + "/log/cupsd.out";
+    // The scheduler runs without the test's preloaded libraries (umockdev's
+    // testbed, a sanitizer runtime): under them it does not end on SIGTERM.
+    std::vector<char*> env;
+    for (char** var = environ; *var != nullptr; ++var) {
+        if (std::strncmp(*var, "LD_PRELOAD=", 11) != 0)
+            env.push_back(*var);
+    }
+    env.push_back(nullptr);
+    const char* const args[] = {"cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr};
     pid_ = fork();
     if (pid_ < 0) {
         error_ = "fork failed";
@@ -269,8 +280,8 @@ bool PrivateCupsd::Start()
             dup2(fd, 2);
             close(fd);
         }
-        execlp("cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), static_cast<char*>(nullptr));
-        execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), static_cast<char*>(nullptr));
+        execvpe("cupsd", const_cast<char* const*>(args), env.data());
+        execve("/usr/sbin/cupsd", const_cast<char* const*>(args), env.data());
         _exit(127);
     }
     if (!WaitUntilAnswering()) {

@@ -349,6 +349,7 @@ std::string Emulator::Show(Printer& printer)
     const PrinterState s = printer.model->State(Clock::now());
     std::ostringstream out;
     out << "serial=" << s.serial << "\n"
+        << "serialno=" << (s.reportedSerial.empty() ? s.serial : s.reportedSerial) << "\n"
         << "plugged=" << (printer.usb ? 1 : 0) << "\n"
         << "devnode=" << (printer.usb ? printer.devnode : std::string()) << "\n"
         << "status=" << s.status << "\n"
@@ -405,7 +406,7 @@ std::string Emulator::Execute(const std::string& line)
     if (verb == "help") {
         return "list | add SERIAL | plug SERIAL | unplug SERIAL | replug SERIAL | show SERIAL\n"
                "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer VALUE\n"
-               "set SERIAL product|deviceid TEXT...\n"
+               "set SERIAL product|deviceid|serialno TEXT...\n"
                "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out|splitreply|stallwrite [TIMES]\n"
                "fault SERIAL unplugafter BYTES\n"
                "quit\nOK\n";
@@ -440,21 +441,23 @@ std::string Emulator::Execute(const std::string& line)
     if (verb == "show")
         return Show(*printer) + "OK\n";
     if (verb == "set") {
-        // "set SERIAL deviceid" alone restores the printer's own device ID.
-        const bool textKey = words.size() >= 3 && (words[2] == "product" || words[2] == "deviceid");
+        // "set SERIAL deviceid" (serialno) alone restores the printer's own
+        // device ID (serial number).
+        const bool textKey =
+            words.size() >= 3 && (words[2] == "product" || words[2] == "deviceid" || words[2] == "serialno");
         if (words.size() < 3 || (words.size() != 4 && !textKey) || (words[2] == "product" && words.size() < 4))
             return "ERR usage: set SERIAL KEY VALUE\n";
         const std::string& key = words[2];
         const std::string text = words.size() > 3 ? words[3] : std::string();
         long value = 0;
-        if (key == "product" || key == "deviceid") {
+        if (textKey) {
             // Text values run to the end of the line and may hold blanks.
             const std::string whole = RestOfLine(line, 3);
             if (whole.size() > (key == "product" ? 126u : 1000u) || !Printable(whole))
                 return "ERR " + key + " must be printable text of at most " +
                        (key == "product" ? "126" : "1000") + " characters\n";
             printer->model->Update([&](PrinterState& s) {
-                (key == "product" ? s.product : s.deviceId) = whole;
+                (key == "product" ? s.product : key == "deviceid" ? s.deviceId : s.reportedSerial) = whole;
             });
             return "OK\n";
         }

@@ -138,7 +138,7 @@ void PrinterModel::HandlePacket(CommandPacket& packet, Clock::time_point now)
         Answer(text, now);
     } else if (name == "INFO") {
         if (param == "SERIAL_NUMBER")
-            Answer(s.serial, now);
+            Answer(s.reportedSerial.empty() ? s.serial : s.reportedSerial, now);
         else if (param == "MEDIA")
             std::snprintf(text, sizeof text, "00%03d", s.mediaSize), Answer(text, now);
         else if (param == "MEDIA_CLASS_RFID")
@@ -310,7 +310,8 @@ std::string PrinterModel::DeviceIdLocked() const
     if (!m_state.deviceId.empty())
         return m_state.deviceId;
     return "MANUFACTURER:VANTORA;MODEL:RT-50;COMMAND SET:ZPX;DESCRIPTION:VANTORA RT-50 Photo Printer;"
-           "CLASS:PRINTER;SERIALNUMBER:" + m_state.serial + ";";
+           "CLASS:PRINTER;SERIALNUMBER:" +
+           (m_state.reportedSerial.empty() ? m_state.serial : m_state.reportedSerial) + ";";
 }
 
 std::string PrinterModel::DeviceId() const

@@ -35,6 +35,7 @@ struct PrinterState {
     bool driverBound = false;     // a kernel printer driver holds interface 0
     std::string product = "RT-50 Photo Printer";   // product string (sysfs: from the next plug)
     std::string deviceId;         // IEEE 1284 device ID; empty: the RT-50's own
+    std::string reportedSerial;   // answer to SERIAL_NUMBER and in the device ID; empty: serial
     bool deviceIdLittleEndian = false;  // send the ID's length in the wrong byte order
     long rate = 40000000;         // bulk OUT bytes per second the link carries; 0: no limit
     long bufferSize = 24 * 1024 * 1024;  // receive buffer: the planes of the largest sheet

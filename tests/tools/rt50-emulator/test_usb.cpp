@@ -81,6 +81,14 @@ TEST_F(EmulatedPrinter, IdentityCanBeMadeWrongForTheIdentificationChecks)
     EXPECT_EQ(emulator().Execute("set " + serial() + " product").substr(0, 4), "ERR ");
     Control("set " + serial() + " deviceid");
     EXPECT_EQ(client().DeviceId().rfind("MANUFACTURER:VANTORA;MODEL:RT-50;", 0), 0u);
+
+    // The serial number it reports can be anything a broken or hostile
+    // device might say; the printer keeps its name for the controls.
+    Control("set " + serial() + " serialno A1;rm -rf / $(id)");
+    EXPECT_EQ(client().Query("INFO", "SERIAL_NUMBER").value, "A1;rm -rf / $(id)");
+    EXPECT_NE(client().DeviceId().find("SERIALNUMBER:A1;rm -rf / $(id);"), std::string::npos);
+    Control("set " + serial() + " serialno");
+    EXPECT_EQ(client().Query("INFO", "SERIAL_NUMBER").value, serial());
 }
 
 TEST_F(EmulatedPrinter, BoundKernelDriverMustBeDetached)

@@ -1,0 +1,393 @@
+// The whole daemon in this process, against emulated RT-50s on umockdev and
+// a private CUPS scheduler: arrival, identification and queues, the request
+// files and the total count, status files online and offline, unplugging in
+// the middle of a cycle, several printers at once, and printers whose serial
+// number cannot be trusted.
+#include "HotplugLoop.h"
+#include "Records.h"
+#include "Rt50EmulatorFixture.h"
+#include "UsbTransfer.h"
+#include "private_cupsd.h"
+#include "usbmon_test_files.h"
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace vantora_usbmon;
+using namespace std::chrono_literals;
+using usbmon_test::ReadAll;
+using usbmon_test::TempFolder;
+using usbmon_test::WriteAll;
+
+constexpr auto kCycle = 150ms;
+
+class Daemon : public rt50emu::Rt50EmulatorTest {
+protected:
+    void SetUp() override
+    {
+        Rt50EmulatorTest::SetUp();
+        // Under AddressSanitizer the programs the daemon starts (lpadmin, the
+        // stand-ins' shell) inherit its runtime; their leaks are not ours.
+        // This process read its own options at start-up.
+        if (const char* asan = std::getenv("ASAN_OPTIONS"))
+            setenv("ASAN_OPTIONS", (std::string(asan) + ":detect_leaks=0").c_str(), 1);
+        ASSERT_TRUE(cupsd_.Start()) << cupsd_.error();
+        // lpadmin through a stand-in that logs its arguments and fails
+        // while asked to.
+        standIns_ = std::make_unique<usbmon_test::StandIns>(folder_ / "bin");
+        standIns_->Add("lpadmin", "printf '%s|' \"$@\" >> " + folder_ / "lpadmin.log" + "; echo >> " +
+                                      folder_ / "lpadmin.log" + "\n[ -e " + folder_ / "lpadmin-fails" +
+                                      " ] && exit 3\nexec /usr/sbin/lpadmin \"$@\"");
+        reports_ = tmpfile();
+        MonitorSettings settings;
+        settings.exchangeDir = folder_.path();
+        settings.cycle = kCycle;
+        settings.reports = reports_;
+        SetMonitorSettings(settings);
+        UsbTimeouts timeouts;
+        timeouts.bulkMs = 300;
+        timeouts.deviceIdMs = 500;
+        timeouts.replyWaitMs = 400;
+        SetUsbTimeouts(timeouts);
+        ResetMonitorStats();
+    }
+
+    void TearDown() override
+    {
+        StopMonitor();
+        SetUsbTimeouts(UsbTimeouts());
+        SetMonitorSettings(MonitorSettings());
+        standIns_.reset();
+        if (reports_ != nullptr)
+            fclose(reports_);
+        cupsd_.Stop();
+        Rt50EmulatorTest::TearDown();
+    }
+
+    void StartMonitor()
+    {
+        monitor_ = std::thread([this] { result_ = RunMonitor(); });
+    }
+
+    void StopMonitor()
+    {
+        if (!monitor_.joinable())
+            return;
+        RequestMonitorStop();
+        monitor_.join();
+        EXPECT_EQ(result_, 0);
+        EXPECT_TRUE(thDevData.empty());
+    }
+
+    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
+
+    static bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
+    {
+        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+            if (done())
+                return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return done();
+    }
+
+    std::string StatusPath(const std::string& serial) { return folder_ / ("RT-50_" + serial + ".log"); }
+    std::string Status(const std::string& serial) { return ReadAll(StatusPath(serial)); }
+    // One value of a status file, without its quotes.
+    std::string Value(const std::string& serial, const std::string& key)
+    {
+        const std::string text = "\n" + Status(serial);
+        const size_t at = text.find("\n" + key + "=\"");
+        return at == std::string::npos ? "?" : text.substr(at + key.size() + 3, text.find('"', at + key.size() + 3) - at - key.size() - 3);
+    }
+    bool WaitForValue(const std::string& serial, const std::string& key, const std::string& value,
+                      std::chrono::milliseconds limit = 5s)
+    {
+        return WaitFor(limit, [&] { return Value(serial, key) == value; });
+    }
+
+    // Queue name -> device URI, as the scheduler lists them.
+    std::map<std::string, std::string> Queues()
+    {
+        std::map<std::string, std::string> queues;
+        cups_dest_t* dests = nullptr;
+        const int count = cupsGetDests(&dests);
+        for (int i = 0; i < count; ++i) {
+            const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
+            queues[dests[i].name] = uri != nullptr ? uri : "";
+        }
+        cupsFreeDests(count, dests);
+        return queues;
+    }
+    static std::string Uri(const std::string& serial) { return "vantora-zpxbackend://VANTORA/RT-50?serial=" + serial; }
+
+    std::string Reports()
+    {
+        fflush(reports_);
+        return ReadAll("/proc/self/fd/" + std::to_string(fileno(reports_)));
+    }
+
+    void Watch(const std::string& serial) { WriteAll(folder_ / ("RT-50_" + serial + "_UTIL"), ""); }
+
+    TempFolder folder_;
+    vantora_test::PrivateCupsd cupsd_;
+    std::unique_ptr<usbmon_test::StandIns> standIns_;
+    FILE* reports_ = nullptr;
+    std::thread monitor_;
+    int result_ = -1;
+};
+
+TEST_F(Daemon, PrintersGetTheirQueuesOnceAndStatusFilesOnlineAndOffline)
+{
+    const std::string second = "RT50TEST0002";
+    // Another printer's queues, one with a serial of which ours is a part,
+    // one numbered and one without a number: none is re-pointed.
+    ASSERT_TRUE(cupsd_.AddQueue("VANTORA-RT-50", Uri(serial() + "9")));
+    ASSERT_TRUE(cupsd_.AddQueue("VANTORA-RT-50-2", Uri("OTHER2")));
+    ASSERT_TRUE(cupsd_.AddQueue("VANTORA-RT-50-X", Uri("OTHERX")));
+    WriteAll(folder_ / "lpadmin.log", "");
+    Control("set " + serial() + " counter 4321");
+    Control("set " + serial() + " status 1000");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(10s, [&] { return Queues().count("VANTORA-RT-50-3") == 1; })) << Reports();
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    ASSERT_TRUE(WaitFor(10s, [&] { return Queues().count("VANTORA-RT-50-4") == 1; })) << Reports();
+    EXPECT_EQ(Queues(), (std::map<std::string, std::string>{{"VANTORA-RT-50", Uri(serial() + "9")},
+                                                            {"VANTORA-RT-50-2", Uri("OTHER2")},
+                                                            {"VANTORA-RT-50-X", Uri("OTHERX")},
+                                                            {"VANTORA-RT-50-3", Uri(serial())},
+                                                            {"VANTORA-RT-50-4", Uri(second)}}));
+    EXPECT_EQ(ReadAll(folder_ / "lpadmin.log"),
+              "-p|VANTORA-RT-50-3|-E|-D|VANTORA RT-50 3|-m|VANTORA_RT-50.ppd|-v|" + Uri(serial()) +
+                  "|-o|printer-is-shared=false|\n"
+                  "-p|VANTORA-RT-50-4|-E|-D|VANTORA RT-50 4|-m|VANTORA_RT-50.ppd|-v|" + Uri(second) +
+                  "|-o|printer-is-shared=false|\n");
+
+    // The first status file, byte for byte; the count is read only for a
+    // watching window.
+    ASSERT_TRUE(WaitFor(5s, [&] { return !Status(serial()).empty(); }));
+    const std::string online =
+        "#PRINTER_INFORMATION\nMODEL=\"RT-50\"\nPRINTER_STATUS=\"01000\"\nPRINTER_MESSAGE=\"00100\"\n"
+        "PRINTER_VERSION=\"1.53\"\nPRINTER_SERIAL_NO=\"" + serial() + "\"\n\n#MEDIA_INFORMATION\n"
+        "MEDIA_SIZE=\"150\"\nMEDIA_CLASS=\"2\"\nMEDIA_INITIAL=\"300\"\nMEDIA_REMAIN=\"300\"\n\n"
+        "#COUNTER_INFORMATION\nTOTAL_COUNT=\"\"\n\n";
+    EXPECT_EQ(Status(serial()), online);
+    Watch(serial());
+    ASSERT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "4321"));
+
+    // Unplugged: the offline form; plugged again: a new worker, online, and
+    // no second queue.
+    Control("unplug " + serial());
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "99999"));
+    EXPECT_EQ(Status(serial()), usbmon_test::kOfflineText);
+    Control("plug " + serial());
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "01000"));
+    EXPECT_EQ(Queues().size(), 5u);
+    EXPECT_EQ(GetMonitorStats().workersStarted, 3);
+    EXPECT_TRUE(WaitFor(2s, [] { return GetMonitorStats().workersEnded == 1; }));
+    EXPECT_EQ(Reports(), "");
+}
+
+TEST_F(Daemon, SchedulerDownOrLpadminFailingIsReportedOnceAndRetried)
+{
+    // The scheduler's socket moved away: it cannot be asked for queues.
+    const std::string away = cupsd_.socket() + ".away";
+    ASSERT_EQ(rename(cupsd_.socket().c_str(), away.c_str()), 0);
+    WriteAll(folder_ / "lpadmin-fails", "");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(5s, [&] { return Reports().find("scheduler does not answer") != std::string::npos; }));
+    std::this_thread::sleep_for(4 * kCycle);
+    EXPECT_EQ(ReadAll(folder_ / "lpadmin.log"), "");
+    // The status file does not wait for the queue.
+    EXPECT_EQ(Value(serial(), "PRINTER_STATUS"), "00000");
+
+    // Back, but lpadmin fails: reported once with its exit status, and
+    // every cycle tries again.
+    ASSERT_EQ(rename(away.c_str(), cupsd_.socket().c_str()), 0);
+    ASSERT_TRUE(WaitFor(5s, [&] { return Reports().find("exit status 3") != std::string::npos; }));
+    std::this_thread::sleep_for(4 * kCycle);
+    unlink((folder_ / "lpadmin-fails").c_str());
+    ASSERT_TRUE(WaitFor(5s, [&] { return Queues().count("VANTORA-RT-50") == 1; }));
+    EXPECT_EQ(Queues()["VANTORA-RT-50"], Uri(serial()));
+    const std::string reports = Reports();
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), '\n'), 2) << reports;
+    const std::string calls = ReadAll(folder_ / "lpadmin.log");
+    EXPECT_GE(std::count(calls.begin(), calls.end(), '\n'), 3) << calls;
+}
+
+TEST_F(Daemon, RequestFilesDecideWhatIsReadAndWritten)
+{
+    auto set = [&](const std::string& change) { Control("set " + serial() + " " + change); };
+    auto count = [&] { return Value(serial(), "TOTAL_COUNT"); };
+    auto sections = [] { return GetMonitorStats().usbSections; };
+    set("counter 100");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(10s, [&] { return Queues().size() == 1 && !Status(serial()).empty(); }));
+
+    // Unwatched and registered: no USB at all.
+    long before = sections();
+    std::this_thread::sleep_for(4 * kCycle);
+    EXPECT_EQ(sections(), before);
+
+    // Watched: the count is read once per watch period ...
+    Watch(serial());
+    ASSERT_TRUE(WaitFor(3s, [&] { return count() == "100"; }));
+    set("counter 101");
+    set("remain 299");
+    ASSERT_TRUE(WaitForValue(serial(), "MEDIA_REMAIN", "299"));
+    EXPECT_EQ(count(), "100");
+    // ... again on a refresh request, whose file is consumed ...
+    WriteAll(folder_ / ("RT-50_" + serial() + "_TC_UTIL"), "");
+    ASSERT_TRUE(WaitFor(3s, [&] { return count() == "101"; }));
+    EXPECT_EQ(access((folder_ / ("RT-50_" + serial() + "_TC_UTIL")).c_str(), F_OK), -1);
+    // ... after the backend's pause, during which the printer is left alone ...
+    const std::string pause = folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + serial());
+    WriteAll(pause, "");
+    std::this_thread::sleep_for(2 * kCycle);
+    before = sections();
+    set("counter 102");
+    std::this_thread::sleep_for(4 * kCycle);
+    EXPECT_EQ(sections(), before);
+    EXPECT_EQ(count(), "101");
+    unlink(pause.c_str());
+    ASSERT_TRUE(WaitFor(3s, [&] { return count() == "102"; }));
+    // ... and when printing ends.
+    set("status 1");
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00001"));
+    set("counter 103");
+    set("status 0");
+    ASSERT_TRUE(WaitFor(3s, [&] { return count() == "103"; }));
+
+    // A new watch period of a printer saving power does not wake it for
+    // the count; a refresh does, after the wait.
+    unlink((folder_ / ("RT-50_" + serial() + "_UTIL")).c_str());
+    std::this_thread::sleep_for(3 * kCycle);
+    set("status 900");
+    set("counter 104");
+    Watch(serial());
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00900"));
+    std::this_thread::sleep_for(4 * kCycle);
+    EXPECT_EQ(count(), "103");
+    WriteAll(folder_ / ("RT-50_" + serial() + "_TC_UTIL"), "");
+    ASSERT_TRUE(WaitFor(3s, [&] { return count() == "104"; }));
+}
+
+TEST_F(Daemon, EachPrinterSeesTheEndOfItsOwnPrinting)
+{
+    const std::string other = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(other));
+    Control("set " + serial() + " status 1");
+    StartMonitor();
+    Watch(serial());
+    Watch(other);
+    ASSERT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "0", 10s));
+    ASSERT_TRUE(WaitForValue(other, "TOTAL_COUNT", "0"));
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00001"));
+    // The other printer's cycles in between must not hide this one's end.
+    Control("set " + serial() + " counter 7");
+    Control("set " + serial() + " status 0");
+    EXPECT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "7", 3s));
+}
+
+TEST_F(Daemon, UnpluggingInTheMiddleOfACycleEndsTheWorkerCleanly)
+{
+    const std::string other = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(other));
+    StartMonitor();
+    Watch(serial());
+    Watch(other);
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00000", 10s));
+    ASSERT_TRUE(WaitForValue(other, "PRINTER_STATUS", "00000"));
+    for (int round = 0; round < 8; ++round) {
+        // Slow replies keep the worker inside its exchanges when the printer goes.
+        const std::string& leaving = round % 2 == 0 ? serial() : other;
+        const std::string& staying = round % 2 == 0 ? other : serial();
+        Control("fault " + leaving + " slow 40 0");
+        std::this_thread::sleep_for(std::chrono::milliseconds(60 + 37 * round));
+        Control("unplug " + leaving);
+        ASSERT_TRUE(WaitForValue(leaving, "PRINTER_STATUS", "99999")) << "round " << round;
+        // The other printer went on being served.
+        Control("set " + staying + " remain " + std::to_string(200 + round));
+        ASSERT_TRUE(WaitForValue(staying, "MEDIA_REMAIN", std::to_string(200 + round))) << "round " << round;
+        Control("fault " + leaving + " clear");
+        Control("plug " + leaving);
+        ASSERT_TRUE(WaitForValue(leaving, "PRINTER_STATUS", "00000")) << "round " << round;
+    }
+    EXPECT_EQ(GetMonitorStats().workersStarted, 10);
+    EXPECT_EQ(Queues().size(), 2u);
+}
+
+TEST_F(Daemon, FourPrintersUseUsbOneAtATime)
+{
+    std::vector<std::string> serials = {serial()};
+    for (const char* more : {"RT50TEST0002", "RT50TEST0003", "RT50TEST0004"}) {
+        ASSERT_TRUE(emulator().AddPrinter(more));
+        serials.push_back(more);
+    }
+    StartMonitor();
+    for (const std::string& s : serials)
+        Watch(s);
+    for (const std::string& s : serials)
+        ASSERT_TRUE(WaitForValue(s, "TOTAL_COUNT", "0", 20s)) << s;
+    std::this_thread::sleep_for(3 * kCycle);
+    EXPECT_EQ(GetMonitorStats().mostSectionsAtOnce, 1);
+    std::map<std::string, std::string> uris;
+    for (const auto& queue : Queues())
+        uris[queue.second] = queue.first;
+    ASSERT_EQ(uris.size(), 4u);
+    for (const std::string& s : serials)
+        EXPECT_EQ(uris.count(Uri(s)), 1u) << s;
+    for (const char* name : {"VANTORA-RT-50", "VANTORA-RT-50-2", "VANTORA-RT-50-3", "VANTORA-RT-50-4"})
+        EXPECT_EQ(Queues().count(name), 1u) << name;
+}
+
+TEST_F(Daemon, APrinterThatCannotBeTrustedGetsNoQueueAndRunsNothing)
+{
+    const std::string pwned = folder_ / "pwned";
+    const std::string longSerial = "RT50TEST0002", other = "RT50TEST0003";
+    for (const std::string& more : {longSerial, other})
+        ASSERT_TRUE(emulator().AddPrinter(more));
+    for (const std::string& s : {serial(), longSerial})
+        Control("unplug " + s);
+    Control("set " + serial() + " serialno A1;touch " + pwned + ";$(touch " + pwned + ")");
+    // A valid serial of 64 characters would be cut to a valid one of 63.
+    Control("set " + longSerial + " serialno " + std::string(64, 'S'));
+    Control("set " + other + " deviceid MANUFACTURER:OTHER;MODEL:RT-50;");
+    for (const std::string& s : {serial(), longSerial})
+        Control("plug " + s);
+    MonitorSettings settings = GetMonitorSettings();
+    settings.reportAfter = 4 * kCycle;
+    SetMonitorSettings(settings);
+    StartMonitor();
+    const auto lines = [&] {
+        const std::string reports = Reports();
+        return std::count(reports.begin(), reports.end(), '\n');
+    };
+    ASSERT_TRUE(WaitFor(5s, [&] { return lines() == 3; })) << Reports();
+    std::this_thread::sleep_for(4 * kCycle);
+    const std::string reports = Reports();
+    EXPECT_EQ(lines(), 3) << reports;
+    EXPECT_NE(reports.find("serial number \"A1;touch "), std::string::npos) << reports;
+    EXPECT_NE(reports.find("serial number \"" + std::string(64, 'S') + "\""), std::string::npos) << reports;
+    EXPECT_NE(reports.find("printer " + other + ": no queue: not identified after 0 s: its device ID names another maker"),
+              std::string::npos) << reports;
+    EXPECT_TRUE(Queues().empty());
+    EXPECT_EQ(ReadAll(folder_ / "lpadmin.log"), "");
+    EXPECT_EQ(access(pwned.c_str(), F_OK), -1);
+    for (const std::string& name : {std::string(63, 'S'), other, std::string()})
+        EXPECT_EQ(access(StatusPath(name).c_str(), F_OK), -1) << name;
+    // Gone before its serial number was known: no offline file under an empty name.
+    Control("unplug " + serial());
+    std::this_thread::sleep_for(3 * kCycle);
+    EXPECT_EQ(access(StatusPath("").c_str(), F_OK), -1);
+}
+
+}  // namespace

@@ -1,0 +1,221 @@
+#include "StatusFileWriter.h"
+
+#include "ProgramRunner.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantora_usbmon {
+
+namespace {
+
+using vantora_exchange::StatusFileValues;
+
+// GetStatus is asked this many times before the printer counts as silent.
+constexpr int kStatusAttempts = 5;
+constexpr int64_t kPrinting = 1;
+constexpr int64_t kPowerSaving = 900;
+
+// Status file writes that failed are reported once per process.
+std::mutex g_writeReportMutex;
+bool g_writeReported = false;
+
+void ReportWriteFailure(const char* path, int error)
+{
+    std::lock_guard<std::mutex> lock(g_writeReportMutex);
+    if (g_writeReported)
+        return;
+    g_writeReported = true;
+    ReportFailure("cannot write the status file %s: %s", path, std::strerror(error));
+}
+
+// Relabels `path` to the SELinux type `type`; failures are the tool's to report.
+void Relabel(const char* type, const char* path)
+{
+    const char* const argv[] = {"chcon", "-t", type, "--", path, nullptr};
+    RunProgram(argv);
+}
+
+bool WriteAll(int fd, const char* text, size_t length)
+{
+    while (length > 0) {
+        const ssize_t wrote = write(fd, text, length);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        text += wrote;
+        length -= static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+// The total count of the life counter's reply: its first two characters
+// dropped, the rest read as strtol does. False when it does not fit an int.
+bool CountOfReply(const char* reply, int* count)
+{
+    const char* digits = std::strlen(reply) > 2 ? reply + 2 : "";
+    errno = 0;
+    const long value = std::strtol(digits, nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        return false;
+    *count = static_cast<int>(value);
+    return true;
+}
+
+// Decides whether this cycle reads the total count and stores what it
+// takes in record->totalCount. `status` is this cycle's status, `printEnded`
+// whether the printer left the printing state since the last write.
+void DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t status, bool printEnded)
+{
+    char value[kQueryValueSize];
+    // Reads the counter into `value`; true when the exchange succeeded.
+    auto read = [&](bool wait) {
+        std::memset(value, 0, sizeof value);
+        return GetTotalCount(handle, value, wait, sizeof value) >= 0;
+    };
+    // A value read is stored only when the window asked for something.
+    auto take = [&](const char* reply) {
+        int count = 0;
+        if (record->requestFlags != 0 && CountOfReply(reply, &count))
+            record->totalCount = count;
+    };
+
+    char refreshed[kQueryValueSize] = {};
+    bool haveRefreshed = false;
+    if ((record->requestFlags & 2) != 0 && read(status == kPowerSaving)) {
+        if (!printEnded) {
+            take(value);
+            return;
+        }
+        // The print that just ended may not be counted yet: read once more.
+        std::memcpy(refreshed, value, sizeof refreshed);
+        haveRefreshed = true;
+    }
+    if (record->bResumed || printEnded) {
+        if (read(false)) {
+            take(value);
+            return;
+        }
+        if (haveRefreshed) {
+            take(refreshed);
+            return;
+        }
+    }
+    if (record->bUtilSeen && !record->bCountRead) {
+        // A printer saving power is not woken for the watch period's count.
+        if (status == kPowerSaving) {
+            record->bCountRead = true;
+        } else if (read(false)) {
+            record->bCountRead = true;
+            take(value);
+        }
+    }
+}
+
+}  // namespace
+
+bool existFile(const char* path)
+{
+    struct stat info {};
+    return path != nullptr && lstat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool WriteStatusText(const char* path, const char* text, size_t length)
+{
+    if (path == nullptr || text == nullptr)
+        return false;
+    // ".RT-50_<serial>.log.XXXXXX" beside the status file.
+    char temporary[PATH_MAX];
+    const char* slash = std::strrchr(path, '/');
+    const int dirLength = slash != nullptr ? static_cast<int>(slash - path) : 0;
+    const char* name = slash != nullptr ? slash + 1 : path;
+    const int made = slash != nullptr
+                         ? std::snprintf(temporary, sizeof temporary, "%.*s/.%s.XXXXXX", dirLength, path, name)
+                         : std::snprintf(temporary, sizeof temporary, ".%s.XXXXXX", name);
+    if (made < 0 || static_cast<size_t>(made) >= sizeof temporary)
+        return false;
+
+    const int fd = mkostemp(temporary, O_CLOEXEC);
+    if (fd < 0) {
+        ReportWriteFailure(path, errno);
+        return false;
+    }
+    if (bSELinuxEnabled && existFile(temporary))
+        Relabel("tmp_t", temporary);
+    bool ok = fchmod(fd, 0666) == 0 && WriteAll(fd, text, length);
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && bSELinuxEnabled)
+        Relabel("cupsd_tmp_t", temporary);
+    if (ok && rename(temporary, path) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary);
+        ReportWriteFailure(path, error);
+    }
+    return ok;
+}
+
+void WriteFile(libusb_device_handle* handle, thdata* record)
+{
+    const MonitorSettings& settings = GetMonitorSettings();
+    char path[vantora_exchange::kPathSize];
+    if (!vantora_exchange::ExchangeFilePath(vantora_exchange::kStatusFile, settings.exchangeDir.c_str(),
+                                            record->serial, path, sizeof path))
+        return;
+
+    StatusFileValues values {};
+    std::memcpy(values.model, record->model, sizeof values.model);
+    values.model[sizeof values.model - 1] = '\0';
+    std::memcpy(values.serial, record->serial, sizeof values.serial);
+    values.serial[sizeof values.serial - 1] = '\0';
+
+    int64_t status = kStatusFailed;
+    for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt)
+        status = GetStatus(handle);
+    if (status == kStatusFailed)
+        status = vantora_exchange::kOfflineStatus;
+    const bool printEnded = record->prevStatus == kPrinting && status != kPrinting;
+    record->prevStatus = status;
+    values.status = static_cast<long>(status);
+
+    GetFirmVersion(handle, values.firmware, sizeof values.firmware);
+    GetMediaSize(handle, values.media, sizeof values.media);
+    GetMediaClass(handle, values.mediaClass, sizeof values.mediaClass);
+    GetMediaInitial(handle, values.mediaInitial, sizeof values.mediaInitial);
+    GetMediaRemain(handle, values.mediaRemain, sizeof values.mediaRemain);
+
+    DecideTotalCount(handle, record, status, printEnded);
+    values.totalCount = record->totalCount;
+
+    char text[vantora_exchange::kStatusTextSize];
+    const int length = vantora_exchange::FormatStatusFile(values, text, sizeof text);
+    if (length >= 0)
+        WriteStatusText(path, text, static_cast<size_t>(length));
+}
+
+void WriteFile(const char* serial)
+{
+    char path[vantora_exchange::kPathSize];
+    if (serial == nullptr ||
+        !vantora_exchange::ExchangeFilePath(vantora_exchange::kStatusFile, GetMonitorSettings().exchangeDir.c_str(),
+                                            serial, path, sizeof path))
+        return;
+    char text[vantora_exchange::kStatusTextSize];
+    const int length = vantora_exchange::FormatStatusFile(vantora_exchange::OfflineStatusValues(), text, sizeof text);
+    if (length >= 0)
+        WriteStatusText(path, text, static_cast<size_t>(length));
+}
+
+}  // namespace vantora_usbmon

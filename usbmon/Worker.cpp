@@ -1,0 +1,91 @@
+#include "Worker.h"
+
+#include "PrinterInfo.h"
+#include "RequestFiles.h"
+#include "StatusFileWriter.h"
+#include "UsbTransfer.h"
+
+namespace vantora_usbmon {
+
+namespace {
+
+libusb_context* g_context = nullptr;
+
+// Opening and claiming failed in this section: reported once the printer
+// has resisted for a while.
+void NoteClaimFailure(thdata* record, int error)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (record->claimFailingSince == std::chrono::steady_clock::time_point{})
+        record->claimFailingSince = now;
+    else if (now - record->claimFailingSince >= GetMonitorSettings().reportAfter)
+        ReportOnce(record, kReportedClaim, "cannot open or claim the printer: %s", libusb_error_name(error));
+}
+
+// The USB section: open, detach a kernel driver, claim, getPrinterInfo,
+// release, close; one printer at a time.
+void RunUsbSection(thdata* record)
+{
+    std::lock_guard<std::mutex> section(usb_openclose_mutex);
+    CountSectionEntered();
+    int result = libusb_open(record->device, &record->handle);
+    if (result == 0) {
+        const int active = libusb_kernel_driver_active(record->handle, kRt50Interface);
+        if (active == 1)
+            result = libusb_detach_kernel_driver(record->handle, kRt50Interface);
+        else if (active != 0)
+            result = active;
+        if (result == 0)
+            result = libusb_claim_interface(record->handle, kRt50Interface);
+        if (result == 0) {
+            record->bClaimed = true;
+            getPrinterInfo(record);
+        }
+        if (record->bClaimed) {
+            libusb_release_interface(record->handle, kRt50Interface);
+            record->bClaimed = false;
+        }
+        libusb_close(record->handle);
+    }
+    record->handle = nullptr;
+    CountSectionLeft();
+
+    if (result == 0) {
+        record->claimFailingSince = {};
+        ClearReported(record, kReportedClaim);
+    } else if (result != LIBUSB_ERROR_NO_DEVICE) {
+        NoteClaimFailure(record, result);
+    }
+}
+
+}  // namespace
+
+void SetWorkerContext(libusb_context* context)
+{
+    g_context = context;
+}
+
+void* thread_function(void* arg)
+{
+    thdata* record = static_cast<thdata*>(arg);
+    while (!StopRequested(record)) {
+        if (record->bSerialOk)
+            record->requestFlags = fileCheck(record);
+        // An identified, registered printer is opened only while watched.
+        if (record->requestFlags != 0 || !record->bQueueOk)
+            RunUsbSection(record);
+        record->requestFlags = 0;
+        WaitCycle(record);
+    }
+    // A printer whose serial was never read has no status file to turn offline.
+    if (record->bSerialOk)
+        WriteFile(record->serial);
+    {
+        std::lock_guard<std::mutex> lock(m);
+        record->bEnded = true;
+    }
+    libusb_interrupt_event_handler(g_context);
+    return nullptr;
+}
+
+}  // namespace vantora_usbmon

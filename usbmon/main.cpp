@@ -1,0 +1,29 @@
+// vantora_rt50_usbmon: notices RT-50 printers on USB, gives each a CUPS
+// queue and, while the status window watches one, keeps its status file
+// fresh. Runs as root until it is killed; takes no arguments in service.
+//
+//   --exchange-dir DIR   for tests: status and request files in DIR (an
+//                        existing folder given by absolute path) instead of /tmp
+#include "HotplugLoop.h"
+#include "Records.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+int main(int argc, char** argv)
+{
+    vantora_usbmon::MonitorSettings settings;
+    for (int i = 1; i < argc; ++i) {
+        struct stat info {};
+        if (std::strcmp(argv[i], "--exchange-dir") == 0 && i + 1 < argc && argv[i + 1][0] == '/' &&
+            stat(argv[i + 1], &info) == 0 && S_ISDIR(info.st_mode)) {
+            settings.exchangeDir = argv[++i];
+            continue;
+        }
+        std::fprintf(stderr, "usage: %s [--exchange-dir /ABSOLUTE/FOLDER]\n", argv[0]);
+        return 2;
+    }
+    vantora_usbmon::SetMonitorSettings(settings);
+    return vantora_usbmon::RunMonitor();
+}
