@@ -97,8 +97,9 @@ int ReportNotSent(const DeviceEntry& device, int page)
 // Reads the lines of one page into a bottom-up 24-bit buffer. Returns the
 // buffer (null when memory ran out); *canceled tells whether the job was
 // cancelled while reading.
-unsigned char* ReadPage(cups_raster_t* raster, const cups_page_header2_t& header, bool* canceled)
+unsigned char* ReadPage(const FilterJob& job, const cups_page_header2_t& header, bool* canceled)
 {
+    cups_raster_t* raster = job.raster;
     *canceled = false;
     const size_t stride = ((static_cast<size_t>(header.cupsWidth) * 24 + 31) / 32) * 4;
     const size_t rows = header.cupsHeight;
@@ -114,11 +115,11 @@ unsigned char* ReadPage(cups_raster_t* raster, const cups_page_header2_t& header
         if (cupsRasterReadPixels(raster, line, header.cupsBytesPerLine) == 0)
             break;
         std::memcpy(pixels + (rows - 1 - i) * stride, line, lineBytes);
-        if (Canceled && i + 1 < rows)
+        if (JobCanceled(job) && i + 1 < rows)
             break;
     }
     std::free(line);
-    if (Canceled) {
+    if (JobCanceled(job)) {
         std::free(pixels);
         *canceled = true;
         return nullptr;
@@ -160,7 +161,7 @@ int PrintCopies(const FilterJob& job, _tagBITMAPHANDLE* image, const cups_page_h
 {
     DeviceEntry& device = *job.device;
     const bool emptyPage = header.cupsWidth == 0 || header.cupsHeight == 0;
-    for (int copy = 0; copy < static_cast<int>(header.NumCopies) && !Canceled; ++copy) {
+    for (int copy = 0; copy < static_cast<int>(header.NumCopies) && !JobCanceled(job); ++copy) {
         const int target = (job.remainHalf == 1 && pageIndex == 0 && copy == 0) ? 1 : job.layout;
         // The buffer has three slots; a full buffer is printed first.
         if (*pending >= PhotoImageBuffer::kSlots) {
@@ -272,42 +273,62 @@ int ApplyJobSettings(FilterJob* job)
     return 0;
 }
 
+bool JobCanceled(const FilterJob& job)
+{
+    return Canceled || (job.isCanceled != nullptr && job.isCanceled(job.cancelData));
+}
+
+int PrintPage(FilterJob* job, unsigned char* pixels, const cups_page_header2_t& header, int pageIndex, int* pending)
+{
+    if (CheckPage(*job, header, pageIndex + 1) != 0) {
+        std::free(pixels);
+        return 1;
+    }
+    _tagBITMAPHANDLE* image = job->device->MakeImageData(pixels, header.cupsWidth, header.cupsHeight, *pending);
+    const int result = PrintCopies(*job, image, header, pageIndex, pending);
+    ReleaseImage(image);
+    return result;
+}
+
+int FinishPages(FilterJob* job, int pending, int pageCount)
+{
+    if (JobCanceled(*job) || pending == 0)
+        return 0;
+    if (PrintSheet(*job, pending) != 1)
+        return ReportNotSent(*job->device, pageCount);
+    return 0;
+}
+
 int PrintJobPages(FilterJob* job)
 {
-    DeviceEntry& device = *job->device;
     int pageIndex = 0;
     int pending = 0;
     cups_page_header2_t header;
     while (job->raster != nullptr && cupsRasterReadHeader2(job->raster, &header)) {
-        if (Canceled)
+        if (JobCanceled(*job))
             return 0;
+        // Checked before anything of the page is read.
         if (CheckPage(*job, header, pageIndex + 1) != 0)
             return 1;
 
         bool canceled = false;
-        unsigned char* pixels = ReadPage(job->raster, header, &canceled);
+        unsigned char* pixels = ReadPage(*job, header, &canceled);
         if (canceled)
             return 0;
         if (pixels == nullptr) {
             std::fprintf(stderr, "ERROR: Not enough memory for page %d.\n", pageIndex + 1);
             return 1;
         }
-        _tagBITMAPHANDLE* image = device.MakeImageData(pixels, header.cupsWidth, header.cupsHeight, pending);
-        const int result = PrintCopies(*job, image, header, pageIndex, &pending);
-        ReleaseImage(image);
+        const int result = PrintPage(job, pixels, header, pageIndex, &pending);
         if (result != 0)
             return result;
         ++pageIndex;
-        if (Canceled)
+        if (JobCanceled(*job))
             return 0;
     }
 
     // End of the stream: the last, incomplete sheet.
-    if (Canceled || pending == 0)
-        return 0;
-    if (PrintSheet(*job, pending) != 1)
-        return ReportNotSent(device, pageIndex);
-    return 0;
+    return FinishPages(job, pending, pageIndex);
 }
 
 void CloseFilterJob(FilterJob* job)

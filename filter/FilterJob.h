@@ -59,7 +59,15 @@ struct FilterJob {
     DeviceEntry* device = nullptr;       // owned by the job
     int layout = 1;                      // images per sheet
     int remainHalf = 0;                  // 1: the job's first image goes alone
+    // Asked, besides the SIGTERM flag, wherever the job checks for a
+    // cancel: true when the job is cancelled. Null in the filter; the
+    // printer application asks its job.
+    bool (*isCanceled)(void* data) = nullptr;
+    void* cancelData = nullptr;
 };
+
+// True when the job is cancelled: SIGTERM, or the job's own isCanceled.
+bool JobCanceled(const FilterJob& job);
 
 // Opens the job: checks the argument count, opens the input file, parses the
 // options, opens the PPD, installs the SIGTERM handler, waits for the job
@@ -77,6 +85,18 @@ int ApplyJobSettings(FilterJob* job);
 // the job is cancelled. Returns 0, or 1 for a page that cannot be printed or
 // a sheet that could not be sent.
 int PrintJobPages(FilterJob* job);
+
+// Prints one page: `pixels` (bottom-up 24-bit rows padded to 4 bytes, from
+// malloc; taken over) of the size `header` gives, once per copy the header
+// asks for, grouping page images into sheets; `pending` counts the images
+// placed and not yet printed. Checks the page first (CheckPageHeader, a page
+// size the printer has). Returns 0, or 1 after an ERROR: line.
+int PrintPage(FilterJob* job, unsigned char* pixels, const cups_page_header2_t& header, int pageIndex,
+              int* pending);
+
+// Prints the last, incomplete sheet of `pending` images at the end of the
+// job's `pageCount` pages. Returns 0, or 1 after an ERROR: line.
+int FinishPages(FilterJob* job, int pending, int pageCount);
 
 // Releases what the job holds, also after a failed or partial open.
 void CloseFilterJob(FilterJob* job);

@@ -294,7 +294,14 @@ int DeviceEntry::PrintImageData(const DeviceMediaBufferInfo& sheet)
         return 0;
     if (m_imageBuffer.Send(this, sheet) != 0)
         return 0;
-    return SendPacket("CNTRL", "START", -1, nullptr);
+    if (SendPacket("CNTRL", "START", -1, nullptr) != 1)
+        return 0;
+    const int error = m_sink->EndSheet();
+    if (error != 0) {
+        m_outputError = error;
+        return 0;
+    }
+    return 1;
 }
 
 int DeviceEntry::SetCommand(const unsigned char* data, unsigned long length)
@@ -302,16 +309,10 @@ int DeviceEntry::SetCommand(const unsigned char* data, unsigned long length)
     // After a failed write the stream has a gap: nothing more may follow.
     if (data == nullptr || length == 0 || m_outputError != 0)
         return 0;
-    unsigned long written = 0;
-    while (written < length) {
-        const ssize_t n = ::write(m_outputFd, data + written, length - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_outputError = n < 0 && errno != 0 ? errno : EIO;
-            return 0;
-        }
-        written += static_cast<unsigned long>(n);
+    const int error = m_sink->TakePacket(data, length);
+    if (error != 0) {
+        m_outputError = error;
+        return 0;
     }
     return 1;
 }

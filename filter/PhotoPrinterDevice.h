@@ -6,6 +6,7 @@
 #include "Common.h"
 #include "DeviceMediaBufferInfo.h"
 #include "HdxImgLib.h"
+#include "PacketSink.h"
 #include "PhotoImageBuffer.h"
 
 #include <cups/cups.h>
@@ -88,9 +89,9 @@ public:
     int SendImageData(int count);
     int PrintImageData(const DeviceMediaBufferInfo& sheet);
 
-    // Writes `length` bytes to the output; 1 when all were written, 0 for a
-    // null pointer, a zero length or a failed write. After a failed write
-    // nothing more is written.
+    // Hands one packet of `length` bytes to the output sink; 1 when it was
+    // taken, 0 for a null pointer, a zero length or a failed write. After a
+    // failed write nothing more is written.
     int SetCommand(const unsigned char* data, unsigned long length);
 
     // errno of the first packet that could not be written (ENOMEM when it
@@ -113,7 +114,14 @@ public:
     // output starts without error.
     void SetOutputFd(int fd)
     {
-        m_outputFd = fd;
+        m_fdSink.SetFd(fd);
+        SetSink(&m_fdSink);
+    }
+    // Sends packets to `sink` (not owned; it must outlive the device's use),
+    // which is told of the end of every sheet.
+    void SetSink(PacketSink* sink)
+    {
+        m_sink = sink != nullptr ? sink : &m_fdSink;
         m_outputError = 0;
     }
 
@@ -136,7 +144,8 @@ protected:
     // 1 written, 0 not (OutputError() set).
     int SendPacket(const char* command, const char* param, int length, const void* payload);
     int SendValuePacket(const char* command, const char* param, const char* text);
-    int m_outputFd = 1;
+    FdPacketSink m_fdSink{1};
+    PacketSink* m_sink = &m_fdSink;
     int m_outputError = 0;
 };
 

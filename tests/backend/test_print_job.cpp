@@ -206,7 +206,12 @@ TEST_F(BackendJob, WaitsOutPaperEndAndDoorOpenAndSendsTheRefusedSheetAgain)
     Control("set " + serial() + " remain 1");
     const int code = Print(Job({{64, 40}, {48, 30}}), [&] {
         ASSERT_TRUE(WaitUntil([&] { return Shown("status") == "1100"; }));
-        Control("set " + serial() + " status 1000");   // the user opens the door to load paper
+        // The backend asks for the status after the refused START (its next
+        // OUT transfer) before the user opens the door to load paper.
+        const std::string sent = Shown("outcount");
+        ASSERT_TRUE(WaitUntil([&] { return Shown("outcount") != sent; }));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Control("set " + serial() + " status 1000");
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         Control("set " + serial() + " remain 50");
         Control("set " + serial() + " status 0");

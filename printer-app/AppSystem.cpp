@@ -1,0 +1,163 @@
+#include "AppSystem.h"
+
+#include "InfoPage.h"
+#include "PrinterRegistry.h"
+#include "Rt50Driver.h"
+#include "UsbScheme.h"
+#include "UsbTransfer.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+std::string g_stateFile;
+
+bool SaveState(pappl_system_t* system, void* path)
+{
+    return papplSystemSaveState(system, static_cast<const char*>(path));
+}
+
+pappl_loglevel_t LogLevel(const char* value)
+{
+    if (value == nullptr)
+        return PAPPL_LOGLEVEL_WARN;
+    static const struct {
+        const char* name;
+        pappl_loglevel_t level;
+    } kLevels[] = {{"debug", PAPPL_LOGLEVEL_DEBUG}, {"info", PAPPL_LOGLEVEL_INFO}, {"warn", PAPPL_LOGLEVEL_WARN},
+                   {"error", PAPPL_LOGLEVEL_ERROR}, {"fatal", PAPPL_LOGLEVEL_FATAL}};
+    for (const auto& level : kLevels) {
+        if (std::strcmp(value, level.name) == 0)
+            return level.level;
+    }
+    return PAPPL_LOGLEVEL_WARN;
+}
+
+// The system options: the web interface and several printers, plus the
+// keywords of server-options ("no-tls", "no-multi-queue", "web-*", ...).
+pappl_soptions_t SystemOptions(const char* value)
+{
+    pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
+                               PAPPL_SOPTIONS_WEB_SECURITY;
+    if (value == nullptr)
+        return options;
+    std::string list = value;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t end = list.find(',', start);
+        const std::string word = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (word == "no-tls")
+            options |= PAPPL_SOPTIONS_NO_TLS;
+        else if (word == "no-multi-queue")
+            options &= ~PAPPL_SOPTIONS_MULTI_QUEUE;
+        else if (word == "dnssd-host")
+            options |= PAPPL_SOPTIONS_DNSSD_HOST;
+        else if (word == "raw-socket")
+            options |= PAPPL_SOPTIONS_RAW_SOCKET;
+        else if (word == "web-network")
+            options |= PAPPL_SOPTIONS_WEB_NETWORK;
+        else if (word == "web-remote")
+            options |= PAPPL_SOPTIONS_WEB_REMOTE;
+        else if (word == "web-tls")
+            options |= PAPPL_SOPTIONS_WEB_TLS;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return options;
+}
+
+int Port(const char* value)
+{
+    if (value == nullptr)
+        return 0;
+    char* end = nullptr;
+    const long port = std::strtol(value, &end, 10);
+    return (end != value && *end == '\0' && port > 0 && port < 65536) ? static_cast<int>(port) : 0;
+}
+
+}  // namespace
+
+std::string StateFilePath()
+{
+    const char* snap = std::getenv("SNAP_COMMON");
+    if (snap != nullptr && snap[0] != '\0')
+        return std::string(snap) + "/" + kAppName + ".state";
+    if (getuid() == 0)
+        return std::string("/var/lib/") + kAppName + ".state";
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "/tmp") + "/.config/" + kAppName + ".state";
+}
+
+pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
+{
+    const char* spool = cupsGetOption("spool-directory", numOptions, options);
+    std::string snapSpool;
+    const char* snap = std::getenv("SNAP_COMMON");
+    if (spool == nullptr && snap != nullptr && snap[0] != '\0') {
+        snapSpool = std::string(snap) + "/" + kAppName + ".d";
+        spool = snapSpool.c_str();
+    }
+    const char* logFile = cupsGetOption("log-file", numOptions, options);
+    const char* authService = cupsGetOption("auth-service", numOptions, options);
+    const pappl_soptions_t soptions = SystemOptions(cupsGetOption("server-options", numOptions, options));
+
+    // A printer that does not answer costs a job at most a few seconds per
+    // query instead of the daemon's ten.
+    UsbTimeouts timeouts = GetUsbTimeouts();
+    timeouts.bulkMs = 5000;
+    SetUsbTimeouts(timeouts);
+
+    RegisterRt50Scheme();
+    pappl_system_t* system =
+        papplSystemCreate(soptions, "VANTORA RT-50 Printer Application", Port(cupsGetOption("server-port", numOptions, options)),
+                          "_print,_universal", spool, logFile != nullptr ? logFile : "-",
+                          LogLevel(cupsGetOption("log-level", numOptions, options)), authService,
+                          /*tls_only*/ false);
+    if (system == nullptr)
+        return nullptr;
+
+    const char* hostname = cupsGetOption("server-hostname", numOptions, options);
+    if (hostname != nullptr)
+        papplSystemSetHostName(system, hostname);
+    if (const char* group = cupsGetOption("admin-group", numOptions, options))
+        papplSystemSetAdminGroup(system, group);
+    papplSystemAddListeners(system, hostname);
+
+    papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, nullptr, Rt50DriverCallback, nullptr);
+    AddPhotoFilters(system);
+    papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
+    pappl_version_t version{};
+    std::strncpy(version.name, "VANTORA RT-50 Printer Application", sizeof version.name - 1);
+    std::strncpy(version.sversion, VANTORA_VERSION, sizeof version.sversion - 1);
+    papplSystemSetVersions(system, 1, &version);
+    AddInfoPage(system);
+
+    g_stateFile = StateFilePath();
+    papplSystemLoadState(system, g_stateFile.c_str());
+    papplSystemSetSaveCallback(system, SaveState, const_cast<char*>(g_stateFile.c_str()));
+
+    RegistrySettings settings;
+    if (const char* poll = std::getenv("VANTORA_RT50_POLL_MS")) {
+        const long ms = std::strtol(poll, nullptr, 10);
+        if (ms >= 50 && ms <= 60000)
+            settings.pollMs = static_cast<unsigned int>(ms);
+    }
+    if (const char* poll = std::getenv("VANTORA_RT50_SHEET_POLL_MS")) {
+        const long ms = std::strtol(poll, nullptr, 10);
+        SheetTiming timing = PrinterLink::Timing();
+        if (ms >= 10 && ms <= 5000)
+            timing.pollMs = static_cast<unsigned int>(ms);
+        PrinterLink::SetTiming(timing);
+    }
+    if (!StartPrinterRegistry(system, settings))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "USB hot-plug is not available: printers are not added.");
+    return system;
+}
+
+void EndAppSystem()
+{
+    StopPrinterRegistry();
+}

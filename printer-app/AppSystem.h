@@ -1,0 +1,23 @@
+// The printer application's system: PAPPL's server options, its state
+// file and spool folder, the RT-50 device scheme, the photo filters, the
+// printer information page and the hot-plug thread.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <string>
+
+// Name of the application: program, state file, control socket.
+inline constexpr char kAppName[] = "vantora-rt50-printer-app";
+
+// The state file: $SNAP_COMMON/<name>.state, else /var/lib/<name>.state
+// for root, else $HOME/.config/<name>.state.
+std::string StateFilePath();
+
+// papplMainloop's system callback. Options as PAPPL's own server takes
+// them: server-port, server-options (no-tls, ...), server-hostname,
+// log-level, log-file, spool-directory, admin-group, auth-service.
+pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* data);
+
+// Ends the hot-plug thread once the system has stopped.
+void EndAppSystem();

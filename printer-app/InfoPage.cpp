@@ -1,0 +1,159 @@
+#include "InfoPage.h"
+
+#include "MediaSizes.h"
+#include "PrinterLink.h"
+#include "PrinterRegistry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr char kInfoPath[] = "/rt50";
+
+std::mutex g_identifyMutex;
+std::map<pappl_printer_t*, std::string> g_identify;
+
+void Escaped(pappl_client_t* client, const std::string& text)
+{
+    papplClientHTMLEscape(client, text.c_str(), text.size());
+}
+
+bool ServeInfoPage(pappl_client_t* client, void*)
+{
+    if (papplClientGetMethod(client) != HTTP_STATE_GET) {
+        papplClientRespond(client, HTTP_STATUS_METHOD_NOT_ALLOWED, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0))
+        return false;
+    papplClientHTMLHeader(client, "RT-50 printers", 10);
+    papplClientHTMLPuts(client,
+                        "    <div class=\"content\">\n"
+                        "      <div class=\"row\">\n"
+                        "        <div class=\"col-12\">\n"
+                        "          <h1 class=\"title\">RT-50 printers</h1>\n"
+                        "          <table class=\"list\" summary=\"RT-50 printers\">\n"
+                        "            <thead><tr><th>Printer</th><th>Serial number</th><th>Firmware</th>"
+                        "<th>Connection</th><th>Status</th><th>Media</th><th>Prints left</th>"
+                        "<th>Total prints</th></tr></thead>\n"
+                        "            <tbody>\n");
+    for (const auto& link : AllPrinterLinks()) {
+        const PrinterFacts facts = link->Facts();
+        pappl_printer_t* printer = link->Printer();
+        papplClientHTMLPuts(client, "              <tr><td>");
+        if (printer != nullptr) {
+            char path[256];
+            papplPrinterGetPath(printer, nullptr, path, sizeof path);
+            papplClientHTMLPrintf(client, "<a href=\"%s\">", path);
+            Escaped(client, papplPrinterGetName(printer));
+            papplClientHTMLPuts(client, "</a>");
+        }
+        papplClientHTMLPuts(client, "</td><td>");
+        Escaped(client, facts.serial);
+        papplClientHTMLPuts(client, "</td><td>");
+        Escaped(client, facts.firmware);
+        papplClientHTMLPrintf(client, "</td><td>%s</td><td>%s</td><td>", facts.online ? "USB" : "unplugged",
+                              facts.online ? StatusText(facts.status) : "offline");
+        const int ready = ReadyMediaIndex(facts.media.mediaCode);
+        if (ready >= 0)
+            papplClientHTMLPrintf(client, "%s (roll %d)", kMediaSizes[ready].pageSize, facts.media.mediaCode);
+        papplClientHTMLPuts(client, "</td><td>");
+        if (facts.media.remaining >= 0 && facts.media.initial > 0)
+            papplClientHTMLPrintf(client, "%d / %d", facts.media.remaining, facts.media.initial);
+        else if (facts.media.remaining >= 0)
+            papplClientHTMLPrintf(client, "%d", facts.media.remaining);
+        papplClientHTMLPuts(client, "</td><td>");
+        if (facts.lifeCounter >= 0)
+            papplClientHTMLPrintf(client, "%lld", facts.lifeCounter);
+        papplClientHTMLPuts(client, "</td></tr>\n");
+        std::string message;
+        {
+            std::lock_guard<std::mutex> lock(g_identifyMutex);
+            const auto found = g_identify.find(printer);
+            if (printer != nullptr && found != g_identify.end())
+                message = found->second;
+        }
+        if (!message.empty()) {
+            papplClientHTMLPuts(client, "              <tr><td colspan=\"8\"><b>Identify:</b> ");
+            Escaped(client, message);
+            papplClientHTMLPuts(client, "</td></tr>\n");
+        }
+    }
+    papplClientHTMLPuts(client,
+                        "            </tbody>\n"
+                        "          </table>\n"
+                        "        </div>\n"
+                        "      </div>\n"
+                        "    </div>\n");
+    papplClientHTMLFooter(client);
+    return true;
+}
+
+}  // namespace
+
+const char* StatusText(long long status)
+{
+    switch (status) {
+    case 0: return "Ready";
+    case 1: return "Printing";
+    case 500: return "Cooling the print head";
+    case 900: return "Ready (power saving)";
+    case 1000: return "Top door open";
+    case 1010: return "No trash box";
+    case 1100: return "Paper end";
+    case 1200: return "Ribbon end";
+    case 1300: return "Paper jam";
+    case 1400: return "Ribbon error";
+    case 1500: return "Paper size setting error";
+    case 0x80000000LL: return "Not answering";
+    default: return "System error";
+    }
+}
+
+void SetIdentifyMessage(pappl_printer_t* printer, const char* message)
+{
+    char when[32];
+    const time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    strftime(when, sizeof when, "%H:%M:%S ", &local);
+    std::lock_guard<std::mutex> lock(g_identifyMutex);
+    g_identify[printer] = std::string(when) + std::string(message).substr(0, 255);
+}
+
+void AddInfoPage(pappl_system_t* system)
+{
+    papplSystemAddResourceCallback(system, kInfoPath, "text/html", ServeInfoPage, nullptr);
+    papplSystemAddLink(system, "RT-50 Printers", kInfoPath, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
+}
+
+void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link)
+{
+    static std::mutex labelMutex;
+    static std::map<pappl_printer_t*, std::string> labels;
+    const PrinterFacts facts = link.Facts();
+    char label[256];
+    // The firmware text comes from the printer: only plain characters.
+    std::string firmware;
+    for (char c : facts.firmware) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
+            firmware += c;
+        if (firmware.size() >= 32)
+            break;
+    }
+    std::snprintf(label, sizeof label, "Serial number %s, firmware %s", facts.serial.c_str(),
+                  firmware.empty() ? "unknown" : firmware.c_str());
+    std::lock_guard<std::mutex> lock(labelMutex);
+    std::string& old = labels[printer];
+    if (old == label)
+        return;
+    if (!old.empty())
+        papplPrinterRemoveLink(printer, old.c_str());
+    papplPrinterAddLink(printer, label, kInfoPath, PAPPL_LOPTIONS_STATUS);
+    old = label;
+}

@@ -1,0 +1,22 @@
+// The web page "/rt50" that shows every RT-50 the application knows:
+// serial number, firmware, connection, status, loaded media, prints left
+// and the life counter; and a line on each printer's own page with its
+// serial number and firmware version.
+#pragma once
+
+#include <pappl/pappl.h>
+
+class PrinterLink;
+
+// Adds the page and its navigation link to the system.
+void AddInfoPage(pappl_system_t* system);
+
+// Puts the printer's serial number and firmware version on its page.
+void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link);
+
+// The message of the last Identify-Printer request for `printer`, shown
+// on the page with the time it came.
+void SetIdentifyMessage(pappl_printer_t* printer, const char* message);
+
+// An English text for an RT-50 status code.
+const char* StatusText(long long status);

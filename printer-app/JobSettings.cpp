@@ -1,0 +1,126 @@
+#include "JobSettings.h"
+
+#include "MediaSizes.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const IntegerSetting kIntegerSettings[kIntegerSettingCount] = {
+    {photo_attr::kSharpness, "ZpxSharpness", -2, 8, 0},
+    {photo_attr::kGamma, "ZpxGamma", -100, 100, 0},
+    {photo_attr::kBrightness, "ZpxBrightness", -50, 50, 0},
+    {photo_attr::kContrast, "ZpxContrast", -50, 50, 0},
+    {photo_attr::kSaturation, "ZpxChroma", -50, 50, 0},
+};
+
+const char* const kOvercoatKeywords[kOvercoatCount] = {"glossy", "matte", "fine-matte", "luster"};
+const char* const kBorderKeywords[kBorderCount] = {"none", "white"};
+
+namespace {
+
+const char* const kOvercoatValues[kOvercoatCount] = {"Glossy", "Matte", "FineMatte", "Luster"};
+
+const char* VendorValue(const pappl_pr_options_t& job, const char* name)
+{
+    if (job.vendor == nullptr || job.num_vendor <= 0)
+        return nullptr;
+    return cupsGetOption(name, job.num_vendor, job.vendor);
+}
+
+// The integer in `text` when it is one (optional sign, digits, nothing
+// else) and within the setting's range; the default otherwise.
+int IntegerValue(const char* text, const IntegerSetting& setting)
+{
+    if (text == nullptr || text[0] == '\0')
+        return setting.fallback;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0')
+        return setting.fallback;
+    if (value < setting.lower)
+        return setting.lower;
+    if (value > setting.upper)
+        return setting.upper;
+    return static_cast<int>(value);
+}
+
+int KeywordIndex(const char* text, const char* const* keywords, int count)
+{
+    for (int i = 0; text != nullptr && i < count; ++i) {
+        if (std::strcmp(text, keywords[i]) == 0)
+            return i;
+    }
+    return 0;
+}
+
+int MediaIndex(const pappl_media_col_t& media)
+{
+    int index = MediaIndexForName(media.size_name);
+    if (index < 0)
+        index = MediaIndexForDimensions(media.size_width, media.size_length);
+    return index < 0 ? kDefaultMediaIndex : index;
+}
+
+}  // namespace
+
+int BuildFilterOptions(const pappl_pr_options_t& job, const char* scaling, cups_option_t** options)
+{
+    int count = 0;
+    *options = nullptr;
+    count = cupsAddOption("PageSize", kMediaSizes[MediaIndex(job.media)].pageSize, count, options);
+    const bool fine = job.printer_resolution[0] == 600 && job.printer_resolution[1] == 600;
+    count = cupsAddOption("Resolution", fine ? "600x600dpi" : "300x300dpi", count, options);
+
+    // A border comes from the setting or from media with margins.
+    const bool margins = job.media.left_margin > 0 || job.media.right_margin > 0 || job.media.top_margin > 0 ||
+                         job.media.bottom_margin > 0;
+    const int border = KeywordIndex(VendorValue(job, photo_attr::kBorder), kBorderKeywords, kBorderCount);
+    count = cupsAddOption("ZpxBorder", (border == 1 || margins) ? "Enable" : "Disable", count, options);
+    const int overcoat = KeywordIndex(VendorValue(job, photo_attr::kOvercoat), kOvercoatKeywords, kOvercoatCount);
+    count = cupsAddOption("ZpxOvercoatFinish", kOvercoatValues[overcoat], count, options);
+
+    bool adjusted = false;
+    for (const IntegerSetting& setting : kIntegerSettings) {
+        const int value = IntegerValue(VendorValue(job, setting.attribute), setting);
+        char text[16];
+        std::snprintf(text, sizeof text, "%d", value);
+        count = cupsAddOption(setting.option, text, count, options);
+        if (std::strcmp(setting.option, "ZpxSharpness") != 0 && value != 0)
+            adjusted = true;
+    }
+    // The colour settings act only with colour adjustment on; all of them
+    // at 0 are the identity either way.
+    count = cupsAddOption("ZpxColorAdjustment", adjusted ? "Enable" : "Disable", count, options);
+
+    static const char* const kScalings[] = {"auto", "auto-fit", "fill", "fit", "none"};
+    for (const char* known : kScalings) {
+        if (scaling != nullptr && std::strcmp(scaling, known) == 0)
+            count = cupsAddOption("print-scaling", known, count, options);
+    }
+    return count;
+}
+
+std::string OptionString(int count, const cups_option_t* options)
+{
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        if (!text.empty())
+            text += ' ';
+        text += options[i].name;
+        text += '=';
+        text += options[i].value;
+    }
+    return text;
+}
+
+const char* const* PhotoAttributeNames(int* count)
+{
+    static const char* const kNames[] = {photo_attr::kBorder,     photo_attr::kOvercoat,   photo_attr::kSharpness,
+                                         photo_attr::kGamma,      photo_attr::kBrightness, photo_attr::kContrast,
+                                         photo_attr::kSaturation};
+    *count = static_cast<int>(sizeof kNames / sizeof kNames[0]);
+    return kNames;
+}

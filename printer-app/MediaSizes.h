@@ -1,0 +1,25 @@
+// The RT-50's six media sizes as IPP media names and as the filter's page
+// size names.
+#pragma once
+
+struct MediaSize {
+    const char* pwgName;   // IPP "media" keyword
+    const char* pageSize;  // the filter's "PageSize" (PPD) name
+    int width;             // hundredths of millimetres
+    int length;
+};
+
+constexpr int kMediaSizeCount = 6;
+extern const MediaSize kMediaSizes[kMediaSizeCount];
+
+// Index of the size with this IPP name or this PPD page size name; -1 when
+// none has it.
+int MediaIndexForName(const char* name);
+int MediaIndexForPageSize(const char* pageSize);
+
+// Index of the size within 2 mm of `width` x `length` (hundredths of mm, in
+// either orientation); -1 when none is.
+int MediaIndexForDimensions(int width, int length);
+
+// Index of the default size (4x6).
+constexpr int kDefaultMediaIndex = 1;

@@ -1,0 +1,231 @@
+#include "PrintJob.h"
+
+#include "JobSettings.h"
+#include "PhotoFill.h"
+#include "PhotoPrinterDeviceRT50.h"
+#include "PrinterLink.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// Largest sheet stream accepted: three planes of the longest page at 600
+// dpi come to about 21 MB.
+constexpr size_t kMaxSheetBytes = 64u * 1024 * 1024;
+
+bool JobIsCanceled(void* job)
+{
+    return job != nullptr && papplJobIsCanceled(static_cast<pappl_job_t*>(job));
+}
+
+// Fill the page unless the job asked to fit it, or the page's shape is far
+// from the media's (a document page on photo media shows whole).
+bool ChooseFill(pappl_scaling_t scaling, long width, long height, long pageWidth, long pageHeight)
+{
+    if (scaling == PAPPL_SCALING_FILL)
+        return true;
+    if (scaling != PAPPL_SCALING_AUTO && scaling != 0)
+        return false;
+    if (width <= 0 || height <= 0 || pageWidth <= 0 || pageHeight <= 0)
+        return false;
+    const double ratio = (static_cast<double>(width) / height) / (static_cast<double>(pageWidth) / pageHeight);
+    return ratio > 0.9 && ratio < 1.1;
+}
+
+}  // namespace
+
+const char* PhotoPpdPath()
+{
+    const char* path = std::getenv("VANTORA_RT50_PPD");
+    return path != nullptr && path[0] != '\0' ? path : VANTORA_INSTALLED_PPD;
+}
+
+int SheetSink::TakePacket(const unsigned char* data, size_t length)
+{
+    if (length > kMaxSheetBytes - m_sheet.size())
+        return ENOMEM;
+    m_sheet.insert(m_sheet.end(), data, data + length);
+    return 0;
+}
+
+int SheetSink::EndSheet()
+{
+    if (m_link == nullptr)
+        return EIO;
+    const int result = m_link->PrintSheet(m_sheet.data(), m_sheet.size(), JobIsCanceled, m_job);
+    m_sheet.clear();
+    if (result != 0)
+        return result;
+    ++m_printed;
+    if (m_job != nullptr)
+        papplJobSetImpressionsCompleted(m_job, 1);
+    return 0;
+}
+
+Rt50PrintJob::Rt50PrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
+                           PrinterLink* link)
+    : m_job(job), m_sink(link, job)
+{
+    m_jobId = std::to_string(job != nullptr ? papplJobGetID(job) : 1);
+    m_filter.jobId = m_jobId.c_str();
+    m_filter.numOptions = BuildFilterOptions(options, scaling, &m_filter.options);
+    m_optionText = OptionString(m_filter.numOptions, m_filter.options);
+    m_filter.isCanceled = JobIsCanceled;
+    m_filter.cancelData = job;
+    m_scaling = options.print_scaling;
+    DeviceEntry_RT50* device = new DeviceEntry_RT50();
+    device->SetSink(&m_sink);
+    m_filter.device = device;
+}
+
+Rt50PrintJob::~Rt50PrintJob()
+{
+    std::free(m_page.pixels);
+    CloseFilterJob(&m_filter);
+}
+
+void Rt50PrintJob::Log(pappl_loglevel_t level, const char* message) const
+{
+    if (m_job != nullptr)
+        papplLogJob(m_job, level, "%s", message);
+}
+
+bool Rt50PrintJob::Start()
+{
+    Log(PAPPL_LOGLEVEL_DEBUG, ("Filter options: " + m_optionText).c_str());
+    if (ApplyJobSettings(&m_filter) != 0) {
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool Rt50PrintJob::StartPage(const cups_page_header2_t& header, int copies)
+{
+    std::free(m_page.pixels);
+    m_page = PageBuffer{};
+    m_header = header;
+    const bool grey = header.cupsBitsPerPixel == 8 && header.cupsBitsPerColor == 8;
+    const bool colour = header.cupsBitsPerPixel == 24 && header.cupsBitsPerColor == 8;
+    if ((!grey && !colour) || header.cupsWidth == 0 || header.cupsHeight == 0 || header.cupsWidth > kMaxPageDots ||
+        header.cupsHeight > kMaxPageDots ||
+        static_cast<unsigned long long>(header.cupsBytesPerLine) < static_cast<unsigned long long>(header.cupsWidth) * (grey ? 1 : 3)) {
+        Log(PAPPL_LOGLEVEL_ERROR, "Only 8-bit grey and 24-bit colour pages of a printable size can be printed.");
+        if (m_job != nullptr)
+            papplJobSetReasons(m_job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+        m_failed = true;
+        return false;
+    }
+    m_bytesPerPixel = grey ? 1 : 3;
+    m_copies = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
+    m_stride = PageStride(header.cupsWidth);
+    m_page.width = header.cupsWidth;
+    m_page.height = header.cupsHeight;
+    m_page.pixels = static_cast<unsigned char*>(std::malloc(m_stride * header.cupsHeight + 1));
+    if (m_page.pixels == nullptr) {
+        Log(PAPPL_LOGLEVEL_ERROR, "Not enough memory for the page.");
+        m_failed = true;
+        return false;
+    }
+    // Lines that never come stay white.
+    std::memset(m_page.pixels, 255, m_stride * header.cupsHeight);
+    return true;
+}
+
+bool Rt50PrintJob::WriteLine(unsigned y, const unsigned char* line)
+{
+    if (m_page.pixels == nullptr || line == nullptr || y >= static_cast<unsigned long>(m_page.height))
+        return !m_failed;
+    unsigned char* row = m_page.pixels + m_stride * (static_cast<unsigned long>(m_page.height) - 1 - y);
+    const unsigned long width = static_cast<unsigned long>(m_page.width);
+    if (m_bytesPerPixel == 3) {
+        std::memcpy(row, line, width * 3);
+    } else {
+        for (unsigned long x = 0; x < width; ++x)
+            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = line[x];
+    }
+    return true;
+}
+
+bool Rt50PrintJob::EndPage()
+{
+    if (m_failed || m_page.pixels == nullptr)
+        return false;
+    // The printable page in raster dots: 600 dpi pages are twice as wide
+    // before the pipeline brings them to the head's 300 dpi.
+    const DeviceEntry& device = *m_filter.device;
+    const long pageWidth = static_cast<long>(device.m_media.planePageWidth) * (device.m_resolutionMode == 2 ? 2 : 1);
+    const long pageHeight = device.m_media.planeHeight;
+    const bool fill = ChooseFill(m_scaling, m_page.width, m_page.height, pageWidth, pageHeight);
+    if (!FitPageToMedia(&m_page, pageWidth, pageHeight, fill)) {
+        Log(PAPPL_LOGLEVEL_ERROR, "Not enough memory to fit the page to the media.");
+        m_failed = true;
+        return false;
+    }
+    cups_page_header2_t header = m_header;
+    header.cupsWidth = static_cast<unsigned>(m_page.width);
+    header.cupsHeight = static_cast<unsigned>(m_page.height);
+    header.cupsBitsPerPixel = 24;
+    header.cupsBitsPerColor = 8;
+    header.cupsBytesPerLine = header.cupsWidth * 3;
+    header.NumCopies = static_cast<unsigned>(m_copies);
+    unsigned char* pixels = m_page.pixels;
+    m_page = PageBuffer{};
+    if (PrintPage(&m_filter, pixels, header, m_pageIndex, &m_pending) != 0) {
+        m_failed = true;
+        return false;
+    }
+    ++m_pageIndex;
+    return true;
+}
+
+bool Rt50PrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
+{
+    if (m_failed)
+        return false;
+    const std::string copiesText = std::to_string(copies < 1 ? 1 : (copies > 999 ? 999 : copies));
+    const char* user = m_job != nullptr ? papplJobGetUsername(m_job) : "user";
+    const char* title = m_job != nullptr ? papplJobGetName(m_job) : "photo";
+    const ImageToRasterArgs args{m_jobId.c_str(), user != nullptr ? user : "user", title != nullptr ? title : "photo",
+                                 copiesText.c_str(), m_optionText.c_str(), file, ppd};
+    int rasterFd = -1;
+    const pid_t child = StartImageToRaster(args, &rasterFd);
+    if (child < 0) {
+        Log(PAPPL_LOGLEVEL_ERROR, "Unable to start imagetoraster.");
+        m_failed = true;
+        return false;
+    }
+    m_filter.input = rasterFd;
+    m_filter.raster = cupsRasterOpen(rasterFd, CUPS_RASTER_READ);
+    const int printed = PrintJobPages(&m_filter);
+    cupsRasterClose(m_filter.raster);
+    m_filter.raster = nullptr;
+    close(rasterFd);
+    m_filter.input = -1;
+    if (JobCanceled(m_filter))
+        kill(child, SIGTERM);
+    const bool converted = WaitImageToRaster(child);
+    if (printed != 0 || (!converted && !JobCanceled(m_filter))) {
+        Log(PAPPL_LOGLEVEL_ERROR, converted ? "The photo could not be printed." : "imagetoraster failed.");
+        m_failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool Rt50PrintJob::Finish()
+{
+    if (m_failed)
+        return false;
+    if (FinishPages(&m_filter, m_pending, m_pageIndex) != 0) {
+        m_failed = true;
+        return false;
+    }
+    m_pending = 0;
+    return !JobCanceled(m_filter);
+}

@@ -1,0 +1,84 @@
+// One print job on an RT-50: the filter's job driver and device object
+// (the same page pipeline as vantora_rt50_filter), its packets collected
+// sheet by sheet and printed through the printer link.
+//
+// Photos (JPEG, PNG) go through imagetoraster with the queue's PPD exactly
+// as the CUPS queue's photo filter runs it, so a photo prints the same
+// sheet either way; PWG raster pages come line by line from PAPPL.
+#pragma once
+
+#include "FilterJob.h"
+#include "PacketSink.h"
+#include "PageFit.h"
+
+#include <pappl/pappl.h>
+
+#include <string>
+#include <vector>
+
+class PrinterLink;
+
+// Collects a sheet's packets and prints the sheet when its START packet
+// has been taken.
+class SheetSink : public PacketSink {
+public:
+    SheetSink(PrinterLink* link, pappl_job_t* job) : m_link(link), m_job(job) {}
+    int TakePacket(const unsigned char* data, size_t length) override;
+    int EndSheet() override;
+    int SheetsPrinted() const { return m_printed; }
+
+private:
+    PrinterLink* m_link;
+    pappl_job_t* m_job;
+    std::vector<unsigned char> m_sheet;
+    int m_printed = 0;
+};
+
+class Rt50PrintJob {
+public:
+    // `job` may be null in tests (no cancel, no impressions).
+    Rt50PrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling, PrinterLink* link);
+    ~Rt50PrintJob();
+    Rt50PrintJob(const Rt50PrintJob&) = delete;
+    Rt50PrintJob& operator=(const Rt50PrintJob&) = delete;
+
+    // Records the settings and sends the clock. False after a log line.
+    bool Start();
+
+    // A PWG raster page: 8-bit grey or 24-bit RGB lines of the header's
+    // size; lines outside the page are ignored.
+    bool StartPage(const cups_page_header2_t& header, int copies);
+    bool WriteLine(unsigned y, const unsigned char* line);
+    bool EndPage();
+
+    // Prints a JPEG or PNG file through imagetoraster and the page
+    // pipeline. `ppd` is the queue's PPD.
+    bool PrintPhoto(const char* file, const char* ppd, int copies);
+
+    // Prints the last incomplete sheet. False when the job failed.
+    bool Finish();
+
+    // The filter options the job runs with.
+    const std::string& OptionText() const { return m_optionText; }
+
+private:
+    void Log(pappl_loglevel_t level, const char* message) const;
+
+    pappl_job_t* m_job;
+    SheetSink m_sink;
+    FilterJob m_filter;
+    std::string m_jobId;
+    std::string m_optionText;
+    cups_page_header2_t m_header{};
+    PageBuffer m_page;
+    unsigned long m_stride = 0;
+    unsigned m_bytesPerPixel = 0;
+    int m_copies = 1;
+    int m_pageIndex = 0;
+    int m_pending = 0;
+    bool m_failed = false;
+    pappl_scaling_t m_scaling = PAPPL_SCALING_AUTO;
+};
+
+// The PPD imagetoraster gets: $VANTORA_RT50_PPD, else the installed one.
+const char* PhotoPpdPath();

@@ -1,0 +1,127 @@
+// One RT-50 as the printer application holds it: the open USB handle while
+// the printer is attached, what it reported last (status, media, serial,
+// firmware, device ID), and the printing of whole sheets that outlasts
+// unplugging, printer errors and cancelling.
+//
+// One process owns a printer: the handle is opened and interface 0 claimed
+// by the registry when the printer arrives, and kept until it leaves.
+// Transfers are serialised by an I/O lock; while a job holds the link the
+// registry's polling leaves the printer alone, so that no query is ever
+// sent between the pieces of a packet.
+#pragma once
+
+#include "PrinterQueries.h"
+#include "PrinterStatus.h"
+
+#include <libusb.h>
+#include <pappl/pappl.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// What a printer reported, for the web page and the device callbacks.
+struct PrinterFacts {
+    std::string serial;
+    std::string firmware;
+    std::string deviceId;
+    bool online = false;
+    int64_t status = kStatusFailed;
+    MediaState media;
+    long long lifeCounter = -1;
+};
+
+// Timing of the sheet printing; tests shorten it.
+struct SheetTiming {
+    unsigned int pollMs = 200;        // status polls while a sheet prints or the printer is in error
+    unsigned int writeTimeoutMs = 5000;  // each bulk OUT transfer of a sheet
+    unsigned int printLimitMs = 600000;  // longest wait for a sheet that is sent, in one state
+};
+
+class PrinterLink {
+public:
+    explicit PrinterLink(const std::string& serial);
+    ~PrinterLink();
+    PrinterLink(const PrinterLink&) = delete;
+    PrinterLink& operator=(const PrinterLink&) = delete;
+
+    const std::string& Serial() const { return m_serial; }
+
+    // The printer arrived: takes over `handle` (open, interface 0 claimed)
+    // for `device` (referenced here), with its firmware and device ID.
+    // Wakes a job that waits for the printer.
+    void Attach(libusb_device* device, libusb_device_handle* handle, const char* firmware, const char* deviceId);
+
+    // The printer `device` left: the handle is released once no transfer
+    // uses it. Nothing when the link holds another device.
+    void Detach(libusb_device* device);
+
+    // Releases the handle whatever device it is (the application ends).
+    void DetachAll();
+
+    bool Online() const;
+    PrinterFacts Facts() const;
+
+    // The PAPPL printer that shows this printer's state; null: none.
+    void SetPrinter(pappl_printer_t* printer);
+    pappl_printer_t* Printer() const;
+
+    // A job starts and ends using the printer (PAPPL's device open and
+    // close). BeginJob is false when another job holds it.
+    bool BeginJob();
+    void EndJob();
+
+    // Prints one sheet: sends the `length` bytes of its command stream
+    // (settings, planes, START) whole and returns once the printer has
+    // printed it (its life counter rose), keeping the printer's state
+    // reasons current meanwhile. A printer that leaves or refuses the
+    // sheet (an error status when it arrives) gets the whole sheet again
+    // when it is back and ready; a transfer cut off inside a packet is
+    // followed by a SOFT_RESET before anything else is sent. Returns 0, or
+    // ECANCELED when `canceled(data)` became true (the printer is reset if
+    // it holds part of the sheet; a sheet it holds whole may still print),
+    // or ETIMEDOUT when a sent sheet was not printed within the timing's
+    // limit.
+    int PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData);
+
+    // Raw bytes for PAPPL's device write: the count the printer took, or -1.
+    ssize_t WriteRaw(const void* data, size_t length);
+
+    // Reads status, media and counters when no job holds the printer, and
+    // shows them on the PAPPL printer. False when the printer did not answer.
+    bool Poll();
+
+    static void SetTiming(const SheetTiming& timing);
+    static SheetTiming Timing();
+
+private:
+    enum class SendResult { kSent, kGone, kCanceled };
+
+    libusb_device_handle* WaitForHandle(bool (*canceled)(void*), void* cancelData);
+    SendResult SendWhole(libusb_device_handle* handle, const unsigned char* data, size_t length,
+                         bool (*canceled)(void*), void* cancelData);
+    bool ReadCounter(libusb_device_handle* handle, int64_t status, long long* counter);
+    void SoftReset(libusb_device_handle* handle);
+    void Publish(int64_t status, const MediaState* media);
+    void MarkGone(libusb_device_handle* handle);
+
+    const std::string m_serial;
+    mutable std::mutex m_state;           // the fields below
+    std::condition_variable m_arrived;
+    libusb_device* m_device = nullptr;
+    libusb_device_handle* m_handle = nullptr;
+    bool m_gone = true;                   // the handle no longer reaches the printer
+    bool m_inJob = false;
+    bool m_needsReset = false;            // part of a packet went out unanswered
+    PrinterFacts m_facts;
+    pappl_printer_t* m_printer = nullptr;
+    int m_readyIndex = -2;                // media table index shown as ready
+    std::mutex m_io;                      // one exchange or sheet at a time
+};
+
+// Resets the printer's command stream with the printer-class SOFT_RESET
+// request: a packet cut off by a client that died or gave up is
+// forgotten. 0 or a libusb error.
+int SoftResetPrinter(libusb_device_handle* handle);

@@ -1,0 +1,319 @@
+#include "PrinterRegistry.h"
+
+#include "ExchangeFiles.h"
+#include "InfoPage.h"
+#include "PrinterIdentity.h"
+#include "PrinterQueries.h"
+#include "UsbTransfer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;  // links, arrivals, departures, retries
+    std::map<std::string, std::shared_ptr<PrinterLink>> links;
+    std::deque<libusb_device*> arrivals;    // referenced
+    std::deque<libusb_device*> departures;  // referenced
+    std::vector<libusb_device*> retries;    // arrived, not yet usable (referenced)
+    pappl_system_t* system = nullptr;
+    RegistrySettings settings;
+    libusb_context* context = nullptr;
+    libusb_hotplug_callback_handle arrivedHandle = 0;
+    libusb_hotplug_callback_handle leftHandle = 0;
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    bool started = false;
+};
+
+Registry& TheRegistry()
+{
+    static Registry registry;
+    return registry;
+}
+
+int OnArrived(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
+{
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.arrivals.push_back(libusb_ref_device(device));
+    return 0;
+}
+
+int OnLeft(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
+{
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.departures.push_back(libusb_ref_device(device));
+    return 0;
+}
+
+// Finds or makes the PAPPL printer of a link and tells the link about it.
+void EnsurePrinter(Registry& registry, PrinterLink& link)
+{
+    char uri[256];
+    if (!Rt50DeviceUri(link.Serial(), uri, sizeof uri))
+        return;
+    pappl_printer_t* printer = papplSystemFindPrinter(registry.system, nullptr, 0, uri);
+    if (printer == nullptr) {
+        const PrinterFacts facts = link.Facts();
+        const std::string name = PrinterNameForSerial(link.Serial());
+        printer = papplPrinterCreate(registry.system, 0, name.c_str(), kRt50DriverName, facts.deviceId.c_str(), uri);
+        if (printer == nullptr) {
+            papplLog(registry.system, PAPPL_LOGLEVEL_ERROR, "Unable to add the printer for RT-50 %s.",
+                     link.Serial().c_str());
+            return;
+        }
+        papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "Added printer \"%s\" for RT-50 %s.", name.c_str(),
+                 link.Serial().c_str());
+    }
+    link.SetPrinter(printer);
+    LabelPrinterPage(printer, link);
+}
+
+// Opens, identifies and claims an arrived device. True when it was taken
+// (or is no RT-50 at all); false to try again later (busy, not answering).
+bool TakeArrival(Registry& registry, libusb_device* device)
+{
+    libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
+        !IsRt50UsbId(descriptor.idVendor, descriptor.idProduct))
+        return true;
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(device, &handle) != 0)
+        return false;
+    char model[kModelSize] = "";
+    if (IdentifyRt50(handle, model, sizeof model) != kIdentityRt50) {
+        libusb_close(handle);
+        papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "USB device %u/%u is not an RT-50.",
+                 libusb_get_bus_number(device), libusb_get_device_address(device));
+        return true;
+    }
+    libusb_set_auto_detach_kernel_driver(handle, 1);
+    const int claimed = libusb_claim_interface(handle, kRt50Interface);
+    if (claimed != 0) {
+        // Another program (the USB monitor daemon, a CUPS backend) holds
+        // the printer: one process owns a printer at a time.
+        papplLog(registry.system, PAPPL_LOGLEVEL_WARN, "RT-50 at USB %u/%u is in use by another program (%s).",
+                 libusb_get_bus_number(device), libusb_get_device_address(device), libusb_error_name(claimed));
+        libusb_close(handle);
+        return false;
+    }
+    // A client that died before us may have left half a packet behind.
+    SoftResetPrinter(handle);
+    char serial[kQueryValueSize] = "";
+    for (int attempt = 0; attempt < 3 && serial[0] == '\0'; ++attempt)
+        GetSerialNo(handle, serial, sizeof serial);
+    if (!vantora_exchange::IsValidSerial(serial)) {
+        papplLog(registry.system, PAPPL_LOGLEVEL_WARN, "RT-50 at USB %u/%u has no usable serial number.",
+                 libusb_get_bus_number(device), libusb_get_device_address(device));
+        libusb_release_interface(handle, kRt50Interface);
+        libusb_close(handle);
+        return false;
+    }
+    char firmware[kQueryValueSize] = "";
+    GetFirmVersion(handle, firmware, sizeof firmware);
+    char deviceId[1024] = "";
+    get_device_id(handle, deviceId, sizeof deviceId);
+
+    std::shared_ptr<PrinterLink> link;
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        std::shared_ptr<PrinterLink>& slot = registry.links[serial];
+        if (!slot)
+            slot = std::make_shared<PrinterLink>(serial);
+        link = slot;
+    }
+    link->Attach(device, handle, firmware, deviceId);
+    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", serial, firmware);
+    EnsurePrinter(registry, *link);
+    link->Poll();
+    return true;
+}
+
+void HandleQueued(Registry& registry, bool retryNow)
+{
+    std::deque<libusb_device*> arrivals, departures;
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        arrivals.swap(registry.arrivals);
+        departures.swap(registry.departures);
+        if (retryNow) {
+            arrivals.insert(arrivals.end(), registry.retries.begin(), registry.retries.end());
+            registry.retries.clear();
+        }
+    }
+    for (libusb_device* device : departures) {
+        for (const auto& link : AllPrinterLinks())
+            link->Detach(device);
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        for (auto it = registry.retries.begin(); it != registry.retries.end(); ++it) {
+            if (*it == device) {
+                libusb_unref_device(*it);
+                registry.retries.erase(it);
+                break;
+            }
+        }
+        for (auto it = arrivals.begin(); it != arrivals.end(); ++it) {
+            if (*it == device) {
+                libusb_unref_device(*it);
+                arrivals.erase(it);
+                break;
+            }
+        }
+    }
+    for (libusb_device* device : departures)
+        libusb_unref_device(device);
+    for (libusb_device* device : arrivals) {
+        if (TakeArrival(registry, device)) {
+            libusb_unref_device(device);
+        } else {
+            std::lock_guard<std::mutex> lock(registry.mutex);
+            registry.retries.push_back(device);
+        }
+    }
+}
+
+void RunRegistry(Registry* registry)
+{
+    using Clock = std::chrono::steady_clock;
+    // Printers are added once the system serves clients.
+    while (!registry->stop && !papplSystemIsRunning(registry->system))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto lastPoll = Clock::now();
+    auto lastRetry = Clock::now();
+    while (!registry->stop && papplSystemIsRunning(registry->system) && !papplSystemIsShutdown(registry->system)) {
+        timeval wait{0, 200000};
+        libusb_handle_events_timeout_completed(registry->context, &wait, nullptr);
+        const bool retry = Clock::now() - lastRetry > std::chrono::seconds(3);
+        if (retry)
+            lastRetry = Clock::now();
+        HandleQueued(*registry, retry);
+        if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
+            lastPoll = Clock::now();
+            for (const auto& link : AllPrinterLinks()) {
+                // Printers added from the state file before their printer
+                // arrived get theirs now.
+                if (link->Online() && link->Printer() == nullptr)
+                    EnsurePrinter(*registry, *link);
+                link->Poll();
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size)
+{
+    if (!vantora_exchange::IsValidSerial(serial.c_str()))
+        return false;
+    const int length = std::snprintf(uri, size, "%s://VANTORA/RT-50?serial=%s", kRt50Scheme, serial.c_str());
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+std::string SerialInRt50Uri(const char* uri)
+{
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "%s://VANTORA/RT-50?serial=", kRt50Scheme);
+    if (uri == nullptr || std::strncmp(uri, prefix, std::strlen(prefix)) != 0)
+        return "";
+    const char* serial = uri + std::strlen(prefix);
+    return vantora_exchange::IsValidSerial(serial) ? serial : "";
+}
+
+std::string PrinterNameForSerial(const std::string& serial)
+{
+    return std::string(vantora_exchange::kQueueName) + "_" + serial;
+}
+
+std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial)
+{
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    const auto found = registry.links.find(serial);
+    return found != registry.links.end() ? found->second : nullptr;
+}
+
+std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks()
+{
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    std::vector<std::shared_ptr<PrinterLink>> links;
+    for (const auto& entry : registry.links)
+        links.push_back(entry.second);
+    return links;
+}
+
+bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settings)
+{
+    Registry& registry = TheRegistry();
+    if (registry.started)
+        return true;
+    if (libusb_init(&registry.context) != 0)
+        return false;
+    if (!libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+        libusb_exit(registry.context);
+        registry.context = nullptr;
+        return false;
+    }
+    registry.system = system;
+    registry.settings = settings;
+    registry.stop = false;
+    if (libusb_hotplug_register_callback(registry.context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
+                                         LIBUSB_HOTPLUG_ENUMERATE, kRt50VendorId, kRt50ProductId,
+                                         LIBUSB_HOTPLUG_MATCH_ANY, OnArrived, nullptr,
+                                         &registry.arrivedHandle) != LIBUSB_SUCCESS ||
+        libusb_hotplug_register_callback(registry.context, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                                         LIBUSB_HOTPLUG_NO_FLAGS, kRt50VendorId, kRt50ProductId,
+                                         LIBUSB_HOTPLUG_MATCH_ANY, OnLeft, nullptr,
+                                         &registry.leftHandle) != LIBUSB_SUCCESS) {
+        libusb_exit(registry.context);
+        registry.context = nullptr;
+        return false;
+    }
+    registry.thread = std::thread(RunRegistry, &registry);
+    registry.started = true;
+    return true;
+}
+
+void StopPrinterRegistry()
+{
+    Registry& registry = TheRegistry();
+    if (!registry.started)
+        return;
+    registry.stop = true;
+    libusb_interrupt_event_handler(registry.context);
+    registry.thread.join();
+    libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
+    libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
+    std::map<std::string, std::shared_ptr<PrinterLink>> links;
+    {
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        links.swap(registry.links);
+        for (libusb_device* device : registry.arrivals)
+            libusb_unref_device(device);
+        for (libusb_device* device : registry.departures)
+            libusb_unref_device(device);
+        for (libusb_device* device : registry.retries)
+            libusb_unref_device(device);
+        registry.arrivals.clear();
+        registry.departures.clear();
+        registry.retries.clear();
+    }
+    for (auto& entry : links) {
+        entry.second->SetPrinter(nullptr);
+        entry.second->DetachAll();
+    }
+    links.clear();
+    libusb_exit(registry.context);
+    registry.context = nullptr;
+    registry.started = false;
+}

@@ -1,0 +1,50 @@
+// Every RT-50 on the USB bus as a printer of the application: the hot-plug
+// thread opens each arriving RT-50 (identified as the daemon does: USB IDs,
+// product string, device ID, a serial number that may name files), keeps
+// it claimed, adds a PAPPL printer for it when there is none, marks it
+// offline when it leaves and takes it back when it returns. Idle printers
+// are polled for status and media.
+#pragma once
+
+#include "PrinterLink.h"
+
+#include <pappl/pappl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The device URI scheme of the application's printers.
+inline constexpr char kRt50Scheme[] = "vantora-rt50";
+// The driver name of the application's printers.
+inline constexpr char kRt50DriverName[] = "vantora_rt50";
+
+// Registry settings; tests shorten the poll period.
+struct RegistrySettings {
+    unsigned int pollMs = 2000;   // status and media poll of idle printers
+};
+
+// Starts the hot-plug thread for `system` (once; the system must stay
+// until StopPrinterRegistry). False when libusb or its hot-plug support is
+// missing.
+bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settings);
+
+// Ends the thread and releases every printer.
+void StopPrinterRegistry();
+
+// The link of the printer with this serial number; null when that printer
+// never arrived.
+std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial);
+
+// Every printer that arrived so far.
+std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks();
+
+// The device URI "vantora-rt50://VANTORA/RT-50?serial=<serial>" (false for
+// a serial that IsValidSerial refuses or a buffer too small) and the serial
+// number in such a URI (empty when it is not one, or the serial is not
+// valid).
+bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size);
+std::string SerialInRt50Uri(const char* uri);
+
+// The name of the printer made for a serial number: "VANTORA-RT-50_<serial>".
+std::string PrinterNameForSerial(const std::string& serial);

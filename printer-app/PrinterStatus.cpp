@@ -1,0 +1,116 @@
+#include "PrinterStatus.h"
+
+#include "MediaSizes.h"
+#include "PrinterQueries.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+pappl_preason_t ReasonsForStatus(int64_t status)
+{
+    switch (status) {
+    case kStatusFailed:
+        return PAPPL_PREASON_OFFLINE;
+    case 0:
+    case 1:
+    case 500:
+    case 900:
+        return PAPPL_PREASON_NONE;
+    case 1000:
+        // PAPPL 1.3 does not report door-open; cover-open says it as well.
+        return PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN;
+    case 1010:
+        return PAPPL_PREASON_OTHER;  // no trash box
+    case 1100:
+        return PAPPL_PREASON_MEDIA_EMPTY;
+    case 1200:
+        return PAPPL_PREASON_MARKER_SUPPLY_EMPTY;
+    case 1300:
+        return PAPPL_PREASON_MEDIA_JAM;
+    case 1400:
+        return PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OTHER;  // ribbon error
+    case 1500:
+        return PAPPL_PREASON_MEDIA_NEEDED;  // paper size setting error
+    default:
+        return PAPPL_PREASON_OTHER;  // system errors and unknown codes
+    }
+}
+
+bool StatusAcceptsSheet(int64_t status)
+{
+    return status == 0 || status == 900;
+}
+
+namespace {
+
+// A non-negative decimal number of at most 9 digits, or -1.
+int ParseCount(const char* text)
+{
+    if (text == nullptr || text[0] == '\0')
+        return -1;
+    size_t digits = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return -1;
+        ++digits;
+    }
+    // Leading zeros do not count towards the limit.
+    while (*text == '0' && text[1] != '\0') {
+        ++text;
+        --digits;
+    }
+    if (digits > 9)
+        return -1;
+    return static_cast<int>(std::strtol(text, nullptr, 10));
+}
+
+}  // namespace
+
+MediaState ParseMediaState(const char* media, const char* initial, const char* remaining)
+{
+    MediaState state;
+    state.mediaCode = ParseCount(media);
+    state.initial = ParseCount(initial);
+    state.remaining = ParseCount(remaining);
+    return state;
+}
+
+int MediaSupplies(const MediaState& media, pappl_supply_t* supply)
+{
+    std::memset(supply, 0, sizeof *supply);
+    supply->color = PAPPL_SUPPLY_COLOR_MULTIPLE;
+    supply->type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
+    supply->is_consumed = true;
+    supply->level = -1;
+    if (media.initial > 0 && media.remaining >= 0) {
+        const long long percent = 100LL * media.remaining / media.initial;
+        supply->level = static_cast<int>(percent > 100 ? 100 : percent);
+    }
+    if (media.remaining >= 0 && media.initial > 0)
+        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper (%d of %d prints left)",
+                      media.remaining, media.initial);
+    else if (media.remaining >= 0)
+        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper (%d prints left)",
+                      media.remaining);
+    else
+        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper");
+    return 1;
+}
+
+pappl_preason_t ReasonsForMedia(const MediaState& media)
+{
+    if (media.remaining <= 0)
+        return PAPPL_PREASON_NONE;
+    const bool low = media.remaining < 10 || (media.initial > 0 && media.remaining * 10 < media.initial);
+    return low ? (PAPPL_PREASON_MEDIA_LOW | PAPPL_PREASON_MARKER_SUPPLY_LOW) : PAPPL_PREASON_NONE;
+}
+
+int ReadyMediaIndex(int mediaCode)
+{
+    if (mediaCode == 150)
+        return MediaIndexForPageSize("102x153mm");
+    if (mediaCode == 161)
+        return MediaIndexForPageSize("115x204mm");
+    return -1;
+}

@@ -1,0 +1,273 @@
+#include "Rt50Driver.h"
+
+#include "InfoPage.h"
+#include "JobSettings.h"
+#include "MediaSizes.h"
+#include "PrintJob.h"
+#include "PrinterIdentity.h"
+#include "PrinterLink.h"
+#include "PrinterRegistry.h"
+#include "UsbScheme.h"
+
+#include <cstdio>
+#include <cstring>
+
+pappl_pr_driver_t kRt50Drivers[1] = {
+    {kRt50DriverName, "VANTORA RT-50", "MFG:VANTORA;MDL:RT-50;", nullptr},
+};
+
+namespace {
+
+// Margins of the white border, 66 x 54 dots at 300 dpi, in hundredths of mm.
+constexpr int kBorderLeftRight = 559;
+constexpr int kBorderBottomTop = 457;
+
+Rt50PrintJob* JobOf(pappl_job_t* job)
+{
+    return static_cast<Rt50PrintJob*>(papplJobGetData(job));
+}
+
+// The job's explicit print-scaling, or null.
+const char* ExplicitScaling(pappl_job_t* job)
+{
+    ipp_attribute_t* attr = papplJobGetAttribute(job, "print-scaling");
+    return attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+}
+
+bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
+{
+    PrinterLink* link = LinkOfDevice(device);
+    if (link == nullptr) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
+        return false;
+    }
+    // The raster's own resolution is the job's.
+    pappl_pr_options_t settings = *options;
+    if (options->header.HWResolution[0] > 0 && options->header.HWResolution[1] > 0) {
+        settings.printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
+        settings.printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
+    }
+    Rt50PrintJob* printJob = new Rt50PrintJob(job, settings, ExplicitScaling(job), link);
+    papplJobSetData(job, printJob);
+    return printJob->Start();
+}
+
+bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
+{
+    Rt50PrintJob* printJob = JobOf(job);
+    return printJob != nullptr && printJob->StartPage(options->header, options->copies);
+}
+
+bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line)
+{
+    Rt50PrintJob* printJob = JobOf(job);
+    return printJob != nullptr && printJob->WriteLine(y, line);
+}
+
+bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
+{
+    Rt50PrintJob* printJob = JobOf(job);
+    return printJob != nullptr && printJob->EndPage();
+}
+
+bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    Rt50PrintJob* printJob = JobOf(job);
+    const bool done = printJob != nullptr && printJob->Finish();
+    delete printJob;
+    papplJobSetData(job, nullptr);
+    return done;
+}
+
+// Raw command streams are not taken: they would reach the printer unchecked.
+bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raw RT-50 command streams are not accepted.");
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return false;
+}
+
+// JPEG and PNG: imagetoraster with the PPD, then the page pipeline.
+bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
+{
+    PrinterLink* link = LinkOfDevice(device);
+    if (link == nullptr) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
+        return false;
+    }
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
+    if (options == nullptr)
+        return false;
+    // PAPPL takes the highest resolution for photos; a photo prints at
+    // 300 dpi unless the job asks for 600.
+    pappl_pr_options_t settings = *options;
+    ipp_attribute_t* resolution = papplJobGetAttribute(job, "printer-resolution");
+    if (resolution == nullptr) {
+        settings.printer_resolution[0] = 300;
+        settings.printer_resolution[1] = 300;
+    }
+    bool done;
+    {
+        Rt50PrintJob printJob(job, settings, ExplicitScaling(job), link);
+        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), PhotoPpdPath(), options->copies) &&
+               printJob.Finish();
+    }
+    papplJobDeletePrintOptions(options);
+    return done;
+}
+
+bool PrinterStatus(pappl_printer_t*)
+{
+    // The registry polls idle printers and the jobs watch theirs: the
+    // state shown is never older than one poll.
+    return true;
+}
+
+// The RT-50 has no panel, light or sound: the message is shown on the
+// application's printer page.
+void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
+{
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message != nullptr ? message : "");
+    SetIdentifyMessage(printer, message != nullptr && message[0] != '\0' ? message : "Identify-Printer");
+}
+
+void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
+{
+    for (const auto& link : AllPrinterLinks()) {
+        if (link->Printer() == printer)
+            link->SetPrinter(nullptr);
+    }
+}
+
+void AddKeywordSetting(ipp_t* attrs, const char* name, const char* const* keywords, int count)
+{
+    char attribute[128];
+    std::snprintf(attribute, sizeof attribute, "%s-default", name);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attribute, nullptr, keywords[0]);
+    std::snprintf(attribute, sizeof attribute, "%s-supported", name);
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attribute, count, nullptr, keywords);
+}
+
+void AddIntegerSetting(ipp_t* attrs, const IntegerSetting& setting)
+{
+    char attribute[128];
+    std::snprintf(attribute, sizeof attribute, "%s-default", setting.attribute);
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, attribute, setting.fallback);
+    std::snprintf(attribute, sizeof attribute, "%s-supported", setting.attribute);
+    ippAddRange(attrs, IPP_TAG_PRINTER, attribute, setting.lower, setting.upper);
+}
+
+// What PAPPL 1.3 does not send by itself, and the photo settings.
+ipp_t* ExtraAttributes()
+{
+    ipp_t* attrs = ippNew();
+    AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount);
+    AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount);
+    for (const IntegerSetting& setting : kIntegerSettings)
+        AddIntegerSetting(attrs, setting);
+
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    static const char* const kOverrides[] = {"document-number", "pages"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    static const char* const kIntents[] = {"auto", "perceptual"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", 2, nullptr, kIntents);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
+    return attrs;
+}
+
+pappl_media_col_t MediaCol(int index, bool borderless)
+{
+    pappl_media_col_t col;
+    std::memset(&col, 0, sizeof col);
+    const MediaSize& size = kMediaSizes[index];
+    std::snprintf(col.size_name, sizeof col.size_name, "%s", size.pwgName);
+    col.size_width = size.width;
+    col.size_length = size.length;
+    if (!borderless) {
+        col.left_margin = col.right_margin = kBorderLeftRight;
+        col.top_margin = col.bottom_margin = kBorderBottomTop;
+    }
+    std::snprintf(col.source, sizeof col.source, "main");
+    std::snprintf(col.type, sizeof col.type, "photographic-glossy");
+    return col;
+}
+
+}  // namespace
+
+bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+                        pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
+{
+    if (driverName == nullptr || std::strcmp(driverName, kRt50DriverName) != 0)
+        return false;
+
+    data->printfile_cb = PrintRawFile;
+    data->rstartjob_cb = StartRasterJob;
+    data->rstartpage_cb = StartRasterPage;
+    data->rwriteline_cb = WriteRasterLine;
+    data->rendpage_cb = EndRasterPage;
+    data->rendjob_cb = EndRasterJob;
+    data->status_cb = PrinterStatus;
+    data->delete_cb = DeletePrinter;
+    data->identify_cb = IdentifyPrinter;
+    data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->format = kRt50Format;
+
+    std::snprintf(data->make_and_model, sizeof data->make_and_model, "VANTORA RT-50");
+    data->ppm = 1;
+    data->ppm_color = 1;
+    data->kind = PAPPL_KIND_PHOTO;
+    data->has_supplies = true;
+    data->orient_default = IPP_ORIENT_PORTRAIT;
+    data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR | PAPPL_COLOR_MODE_MONOCHROME;
+    data->color_default = PAPPL_COLOR_MODE_COLOR;
+    data->content_default = PAPPL_CONTENT_PHOTO;
+    data->quality_default = IPP_QUALITY_NORMAL;
+    data->scaling_default = PAPPL_SCALING_AUTO;
+    data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8 | PAPPL_PWG_RASTER_TYPE_SRGB_8;
+    data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
+    data->duplex = PAPPL_DUPLEX_NONE;
+    data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+    data->sides_default = PAPPL_SIDES_ONE_SIDED;
+
+    data->num_resolution = 2;
+    data->x_resolution[0] = data->y_resolution[0] = 300;
+    data->x_resolution[1] = data->y_resolution[1] = 600;
+    data->x_default = data->y_default = 300;
+
+    // Borderless by default; a white border is the media with margins.
+    data->borderless = true;
+    data->left_right = kBorderLeftRight;
+    data->bottom_top = kBorderBottomTop;
+    data->num_media = kMediaSizeCount;
+    for (int i = 0; i < kMediaSizeCount; ++i)
+        data->media[i] = kMediaSizes[i].pwgName;
+    data->media_default = MediaCol(kDefaultMediaIndex, true);
+    data->media_ready[0] = data->media_default;
+    data->num_source = 1;
+    data->source[0] = "main";
+    data->num_type = 1;
+    data->type[0] = "photographic-glossy";
+
+    int count = 0;
+    const char* const* names = PhotoAttributeNames(&count);
+    data->num_vendor = count;
+    for (int i = 0; i < count; ++i)
+        data->vendor[i] = names[i];
+
+    *attrs = ExtraAttributes();
+    return true;
+}
+
+const char* Rt50AutoAdd(const char*, const char*, const char* deviceId, void*)
+{
+    char model[kModelSize];
+    return deviceId != nullptr && ParseRt50DeviceId(deviceId, model, sizeof model) ? kRt50DriverName : nullptr;
+}
+
+void AddPhotoFilters(pappl_system_t* system)
+{
+    papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+}

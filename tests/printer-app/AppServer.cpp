@@ -1,0 +1,202 @@
+#include "AppServer.h"
+
+#include "FilterTestKit.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace apptest {
+
+namespace {
+
+http_t* Connect(int port)
+{
+    return httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+}
+
+}  // namespace
+
+AppServer::~AppServer()
+{
+    Stop();
+}
+
+std::string AppServer::PrinterResource() const
+{
+    return "/ipp/print/VANTORA-RT-50_" + m_serial;
+}
+
+std::string AppServer::PrinterUri() const
+{
+    return "ipp://localhost:" + std::to_string(m_port) + PrinterResource();
+}
+
+bool AppServer::Start(const std::string& serial)
+{
+    m_serial = serial;
+    char folder[] = "/tmp/rt50app.XXXXXX";
+    if (mkdtemp(folder) == nullptr) {
+        m_error = "no folder";
+        return false;
+    }
+    m_folder = folder;
+    std::filesystem::create_directories(m_folder + "/state");
+    std::filesystem::create_directories(m_folder + "/spool");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        m_port = 20000 + static_cast<int>((getpid() * 13 + attempt * 977 + time(nullptr)) % 30000);
+        m_pid = fork();
+        if (m_pid < 0) {
+            m_error = "fork failed";
+            return false;
+        }
+        if (m_pid == 0) {
+            setenv("SNAP_COMMON", (m_folder + "/state").c_str(), 1);
+            setenv("VANTORA_RT50_PPD", VANTORA_BUILT_PPD, 1);
+            setenv("VANTORA_RT50_POLL_MS", "200", 1);
+            setenv("VANTORA_RT50_SHEET_POLL_MS", "20", 1);
+            const std::string port = "server-port=" + std::to_string(m_port);
+            const std::string log = "log-file=" + m_folder + "/server.log";
+            const std::string spool = "spool-directory=" + m_folder + "/spool";
+            const int out = open((m_folder + "/server.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out >= 0) {
+                dup2(out, 1);
+                dup2(out, 2);
+            }
+            execl(VANTORA_APP_PROGRAM, VANTORA_APP_PROGRAM, "server", "-o", port.c_str(), "-o",
+                  "server-options=no-tls", "-o", "log-level=debug", "-o", log.c_str(), "-o", spool.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        const bool up = WaitFor(
+            [this] {
+                int status = 0;
+                if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                    m_pid = -1;
+                    return true;
+                }
+                ipp_t* response = PrinterAttributes({"printer-state"});
+                const bool answered = response != nullptr && ippGetStatusCode(response) == IPP_STATUS_OK;
+                ippDelete(response);
+                return answered;
+            },
+            20000);
+        if (up && m_pid > 0)
+            return true;
+        Stop();
+        std::filesystem::create_directories(m_folder + "/state");
+        std::filesystem::create_directories(m_folder + "/spool");
+    }
+    m_error = "the printer application did not come up";
+    return false;
+}
+
+void AppServer::Stop()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+    }
+    if (!m_folder.empty() && std::getenv("KEEP_APP_FOLDER") == nullptr) {
+        std::error_code error;
+        std::filesystem::remove_all(m_folder, error);
+    }
+}
+
+ipp_t* AppServer::PrinterAttributes(const std::vector<const char*>& names) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr)
+        return nullptr;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(names.size()),
+                  nullptr, names.data());
+    ipp_t* response = cupsDoRequest(http, request, PrinterResource().c_str());
+    httpClose(http);
+    return response;
+}
+
+int AppServer::JobState(int jobId) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr)
+        return 0;
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ipp_t* response = cupsDoRequest(http, request, PrinterResource().c_str());
+    httpClose(http);
+    ipp_attribute_t* state = response != nullptr ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
+    const int value = state != nullptr ? ippGetInteger(state, 0) : 0;
+    ippDelete(response);
+    return value;
+}
+
+int AppServer::PrintFile(const std::string& path, const char* format) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr)
+        return 0;
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    ipp_t* response = cupsDoFileRequest(http, request, PrinterResource().c_str(), path.c_str());
+    httpClose(http);
+    ipp_attribute_t* id = response != nullptr ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;
+    const int jobId = id != nullptr ? ippGetInteger(id, 0) : 0;
+    ippDelete(response);
+    return jobId;
+}
+
+std::string AppServer::Values(ipp_t* response, const char* name)
+{
+    ipp_attribute_t* attr = response != nullptr ? ippFindAttribute(response, name, IPP_TAG_ZERO) : nullptr;
+    std::string text;
+    for (int i = 0; attr != nullptr && i < ippGetCount(attr); ++i) {
+        if (!text.empty())
+            text += ',';
+        const char* value = ippGetString(attr, i, nullptr);
+        text += value != nullptr ? value : std::to_string(ippGetInteger(attr, i));
+    }
+    return text;
+}
+
+bool MakePhoto(const std::string& path, int width, int height)
+{
+    const std::string ps = path + ".ps";
+    FILE* file = std::fopen(ps.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    // Points at 72 dpi: the picture is width x height pixels at -r72.
+    std::fprintf(file,
+                 "%%!PS\n<< /PageSize [%d %d] >> setpagedevice\n"
+                 "0 1 99 { /i exch def i 100 div 0.5 1 i 100 div sub setrgbcolor i %d mul 100 div 0 %d 100 div 1 add %d rectfill } for\n"
+                 "1 0 0 setrgbcolor %d %d %d %d rectfill\n"
+                 "0 0.7 0.2 setrgbcolor %d %d %d %d rectfill\n"
+                 "0.1 0.1 0.9 setrgbcolor %d %d %d %d rectfill\n"
+                 "1 1 1 setrgbcolor %d %d %d %d rectfill\nshowpage\n",
+                 width, height, width, width, height, width / 10, height / 2, width / 5, height / 4, width * 4 / 10,
+                 height / 2, width / 5, height / 4, width * 7 / 10, height / 2, width / 5, height / 4, width / 4,
+                 height / 10, width / 2, height / 8);
+    std::fclose(file);
+    const filtertest::FilterRun run = filtertest::RunProgram(
+        "/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=jpeg", "-r72", "-dJPEGQ=92",
+                        "-sOutputFile=" + path, ps},
+        "", "");
+    std::remove(ps.c_str());
+    return run.exitStatus == 0;
+}
+
+}  // namespace apptest

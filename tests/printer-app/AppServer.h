@@ -1,0 +1,69 @@
+// The printer application as the tests run it: the built program's
+// "server" on a free port with its state in a private folder, and IPP
+// requests to its printers through libcups.
+#pragma once
+
+#include <cups/cups.h>
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace apptest {
+
+class AppServer {
+public:
+    AppServer() = default;
+    ~AppServer();
+    AppServer(const AppServer&) = delete;
+    AppServer& operator=(const AppServer&) = delete;
+
+    // Starts the server and waits (at most 20 s) until the printer of
+    // `serial` answers. False with a reason in error().
+    bool Start(const std::string& serial);
+    // SIGTERM, wait, remove the folder.
+    void Stop();
+
+    int port() const { return m_port; }
+    const std::string& folder() const { return m_folder; }
+    const std::string& error() const { return m_error; }
+    std::string PrinterUri() const;
+    std::string PrinterResource() const;
+
+    // Get-Printer-Attributes for `names`; null when the request failed.
+    // Release with ippDelete.
+    ipp_t* PrinterAttributes(const std::vector<const char*>& names) const;
+    // Get-Job-Attributes job-state of `jobId`; 0 when unknown.
+    int JobState(int jobId) const;
+    // Print-Job of a file with libcups; the job id or 0.
+    int PrintFile(const std::string& path, const char* format) const;
+
+    // All values of a keyword/text attribute joined by ','; "" when missing.
+    static std::string Values(ipp_t* response, const char* name);
+
+private:
+    pid_t m_pid = -1;
+    int m_port = 0;
+    std::string m_folder;
+    std::string m_serial;
+    std::string m_error;
+};
+
+// Polls `done` every 50 ms for at most `ms`; true once it holds.
+template <typename Predicate>
+bool WaitFor(Predicate done, int ms)
+{
+    for (int waited = 0; waited <= ms; waited += 50) {
+        if (done())
+            return true;
+        struct timespec pause {0, 50 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    return done();
+}
+
+// Makes a phone-style JPEG (landscape, 4:3, a gradient with colour bands)
+// of width x height pixels with Ghostscript. False when gs failed.
+bool MakePhoto(const std::string& path, int width, int height);
+
+}  // namespace apptest

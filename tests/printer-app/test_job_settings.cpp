@@ -1,0 +1,135 @@
+// A job's IPP settings as the filter's options, untrusted values included,
+// and pages of another size than the media brought to the printable page.
+#include "JobSettings.h"
+#include "MediaSizes.h"
+#include "PageFit.h"
+#include "PrinterStatus.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string Options(const pappl_pr_options_t& job, const char* scaling = nullptr)
+{
+    cups_option_t* options = nullptr;
+    const int count = BuildFilterOptions(job, scaling, &options);
+    const std::string text = OptionString(count, options);
+    cupsFreeOptions(count, options);
+    return text;
+}
+
+TEST(JobSettings, IppSettingsBecomeTheFiltersOptionsWithinTheirRanges)
+{
+    pappl_pr_options_t job{};
+    // Defaults: 4x6, 300 dpi, no border, glossy, every adjustment neutral.
+    EXPECT_EQ(Options(job), "PageSize=102x153mm Resolution=300x300dpi ZpxBorder=Disable ZpxBrightness=0 ZpxChroma=0 "
+                            "ZpxColorAdjustment=Disable ZpxContrast=0 ZpxGamma=0 ZpxOvercoatFinish=Glossy "
+                            "ZpxSharpness=0");
+
+    std::snprintf(job.media.size_name, sizeof job.media.size_name, "oe_photo-115x204mm_4.5x8in");
+    job.printer_resolution[0] = job.printer_resolution[1] = 600;
+    cups_option_t* vendor = nullptr;
+    int count = 0;
+    count = cupsAddOption("overcoat-finish", "fine-matte", count, &vendor);
+    count = cupsAddOption("photo-border", "white", count, &vendor);
+    count = cupsAddOption("photo-sharpness", "99", count, &vendor);        // above the range
+    count = cupsAddOption("photo-gamma", "-50", count, &vendor);
+    count = cupsAddOption("photo-brightness", "12abc", count, &vendor);    // not a number
+    count = cupsAddOption("photo-contrast", "-2147483649", count, &vendor);
+    job.num_vendor = count;
+    job.vendor = vendor;
+    EXPECT_EQ(Options(job, "fit"),
+              "PageSize=115x204mm print-scaling=fit Resolution=600x600dpi ZpxBorder=Enable ZpxBrightness=0 "
+              "ZpxChroma=0 ZpxColorAdjustment=Enable ZpxContrast=-50 ZpxGamma=-50 ZpxOvercoatFinish=FineMatte "
+              "ZpxSharpness=8");
+    cupsFreeOptions(count, vendor);
+
+    // Media by size alone, margins asking for a border, unknown keywords.
+    pappl_pr_options_t other{};
+    other.media.size_width = 10160;
+    other.media.size_length = 10160;
+    other.media.top_margin = 457;
+    cups_option_t* odd = nullptr;
+    const int oddCount = cupsAddOption("overcoat-finish", "shiny;rm -rf", 0, &odd);
+    other.num_vendor = oddCount;
+    other.vendor = odd;
+    const std::string text = Options(other, "bogus");
+    EXPECT_NE(text.find("PageSize=102x102mm"), std::string::npos) << text;
+    EXPECT_NE(text.find("ZpxBorder=Enable"), std::string::npos) << text;
+    EXPECT_NE(text.find("ZpxOvercoatFinish=Glossy"), std::string::npos) << text;
+    EXPECT_EQ(text.find("print-scaling"), std::string::npos) << text;
+    cupsFreeOptions(oddCount, odd);
+}
+
+// A page filled with one colour per half, bottom-up.
+PageBuffer MakePage(long width, long height)
+{
+    PageBuffer page;
+    page.width = width;
+    page.height = height;
+    const unsigned long stride = PageStride(width);
+    page.pixels = static_cast<unsigned char*>(std::malloc(stride * height));
+    for (long y = 0; y < height; ++y)
+        std::memset(page.pixels + stride * y, y < height / 2 ? 40 : 200, stride);
+    return page;
+}
+
+TEST(PageFit, PagesOfOtherSizesAreBroughtToThePrintablePage)
+{
+    // Letter at 300 dpi onto 4x6: fitted whole, within the page.
+    PageBuffer letter = MakePage(2550, 3300);
+    ASSERT_TRUE(FitPageToMedia(&letter, 1266, 1836, false));
+    EXPECT_EQ(letter.width, 1266);
+    EXPECT_LE(letter.height, 1836);
+    EXPECT_NEAR(static_cast<double>(letter.width) / letter.height, 2550.0 / 3300.0, 0.01);
+    std::free(letter.pixels);
+
+    // A 4x6 page from a client at 1200 x 1800 fills the page, cut evenly.
+    PageBuffer small = MakePage(1200, 1800);
+    ASSERT_TRUE(FitPageToMedia(&small, 1266, 1836, true));
+    EXPECT_EQ(small.width, 1266);
+    EXPECT_EQ(small.height, 1836);
+    EXPECT_EQ(small.pixels[0], 40);
+    EXPECT_EQ(small.pixels[PageStride(1266) * 1835], 200);
+    std::free(small.pixels);
+
+    // The printer's own size passes unchanged (same pixels, same block).
+    PageBuffer exact = MakePage(1266, 1836);
+    unsigned char* before = exact.pixels;
+    ASSERT_TRUE(FitPageToMedia(&exact, 1266, 1836, true));
+    EXPECT_EQ(exact.pixels, before);
+    std::free(exact.pixels);
+}
+
+TEST(PrinterStatus, StatusCodesAndMediaCountsAsClientsSeeThem)
+{
+    EXPECT_EQ(ReasonsForStatus(0), PAPPL_PREASON_NONE);
+    EXPECT_EQ(ReasonsForStatus(0x80000000LL), PAPPL_PREASON_OFFLINE);
+    EXPECT_TRUE(ReasonsForStatus(1000) & PAPPL_PREASON_COVER_OPEN);
+    EXPECT_EQ(ReasonsForStatus(1100), PAPPL_PREASON_MEDIA_EMPTY);
+    EXPECT_EQ(ReasonsForStatus(2610), PAPPL_PREASON_OTHER);
+    EXPECT_TRUE(StatusAcceptsSheet(900));
+    EXPECT_FALSE(StatusAcceptsSheet(1));
+
+    const MediaState media = ParseMediaState("00161", "0000300", "0000015");
+    EXPECT_EQ(media.mediaCode, 161);
+    EXPECT_EQ(kMediaSizes[ReadyMediaIndex(media.mediaCode)].pageSize, std::string("115x204mm"));
+    pappl_supply_t supply;
+    MediaSupplies(media, &supply);
+    EXPECT_EQ(supply.level, 5);
+    EXPECT_STREQ(supply.description, "Ribbon and paper (15 of 300 prints left)");
+    EXPECT_TRUE(ReasonsForMedia(media) & PAPPL_PREASON_MEDIA_LOW);
+
+    // Answers that are not plain numbers read as unknown.
+    const MediaState odd = ParseMediaState("1x50", "", "99999999999999");
+    EXPECT_EQ(odd.mediaCode, -1);
+    EXPECT_EQ(odd.initial, -1);
+    EXPECT_EQ(odd.remaining, -1);
+    MediaSupplies(odd, &supply);
+    EXPECT_EQ(supply.level, -1);
+}
+
+}  // namespace
