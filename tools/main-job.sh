@@ -100,7 +100,7 @@ for i in \$(seq 1200); do
   lpstat -o "\$queue" 2>/dev/null | grep -q . || break
   sleep 0.1
 done
-lpstat -W completed -l "\$queue" > "$work/jobs.txt" 2>&1 || true
+lpstat -W completed "\$queue" > "$work/jobs.txt" 2>&1 || true
 grep -h -E '\[Job [0-9]+\] (Queued|Started|Job |Sheet|Connected|Printing|Printer|Waiting|The printer|ATTR|STATE|End of)' \
   "\$PRIVATE_CUPSD_ROOT/log/error_log" > "$work/cups.txt" 2>/dev/null || true
 [ -f "$work/sheets/$serial-sheet-0001.png" ] || { echo "main-job: the printer recorded no sheet" >&2; exit 1; }
@@ -134,7 +134,7 @@ echo "== starting the emulated printer and a private CUPS scheduler"
 "$top/build/tools/rt50-emulator/rt50-emulator" --serial "$serial" --print-ms 3000 --output "$work/sheets" -- \
   sh -c 'exec "$0" --ppd "$1/build/ppd/VANTORA_RT-50.ppd" --filter "$1/build/filter/vantora_rt50_filter" \
            --filter "$1/build/filter/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
-           --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "LogLevel debug" -- sh "$2/demo.sh"' \
+           --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "LogLevel debug" --cupsd-conf "PreserveJobHistory Yes" -- sh "$2/demo.sh"' \
   "$top/build/tests/support/private-cupsd" "$top" "$work"
 
 cp "$work/sheets/$serial-sheet-0001.png" "$out/sheet-1.png"
