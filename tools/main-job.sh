@@ -117,10 +117,11 @@ env -u LD_PRELOAD DISPLAY="\$display" QT_QPA_PLATFORM=xcb "$top/build/status/van
 window=\$!
 pids="\$window \$pids"
 # The window asks the daemon to watch the printer; the daemon writes the
-# status file every second, and the window reads it twice a second.
+# status file every second, and the window reads it twice a second. The
+# picture is taken once the sheet is printed and counted.
 for i in \$(seq 300); do
-  grep -q 'PRINTER_SERIAL_NO="$serial"' "/tmp/RT-50_$serial.log" 2>/dev/null &&
-    grep -q 'TOTAL_COUNT="[0-9]' "/tmp/RT-50_$serial.log" && break
+  grep -q 'PRINTER_STATUS="00000"' "/tmp/RT-50_$serial.log" 2>/dev/null &&
+    grep -q 'TOTAL_COUNT="[1-9]' "/tmp/RT-50_$serial.log" && break
   sleep 0.1
 done
 sleep 2
