@@ -2,10 +2,12 @@
 
 #include "CancelSignal.h"
 #include "CupsMessages.h"
+#include "DiscoveryLine.h"
 #include "ExchangeFiles.h"
 #include "JobFiles.h"
 #include "PrintJob.h"
-#include "PrinterProbe.h"
+#include "PrinterFinder.h"
+#include "QueueJobs.h"
 #include "UsbTransfer.h"
 
 #include <cups/backend.h>
@@ -27,12 +29,21 @@ constexpr unsigned int kQueryTimeoutMs = 3000;
 // transfer waits.
 constexpr int kPipeSize = 1024 * 1024;
 
+// The job id argument as a number; 0 for anything but 1 to 9 digits.
+int JobIdOf(const char* text)
+{
+    const size_t length = strnlen(text, 10);
+    if (length == 0 || length > 9 || std::strspn(text, "0123456789") != length)
+        return 0;
+    return static_cast<int>(std::strtol(text, nullptr, 10));
+}
+
 int Discover(FILE* listing)
 {
     libusb_context* context = nullptr;
     if (libusb_init(&context) != 0)
         return CUPS_BACKEND_OK;   // no USB: nothing to list
-    for (const ProbedPrinter& printer : ListPrinters(context)) {
+    for (const FoundPrinter& printer : ListPrinters(context, SerialSource::kAskPrinter)) {
         const std::string line = DiscoveryLine(printer);
         if (!line.empty())
             std::fprintf(listing, "%s\n", line.c_str());
@@ -89,14 +100,20 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         JobSettings settings;
         settings.serial = serial;
         settings.input = input;
+        // CUPS names the queue in PRINTER and its own socket in CUPS_SERVER.
+        const char* queue = std::getenv("PRINTER");
+        const int jobId = JobIdOf(argv[1]);
+        if (queue != nullptr && jobId > 0)
+            settings.otherJobsWaiting = [queue, jobId] { return OtherJobsWaiting(queue, jobId); };
         JobFigures figures;
         code = PrintJob(context, settings, files, messages, &figures);
         libusb_exit(context);
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
         messages.Debug("Job figures: %d sheets (%d sent again), %lld bytes in %.3f s of transfers, first data "
-                       "after %.3f s, CPU %.3f s user %.3f s system",
+                       "after %.3f s, %s, CPU %.3f s user %.3f s system",
                        figures.sheets, figures.resent, figures.bytes, figures.sendSeconds, figures.firstDataSeconds,
+                       figures.waitedForPrint ? "ended when printed" : "ended when taken",
                        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);
     } else {

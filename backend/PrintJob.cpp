@@ -1,19 +1,17 @@
 #include "PrintJob.h"
 
 #include "CancelSignal.h"
-#include "CommandPackets.h"
+#include "PrintWatch.h"
+#include "PrinterClaim.h"
 #include "PrinterLink.h"
 #include "PrinterQueries.h"
 #include "PrinterStatus.h"
-#include "UsbTransfer.h"
+#include "SheetSender.h"
 
 #include <cups/backend.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <time.h>
 #include <thread>
@@ -26,99 +24,73 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kNone = static_cast<size_t>(-1);
-// Job data read ahead of the printer, and the most one write call sends.
+// Job data read ahead of the printer in one go.
 constexpr size_t kReadAhead = 1024 * 1024;
-constexpr size_t kWriteMax = 1024 * 1024;
-// Transfers that fail in a row (halted endpoint, I/O errors) before the
-// printer's stream is reset and the sheet sent again, and resets of one
-// sheet before the job is given up.
-constexpr int kFailuresBeforeReset = 3;
-constexpr int kResetsBeforeGivingUp = 3;
-// Status queries that fail in a row before the printer counts as confused.
-constexpr int kStatusAttempts = 3;
-// A printer that takes no data this long gets an INFO: line that says so.
-constexpr auto kSlowPrinterNote = std::chrono::seconds(5);
+// While the printer prints, the scheduler is asked this often whether
+// another job waits.
+constexpr auto kAskInterval = std::chrono::seconds(1);
 
-// The number in a media count answer ("0000120" from MQTY): the text after
-// its first four characters, as the status file shows it. -1 when missing.
-long MediaCount(const char* value, int length)
+SendTiming TimingOf(const JobSettings& settings)
 {
-    if (length <= 4)
-        return -1;
-    char* end = nullptr;
-    const long count = std::strtol(value + 4, &end, 10);
-    return end == value + 4 ? -1 : count;
+    SendTiming timing;
+    timing.transferTimeoutMs = settings.transferTimeoutMs;
+    timing.statusIntervalMs = settings.statusIntervalMs;
+    timing.stallLimitMs = settings.stallLimitMs;
+    return timing;
 }
 
-class JobRun {
+// The job, and the sender's way to the printer: the backend holds the
+// printer itself, finds it again after an unplug and reports to CUPS.
+class JobRun : public PrinterPort {
 public:
     JobRun(libusb_context* context, const JobSettings& settings, JobFiles& files, CupsMessages& messages)
         : m_settings(settings), m_files(files), m_messages(messages), m_link(context, settings.serial),
-          m_reader(kCmdMaxPayload, false)
+          m_sender(*this, TimingOf(settings)), m_buffer(kReadAhead)
     {
     }
 
     int Run();
     JobFigures figures;
 
-private:
-    enum Step { kGoOn, kDone };
+    libusb_device_handle* Lock() override { return m_link.handle(); }
+    Return AwaitReturn(libusb_device_handle* lost) override;
+    bool Canceled() override { return CancelRequested(); }
+    void ShowStatus(int64_t status) override { Report(status); }
+    void TransferFailed(int error) override { m_messages.Debug("Bulk transfer failed: %s", libusb_error_name(error)); }
+    void SheetReset(int sheet) override { m_messages.Debug("Printer reset; sheet %d is sent again", sheet); }
+    void SheetRefused(int sheet, int64_t status) override
+    {
+        m_messages.Info("Sheet %d was refused: %s", sheet, StatusInfoText(status).c_str());
+    }
+    void PrinterSlow() override { m_messages.Info("Waiting for the printer to take data"); }
 
+private:
     bool Connect(Clock::time_point deadline);
-    int AfterUnplug();
-    int Loop();
+    bool ReadMore();
+    void SheetTaken();
     int Finish();
+    void WaitUntilPrinted();
     int Cancelled();
     int GiveUp(const char* why);
+    bool AnotherJobWaits();
 
-    bool ReadMore();
-    void FeedReader();
-    size_t SendableEnd() const;
-    bool AtBoundary() const;
-    int SendSome(size_t end, bool* progressed);
-    int HandleWriteError(int result, size_t took);
-    int BeforeStart();
-    int AfterStart();
-    int Recover();
-    void SheetTaken();
-
-    int64_t QueryStatus();
     void Report(int64_t status);
     void ReportMarkers();
-    bool PrinterGone();
+    long ReadCounter(int64_t status);
     void Sleep(unsigned int ms);
 
     const JobSettings& m_settings;
     JobFiles& m_files;
     CupsMessages& m_messages;
     PrinterLink m_link;
-    CommandPacketReader m_reader;
+    SheetSender m_sender;
+    std::vector<uint8_t> m_buffer;
 
-    // The stream from the start of the sheet being sent: bytes read, bytes
-    // fed to the packet reader, bytes the printer took.
-    std::vector<uint8_t> m_data;
-    size_t m_fed = 0;
-    size_t m_sent = 0;
-    size_t m_sheetOffset = 0;              // of m_data[0] in the whole stream
-    std::vector<size_t> m_boundaries;      // packet ends in m_data
-    size_t m_startBegin = kNone;           // the sheet's START packet in m_data
-    size_t m_startEnd = kNone;
-    bool m_startChecked = false;           // the printer was ready just before START
-    bool m_eof = false;
     bool m_readFailed = false;
-
     int64_t m_lastStatus = kStatusFailed;
-    Clock::time_point m_lastQuery{};
-    Clock::time_point m_blockedSince{};   // writes have taken nothing since
-    int m_failures = 0;          // failed transfers in a row
-    int m_resets = 0;            // resets of the current sheet
-    int m_sheetNumber = 1;
+    long m_counterBefore = -1;   // life counter before the job's first sheet
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
-    // The last write took nothing: the printer's buffer is full, and a query
-    // would wait behind it as well.
-    bool m_blocked = false;
 };
 
 void JobRun::Sleep(unsigned int ms)
@@ -129,39 +101,12 @@ void JobRun::Sleep(unsigned int ms)
         std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
 }
 
-bool JobRun::PrinterGone()
-{
-    if (m_link.handle() == nullptr)
-        return true;
-    unsigned char status[2];
-    return libusb_control_transfer(m_link.handle(), LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_STATUS, 0, 0, status,
-                                   sizeof status, 2000) == LIBUSB_ERROR_NO_DEVICE;
-}
-
-int64_t JobRun::QueryStatus()
-{
-    int64_t status = kStatusFailed;
-    for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt)
-        status = GetStatus(m_link.handle());
-    m_lastQuery = Clock::now();
-    if (status != kStatusFailed)
-        Report(status);
-    return status;
-}
-
 void JobRun::Report(int64_t status)
 {
-    const StatusMeaning meaning = DescribeStatus(status);
-    std::set<std::string> reasons;
-    if (meaning.reason != nullptr)
-        reasons.insert(meaning.reason);
-    m_messages.SetReasons(reasons);
-    if (status != m_lastStatus) {
-        if (meaning.kind == StatusKind::kUserError || meaning.kind == StatusKind::kSystemError)
-            m_messages.Info("%s (printer status %ld)", meaning.message, static_cast<long>(status));
-        else
-            m_messages.Info("%s", meaning.message);
-    }
+    const char* reason = CupsReasonOfStatus(status);
+    m_messages.SetReasons(reason != nullptr ? std::set<std::string>{reason} : std::set<std::string>{});
+    if (status != m_lastStatus)
+        m_messages.Info("%s", StatusInfoText(status).c_str());
     m_lastStatus = status;
 }
 
@@ -169,10 +114,21 @@ void JobRun::ReportMarkers()
 {
     char remain[kQueryValueSize];
     char initial[kQueryValueSize];
-    const int remainLength = GetMediaRemain(m_link.handle(), remain, sizeof remain);
-    const int initialLength = GetMediaInitial(m_link.handle(), initial, sizeof initial);
-    if (remainLength > 0 && initialLength > 0)
-        m_messages.Markers(MediaCount(remain, remainLength), MediaCount(initial, initialLength));
+    if (GetMediaRemain(m_link.handle(), remain, sizeof remain) > 0 &&
+        GetMediaInitial(m_link.handle(), initial, sizeof initial) > 0)
+        m_messages.Markers(MediaCountOfAnswer(remain), MediaCountOfAnswer(initial));
+}
+
+long JobRun::ReadCounter(int64_t status)
+{
+    // A printer saving power answers its life counter only after a long
+    // pause: it is not asked then.
+    if (status == kStatusFailed || status == 900)
+        return -1;
+    char value[kQueryValueSize];
+    if (GetTotalCount(m_link.handle(), value, false, sizeof value) <= 0)
+        return -1;
+    return LifeCounterOfAnswer(value);
 }
 
 bool JobRun::Connect(Clock::time_point deadline)
@@ -181,8 +137,8 @@ bool JobRun::Connect(Clock::time_point deadline)
     bool saidBusy = false;
     while (!CancelRequested()) {
         m_files.HoldPause(m_settings.serial.c_str());
-        const PrinterLink::Found found = m_link.TryOpen();
-        if (found == PrinterLink::kOpened) {
+        const Lookup found = m_link.TryOpen();
+        if (found == Lookup::kOpened) {
             // A second queue's job may have held the pause file until now.
             m_files.HoldPause(m_settings.serial.c_str());
             m_messages.SetReasons({});
@@ -192,7 +148,7 @@ bool JobRun::Connect(Clock::time_point deadline)
         }
         if (Clock::now() >= deadline)
             return false;
-        if (found == PrinterLink::kAbsent) {
+        if (found == Lookup::kAbsent) {
             m_messages.SetReasons({"offline-report"});
             if (!saidAbsent)
                 m_messages.Info("Waiting for printer to become available.");
@@ -209,322 +165,209 @@ bool JobRun::Connect(Clock::time_point deadline)
     return false;
 }
 
-bool JobRun::ReadMore()
-{
-    // One blocking read, then whatever else is there already, up to the
-    // read-ahead: large writes keep the link busy.
-    const size_t before = m_data.size();
-    bool waited = false;
-    while (m_data.size() - before < kReadAhead && !m_eof) {
-        if (waited) {
-            pollfd ready{m_settings.input, POLLIN, 0};
-            if (poll(&ready, 1, 0) <= 0)
-                break;
-        }
-        const size_t room = kReadAhead - (m_data.size() - before);
-        m_data.resize(m_data.size() + room);
-        const ssize_t got = read(m_settings.input, m_data.data() + m_data.size() - room, room);
-        m_data.resize(m_data.size() - room + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got == 0) {
-            m_eof = true;
-        } else if (got < 0) {
-            if (errno == EINTR)
-                return false;
-            m_readFailed = true;
-            m_eof = true;
-        }
-        waited = true;
-    }
-    if (figures.firstDataSeconds < 0 && m_data.size() > before)
-        figures.firstDataSeconds = std::chrono::duration<double>(Clock::now() - m_begun).count();
-    return m_data.size() > before;
-}
-
-void JobRun::FeedReader()
-{
-    while (m_fed < m_data.size() && m_startEnd == kNone) {
-        size_t used = 0;
-        const CommandPacketReader::Step step = m_reader.Feed(m_data.data() + m_fed, m_data.size() - m_fed, &used);
-        m_fed += used;
-        if (step != CommandPacketReader::kPacket)
-            continue;
-        m_boundaries.push_back(m_fed);
-        const CommandPacket& packet = m_reader.Packet();
-        if (packet.name == "CNTRL" && packet.param == "START") {
-            m_startBegin = packet.offset - m_sheetOffset;
-            m_startEnd = m_fed;
-        }
-    }
-}
-
-size_t JobRun::SendableEnd() const
-{
-    if (m_startEnd != kNone)
-        return m_startChecked ? m_startEnd : m_startBegin;
-    // The bytes of a header still arriving may turn out to be a START.
-    const bool inHeader = m_reader.GetPhase() == CommandPacketReader::Phase::Header;
-    return m_fed - (inHeader ? m_reader.HeaderBytes() : 0);
-}
-
-bool JobRun::AtBoundary() const
-{
-    if (m_sent == 0)
-        return true;
-    for (size_t end : m_boundaries) {
-        if (end == m_sent)
-            return true;
-    }
-    return false;
-}
-
-int JobRun::SendSome(size_t end, bool* progressed)
-{
-    *progressed = false;
-    // A status query waits for the end of the packet being sent.
-    size_t limit = std::min(end, m_sent + kWriteMax);
-    if (Clock::now() - m_lastQuery >= std::chrono::milliseconds(m_settings.statusIntervalMs)) {
-        for (size_t boundary : m_boundaries) {
-            if (boundary > m_sent) {
-                limit = std::min(limit, boundary);
-                break;
-            }
-        }
-    }
-    int took = 0;
-    const Clock::time_point begun = Clock::now();
-    const int result = deviceWrite(m_link.handle(), m_data.data() + m_sent, static_cast<int>(limit - m_sent), &took,
-                                   m_settings.transferTimeoutMs);
-    figures.sendSeconds += std::chrono::duration<double>(Clock::now() - begun).count();
-    m_sent += static_cast<size_t>(took);
-    figures.bytes += took;
-    m_blocked = result == LIBUSB_ERROR_TIMEOUT && took == 0;
-    if (!m_blocked)
-        m_blockedSince = Clock::time_point();
-    else if (m_blockedSince == Clock::time_point())
-        m_blockedSince = begun;
-    if (took > 0) {
-        *progressed = true;
-        m_failures = 0;
-    }
-    if (result == 0)
-        return kGoOn;
-    return HandleWriteError(result, static_cast<size_t>(took));
-}
-
-int JobRun::HandleWriteError(int result, size_t took)
-{
-    if (result == LIBUSB_ERROR_NO_DEVICE || PrinterGone())
-        return AfterUnplug();
-    if (result == LIBUSB_ERROR_TIMEOUT) {
-        if (took > 0)
-            return kGoOn;
-        const Clock::duration idle = Clock::now() - m_blockedSince;
-        if (idle >= std::chrono::milliseconds(m_settings.stallLimitMs))
-            return GiveUp("The printer has stopped taking data");
-        if (idle >= kSlowPrinterNote)
-            m_messages.Info("Waiting for the printer to take data");
-        return kGoOn;
-    }
-    m_messages.Debug("Bulk transfer failed: %s", libusb_error_name(result));
-    if (result == LIBUSB_ERROR_PIPE)
-        libusb_clear_halt(m_link.handle(), kRt50EndpointOut);
-    if (++m_failures < kFailuresBeforeReset)
-        return kGoOn;
-    m_failures = 0;
-    return Recover();
-}
-
-int JobRun::Recover()
-{
-    // The printer's stream is no longer known to stand between packets: it
-    // forgets the unfinished sheet, which is sent again from its start.
-    if (++m_resets > kResetsBeforeGivingUp)
-        return GiveUp("Transfers to the printer keep failing");
-    if (m_link.SoftReset() != 0) {
-        if (PrinterGone())
-            return AfterUnplug();
-        return GiveUp("The printer does not accept a reset");
-    }
-    m_messages.Debug("Printer reset; sheet %d is sent again", m_sheetNumber);
-    if (m_sent > 0)
-        ++figures.resent;
-    m_sent = 0;
-    m_startChecked = false;
-    return kGoOn;
-}
-
-int JobRun::AfterUnplug()
+PrinterPort::Return JobRun::AwaitReturn(libusb_device_handle*)
 {
     m_link.Close();
     m_messages.SetReasons({"offline-report"});
     m_messages.Info("The printer was unplugged; waiting for it to come back");
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_settings.replugWaitMs);
-    if (!Connect(deadline)) {
-        if (CancelRequested())
-            return Cancelled();
-        return GiveUp("The printer was unplugged during the job and did not come back");
-    }
-    // A new plug starts the printer's stream afresh: the sheet being sent
-    // goes again from its start. Sheets it took before stay taken.
-    if (m_sent > 0)
-        ++figures.resent;
-    m_sent = 0;
-    m_startChecked = false;
-    m_blockedSince = Clock::time_point();
+    if (!Connect(deadline))
+        return CancelRequested() ? Return::kCanceled : Return::kGaveUp;
     ReportMarkers();
-    return kGoOn;
+    return Return::kBack;
 }
 
-int JobRun::BeforeStart()
+bool JobRun::ReadMore()
 {
-    while (!CancelRequested()) {
-        const int64_t status = QueryStatus();
-        if (status == kStatusFailed) {
-            if (PrinterGone())
-                return AfterUnplug();
-            return Recover();
+    // One blocking read, then whatever else is there already, up to the
+    // read-ahead: large writes keep the link busy.
+    size_t total = 0;
+    bool waited = false;
+    bool eof = false;
+    while (total < kReadAhead && !eof) {
+        if (waited) {
+            pollfd ready{m_settings.input, POLLIN, 0};
+            if (poll(&ready, 1, 0) <= 0)
+                break;
         }
-        if (TakesSheet(status)) {
-            m_startChecked = true;
-            return kGoOn;
+        const ssize_t got = read(m_settings.input, m_buffer.data(), kReadAhead - total);
+        if (got > 0) {
+            m_sender.Append(m_buffer.data(), static_cast<size_t>(got));
+            total += static_cast<size_t>(got);
+        } else if (got == 0) {
+            eof = true;
+        } else if (errno == EINTR) {
+            break;
+        } else {
+            m_readFailed = true;
+            eof = true;
         }
-        Sleep(m_settings.statusIntervalMs);
+        waited = true;
     }
-    return Cancelled();
-}
-
-int JobRun::AfterStart()
-{
-    const int64_t status = QueryStatus();
-    if (status == kStatusFailed) {
-        // Whether the sheet was taken is not known: it is sent again rather
-        // than lost.
-        if (PrinterGone())
-            return AfterUnplug();
-        return Recover();
-    }
-    if (!TakesSheet(status)) {
-        // A printer that is not ready refuses the sheet and forgets it.
-        m_messages.Info("Sheet %d was refused: %s", m_sheetNumber, DescribeStatus(status).message);
-        ++figures.resent;
-        m_sent = 0;
-        m_startChecked = false;
-        return kGoOn;
-    }
-    SheetTaken();
-    return kGoOn;
+    if (eof)
+        m_sender.EndData();
+    if (figures.firstDataSeconds < 0 && total > 0)
+        figures.firstDataSeconds = std::chrono::duration<double>(Clock::now() - m_begun).count();
+    return total > 0;
 }
 
 void JobRun::SheetTaken()
 {
-    m_messages.Info("Sheet %d sent to the printer", m_sheetNumber);
+    const int sheet = m_sender.SheetNumber() - 1;
+    m_messages.Info("Sheet %d sent to the printer", sheet);
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    m_messages.Debug("Sheet %d taken at %lld.%03ld", m_sheetNumber, static_cast<long long>(now.tv_sec),
+    m_messages.Debug("Sheet %d taken at %lld.%03ld", sheet, static_cast<long long>(now.tv_sec),
                      now.tv_nsec / 1000000);
-    ++figures.sheets;
-    ++m_sheetNumber;
-    m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_startEnd));
-    m_sheetOffset += m_startEnd;
-    m_fed -= m_startEnd;
-    m_sent = 0;
-    m_boundaries.clear();
-    m_startBegin = m_startEnd = kNone;
-    m_startChecked = false;
-    m_resets = 0;
-}
-
-int JobRun::Loop()
-{
-    while (!CancelRequested()) {
-        FeedReader();
-        const size_t end = SendableEnd();
-        if (m_sent < end) {
-            bool progressed = false;
-            if (SendSome(end, &progressed) == kDone)
-                return kDone;
-            if (m_link.handle() == nullptr)
-                continue;
-        } else if (m_startEnd != kNone && m_sent == m_startBegin && !m_startChecked) {
-            if (BeforeStart() == kDone)
-                return kDone;
-            continue;
-        } else if (m_startEnd != kNone && m_sent == m_startEnd) {
-            if (AfterStart() == kDone)
-                return kDone;
-            continue;
-        } else if (!m_eof) {
-            ReadMore();
-            continue;
-        } else {
-            return Finish();
-        }
-        if (AtBoundary() && !m_blocked &&
-            Clock::now() - m_lastQuery >= std::chrono::milliseconds(m_settings.statusIntervalMs)) {
-            if (QueryStatus() == kStatusFailed) {
-                if (PrinterGone()) {
-                    if (AfterUnplug() == kDone)
-                        return kDone;
-                } else if (Recover() == kDone) {
-                    return kDone;
-                }
-            }
-        }
-    }
-    return Cancelled();
 }
 
 int JobRun::Finish()
 {
     // What follows the last START was sent, but is no sheet: the printer
     // drops it (a job that ends inside a packet would leave it cut).
-    const bool cut = m_reader.GetPhase() != CommandPacketReader::Phase::Idle;
-    if (m_sent > 0)
-        m_link.SoftReset();
+    const bool cut = m_sender.EndedInsideCommand();
+    m_sender.LeavePrinterClean();
     ReportMarkers();
-    const int64_t status = QueryStatus();
-    if (status != kStatusFailed && TakesSheet(status))
+    const int64_t status = m_sender.QueryStatus();
+    if (status != kStatusFailed && CupsReasonOfStatus(status) == nullptr)
         m_messages.SetReasons({});
     if (m_readFailed || cut) {
         m_messages.Error("The job data %s", m_readFailed ? "could not be read" : "ended inside a command");
         m_exitCode = CUPS_BACKEND_FAILED;
-        return kDone;
+        return m_exitCode;
     }
-    m_messages.Info("Job sent: %d sheet%s", figures.sheets, figures.sheets == 1 ? "" : "s");
+    const int sheets = m_sender.Figures().sheets;
+    m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
     m_exitCode = CUPS_BACKEND_OK;
-    return kDone;
+    if (sheets > 0)
+        WaitUntilPrinted();
+    return m_exitCode;
+}
+
+bool JobRun::AnotherJobWaits()
+{
+    if (!m_settings.otherJobsWaiting || m_settings.otherJobsWaiting() != 1)
+        return false;
+    m_messages.Info("Another job is waiting; the printer prints this one's sheets meanwhile");
+    return true;
+}
+
+void JobRun::WaitUntilPrinted()
+{
+    if (AnotherJobWaits())
+        return;
+    const int sheets = m_sender.Figures().sheets;
+    PrintWatch watch(m_counterBefore, sheets);
+    Clock::time_point lastAsk = Clock::now();
+    Clock::time_point lastChange = Clock::now();
+    int64_t lastStatus = kStatusFailed;
+    long lastCounter = -1;
+    while (!CancelRequested()) {
+        Sleep(m_settings.statusIntervalMs);
+        if (CancelRequested())
+            break;
+        const int64_t status = m_sender.QueryStatus();
+        if (status == kStatusFailed) {
+            if (!PrinterGone(m_link.handle()))
+                continue;
+            // The sheets were taken: a printer that leaves keeps them. Its
+            // return is waited for to see them printed.
+            const Return back = AwaitReturn(m_link.handle());
+            if (back == Return::kCanceled)
+                break;
+            if (back == Return::kGaveUp) {
+                m_messages.Info("The printer left before it had printed the job; its sheets were delivered");
+                return;
+            }
+            continue;
+        }
+        const long counter = ReadCounter(status);
+        switch (watch.Judge(status, counter)) {
+        case PrintWatch::kPrinted:
+            ReportMarkers();
+            m_messages.SetReasons({});
+            m_messages.Info("Job printed: %d sheet%s", sheets, sheets == 1 ? "" : "s");
+            figures.waitedForPrint = true;
+            return;
+        case PrintWatch::kLost:
+            m_messages.Error("The printer dropped sheets of this job after an error; the job will be retried");
+            m_exitCode = CUPS_BACKEND_RETRY;
+            return;
+        case PrintWatch::kPrinting:
+            break;
+        }
+        if (status != lastStatus || counter != lastCounter) {
+            lastStatus = status;
+            lastCounter = counter;
+            lastChange = Clock::now();
+        } else if (vantora_exchange::PrinterStateOf(status) != vantora_exchange::PrinterState::kUserError &&
+                   Clock::now() - lastChange >= std::chrono::milliseconds(m_settings.printLimitMs)) {
+            // Errors the user mends are waited out; a printer that shows no
+            // progress otherwise is not waited for without end.
+            m_messages.Info("The printer shows no progress; the job's sheets were delivered");
+            return;
+        }
+        if (Clock::now() - lastAsk >= kAskInterval) {
+            lastAsk = Clock::now();
+            if (AnotherJobWaits())
+                return;
+        }
+    }
+    // The printer holds the sheets whole and prints them anyway.
+    Cancelled();
 }
 
 int JobRun::Cancelled()
 {
-    // Part of a sheet in the printer would wait for a START that never
-    // comes, or turn the next job's commands into plane data.
-    if (m_link.handle() != nullptr && m_sent > 0)
-        m_link.SoftReset();
+    m_sender.LeavePrinterClean();
     m_messages.Info("Job cancelled");
     m_exitCode = CUPS_BACKEND_OK;
-    return kDone;
+    return m_exitCode;
 }
 
 int JobRun::GiveUp(const char* why)
 {
-    if (m_link.handle() != nullptr && m_sent > 0)
-        m_link.SoftReset();
+    m_sender.LeavePrinterClean();
     m_messages.Error("%s; the job will be retried", why);
     m_exitCode = CUPS_BACKEND_RETRY;
-    return kDone;
+    return m_exitCode;
 }
 
 int JobRun::Run()
 {
-    if (!Connect(Clock::time_point::max())) {
-        Cancelled();
-        return m_exitCode;
-    }
+    if (!Connect(Clock::time_point::max()))
+        return Cancelled();
     ReportMarkers();
-    QueryStatus();
-    Loop();
-    return m_exitCode;
+    m_counterBefore = ReadCounter(m_sender.QueryStatus());
+    int code = m_exitCode;
+    for (bool done = false; !done;) {
+        switch (m_sender.Run()) {
+        case SheetSender::kNeedData:
+            ReadMore();
+            break;
+        case SheetSender::kSheetTaken:
+            SheetTaken();
+            break;
+        case SheetSender::kDataEnd:
+            code = Finish();
+            done = true;
+            break;
+        case SheetSender::kCanceled:
+            code = Cancelled();
+            done = true;
+            break;
+        case SheetSender::kGaveUp:
+            code = GiveUp(m_sender.GiveUpReason());
+            done = true;
+            break;
+        }
+    }
+    const SendFigures& sent = m_sender.Figures();
+    figures.sheets = sent.sheets;
+    figures.resent = sent.resent;
+    figures.bytes = sent.bytes;
+    figures.sendSeconds = sent.sendSeconds;
+    return code;
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
 // One print job: connects to the job's printer, carries the job's command
-// stream to it and reports to CUPS what the printer does.
+// stream to it as it arrives (SheetSender: a sheet at a time, with the
+// recovery rules) and reports to CUPS what the printer does.
 //
-// The stream is sent as it arrives, a sheet at a time. Between packets the
-// printer's status is asked (never inside one: the printer would read the
-// query as part of the packet); before a sheet's START the printer must be
-// ready, and after it the printer must have taken the sheet, or the sheet is
-// sent again once the user has mended the printer (paper end, door open,
-// ...). The job is done when every sheet has been taken; the printer prints
-// from its own buffer, so the next job can be prepared meanwhile.
+// The job is done when the printer has printed its sheets: after the last
+// sheet is taken, the backend keeps reporting the printer's state (errors
+// such as a jam or an open door are waited out) until the printer is ready
+// again with its life counter risen by the job's sheets. When another job
+// already waits on the queue, the job ends as soon as its sheets are
+// taken instead, so that the next job's filters run while the printer
+// prints and the printer never waits for them.
 //
-// Nothing is reported done that the printer did not take: a printer that is
-// unplugged gets time to come back (the sheet being sent is sent again), and
-// one that stops taking data or fails transfers ends the job with
-// CUPS_BACKEND_RETRY and an ERROR: line.
+// Nothing is reported done that the printer did not take: a printer that
+// is unplugged gets time to come back (the sheet being sent is sent again),
+// and one that stops taking data or fails transfers ends the job with
+// CUPS_BACKEND_RETRY and an ERROR: line, as does a printer that drops sheets
+// it took after an error.
 #pragma once
 
 #include "CupsMessages.h"
@@ -20,6 +22,7 @@
 
 #include <libusb.h>
 
+#include <functional>
 #include <string>
 
 namespace vantora_backend {
@@ -28,11 +31,16 @@ struct JobSettings {
     std::string serial;                 // the printer's serial number (valid)
     int input = 0;                      // descriptor of the job data
     unsigned int transferTimeoutMs = 1000;   // each bulk OUT transfer of job data
-    unsigned int statusIntervalMs = 1000;    // status queries between packets at most this often
+    unsigned int statusIntervalMs = 1000;    // status queries between packets, and while printing, at most this often
     unsigned int stallLimitMs = 120000;      // no byte taken inside a packet for this long: give up
     unsigned int replugWaitMs = 300000;      // an unplugged printer gets this long to come back
     unsigned int lookIntervalMs = 1000;      // looking for a printer that is not there
     unsigned int busyIntervalMs = 100;       // trying a printer another program holds
+    unsigned int printLimitMs = 600000;      // printing that shows no progress (and no error) for this long: done
+    // 1 when another job waits on the queue, 0 when none, -1 when that is
+    // not known (then the job waits until its sheets are printed). Asked
+    // when the data has ended and about once a second while printing.
+    std::function<int()> otherJobsWaiting;
 };
 
 // Figures of a finished job, for the tests and the benchmark.
@@ -42,6 +50,7 @@ struct JobFigures {
     long long bytes = 0;       // job bytes the printer took, resends included
     double sendSeconds = 0;    // time spent in bulk OUT transfers
     double firstDataSeconds = -1;  // from the start of the job to its first byte of data
+    bool waitedForPrint = false;   // the job ended once its sheets were printed, not when taken
 };
 
 // Runs the job and returns the backend's exit code (CUPS_BACKEND_OK,

@@ -1,47 +1,54 @@
 #include "PrinterStatus.h"
 
-#include "PrinterQueries.h"
+#include "PrinterStatusCodes.h"
 
 namespace vantora_backend {
 
-StatusMeaning DescribeStatus(int64_t status)
+const char* CupsReasonOfStatus(int64_t status)
 {
-    switch (status) {
-    case 0:
-        return {StatusKind::kReady, nullptr, "Printer ready"};
-    case 900:
-        return {StatusKind::kReady, nullptr, "Printer in power-saving mode"};
-    case 1:
-        return {StatusKind::kPrinting, nullptr, "Printing"};
-    case 500:
-        return {StatusKind::kBusy, nullptr, "Cooling the print head"};
-    case 1000:
-        return {StatusKind::kUserError, "door-open-error", "Top door open: close the printer's door"};
-    case 1010:
-        return {StatusKind::kUserError, "output-tray-missing-error", "No trash box: insert the printer's trash box"};
-    case 1100:
-        return {StatusKind::kUserError, "media-empty-error", "Paper end: load paper and ribbon"};
-    case 1200:
-        return {StatusKind::kUserError, "marker-print-ribbon-empty-error", "Ribbon end: load a new ribbon"};
-    case 1300:
-        return {StatusKind::kUserError, "media-jam-error", "Paper jam: remove the jammed paper"};
-    case 1400:
-        return {StatusKind::kUserError, "marker-print-ribbon-missing-error", "Ribbon error: check the ribbon"};
-    case 1500:
-        return {StatusKind::kUserError, "input-cannot-feed-size-selected-error",
-                "Paper size setting error: load the paper the job is set for"};
-    default:
+    using vantora_exchange::PrinterState;
+    switch (vantora_exchange::PrinterStateOf(status)) {
+    case PrinterState::kReady:
+    case PrinterState::kPrinting:
+    case PrinterState::kBusy:
+        return nullptr;
+    case PrinterState::kNoAnswer:
+        return "offline-report";
+    case PrinterState::kSystemError:
+        return "other-error";
+    case PrinterState::kUserError:
         break;
     }
-    if (status == kStatusFailed)
-        return {StatusKind::kNoAnswer, "offline-report", "The printer does not answer"};
-    return {StatusKind::kSystemError, "other-error", "Printer system error: switch the printer off and on"};
+    switch (status) {
+    case 1000:
+        return "door-open-error";
+    case 1010:
+        return "output-tray-missing-error";   // no trash box
+    case 1100:
+        return "media-empty-error";
+    case 1200:
+        return "marker-print-ribbon-empty-error";
+    case 1300:
+        return "media-jam-error";
+    case 1400:
+        return "marker-print-ribbon-missing-error";   // ribbon error
+    case 1500:
+        return "input-cannot-feed-size-selected-error";
+    default:
+        return "other-error";
+    }
 }
 
-bool TakesSheet(int64_t status)
+std::string StatusInfoText(int64_t status)
 {
-    const StatusKind kind = DescribeStatus(status).kind;
-    return kind == StatusKind::kReady || kind == StatusKind::kPrinting;
+    const vantora_exchange::StatusEntry& entry = vantora_exchange::DescribeStatus(status);
+    std::string text = entry.text;
+    const vantora_exchange::PrinterState state = entry.state;
+    if (state != vantora_exchange::PrinterState::kUserError && state != vantora_exchange::PrinterState::kSystemError)
+        return text;
+    if (entry.advice != nullptr)
+        text = text + ": " + entry.advice;
+    return text + " (printer status " + std::to_string(status) + ")";
 }
 
 }  // namespace vantora_backend

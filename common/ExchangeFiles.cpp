@@ -249,23 +249,6 @@ int getRNumber(const char* name)
     return static_cast<int>(number);
 }
 
-int GetMessage(long status)
-{
-    static const struct {
-        long status;
-        int message;
-    } kMessages[] = {
-        {0, 1},      {1, 2},      {500, 3},    {900, 5},    {1000, 100}, {1010, 101}, {1100, 102}, {1200, 103},
-        {1300, 104}, {1400, 105}, {1500, 106}, {1600, 107}, {2000, 200}, {2100, 201}, {2200, 202}, {2300, 203},
-        {2400, 204}, {2500, 205}, {2600, 206}, {2610, 207}, {2700, 208}, {2800, 209}, {kOfflineStatus, kOfflineMessage},
-    };
-    for (const auto& entry : kMessages) {
-        if (entry.status == status)
-            return entry.message;
-    }
-    return 210;
-}
-
 StatusFileValues OfflineStatusValues()
 {
     StatusFileValues values {};

@@ -12,6 +12,8 @@
 // it did not, the output buffer holds an empty string (if it has any room).
 #pragma once
 
+#include "PrinterStatusCodes.h"
+
 #include <cstddef>
 
 namespace vantora_exchange {
@@ -113,17 +115,10 @@ inline constexpr int kStatusKeyCount = 9;
 extern const char* const kStatusKeys[kStatusKeyCount];
 inline constexpr int kStatusFileLines = 16;
 
-// Status and message of a printer that does not answer, and their texts as
+// The texts of kOfflineStatus and kOfflineMessage (PrinterStatusCodes.h) as
 // the file carries them.
-inline constexpr long kOfflineStatus = 99999;
-inline constexpr int kOfflineMessage = 6;
 inline constexpr char kOfflineStatusText[] = "99999";
 inline constexpr char kOfflineMessageText[] = "00006";
-
-// The message code the window shows for a printer status code: the fixed
-// table of codes (0 -> 1, 1 -> 2, 1000 -> 100, ..., 99999 -> 6); any
-// other value gives 210.
-int GetMessage(long status);
 
 // The values of one status file, as the printer answered its queries.
 // Strings are NUL-terminated; an empty one is written as an empty value.

@@ -98,3 +98,45 @@ int GetTotalCount(libusb_device_handle* handle, char* value, bool wait, size_t s
 {
     return QueryText(handle, "MNT_RD", "COUNTER_LIFE", value, size, wait);
 }
+
+namespace {
+
+// The number after the first `skip` characters of an answer made of digits
+// only, or -1.
+long NumberAfter(const char* value, size_t skip)
+{
+    constexpr size_t kMaxDigits = 9;
+    if (value == nullptr)
+        return -1;
+    const size_t length = strnlen(value, kQueryValueSize);
+    if (length <= skip || length >= kQueryValueSize)
+        return -1;
+    for (size_t i = 0; i < length; ++i) {
+        if (value[i] < '0' || value[i] > '9')
+            return -1;
+    }
+    const char* digits = value + skip;
+    // Leading zeros do not count towards the limit.
+    while (*digits == '0' && digits[1] != '\0')
+        ++digits;
+    if (std::strlen(digits) > kMaxDigits)
+        return -1;
+    return std::strtol(digits, nullptr, 10);
+}
+
+}  // namespace
+
+long MediaCountOfAnswer(const char* value)
+{
+    return NumberAfter(value, 4);
+}
+
+long MediaCodeOfAnswer(const char* value)
+{
+    return NumberAfter(value, 2);
+}
+
+long LifeCounterOfAnswer(const char* value)
+{
+    return NumberAfter(value, 2);
+}

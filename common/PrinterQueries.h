@@ -6,6 +6,8 @@
 // retries: that is the caller's business.
 #pragma once
 
+#include "PrinterStatusCodes.h"
+
 #include <libusb.h>
 
 #include <cstddef>
@@ -13,10 +15,6 @@
 
 // Size of the value buffers every caller keeps (serial number, media, ...).
 constexpr size_t kQueryValueSize = 64;
-
-// GetStatus's result when the exchange failed: outside the range of the
-// 32-bit status codes a reply can carry.
-constexpr int64_t kStatusFailed = 0x80000000LL;
 
 // The printer's status code (0 waiting, 1 printing, 1000 door open, ...), or
 // kStatusFailed.
@@ -37,3 +35,13 @@ int GetFirmVersion(libusb_device_handle* handle, char* value, size_t size = kQue
 // that long before it answers this one.
 int GetTotalCount(libusb_device_handle* handle, char* value, bool wait,
                   size_t size = kQueryValueSize);
+
+// The numbers in the answers above, as the status file cuts them: the
+// media count of MQTY and MQTY_DEFAULT after four leading characters
+// ("0000120": 120), the media code of INFO MEDIA after two ("00150": 150),
+// the life counter of COUNTER_LIFE after two ("00000456": 456). -1 for a
+// missing answer (null), one no longer than its leading characters, one
+// with anything but digits, or a number of more than nine digits.
+long MediaCountOfAnswer(const char* value);
+long MediaCodeOfAnswer(const char* value);
+long LifeCounterOfAnswer(const char* value);

@@ -36,10 +36,13 @@ enum : unsigned char {
     kRt50EndpointIn = 0x82,    // reply packets
 };
 
-// The printer-class GET_DEVICE_ID request: class, interface, device to host.
+// The printer-class requests: GET_DEVICE_ID (class, interface, device to
+// host) and SOFT_RESET (class, interface, host to device).
 enum : uint8_t {
     kDeviceIdRequestType = 0xA1,
     kDeviceIdRequest = 0,
+    kSoftResetRequestType = 0x21,
+    kSoftResetRequest = 2,
 };
 
 // Time limits of the transfers, process-wide. The defaults are the ones the
@@ -47,7 +50,7 @@ enum : uint8_t {
 // cost them ten seconds per transfer.
 struct UsbTimeouts {
     unsigned int bulkMs = 10000;       // each bulk transfer
-    unsigned int deviceIdMs = 5000;    // the device ID request
+    unsigned int deviceIdMs = 5000;    // the device ID request and the other control requests
     unsigned int replyWaitMs = 10000;  // DeviceIO_T's wait between command and reply
 };
 UsbTimeouts GetUsbTimeouts();

@@ -3,6 +3,7 @@
 #include "FilterJob.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +78,11 @@ pid_t StartImageToRaster(const ImageToRasterArgs& args, int* rasterFd)
         return -1;
     }
     if (child == 0) {
+        // A program that takes its stop signals in a thread of its own (the
+        // printer application) blocks them; the filter takes them as usual.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(pipeFds[1], 1);
         char* childArgv[8] = {const_cast<char*>("imagetoraster"), const_cast<char*>(args.jobId),
                               const_cast<char*>(args.user), const_cast<char*>(args.title),

@@ -1,5 +1,6 @@
 #include "AppSystem.h"
 
+#include "AppStop.h"
 #include "InfoPage.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
@@ -93,6 +94,8 @@ std::string StateFilePath()
 
 pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
 {
+    // The stop signals go to the application's own thread (AppStop.h).
+    BlockStopSignals();
     const char* spool = cupsGetOption("spool-directory", numOptions, options);
     std::string snapSpool;
     const char* snap = std::getenv("SNAP_COMMON");
@@ -154,10 +157,14 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     }
     if (!StartPrinterRegistry(system, settings))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "USB hot-plug is not available: printers are not added.");
+    if (!StartStopWatcher(system, g_stateFile))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to watch for SIGTERM: stopping waits for PAPPL.");
     return system;
 }
 
 void EndAppSystem()
 {
+    EndStopWatcher();
+    PrinterLink::StopAll();
     StopPrinterRegistry();
 }

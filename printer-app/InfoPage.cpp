@@ -3,6 +3,7 @@
 #include "MediaSizes.h"
 #include "PrinterLink.h"
 #include "PrinterRegistry.h"
+#include "PrinterStatusCodes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -58,7 +59,7 @@ bool ServeInfoPage(pappl_client_t* client, void*)
         papplClientHTMLPuts(client, "</td><td>");
         Escaped(client, facts.firmware);
         papplClientHTMLPrintf(client, "</td><td>%s</td><td>%s</td><td>", facts.online ? "USB" : "unplugged",
-                              facts.online ? StatusText(facts.status) : "offline");
+                              facts.online ? vantora_exchange::DescribeStatus(facts.status).text : "offline");
         const int ready = ReadyMediaIndex(facts.media.mediaCode);
         if (ready >= 0)
             papplClientHTMLPrintf(client, "%s (roll %d)", kMediaSizes[ready].pageSize, facts.media.mediaCode);
@@ -95,25 +96,6 @@ bool ServeInfoPage(pappl_client_t* client, void*)
 }
 
 }  // namespace
-
-const char* StatusText(long long status)
-{
-    switch (status) {
-    case 0: return "Ready";
-    case 1: return "Printing";
-    case 500: return "Cooling the print head";
-    case 900: return "Ready (power saving)";
-    case 1000: return "Top door open";
-    case 1010: return "No trash box";
-    case 1100: return "Paper end";
-    case 1200: return "Ribbon end";
-    case 1300: return "Paper jam";
-    case 1400: return "Ribbon error";
-    case 1500: return "Paper size setting error";
-    case 0x80000000LL: return "Not answering";
-    default: return "System error";
-    }
-}
 
 void SetIdentifyMessage(pappl_printer_t* printer, const char* message)
 {

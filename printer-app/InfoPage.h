@@ -17,6 +17,3 @@ void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link);
 // The message of the last Identify-Printer request for `printer`, shown
 // on the page with the time it came.
 void SetIdentifyMessage(pappl_printer_t* printer, const char* message);
-
-// An English text for an RT-50 status code.
-const char* StatusText(long long status);

@@ -1,6 +1,9 @@
 #include "PrinterLink.h"
 
 #include "MediaSizes.h"
+#include "PrintWatch.h"
+#include "PrinterClaim.h"
+#include "SheetSender.h"
 #include "UsbTransfer.h"
 
 #include <atomic>
@@ -14,36 +17,52 @@ namespace {
 
 std::mutex g_timingMutex;
 SheetTiming g_timing;
+std::atomic<bool> g_stopping{false};
 
 using Clock = std::chrono::steady_clock;
 
-void Pause(unsigned int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 bool Canceled(bool (*canceled)(void*), void* data)
 {
-    return canceled != nullptr && canceled(data);
-}
-
-// A printer that shows an error keeps its state until someone acts; a
-// status of printing or cooling just means "later".
-bool IsErrorStatus(int64_t status)
-{
-    return status != kStatusFailed && ReasonsForStatus(status) != PAPPL_PREASON_NONE;
+    return PrinterLink::Stopping() || (canceled != nullptr && canceled(data));
 }
 
 }  // namespace
 
-int SoftResetPrinter(libusb_device_handle* handle)
-{
-    if (handle == nullptr)
-        return LIBUSB_ERROR_INVALID_PARAM;
-    const int result = libusb_control_transfer(handle, 0x21, 2, 0, kRt50Interface, nullptr, 0,
-                                               GetUsbTimeouts().deviceIdMs);
-    return result < 0 ? result : 0;
-}
+// The sender's way to the printer: the handle the registry attached, under
+// the I/O lock for each exchange; a printer that left is waited for until
+// the registry attaches it again.
+class PrinterLink::SheetPort : public PrinterPort {
+public:
+    SheetPort(PrinterLink& link, bool (*canceled)(void*), void* data) : m_link(link), m_canceled(canceled), m_data(data) {}
+
+    libusb_device_handle* Lock() override
+    {
+        m_link.m_io.lock();
+        std::lock_guard<std::mutex> lock(m_link.m_state);
+        if (m_link.m_handle == nullptr || m_link.m_gone) {
+            m_link.m_io.unlock();
+            return nullptr;
+        }
+        return m_link.m_handle;
+    }
+    void Unlock() override { m_link.m_io.unlock(); }
+
+    Return AwaitReturn(libusb_device_handle* lost) override
+    {
+        if (lost != nullptr)
+            m_link.MarkGone(lost);
+        return m_link.WaitForHandle(m_canceled, m_data) ? Return::kBack : Return::kCanceled;
+    }
+
+    bool Canceled() override { return ::Canceled(m_canceled, m_data); }
+    bool JobCanceled() const { return m_canceled != nullptr && m_canceled(m_data); }
+    void ShowStatus(int64_t status) override { m_link.Publish(status, nullptr); }
+
+private:
+    PrinterLink& m_link;
+    bool (*m_canceled)(void*);
+    void* m_data;
+};
 
 void PrinterLink::SetTiming(const SheetTiming& timing)
 {
@@ -55,6 +74,16 @@ SheetTiming PrinterLink::Timing()
 {
     std::lock_guard<std::mutex> lock(g_timingMutex);
     return g_timing;
+}
+
+void PrinterLink::StopAll()
+{
+    g_stopping = true;
+}
+
+bool PrinterLink::Stopping()
+{
+    return g_stopping;
 }
 
 PrinterLink::PrinterLink(const std::string& serial)
@@ -87,10 +116,7 @@ void PrinterLink::Attach(libusb_device* device, libusb_device_handle* handle, co
         m_facts.firmware = firmware != nullptr ? firmware : "";
         m_facts.deviceId = deviceId != nullptr ? deviceId : "";
     }
-    if (old != nullptr) {
-        libusb_release_interface(old, kRt50Interface);
-        libusb_close(old);
-    }
+    ReleasePrinter(old);
     if (oldDevice != nullptr)
         libusb_unref_device(oldDevice);
     m_arrived.notify_all();
@@ -125,10 +151,7 @@ void PrinterLink::DetachAll()
         m_facts.online = false;
         m_facts.status = kStatusFailed;
     }
-    if (handle != nullptr) {
-        libusb_release_interface(handle, kRt50Interface);
-        libusb_close(handle);
-    }
+    ReleasePrinter(handle);
     if (device != nullptr) {
         libusb_unref_device(device);
         Publish(kStatusFailed, nullptr);
@@ -177,7 +200,7 @@ void PrinterLink::EndJob()
     m_inJob = false;
 }
 
-libusb_device_handle* PrinterLink::WaitForHandle(bool (*canceled)(void*), void* cancelData)
+bool PrinterLink::WaitForHandle(bool (*canceled)(void*), void* cancelData)
 {
     bool reported = false;
     std::unique_lock<std::mutex> lock(m_state);
@@ -190,10 +213,10 @@ libusb_device_handle* PrinterLink::WaitForHandle(bool (*canceled)(void*), void* 
             continue;
         }
         if (Canceled(canceled, cancelData))
-            return nullptr;
+            return false;
         m_arrived.wait_for(lock, std::chrono::milliseconds(Timing().pollMs));
     }
-    return m_handle;
+    return true;
 }
 
 void PrinterLink::MarkGone(libusb_device_handle* handle)
@@ -212,155 +235,108 @@ void PrinterLink::SoftReset(libusb_device_handle* handle)
     m_needsReset = false;
 }
 
-bool PrinterLink::ReadCounter(libusb_device_handle* handle, int64_t status, long long* counter)
+long PrinterLink::ReadCounter(libusb_device_handle* handle, int64_t status)
 {
+    // A printer saving power answers its life counter only after a long
+    // pause: it is not asked then.
     char value[kQueryValueSize];
-    // In power-saving mode the printer answers its life counter only
-    // after a pause.
-    if (GetTotalCount(handle, value, status == 900, sizeof value) <= 0)
-        return false;
-    char* end = nullptr;
-    const long long number = std::strtoll(value, &end, 10);
-    if (end == value || number < 0)
-        return false;
-    *counter = number;
-    std::lock_guard<std::mutex> lock(m_state);
-    m_facts.lifeCounter = number;
-    return true;
+    if (status == kStatusFailed || status == 900 || GetTotalCount(handle, value, false, sizeof value) <= 0)
+        return -1;
+    const long number = LifeCounterOfAnswer(value);
+    if (number >= 0) {
+        std::lock_guard<std::mutex> lock(m_state);
+        m_facts.lifeCounter = number;
+    }
+    return number;
 }
 
-PrinterLink::SendResult PrinterLink::SendWhole(libusb_device_handle* handle, const unsigned char* data, size_t length,
-                                               bool (*canceled)(void*), void* cancelData)
+int PrinterLink::WaitForPrint(SheetPort& port, long counterBefore)
 {
-    const unsigned int timeoutMs = Timing().writeTimeoutMs;
-    size_t offset = 0;
-    while (offset < length) {
-        const size_t rest = length - offset;
-        const int chunk = rest > (1u << 30) ? (1 << 30) : static_cast<int>(rest);
-        int sent = 0;
-        const int result = deviceWrite(handle, data + offset, chunk, &sent, timeoutMs);
-        if (sent > 0)
-            offset += static_cast<size_t>(sent);
-        if (result == 0)
+    const SheetTiming timing = Timing();
+    PrintWatch watch(counterBefore, 1);
+    int64_t lastStatus = kStatusFailed;
+    Clock::time_point since = Clock::now();
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(timing.pollMs));
+        // The printer keeps a sheet it has whole: a cancel only stops the
+        // waiting for it, and an application that stops counts it delivered.
+        if (Stopping())
+            return 0;
+        if (port.JobCanceled())
+            return ECANCELED;
+        int64_t status = kStatusFailed;
+        long counter = -1;
+        bool gone = false;
+        libusb_device_handle* handle = port.Lock();
+        if (handle != nullptr) {
+            status = GetStatus(handle);
+            counter = ReadCounter(handle, status);
+            gone = status == kStatusFailed && PrinterGone(handle);
+            port.Unlock();
+        }
+        if (handle == nullptr || gone) {
+            // Left: the sheet it holds is looked for once it is back.
+            if (port.AwaitReturn(handle) != PrinterPort::Return::kBack)
+                return Stopping() ? 0 : ECANCELED;
             continue;
-        if (result == LIBUSB_ERROR_TIMEOUT) {
-            // The printer's buffer is full while it prints: wait on,
-            // unless the job is cancelled.
-            if (!Canceled(canceled, cancelData))
-                continue;
-            if (offset > 0)
-                SoftReset(handle);
-            return SendResult::kCanceled;
         }
-        // Unplugged, halted or broken: part of the sheet may sit in the
-        // printer; it is reset before the sheet goes again.
-        {
-            std::lock_guard<std::mutex> lock(m_state);
-            m_needsReset = true;
+        if (status != lastStatus) {
+            lastStatus = status;
+            since = Clock::now();
+            Publish(status, nullptr);
         }
-        if (result == LIBUSB_ERROR_PIPE)
-            libusb_clear_halt(handle, kRt50EndpointOut);
-        else
-            MarkGone(handle);
-        return SendResult::kGone;
+        switch (watch.Judge(status, counter)) {
+        case PrintWatch::kPrinted:
+            return 0;
+        case PrintWatch::kLost:
+            return EAGAIN;
+        case PrintWatch::kPrinting:
+            break;
+        }
+        if (Clock::now() - since > std::chrono::milliseconds(timing.printLimitMs))
+            return ETIMEDOUT;
     }
-    return SendResult::kSent;
 }
 
 int PrinterLink::PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData)
 {
     const SheetTiming timing = Timing();
-    long long target = -1;  // life counter once the sheet is printed; -1 unknown
+    SendTiming sending;
+    sending.transferTimeoutMs = timing.writeTimeoutMs;
+    sending.statusIntervalMs = timing.pollMs;
+    sending.stallLimitMs = 0;   // a full buffer is waited out while the job lasts
+    SheetPort port(*this, canceled, cancelData);
     for (;;) {
-        libusb_device_handle* handle = WaitForHandle(canceled, cancelData);
-        if (handle == nullptr)
+        if (!WaitForHandle(canceled, cancelData))
             return ECANCELED;
-
-        // Ready for the sheet? A sheet sent before the printer left may
-        // have been printed after all.
-        std::unique_lock<std::mutex> io(m_io);
-        bool needsReset;
-        {
-            std::lock_guard<std::mutex> lock(m_state);
-            needsReset = m_needsReset;
-            if (m_handle != handle || m_gone)
-                continue;
-        }
-        if (needsReset)
-            SoftReset(handle);
-        const int64_t status = GetStatus(handle);
-        long long counter = -1;
-        const bool haveCounter = status != kStatusFailed && ReadCounter(handle, status, &counter);
-        if (haveCounter && target >= 0 && counter >= target) {
-            io.unlock();
-            Publish(status, nullptr);
-            return 0;
-        }
-        if (!StatusAcceptsSheet(status)) {
-            io.unlock();
-            Publish(status, nullptr);
-            if (Canceled(canceled, cancelData))
-                return ECANCELED;
-            Pause(timing.pollMs);
-            continue;
-        }
-        if (haveCounter && target < 0)
-            target = counter + 1;
-        const SendResult sent = SendWhole(handle, data, length, canceled, cancelData);
-        io.unlock();
-        if (sent == SendResult::kCanceled)
-            return ECANCELED;
-        if (sent == SendResult::kGone)
-            continue;
-
-        // Sent: wait for the print. An error status that clears again
-        // without the counter rising means the sheet was refused.
-        Publish(1, nullptr);
-        bool sawError = false;
-        bool sawPrinting = false;
-        auto since = Clock::now();
-        int64_t lastStatus = 1;
-        for (;;) {
-            Pause(timing.pollMs);
+        // The life counter before the sheet tells when it is printed; a
+        // packet cut off by an earlier failed write is cleared first.
+        long before = -1;
+        if (libusb_device_handle* handle = port.Lock()) {
+            bool needsReset;
             {
                 std::lock_guard<std::mutex> lock(m_state);
-                if (m_handle != handle || m_gone)
-                    break;  // left: look again once it is back
+                needsReset = m_needsReset;
             }
-            int64_t now;
-            long long printed = -1;
-            bool counted;
-            {
-                std::lock_guard<std::mutex> ioAgain(m_io);
-                now = GetStatus(handle);
-                counted = now != kStatusFailed && target >= 0 && ReadCounter(handle, now, &printed);
-            }
-            if (now != lastStatus) {
-                lastStatus = now;
-                since = Clock::now();
-                Publish(now, nullptr);
-            }
-            if (counted && printed >= target)
-                return 0;
-            if (now == 1)
-                sawPrinting = true;
-            if (IsErrorStatus(now))
-                sawError = true;
-            if (StatusAcceptsSheet(now)) {
-                // Without a counter, printing and back to waiting is all
-                // there is to go by.
-                if (target < 0 && sawPrinting)
-                    return 0;
-                if (sawError)
-                    break;  // refused: send it again
-            }
-            if (Clock::now() - since > std::chrono::milliseconds(timing.printLimitMs))
-                return ETIMEDOUT;
-            // The printer keeps a sheet it has whole; a cancel only stops
-            // the waiting for it.
-            if (Canceled(canceled, cancelData))
-                return ECANCELED;
+            if (needsReset)
+                SoftReset(handle);
+            before = ReadCounter(handle, GetStatus(handle));
+            port.Unlock();
         }
+        SheetSender sender(port, sending);
+        sender.Append(data, length);
+        sender.EndData();
+        const SheetSender::Outcome outcome = sender.Run();
+        if (outcome != SheetSender::kSheetTaken) {
+            sender.LeavePrinterClean();
+            if (outcome == SheetSender::kCanceled)
+                return ECANCELED;
+            return outcome == SheetSender::kGaveUp ? EIO : EINVAL;
+        }
+        const int printed = WaitForPrint(port, before);
+        if (printed != EAGAIN)
+            return printed;
+        // Dropped after an error: the sheet goes again.
     }
 }
 
@@ -414,10 +390,7 @@ bool PrinterLink::Poll()
         const bool counted = GetMediaInitial(handle, initial, sizeof initial) >= 0;
         const bool left = GetMediaRemain(handle, remaining, sizeof remaining) >= 0;
         media = ParseMediaState(sized ? size : nullptr, counted ? initial : nullptr, left ? remaining : nullptr);
-        if (status != 900) {
-            long long counter;
-            ReadCounter(handle, status, &counter);
-        }
+        ReadCounter(handle, status);
     }
     io.unlock();
     Publish(status, status != kStatusFailed ? &media : nullptr);

@@ -1,13 +1,13 @@
 // One RT-50 as the printer application holds it: the open USB handle while
 // the printer is attached, what it reported last (status, media, serial,
-// firmware, device ID), and the printing of whole sheets that outlasts
-// unplugging, printer errors and cancelling.
+// firmware, device ID), and the printing of whole sheets (SheetSender, then
+// PrintWatch) that outlasts unplugging, printer errors and cancelling.
 //
 // One process owns a printer: the handle is opened and interface 0 claimed
 // by the registry when the printer arrives, and kept until it leaves.
-// Transfers are serialised by an I/O lock; while a job holds the link the
-// registry's polling leaves the printer alone, so that no query is ever
-// sent between the pieces of a packet.
+// Transfers are serialised by an I/O lock, held for one exchange at a time;
+// while a job holds the link the registry's polling leaves the printer
+// alone, so that no query is ever sent between the pieces of a packet.
 #pragma once
 
 #include "PrinterQueries.h"
@@ -35,7 +35,7 @@ struct PrinterFacts {
 
 // Timing of the sheet printing; tests shorten it.
 struct SheetTiming {
-    unsigned int pollMs = 200;        // status polls while a sheet prints or the printer is in error
+    unsigned int pollMs = 200;        // status polls while a sheet is sent, prints or the printer is in error
     unsigned int writeTimeoutMs = 5000;  // each bulk OUT transfer of a sheet
     unsigned int printLimitMs = 600000;  // longest wait for a sheet that is sent, in one state
 };
@@ -74,16 +74,16 @@ public:
     void EndJob();
 
     // Prints one sheet: sends the `length` bytes of its command stream
-    // (settings, planes, START) whole and returns once the printer has
-    // printed it (its life counter rose), keeping the printer's state
-    // reasons current meanwhile. A printer that leaves or refuses the
-    // sheet (an error status when it arrives) gets the whole sheet again
-    // when it is back and ready; a transfer cut off inside a packet is
-    // followed by a SOFT_RESET before anything else is sent. Returns 0, or
-    // ECANCELED when `canceled(data)` became true (the printer is reset if
-    // it holds part of the sheet; a sheet it holds whole may still print),
-    // or ETIMEDOUT when a sent sheet was not printed within the timing's
-    // limit.
+    // (settings, planes, START) with SheetSender's recovery rules and
+    // returns once the printer has printed it (PrintWatch), keeping the
+    // printer's state reasons current meanwhile. A printer that leaves is
+    // waited for without limit; a sheet it refused or dropped after an
+    // error is sent again. Returns 0, or ECANCELED when `canceled(data)`
+    // became true or the application stops (the printer is reset if it
+    // holds part of the sheet; a sheet it holds whole still prints, and
+    // counts as delivered when the application stops), EIO when transfers
+    // keep failing, EINVAL for a stream without START, or ETIMEDOUT when a
+    // sent sheet was not printed within the timing's limit.
     int PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData);
 
     // Raw bytes for PAPPL's device write: the count the printer took, or -1.
@@ -96,13 +96,17 @@ public:
     static void SetTiming(const SheetTiming& timing);
     static SheetTiming Timing();
 
-private:
-    enum class SendResult { kSent, kGone, kCanceled };
+    // The application stops: every sheet being printed or waited for ends
+    // at once (PrintSheet returns), and none starts any more.
+    static void StopAll();
+    static bool Stopping();
 
-    libusb_device_handle* WaitForHandle(bool (*canceled)(void*), void* cancelData);
-    SendResult SendWhole(libusb_device_handle* handle, const unsigned char* data, size_t length,
-                         bool (*canceled)(void*), void* cancelData);
-    bool ReadCounter(libusb_device_handle* handle, int64_t status, long long* counter);
+private:
+    class SheetPort;
+
+    bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
+    int WaitForPrint(SheetPort& port, long counterBefore);
+    long ReadCounter(libusb_device_handle* handle, int64_t status);
     void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
     void MarkGone(libusb_device_handle* handle);
@@ -118,10 +122,5 @@ private:
     PrinterFacts m_facts;
     pappl_printer_t* m_printer = nullptr;
     int m_readyIndex = -2;                // media table index shown as ready
-    std::mutex m_io;                      // one exchange or sheet at a time
+    std::mutex m_io;                      // one exchange at a time
 };
-
-// Resets the printer's command stream with the printer-class SOFT_RESET
-// request: a packet cut off by a client that died or gave up is
-// forgotten. 0 or a libusb error.
-int SoftResetPrinter(libusb_device_handle* handle);

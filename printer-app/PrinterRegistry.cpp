@@ -2,6 +2,8 @@
 
 #include "ExchangeFiles.h"
 #include "InfoPage.h"
+#include "PrinterClaim.h"
+#include "PrinterFinder.h"
 #include "PrinterIdentity.h"
 #include "PrinterQueries.h"
 #include "UsbTransfer.h"
@@ -82,57 +84,41 @@ void EnsurePrinter(Registry& registry, PrinterLink& link)
 // (or is no RT-50 at all); false to try again later (busy, not answering).
 bool TakeArrival(Registry& registry, libusb_device* device)
 {
-    libusb_device_descriptor descriptor;
-    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
-        !IsRt50UsbId(descriptor.idVendor, descriptor.idProduct))
-        return true;
+    FoundPrinter found;
     libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != 0)
-        return false;
-    char model[kModelSize] = "";
-    if (IdentifyRt50(handle, model, sizeof model) != kIdentityRt50) {
-        libusb_close(handle);
+    const int probed = ProbePrinter(device, SerialSource::kAskPrinter, &found, &handle);
+    if (probed == kNotRt50) {
         papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "USB device %u/%u is not an RT-50.",
                  libusb_get_bus_number(device), libusb_get_device_address(device));
         return true;
     }
-    libusb_set_auto_detach_kernel_driver(handle, 1);
-    const int claimed = libusb_claim_interface(handle, kRt50Interface);
-    if (claimed != 0) {
+    if (probed != 0 || found.busy) {
         // Another program (the USB monitor daemon, a CUPS backend) holds
         // the printer: one process owns a printer at a time.
-        papplLog(registry.system, PAPPL_LOGLEVEL_WARN, "RT-50 at USB %u/%u is in use by another program (%s).",
-                 libusb_get_bus_number(device), libusb_get_device_address(device), libusb_error_name(claimed));
-        libusb_close(handle);
+        papplLog(registry.system, PAPPL_LOGLEVEL_WARN, "RT-50 at USB %u/%u is in use or not answering (%s).",
+                 libusb_get_bus_number(device), libusb_get_device_address(device),
+                 found.busy ? "busy" : libusb_error_name(probed));
         return false;
     }
-    // A client that died before us may have left half a packet behind.
-    SoftResetPrinter(handle);
-    char serial[kQueryValueSize] = "";
-    for (int attempt = 0; attempt < 3 && serial[0] == '\0'; ++attempt)
-        GetSerialNo(handle, serial, sizeof serial);
-    if (!vantora_exchange::IsValidSerial(serial)) {
+    if (handle == nullptr || !found.serialValid) {
         papplLog(registry.system, PAPPL_LOGLEVEL_WARN, "RT-50 at USB %u/%u has no usable serial number.",
                  libusb_get_bus_number(device), libusb_get_device_address(device));
-        libusb_release_interface(handle, kRt50Interface);
-        libusb_close(handle);
+        ReleasePrinter(handle);
         return false;
     }
     char firmware[kQueryValueSize] = "";
     GetFirmVersion(handle, firmware, sizeof firmware);
-    char deviceId[1024] = "";
-    get_device_id(handle, deviceId, sizeof deviceId);
 
     std::shared_ptr<PrinterLink> link;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        std::shared_ptr<PrinterLink>& slot = registry.links[serial];
+        std::shared_ptr<PrinterLink>& slot = registry.links[found.serial];
         if (!slot)
-            slot = std::make_shared<PrinterLink>(serial);
+            slot = std::make_shared<PrinterLink>(found.serial);
         link = slot;
     }
-    link->Attach(device, handle, firmware, deviceId);
-    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", serial, firmware);
+    link->Attach(device, handle, firmware, found.deviceId.c_str());
+    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
     EnsurePrinter(registry, *link);
     link->Poll();
     return true;
@@ -240,6 +226,18 @@ std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial)
     std::lock_guard<std::mutex> lock(registry.mutex);
     const auto found = registry.links.find(serial);
     return found != registry.links.end() ? found->second : nullptr;
+}
+
+std::shared_ptr<PrinterLink> LinkForSerial(const std::string& serial)
+{
+    if (!vantora_exchange::IsValidSerial(serial.c_str()))
+        return nullptr;
+    Registry& registry = TheRegistry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    std::shared_ptr<PrinterLink>& slot = registry.links[serial];
+    if (!slot)
+        slot = std::make_shared<PrinterLink>(serial);
+    return slot;
 }
 
 std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks()

@@ -36,6 +36,11 @@ void StopPrinterRegistry();
 // never arrived.
 std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial);
 
+// The link of the printer with this serial number, made (offline) when the
+// printer has not arrived yet, so that a job can wait for it; null for a
+// serial that IsValidSerial refuses.
+std::shared_ptr<PrinterLink> LinkForSerial(const std::string& serial);
+
 // Every printer that arrived so far.
 std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks();
 

@@ -2,6 +2,7 @@
 
 #include "MediaSizes.h"
 #include "PrinterQueries.h"
+#include "PrinterStatusCodes.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,19 +10,23 @@
 
 pappl_preason_t ReasonsForStatus(int64_t status)
 {
-    switch (status) {
-    case kStatusFailed:
-        return PAPPL_PREASON_OFFLINE;
-    case 0:
-    case 1:
-    case 500:
-    case 900:
+    using vantora_exchange::PrinterState;
+    switch (vantora_exchange::PrinterStateOf(status)) {
+    case PrinterState::kReady:
+    case PrinterState::kPrinting:
+    case PrinterState::kBusy:
         return PAPPL_PREASON_NONE;
+    case PrinterState::kNoAnswer:
+        return PAPPL_PREASON_OFFLINE;
+    case PrinterState::kSystemError:
+        return PAPPL_PREASON_OTHER;
+    case PrinterState::kUserError:
+        break;
+    }
+    switch (status) {
     case 1000:
         // PAPPL 1.3 does not report door-open; cover-open says it as well.
         return PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN;
-    case 1010:
-        return PAPPL_PREASON_OTHER;  // no trash box
     case 1100:
         return PAPPL_PREASON_MEDIA_EMPTY;
     case 1200:
@@ -33,46 +38,16 @@ pappl_preason_t ReasonsForStatus(int64_t status)
     case 1500:
         return PAPPL_PREASON_MEDIA_NEEDED;  // paper size setting error
     default:
-        return PAPPL_PREASON_OTHER;  // system errors and unknown codes
+        return PAPPL_PREASON_OTHER;  // no trash box
     }
 }
-
-bool StatusAcceptsSheet(int64_t status)
-{
-    return status == 0 || status == 900;
-}
-
-namespace {
-
-// A non-negative decimal number of at most 9 digits, or -1.
-int ParseCount(const char* text)
-{
-    if (text == nullptr || text[0] == '\0')
-        return -1;
-    size_t digits = 0;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9')
-            return -1;
-        ++digits;
-    }
-    // Leading zeros do not count towards the limit.
-    while (*text == '0' && text[1] != '\0') {
-        ++text;
-        --digits;
-    }
-    if (digits > 9)
-        return -1;
-    return static_cast<int>(std::strtol(text, nullptr, 10));
-}
-
-}  // namespace
 
 MediaState ParseMediaState(const char* media, const char* initial, const char* remaining)
 {
     MediaState state;
-    state.mediaCode = ParseCount(media);
-    state.initial = ParseCount(initial);
-    state.remaining = ParseCount(remaining);
+    state.mediaCode = static_cast<int>(MediaCodeOfAnswer(media));
+    state.initial = static_cast<int>(MediaCountOfAnswer(initial));
+    state.remaining = static_cast<int>(MediaCountOfAnswer(remaining));
     return state;
 }
 

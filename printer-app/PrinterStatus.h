@@ -1,6 +1,7 @@
-// What clients see of an RT-50's state: the IPP printer-state-reasons of a
-// status code, and the supplies, ready media and supply text of the loaded
-// media set, from the printer's query answers.
+// What clients see of an RT-50's state (the table of status codes is
+// PrinterStatusCodes.h): the IPP printer-state-reasons of a status code,
+// and the supplies, ready media and supply text of the loaded media set,
+// from the printer's query answers.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -9,12 +10,8 @@
 
 // The printer-state-reasons of an RT-50 status code (GetStatus's result, or
 // kStatusFailed for a printer that does not answer, which reads offline).
-// 0 (waiting), 1 (printing), 500 (cooling) and 900 (power saving) give none.
+// Ready, printing and cooling give none.
 pappl_preason_t ReasonsForStatus(int64_t status);
-
-// True when the printer takes a sheet in this state (0 waiting, 900 power
-// saving).
-bool StatusAcceptsSheet(int64_t status);
 
 // Every reason ReasonsForStatus can give, for removing the old ones.
 constexpr pappl_preason_t kDeviceReasons =
@@ -30,8 +27,8 @@ struct MediaState {
 };
 
 // Reads the answers of INFO MEDIA, MQTY_DEFAULT and MQTY (as the printer
-// sends them: "00150", "0000300", "0000120"; null for a failed query).
-// Anything that is not a plain decimal number reads as unknown.
+// sends them: "00150", "0000300", "0000120"; null for a failed query) with
+// MediaCodeOfAnswer and MediaCountOfAnswer: anything else reads as unknown.
 MediaState ParseMediaState(const char* media, const char* initial, const char* remaining);
 
 // Fills `supply` (one entry: the ribbon and paper set) from the media

@@ -133,6 +133,12 @@ void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const c
 
 void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
 {
+    // The system ends (Shutdown-System): PAPPL frees it right after this,
+    // so the hot-plug thread and every sheet stop first.
+    if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) {
+        PrinterLink::StopAll();
+        StopPrinterRegistry();
+    }
     for (const auto& link : AllPrinterLinks()) {
         if (link->Printer() == printer)
             link->SetPrinter(nullptr);

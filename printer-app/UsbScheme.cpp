@@ -43,9 +43,11 @@ bool OpenDeviceCb(pappl_device_t* device, const char* uri, const char*)
         papplDeviceError(device, "Not an RT-50 device URI.");
         return false;
     }
-    std::shared_ptr<PrinterLink> link = FindPrinterLink(serial);
-    if (!link || !link->Online()) {
-        papplDeviceError(device, "RT-50 %s is not connected.", serial.c_str());
+    // A printer that is not plugged in is waited for by the job itself,
+    // which the application's stop and a cancel end at once.
+    std::shared_ptr<PrinterLink> link = LinkForSerial(serial);
+    if (!link || PrinterLink::Stopping()) {
+        papplDeviceError(device, "RT-50 %s is not available.", serial.c_str());
         return false;
     }
     if (!link->BeginJob()) {

@@ -1,9 +1,9 @@
 #include "Worker.h"
 
+#include "PrinterClaim.h"
 #include "PrinterInfo.h"
 #include "RequestFiles.h"
 #include "StatusFileWriter.h"
-#include "UsbTransfer.h"
 
 namespace vantora_usbmon {
 
@@ -28,24 +28,12 @@ void RunUsbSection(thdata* record)
 {
     std::lock_guard<std::mutex> section(usb_openclose_mutex);
     CountSectionEntered();
-    int result = libusb_open(record->device, &record->handle);
+    const int result = OpenPrinter(record->device, &record->handle);
     if (result == 0) {
-        const int active = libusb_kernel_driver_active(record->handle, kRt50Interface);
-        if (active == 1)
-            result = libusb_detach_kernel_driver(record->handle, kRt50Interface);
-        else if (active != 0)
-            result = active;
-        if (result == 0)
-            result = libusb_claim_interface(record->handle, kRt50Interface);
-        if (result == 0) {
-            record->bClaimed = true;
-            getPrinterInfo(record);
-        }
-        if (record->bClaimed) {
-            libusb_release_interface(record->handle, kRt50Interface);
-            record->bClaimed = false;
-        }
-        libusb_close(record->handle);
+        record->bClaimed = true;
+        getPrinterInfo(record);
+        ReleasePrinter(record->handle);
+        record->bClaimed = false;
     }
     record->handle = nullptr;
     CountSectionLeft();

@@ -129,16 +129,20 @@ TEST_F(BackendFiles, ReportsReasonChangesAndMediaLevels)
               "ATTR: marker-levels=40\nATTR: marker-levels=0\nATTR: marker-levels=-1\n");
     std::free(text);
 
-    // Which statuses take a sheet, and the reasons CUPS shows.
-    for (int64_t ready : std::vector<int64_t>{0, 1, 900})
-        EXPECT_TRUE(TakesSheet(ready)) << ready;
-    for (int64_t waiting : std::vector<int64_t>{500, 1000, 1100, 1600, 2610, 4242, 0x80000000LL})
-        EXPECT_FALSE(TakesSheet(waiting)) << waiting;
-    EXPECT_STREQ(DescribeStatus(1100).reason, "media-empty-error");
-    EXPECT_STREQ(DescribeStatus(1200).reason, "marker-print-ribbon-empty-error");
-    EXPECT_STREQ(DescribeStatus(1300).reason, "media-jam-error");
-    EXPECT_STREQ(DescribeStatus(2800).reason, "other-error");
-    EXPECT_STREQ(DescribeStatus(0x80000000LL).reason, "offline-report");
+    // The reasons and texts CUPS shows.
+    EXPECT_EQ(CupsReasonOfStatus(0), nullptr);
+    EXPECT_EQ(CupsReasonOfStatus(1), nullptr);
+    EXPECT_EQ(CupsReasonOfStatus(500), nullptr);
+    EXPECT_STREQ(CupsReasonOfStatus(1000), "door-open-error");
+    EXPECT_STREQ(CupsReasonOfStatus(1010), "output-tray-missing-error");
+    EXPECT_STREQ(CupsReasonOfStatus(1100), "media-empty-error");
+    EXPECT_STREQ(CupsReasonOfStatus(1200), "marker-print-ribbon-empty-error");
+    EXPECT_STREQ(CupsReasonOfStatus(1300), "media-jam-error");
+    EXPECT_STREQ(CupsReasonOfStatus(2800), "other-error");
+    EXPECT_STREQ(CupsReasonOfStatus(4242), "other-error");
+    EXPECT_STREQ(CupsReasonOfStatus(0x80000000LL), "offline-report");
+    EXPECT_EQ(StatusInfoText(1100), "Paper end: load paper and ribbon (printer status 1100)");
+    EXPECT_EQ(StatusInfoText(1), "Printing");
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include "CancelSignal.h"
 #include "JobFiles.h"
 #include "PrintJob.h"
-#include "PrinterProbe.h"
+#include "DiscoveryLine.h"
+#include "PrinterFinder.h"
 #include "Rt50EmulatorFixture.h"
 #include "UsbTestClient.h"
 #include "UsbTransfer.h"
@@ -329,17 +330,17 @@ TEST_F(BackendJob, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
 TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
 {
     ASSERT_TRUE(emulator().AddPrinter("RT50TEST0002"));
-    std::vector<ProbedPrinter> printers = ListPrinters(m_usb);
+    std::vector<FoundPrinter> printers = ListPrinters(m_usb, SerialSource::kAskPrinter);
     ASSERT_EQ(printers.size(), 2u);
     rt50test::UsbClient other;
     ASSERT_TRUE(other.Start());
     ASSERT_TRUE(other.WaitFor(2000, [&] { return other.Arrivals() >= 2; }));
     ASSERT_EQ(other.Open(), 0);
-    printers = ListPrinters(m_usb);
+    printers = ListPrinters(m_usb, SerialSource::kAskPrinter);
     ASSERT_EQ(printers.size(), 2u);
     std::set<std::string> lines;
     int busy = 0;
-    for (const ProbedPrinter& printer : printers) {
+    for (const FoundPrinter& printer : printers) {
         lines.insert(DiscoveryLine(printer));
         busy += printer.busy;
     }
@@ -352,11 +353,11 @@ TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
                          "direct vantora-zpxbackend://VANTORA/RT-50?serial=RT50TEST0002 \"VANTORA RT-50\" \"VANTORA "
                          "RT-50 (serial RT50TEST0002)\" \"" + id + "RT50TEST0002;\" \"\""}));
 
-    ProbedPrinter odd;
+    FoundPrinter odd;
     odd.serial = "../x";
     odd.serialValid = false;
     EXPECT_EQ(DiscoveryLine(odd), "");
-    ProbedPrinter quoted;
+    FoundPrinter quoted;
     quoted.serial = "Q1";
     quoted.serialValid = true;
     quoted.model = "RT-50\" \"x";

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 using namespace vantora_exchange;
 
@@ -198,6 +199,29 @@ TEST(Queues, NamesDescriptionsAndNumbers)
     EXPECT_EQ(GetMessage(3000), 210);
     EXPECT_EQ(GetMessage(99999), 6);
     EXPECT_EQ(GetMessage(-1), 210);
+    EXPECT_EQ(GetMessage(static_cast<long>(kStatusFailed)), 210);
+}
+
+// One table of status codes: the state each program acts on, and the one
+// rule of when a sheet may be started.
+TEST(StatusCodes, StatesAndTheRuleOfStartingASheet)
+{
+    EXPECT_EQ(PrinterStateOf(0), PrinterState::kReady);
+    EXPECT_EQ(PrinterStateOf(900), PrinterState::kReady);
+    EXPECT_EQ(PrinterStateOf(1), PrinterState::kPrinting);
+    EXPECT_EQ(PrinterStateOf(500), PrinterState::kBusy);
+    EXPECT_EQ(PrinterStateOf(1500), PrinterState::kUserError);
+    EXPECT_EQ(PrinterStateOf(1600), PrinterState::kSystemError);
+    EXPECT_EQ(PrinterStateOf(4242), PrinterState::kSystemError);
+    EXPECT_EQ(PrinterStateOf(kStatusFailed), PrinterState::kNoAnswer);
+    EXPECT_EQ(PrinterStateOf(kOfflineStatus), PrinterState::kNoAnswer);
+    EXPECT_STREQ(DescribeStatus(1300).text, "Paper jam");
+    EXPECT_EQ(DescribeStatus(0).advice, nullptr);
+    // A printing RT-50 takes the next sheet into its buffer.
+    for (int64_t ready : std::vector<int64_t>{0, 1, 900})
+        EXPECT_TRUE(SheetMayStart(ready)) << ready;
+    for (int64_t waiting : std::vector<int64_t>{500, 1000, 1100, 1600, 2610, 4242, -1, kOfflineStatus, kStatusFailed})
+        EXPECT_FALSE(SheetMayStart(waiting)) << waiting;
 }
 
 }  // namespace

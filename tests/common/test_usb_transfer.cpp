@@ -80,6 +80,16 @@ TEST_F(UsbIo, QueriesReadEveryValue)
     EXPECT_EQ(GetTotalCount(handle(), value, false), 8);
     EXPECT_STREQ(value, "00123456");
 
+    // The numbers in the answers, after the leading characters the status
+    // file drops; anything but digits reads as unknown.
+    EXPECT_EQ(LifeCounterOfAnswer(value), 123456);
+    EXPECT_EQ(MediaCodeOfAnswer("00161"), 161);
+    EXPECT_EQ(MediaCountOfAnswer("0000700"), 700);
+    EXPECT_EQ(MediaCountOfAnswer("1230120"), 120);
+    for (const char* odd : {"1x50", "", "0000", "0000-5", "00001 ", "99999999999999"})
+        EXPECT_EQ(MediaCountOfAnswer(odd), -1) << odd;
+    EXPECT_EQ(MediaCodeOfAnswer(nullptr), -1);
+
     // A value longer than the caller's buffer is cut, never written past it.
     std::vector<char> small(4, 'x');
     EXPECT_EQ(GetSerialNo(handle(), small.data(), small.size()), 3);

@@ -111,8 +111,7 @@ TEST(PrinterStatus, StatusCodesAndMediaCountsAsClientsSeeThem)
     EXPECT_TRUE(ReasonsForStatus(1000) & PAPPL_PREASON_COVER_OPEN);
     EXPECT_EQ(ReasonsForStatus(1100), PAPPL_PREASON_MEDIA_EMPTY);
     EXPECT_EQ(ReasonsForStatus(2610), PAPPL_PREASON_OTHER);
-    EXPECT_TRUE(StatusAcceptsSheet(900));
-    EXPECT_FALSE(StatusAcceptsSheet(1));
+    EXPECT_EQ(ReasonsForStatus(1), PAPPL_PREASON_NONE);
 
     const MediaState media = ParseMediaState("00161", "0000300", "0000015");
     EXPECT_EQ(media.mediaCode, 161);
