@@ -285,7 +285,9 @@ void SheetSender::SheetTaken()
 
 SheetSender::Outcome SheetSender::Run()
 {
-    while (!m_port.Canceled()) {
+    // A sheet whose START went out is judged (taken or refused) before a
+    // cancel is: the printer may hold it whole.
+    while (!m_port.Canceled() || (m_startEnd != kNone && m_sent == m_startEnd)) {
         FeedReader();
         const size_t end = SendableEnd();
         const int sheetsBefore = m_figures.sheets;

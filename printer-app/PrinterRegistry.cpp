@@ -167,12 +167,22 @@ void HandleQueued(Registry& registry, bool retryNow)
     }
 }
 
+// PAPPL 1.3 starts a job when one is queued, ends or is released, not the
+// jobs the state file brought back: those are started once the system runs.
+void StartQueuedJobs(pappl_printer_t* printer, void*)
+{
+    if (papplPrinterGetNumberOfActiveJobs(printer) > 0 && papplPrinterGetState(printer) == IPP_PSTATE_IDLE)
+        papplPrinterResume(printer);
+}
+
 void RunRegistry(Registry* registry)
 {
     using Clock = std::chrono::steady_clock;
     // Printers are added once the system serves clients.
     while (!registry->stop && !papplSystemIsRunning(registry->system))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!registry->stop)
+        papplSystemIteratePrinters(registry->system, StartQueuedJobs, nullptr);
     auto lastPoll = Clock::now();
     auto lastRetry = Clock::now();
     while (!registry->stop && papplSystemIsRunning(registry->system) && !papplSystemIsShutdown(registry->system)) {

@@ -17,9 +17,15 @@ namespace apptest {
 
 namespace {
 
+// A server that does not answer a request within this time fails it.
+constexpr double kAnswerSeconds = 60.0;
+
 http_t* Connect(int port)
 {
-    return httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    http_t* http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http != nullptr)
+        httpSetTimeout(http, kAnswerSeconds, nullptr, nullptr);
+    return http;
 }
 
 }  // namespace
@@ -27,6 +33,11 @@ http_t* Connect(int port)
 AppServer::~AppServer()
 {
     Stop();
+}
+
+bool AppServer::Restart()
+{
+    return Stop(true) && Launch();
 }
 
 std::string AppServer::PrinterResource() const
@@ -48,6 +59,11 @@ bool AppServer::Start(const std::string& serial)
         return false;
     }
     m_folder = folder;
+    return Launch();
+}
+
+bool AppServer::Launch()
+{
     std::filesystem::create_directories(m_folder + "/state");
     std::filesystem::create_directories(m_folder + "/spool");
     for (int attempt = 0; attempt < 5; ++attempt) {
@@ -90,27 +106,32 @@ bool AppServer::Start(const std::string& serial)
             20000);
         if (up && m_pid > 0)
             return true;
-        Stop();
-        std::filesystem::create_directories(m_folder + "/state");
-        std::filesystem::create_directories(m_folder + "/spool");
+        Stop(true);
     }
     m_error = "the printer application did not come up";
     return false;
 }
 
-void AppServer::Stop()
+bool AppServer::Stop(bool keepFolder)
 {
+    bool ended = true;
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        ended = WaitFor([this] { return waitpid(m_pid, nullptr, WNOHANG) == m_pid; }, kStopSeconds * 1000);
+        if (!ended) {
+            m_error = "the printer application did not end within " + std::to_string(kStopSeconds) +
+                      " s of SIGTERM; killed";
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
         }
         m_pid = -1;
     }
-    if (!m_folder.empty() && std::getenv("KEEP_APP_FOLDER") == nullptr) {
+    if (!keepFolder && !m_folder.empty() && std::getenv("KEEP_APP_FOLDER") == nullptr) {
         std::error_code error;
         std::filesystem::remove_all(m_folder, error);
+        m_folder.clear();
     }
+    return ended;
 }
 
 ipp_t* AppServer::PrinterAttributes(const std::vector<const char*>& names) const

@@ -21,8 +21,14 @@ public:
     // Starts the server and waits (at most 20 s) until the printer of
     // `serial` answers. False with a reason in error().
     bool Start(const std::string& serial);
-    // SIGTERM, wait, remove the folder.
-    void Stop();
+    // SIGTERM and a wait of at most kStopSeconds (then SIGKILL); removes
+    // the folder unless `keepFolder`. False, with a reason in error(), when
+    // the server had to be killed.
+    bool Stop(bool keepFolder = false);
+    // Stops the server and starts it again on its state and spool folder.
+    bool Restart();
+
+    static constexpr int kStopSeconds = 20;
 
     int port() const { return m_port; }
     const std::string& folder() const { return m_folder; }
@@ -42,6 +48,8 @@ public:
     static std::string Values(ipp_t* response, const char* name);
 
 private:
+    bool Launch();
+
     pid_t m_pid = -1;
     int m_port = 0;
     std::string m_folder;

@@ -37,7 +37,7 @@ protected:
 
     void TearDown() override
     {
-        m_server.Stop();
+        EXPECT_TRUE(m_server.Stop()) << m_server.error();
         rt50emu::Rt50EmulatorTest::TearDown();
     }
 
@@ -195,6 +195,38 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)
     EXPECT_TRUE(WaitFor([&] { return Reasons().find("offline") != std::string::npos; }, 5000)) << Reasons();
     emulator().Execute("plug " + serial());
     EXPECT_TRUE(WaitFor([&] { return Reasons() == "none"; }, 8000)) << Reasons();
+}
+
+// SIGTERM (systemd's stop) ends the application at once while a job waits
+// for an unplugged printer and while a sheet prints; the jobs queued behind
+// print after the next start.
+TEST_F(PrinterAppTest, EndsPromptlyOnSigtermAndKeepsQueuedJobs)
+{
+    const std::string photo = m_files.Path("phone.jpg");
+    ASSERT_TRUE(apptest::MakePhoto(photo, 1200, 900));
+    emulator().Execute("unplug " + serial());
+    const int waiting = m_server.PrintFile(photo, "image/jpeg");
+    const int queued = m_server.PrintFile(photo, "image/jpeg");
+    ASSERT_GT(waiting, 0);
+    ASSERT_GT(queued, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(waiting) == IPP_JSTATE_PROCESSING; }, 30000));
+    ASSERT_TRUE(m_server.Restart()) << m_server.error();
+    EXPECT_EQ(m_server.JobState(waiting), IPP_JSTATE_ABORTED);
+    emulator().Execute("plug " + serial());
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(queued) == IPP_JSTATE_COMPLETED; }, 60000))
+        << m_server.JobState(queued);
+    EXPECT_TRUE(SheetRecorded(1));
+    EXPECT_FALSE(SheetRecorded(2));
+
+    // A sheet that prints for longer than a stop may take: the printer has
+    // it whole, so the job counts as done.
+    emulator().Execute("set " + serial() + " printms 60000");
+    const int printing = m_server.PrintFile(photo, "image/jpeg");
+    ASSERT_GT(printing, 0);
+    ASSERT_TRUE(WaitFor([&] { return Shown("status") == "1"; }, 60000));
+    ASSERT_TRUE(m_server.Restart()) << m_server.error();
+    EXPECT_EQ(m_server.JobState(printing), IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(Shown("errors"), "0");
 }
 
 TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)

@@ -372,12 +372,21 @@ int PrivateCupsd::Run(const std::vector<std::string>& argv) const
         execvp(args[0], args.data());
         _exit(127);
     }
+    // A command that hangs is killed: the test fails on its result
+    // instead of waiting for ever.
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
+    for (int waited = 0; waited < kRunLimitSeconds * 100; ++waited) {
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR)
             return -1;
+        usleep(10 * 1000);
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::fprintf(stderr, "%s did not finish within %d s; killed\n", args[0], kRunLimitSeconds);
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    return -1;
 }
 
 bool PrivateCupsd::AddQueue(const std::string& name, const std::string& uri) const

@@ -53,8 +53,11 @@ public:
     const std::string& error() const { return error_; }
 
     // Runs a program (looked up in PATH) with CUPS_SERVER set and waits for
-    // it. Returns its exit status, or -1 when it could not run or was killed.
+    // it, at most kRunLimitSeconds (then it is killed and says so on
+    // standard error). Returns its exit status, or -1 when it could not run
+    // or was killed.
     int Run(const std::vector<std::string>& argv) const;
+    static constexpr int kRunLimitSeconds = 120;
 
     // Creates an enabled queue of the package's model for a device URI.
     bool AddQueue(const std::string& name, const std::string& uri) const;

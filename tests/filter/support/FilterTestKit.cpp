@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,7 +169,7 @@ TempDir::~TempDir()
 }
 
 FilterRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& ppd,
-                     const std::string& inputPath)
+                     const std::string& inputPath, int limitSeconds)
 {
     FilterRun run;
     TempDir dir;
@@ -175,6 +177,8 @@ FilterRun RunProgram(const std::string& program, const std::vector<std::string>&
     const std::string errPath = dir.Path("stderr");
     const pid_t pid = fork();
     if (pid == 0) {
+        // A group of its own, so that an overrun takes its children too.
+        setpgid(0, 0);
         const int in = open(inputPath.empty() ? "/dev/null" : inputPath.c_str(), O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -196,7 +200,20 @@ FilterRun RunProgram(const std::string& program, const std::vector<std::string>&
         _exit(127);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+    pid_t ended = 0;
+    while (pid > 0 && (ended = waitpid(pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+        usleep(10 * 1000);
+    if (pid > 0 && ended == 0) {
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        run.overran = true;
+        std::string line = program;
+        for (const std::string& arg : args)
+            line += " " + arg;
+        ADD_FAILURE() << line << ": did not finish within " << limitSeconds << " s; killed";
+    }
     if (WIFEXITED(status))
         run.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status))

@@ -78,16 +78,22 @@ private:
 struct FilterRun {
     int exitStatus = -1;       // -1: did not exit normally
     int signal = 0;
+    bool overran = false;      // killed after its time limit
     std::vector<uint8_t> output;
     std::string errors;
 };
 
+// How long a program the tests start may run before it is killed.
+constexpr int kProgramLimitSeconds = 120;
+
 // Runs `program` with `args` (argv[1..]; argv[0] is the program, standing in
 // for the queue name) and the environment variable PPD
 // set to `ppd` (unset when empty); standard input comes from `inputPath`
-// (empty: /dev/null).
+// (empty: /dev/null). A program (with the programs it started) that runs
+// longer than `limitSeconds` is killed, and the calling test fails naming
+// it.
 FilterRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& ppd,
-                     const std::string& inputPath);
+                     const std::string& inputPath, int limitSeconds = kProgramLimitSeconds);
 
 // Runs the built filter as CUPS would: job id, user, title, copies,
 // options, and the raster file as seventh argument when `asFile`.
