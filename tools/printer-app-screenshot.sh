@@ -9,6 +9,7 @@ out=${1:-$top/out/printer-app}
 build=${BUILD:-$top/build}
 mkdir -p "$out"
 if [ -z "${RT50_EMULATOR_SOCKET:-}" ]; then
+  "$top/tools/setup.sh" screenshots
   sheets=$(mktemp -d /tmp/rt50shot.XXXXXX)
   TMPDIR=/tmp exec "$build/tools/rt50-emulator/rt50-emulator" --printers 1 --print-ms 500 --output "$sheets" -- "$0" "$out"
 fi

@@ -2,10 +2,20 @@
 # Installs every package the package needs to build, test and run its main job.
 # The lists live in tools/deps/*.txt, one Debian package per line; this script
 # installs only what is missing, so a second run takes a moment.
+#   tools/setup.sh [EXTRA ...]   also the lists tools/deps/extra/EXTRA.txt,
+#                                 which only some scripts need
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-wanted=$(sed -e 's/#.*//' "$here"/deps/*.txt | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
+lists=("$here"/deps/*.txt)
+for extra in "$@"; do
+  case "$extra" in
+    */* | .* | "") echo "setup: no extra list '$extra'" >&2; exit 2 ;;
+  esac
+  [ -f "$here/deps/extra/$extra.txt" ] || { echo "setup: no extra list '$extra'" >&2; exit 2; }
+  lists+=("$here/deps/extra/$extra.txt")
+done
+wanted=$(sed -e 's/#.*//' "${lists[@]}" | tr -s ' \t' '\n' | sed '/^$/d' | sort -u)
 missing=()
 for pkg in $wanted; do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
