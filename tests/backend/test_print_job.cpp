@@ -325,6 +325,49 @@ TEST_F(BackendJob, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
     EXPECT_EQ(Shown("errors"), "0");
 }
 
+// A job ends once its sheets are printed, waiting out an error while they
+// print, unless another job waits on the queue (or asking fails: then it
+// waits as well); with another job waiting it ends when they are taken.
+TEST_F(BackendJob, EndsWhenItsSheetsArePrintedUnlessAnotherJobWaits)
+{
+    Control("set " + serial() + " printms 1500");
+    std::atomic<int> asked{0};
+    settings.otherJobsWaiting = [&] { ++asked; return -1; };
+    std::string shownAtDoor;
+    EXPECT_EQ(Print(Job({{64, 40}, {48, 30}}), [&] {
+                  ASSERT_TRUE(WaitUntil([&] { return Shown("status") == "1" && asked > 0; }));
+                  Control("set " + serial() + " status 1000");
+                  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                  Control("set " + serial() + " status 0");
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_EQ(Shown("printed"), "2") << log;
+    EXPECT_TRUE(figures.waitedForPrint);
+    EXPECT_TRUE(Logged("STATE: +door-open-error")) << log;
+    EXPECT_TRUE(Logged("INFO: Job printed: 2 sheets")) << log;
+
+    // Another job waits: this one ends while its sheet still prints.
+    settings.otherJobsWaiting = [] { return 1; };
+    EXPECT_EQ(Print(Job({{64, 40}})), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Shown("printed"), "2");
+    EXPECT_EQ(Shown("status"), "1");
+    EXPECT_FALSE(figures.waitedForPrint);
+
+    // The next job comes while this one waits for its sheet.
+    ASSERT_TRUE(WaitUntil([&] { return Shown("printed") == "3"; }));
+    std::atomic<bool> queued{false};
+    settings.otherJobsWaiting = [&] { return queued ? 1 : 0; };
+    EXPECT_EQ(Print(Job({{64, 40}}), [&] {
+                  ASSERT_TRUE(WaitUntil([&] { return Shown("status") == "1"; }));
+                  queued = true;
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_EQ(Shown("printed"), "3");
+    EXPECT_FALSE(figures.waitedForPrint);
+}
+
 // Discovery lists each RT-50 once with its URI, also while it is busy, and
 // the program refuses a device URI without a usable serial number.
 TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
