@@ -71,17 +71,7 @@ protected:
         Rt50EmulatorTest::TearDown();
     }
 
-    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
 
-    std::string Shown(const std::string& key)
-    {
-        const std::string show = "\n" + emulator().Execute("show " + serial());
-        const size_t at = show.find("\n" + key + "=");
-        if (at == std::string::npos)
-            return "?";
-        const size_t begin = at + key.size() + 2;
-        return show.substr(begin, show.find('\n', begin) - begin);
-    }
 
     // Waits up to 10 s for `done`, checking every 5 ms.
     bool WaitUntil(const std::function<bool()>& done)

@@ -90,17 +90,7 @@ protected:
         Rt50EmulatorTest::TearDown();
     }
 
-    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
 
-    std::string Shown(const std::string& serial, const std::string& key)
-    {
-        const std::string show = "\n" + emulator().Execute("show " + serial);
-        const size_t at = show.find("\n" + key + "=");
-        if (at == std::string::npos)
-            return "?";
-        const size_t begin = at + key.size() + 2;
-        return show.substr(begin, show.find('\n', begin) - begin);
-    }
 
     static bool WaitUntil(int seconds, const std::function<bool()>& done)
     {
@@ -275,7 +265,7 @@ TEST_F(PrintPath, UnplugPaperEndAndCancelDuringJobs)
     const std::string queue = AddQueue("VANTORA-RT-50", serial());
     Control("fault " + serial() + " unplugafter 3000000");
     const int unplugged = Submit(queue, VANTORA_TEST_PHOTO);
-    ASSERT_TRUE(WaitUntil(60, [&] { return Shown(serial(), "plugged") == "0"; }));
+    ASSERT_TRUE(WaitUntil(60, [&] { return ShownFor(serial(), "plugged") == "0"; }));
     EXPECT_EQ(JobState(unplugged), IPP_JSTATE_PROCESSING);
     EXPECT_NE(PrinterAttribute(queue, "printer-state-reasons").find("offline-report"), std::string::npos);
     Control("plug " + serial());
@@ -296,16 +286,16 @@ TEST_F(PrintPath, UnplugPaperEndAndCancelDuringJobs)
 
     Control("set " + serial() + " rate 1000000");
     const int cancelled = Submit(queue, VANTORA_TEST_PHOTO);
-    ASSERT_TRUE(WaitUntil(60, [&] { return Shown(serial(), "stream").rfind("payload", 0) == 0; }));
+    ASSERT_TRUE(WaitUntil(60, [&] { return ShownFor(serial(), "stream").rfind("payload", 0) == 0; }));
     ASSERT_EQ(cupsCancelJob2(CUPS_HTTP_DEFAULT, queue.c_str(), cancelled, 0), IPP_STATUS_OK);
     EXPECT_TRUE(WaitForJob(cancelled, IPP_JSTATE_CANCELED));
     ASSERT_TRUE(WaitUntil(30, [&] { return PrinterAttribute(queue, "printer-state") == "idle"; }));
-    EXPECT_EQ(Shown(serial(), "stream"), "idle");
+    EXPECT_EQ(ShownFor(serial(), "stream"), "idle");
     Control("set " + serial() + " rate 0");
     const int after = Submit(queue, VANTORA_TEST_PHOTO);
     EXPECT_TRUE(WaitForJob(after, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
     EXPECT_EQ(Sheets(serial()).size(), 3u);
-    EXPECT_EQ(Shown(serial(), "errors"), "0");
+    EXPECT_EQ(ShownFor(serial(), "errors"), "0");
 }
 
 // The USB monitor daemon makes the printer's queue by itself, stays off the

@@ -64,16 +64,6 @@ protected:
         return reasons;
     }
 
-    // One value of the emulator's "show" for the printer.
-    std::string Shown(const std::string& key)
-    {
-        const std::string show = "\n" + emulator().Execute("show " + serial());
-        const size_t at = show.find("\n" + key + "=");
-        if (at == std::string::npos)
-            return "?";
-        const size_t begin = at + key.size() + 2;
-        return show.substr(begin, show.find('\n', begin) - begin);
-    }
 
     AppServer m_server;
     filtertest::TempDir m_files;

@@ -38,6 +38,22 @@ protected:
     // Any other emulator option a test needs.
     virtual void AdjustOptions(EmulatorOptions&) const {}
 
+    // Runs one control line; the test fails unless the emulator answers OK.
+    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
+
+    // One value of the emulator's "show" for a printer (the first one by
+    // default); "?" when the key is not shown.
+    std::string Shown(const std::string& key) { return ShownFor(m_serial, key); }
+    std::string ShownFor(const std::string& printerSerial, const std::string& key)
+    {
+        const std::string show = "\n" + emulator().Execute("show " + printerSerial);
+        const size_t at = show.find("\n" + key + "=");
+        if (at == std::string::npos)
+            return "?";
+        const size_t begin = at + key.size() + 2;
+        return show.substr(begin, show.find('\n', begin) - begin);
+    }
+
     void SetUp() override
     {
         char folder[] = "/tmp/rt50out.XXXXXX";

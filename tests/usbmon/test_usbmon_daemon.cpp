@@ -87,7 +87,6 @@ protected:
         EXPECT_TRUE(thDevData.empty());
     }
 
-    void Control(const std::string& line) { ASSERT_EQ(emulator().Execute(line), "OK\n") << line; }
 
     static bool WaitFor(std::chrono::milliseconds limit, const std::function<bool()>& done)
     {

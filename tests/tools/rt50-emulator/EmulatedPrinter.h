@@ -36,21 +36,7 @@ protected:
         ASSERT_EQ(client().Open(), 0);
     }
 
-    void Control(const std::string& line)
-    {
-        ASSERT_EQ(emulator().Execute(line), "OK\n") << line;
-    }
 
-    // One value of "show" for the first printer.
-    std::string Shown(const std::string& key)
-    {
-        const std::string show = "\n" + emulator().Execute("show " + serial());
-        const size_t at = show.find("\n" + key + "=");
-        if (at == std::string::npos)
-            return "?";
-        const size_t begin = at + key.size() + 2;
-        return show.substr(begin, show.find('\n', begin) - begin);
-    }
 
     UsbClient& client() { return *m_client; }
 
