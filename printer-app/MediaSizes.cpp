@@ -1,5 +1,6 @@
 #include "MediaSizes.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,4 +45,21 @@ int MediaIndexForDimensions(int width, int length)
             return i;
     }
     return -1;
+}
+
+pappl_media_col_t MediaCol(int index, bool borderless)
+{
+    pappl_media_col_t col;
+    std::memset(&col, 0, sizeof col);
+    const MediaSize& size = kMediaSizes[index];
+    std::snprintf(col.size_name, sizeof col.size_name, "%s", size.pwgName);
+    col.size_width = size.width;
+    col.size_length = size.length;
+    if (!borderless) {
+        col.left_margin = col.right_margin = kBorderLeftRight;
+        col.top_margin = col.bottom_margin = kBorderBottomTop;
+    }
+    std::snprintf(col.source, sizeof col.source, "main");
+    std::snprintf(col.type, sizeof col.type, "photographic-glossy");
+    return col;
 }

@@ -2,6 +2,8 @@
 // size names.
 #pragma once
 
+#include <pappl/pappl.h>
+
 struct MediaSize {
     const char* pwgName;   // IPP "media" keyword
     const char* pageSize;  // the filter's "PageSize" (PPD) name
@@ -23,3 +25,11 @@ int MediaIndexForDimensions(int width, int length);
 
 // Index of the default size (4x6).
 constexpr int kDefaultMediaIndex = 1;
+
+// Margins of the white border, 66 x 54 dots at 300 dpi, in hundredths of mm.
+constexpr int kBorderLeftRight = 559;
+constexpr int kBorderBottomTop = 457;
+
+// The media collection of a size on the printer's glossy roll: without
+// margins when borderless, else with the white border's.
+pappl_media_col_t MediaCol(int index, bool borderless);

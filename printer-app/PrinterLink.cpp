@@ -428,14 +428,7 @@ void PrinterLink::Publish(int64_t status, const MediaState* media)
         papplPrinterSetSupplies(printer, 1, &supply);
     }
     if (readyChanged) {
-        pappl_media_col_t col;
-        std::memset(&col, 0, sizeof col);
-        const MediaSize& size = kMediaSizes[ready];
-        std::snprintf(col.size_name, sizeof col.size_name, "%s", size.pwgName);
-        col.size_width = size.width;
-        col.size_length = size.length;
-        std::snprintf(col.source, sizeof col.source, "main");
-        std::snprintf(col.type, sizeof col.type, "photographic-glossy");
+        pappl_media_col_t col = MediaCol(ready, true);
         papplPrinterSetReadyMedia(printer, 1, &col);
     }
 }

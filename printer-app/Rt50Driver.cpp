@@ -18,10 +18,6 @@ pappl_pr_driver_t kRt50Drivers[1] = {
 
 namespace {
 
-// Margins of the white border, 66 x 54 dots at 300 dpi, in hundredths of mm.
-constexpr int kBorderLeftRight = 559;
-constexpr int kBorderBottomTop = 457;
-
 Rt50PrintJob* JobOf(pappl_job_t* job)
 {
     return static_cast<Rt50PrintJob*>(papplJobGetData(job));
@@ -180,23 +176,6 @@ ipp_t* ExtraAttributes()
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", 2, nullptr, kIntents);
     ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back", nullptr, "normal");
     return attrs;
-}
-
-pappl_media_col_t MediaCol(int index, bool borderless)
-{
-    pappl_media_col_t col;
-    std::memset(&col, 0, sizeof col);
-    const MediaSize& size = kMediaSizes[index];
-    std::snprintf(col.size_name, sizeof col.size_name, "%s", size.pwgName);
-    col.size_width = size.width;
-    col.size_length = size.length;
-    if (!borderless) {
-        col.left_margin = col.right_margin = kBorderLeftRight;
-        col.top_margin = col.bottom_margin = kBorderBottomTop;
-    }
-    std::snprintf(col.source, sizeof col.source, "main");
-    std::snprintf(col.type, sizeof col.type, "photographic-glossy");
-    return col;
 }
 
 }  // namespace
