@@ -53,12 +53,7 @@ chmod 0755 "$work"
 
 if [ -z "$photo" ]; then
   echo "== fetching the photograph (coffee.png from python3-skimage)"
-  (cd "$work" && { apt-get download python3-skimage >/dev/null 2>&1 || {
-    sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq && apt-get download python3-skimage >/dev/null; }; })
-  dpkg-deb -x "$work"/python3-skimage_*.deb "$work/pkg"
-  photo=$(find "$work/pkg" -path "*skimage/data/coffee.png" | head -n 1)
-  [ -n "$photo" ] || { echo "main-job: coffee.png not found in python3-skimage" >&2; exit 1; }
+  photo=$("$top/tools/sample-photo.sh" coffee "$work")
 fi
 
 rm -rf "$out"

@@ -55,12 +55,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== fetching the photograph ($photo_name.png from python3-skimage)"
-(cd "$work" && { apt-get download python3-skimage >/dev/null 2>&1 || {
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq && apt-get download python3-skimage >/dev/null; }; })
-dpkg-deb -x "$work"/python3-skimage_*.deb "$work/pkg"
-photo=$(find "$work/pkg" -path "*skimage/data/$photo_name.png" | head -n 1)
-[ -n "$photo" ] || { echo "preview-job: $photo_name.png not found in python3-skimage" >&2; exit 1; }
+photo=$("$top/tools/sample-photo.sh" "$photo_name" "$work")
 
 echo "== private CUPS filter folder"
 serverbin=$(cups-config --serverbin)
