@@ -5,7 +5,7 @@
 #include "DiscoveryLine.h"
 #include "ExchangeFiles.h"
 #include "JobFiles.h"
-#include "PrintJob.h"
+#include "BackendJob.h"
 #include "PrinterFinder.h"
 #include "QueueJobs.h"
 #include "UsbTransfer.h"
@@ -97,7 +97,7 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
     int code = CUPS_BACKEND_RETRY;
     libusb_context* context = nullptr;
     if (libusb_init(&context) == 0) {
-        JobSettings settings;
+        BackendJobSettings settings;
         settings.serial = serial;
         settings.input = input;
         // CUPS names the queue in PRINTER and its own socket in CUPS_SERVER.
@@ -106,7 +106,7 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         if (queue != nullptr && jobId > 0)
             settings.otherJobsWaiting = [queue, jobId] { return OtherJobsWaiting(queue, jobId); };
         JobFigures figures;
-        code = PrintJob(context, settings, files, messages, &figures);
+        code = RunBackendJob(context, settings, files, messages, &figures);
         libusb_exit(context);
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);

@@ -1,6 +1,6 @@
 #include "AppStop.h"
 
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 #include "PrinterRegistry.h"
 
 #include <atomic>
@@ -60,7 +60,7 @@ int ProcessingJobs()
 {
     papplLog(g_system, PAPPL_LOGLEVEL_INFO, "Stopping on signal %d.", signal);
     papplSystemIteratePrinters(g_system, PausePrinter, nullptr);
-    PrinterLink::StopAll();
+    AttachedPrinter::StopAll();
     const auto deadline = std::chrono::steady_clock::now() + kJobsEndWithin;
     while (ProcessingJobs() > 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

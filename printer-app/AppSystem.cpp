@@ -150,10 +150,10 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     }
     if (const char* poll = std::getenv("VANTORA_RT50_SHEET_POLL_MS")) {
         const long ms = std::strtol(poll, nullptr, 10);
-        SheetTiming timing = PrinterLink::Timing();
+        SheetTiming timing = AttachedPrinter::Timing();
         if (ms >= 10 && ms <= 5000)
             timing.pollMs = static_cast<unsigned int>(ms);
-        PrinterLink::SetTiming(timing);
+        AttachedPrinter::SetTiming(timing);
     }
     if (!StartPrinterRegistry(system, settings))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "USB hot-plug is not available: printers are not added.");
@@ -165,6 +165,6 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
 void EndAppSystem()
 {
     EndStopWatcher();
-    PrinterLink::StopAll();
+    AttachedPrinter::StopAll();
     StopPrinterRegistry();
 }

@@ -1,7 +1,7 @@
 #include "InfoPage.h"
 
 #include "MediaSizes.h"
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 #include "PrinterRegistry.h"
 #include "PrinterStatusCodes.h"
 
@@ -43,7 +43,7 @@ bool ServeInfoPage(pappl_client_t* client, void*)
                         "<th>Connection</th><th>Status</th><th>Media</th><th>Prints left</th>"
                         "<th>Total prints</th></tr></thead>\n"
                         "            <tbody>\n");
-    for (const auto& link : AllPrinterLinks()) {
+    for (const auto& link : AllAttachedPrinters()) {
         const PrinterFacts facts = link->Facts();
         pappl_printer_t* printer = link->Printer();
         papplClientHTMLPuts(client, "              <tr><td>");
@@ -114,7 +114,7 @@ void AddInfoPage(pappl_system_t* system)
     papplSystemAddLink(system, "RT-50 Printers", kInfoPath, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
 }
 
-void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link)
+void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link)
 {
     static std::mutex labelMutex;
     static std::map<pappl_printer_t*, std::string> labels;

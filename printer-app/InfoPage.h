@@ -6,13 +6,13 @@
 
 #include <pappl/pappl.h>
 
-class PrinterLink;
+class AttachedPrinter;
 
 // Adds the page and its navigation link to the system.
 void AddInfoPage(pappl_system_t* system);
 
 // Puts the printer's serial number and firmware version on its page.
-void LabelPrinterPage(pappl_printer_t* printer, const PrinterLink& link);
+void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link);
 
 // The message of the last Identify-Printer request for `printer`, shown
 // on the page with the time it came.

@@ -21,7 +21,7 @@ namespace {
 
 struct Registry {
     std::mutex mutex;  // links, arrivals, departures, retries
-    std::map<std::string, std::shared_ptr<PrinterLink>> links;
+    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
     std::deque<libusb_device*> arrivals;    // referenced
     std::deque<libusb_device*> departures;  // referenced
     std::vector<libusb_device*> retries;    // arrived, not yet usable (referenced)
@@ -58,7 +58,7 @@ int OnLeft(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
 }
 
 // Finds or makes the PAPPL printer of a link and tells the link about it.
-void EnsurePrinter(Registry& registry, PrinterLink& link)
+void EnsurePrinter(Registry& registry, AttachedPrinter& link)
 {
     char uri[256];
     if (!Rt50DeviceUri(link.Serial(), uri, sizeof uri))
@@ -109,12 +109,12 @@ bool TakeArrival(Registry& registry, libusb_device* device)
     char firmware[kQueryValueSize] = "";
     GetFirmVersion(handle, firmware, sizeof firmware);
 
-    std::shared_ptr<PrinterLink> link;
+    std::shared_ptr<AttachedPrinter> link;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        std::shared_ptr<PrinterLink>& slot = registry.links[found.serial];
+        std::shared_ptr<AttachedPrinter>& slot = registry.links[found.serial];
         if (!slot)
-            slot = std::make_shared<PrinterLink>(found.serial);
+            slot = std::make_shared<AttachedPrinter>(found.serial);
         link = slot;
     }
     link->Attach(device, handle, firmware, found.deviceId.c_str());
@@ -137,7 +137,7 @@ void HandleQueued(Registry& registry, bool retryNow)
         }
     }
     for (libusb_device* device : departures) {
-        for (const auto& link : AllPrinterLinks())
+        for (const auto& link : AllAttachedPrinters())
             link->Detach(device);
         std::lock_guard<std::mutex> lock(registry.mutex);
         for (auto it = registry.retries.begin(); it != registry.retries.end(); ++it) {
@@ -194,7 +194,7 @@ void RunRegistry(Registry* registry)
         HandleQueued(*registry, retry);
         if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
             lastPoll = Clock::now();
-            for (const auto& link : AllPrinterLinks()) {
+            for (const auto& link : AllAttachedPrinters()) {
                 // Printers added from the state file before their printer
                 // arrived get theirs now.
                 if (link->Online() && link->Printer() == nullptr)
@@ -230,7 +230,7 @@ std::string PrinterNameForSerial(const std::string& serial)
     return std::string(vantora_exchange::kQueueName) + "_" + serial;
 }
 
-std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial)
+std::shared_ptr<AttachedPrinter> FindAttachedPrinter(const std::string& serial)
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
@@ -238,23 +238,23 @@ std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial)
     return found != registry.links.end() ? found->second : nullptr;
 }
 
-std::shared_ptr<PrinterLink> LinkForSerial(const std::string& serial)
+std::shared_ptr<AttachedPrinter> LinkForSerial(const std::string& serial)
 {
     if (!vantora_exchange::IsValidSerial(serial.c_str()))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::shared_ptr<PrinterLink>& slot = registry.links[serial];
+    std::shared_ptr<AttachedPrinter>& slot = registry.links[serial];
     if (!slot)
-        slot = std::make_shared<PrinterLink>(serial);
+        slot = std::make_shared<AttachedPrinter>(serial);
     return slot;
 }
 
-std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks()
+std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters()
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::vector<std::shared_ptr<PrinterLink>> links;
+    std::vector<std::shared_ptr<AttachedPrinter>> links;
     for (const auto& entry : registry.links)
         links.push_back(entry.second);
     return links;
@@ -302,7 +302,7 @@ void StopPrinterRegistry()
     registry.thread.join();
     libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
     libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
-    std::map<std::string, std::shared_ptr<PrinterLink>> links;
+    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
         links.swap(registry.links);

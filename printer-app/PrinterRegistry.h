@@ -6,7 +6,7 @@
 // are polled for status and media.
 #pragma once
 
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 
 #include <pappl/pappl.h>
 
@@ -34,15 +34,15 @@ void StopPrinterRegistry();
 
 // The link of the printer with this serial number; null when that printer
 // never arrived.
-std::shared_ptr<PrinterLink> FindPrinterLink(const std::string& serial);
+std::shared_ptr<AttachedPrinter> FindAttachedPrinter(const std::string& serial);
 
 // The link of the printer with this serial number, made (offline) when the
 // printer has not arrived yet, so that a job can wait for it; null for a
 // serial that IsValidSerial refuses.
-std::shared_ptr<PrinterLink> LinkForSerial(const std::string& serial);
+std::shared_ptr<AttachedPrinter> LinkForSerial(const std::string& serial);
 
 // Every printer that arrived so far.
-std::vector<std::shared_ptr<PrinterLink>> AllPrinterLinks();
+std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters();
 
 // The device URI "vantora-rt50://VANTORA/RT-50?serial=<serial>" (false for
 // a serial that IsValidSerial refuses or a buffer too small) and the serial

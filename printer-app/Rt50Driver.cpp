@@ -3,9 +3,9 @@
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
-#include "PrintJob.h"
+#include "AppPrintJob.h"
 #include "PrinterIdentity.h"
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 #include "PrinterRegistry.h"
 #include "UsbScheme.h"
 
@@ -18,9 +18,9 @@ pappl_pr_driver_t kRt50Drivers[1] = {
 
 namespace {
 
-Rt50PrintJob* JobOf(pappl_job_t* job)
+AppPrintJob* JobOf(pappl_job_t* job)
 {
-    return static_cast<Rt50PrintJob*>(papplJobGetData(job));
+    return static_cast<AppPrintJob*>(papplJobGetData(job));
 }
 
 // The job's explicit print-scaling, or null.
@@ -32,7 +32,7 @@ const char* ExplicitScaling(pappl_job_t* job)
 
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
-    PrinterLink* link = LinkOfDevice(device);
+    AttachedPrinter* link = LinkOfDevice(device);
     if (link == nullptr) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
@@ -43,32 +43,32 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         settings.printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
         settings.printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
     }
-    Rt50PrintJob* printJob = new Rt50PrintJob(job, settings, ExplicitScaling(job), link);
+    AppPrintJob* printJob = new AppPrintJob(job, settings, ExplicitScaling(job), link);
     papplJobSetData(job, printJob);
     return printJob->Start();
 }
 
 bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
 {
-    Rt50PrintJob* printJob = JobOf(job);
+    AppPrintJob* printJob = JobOf(job);
     return printJob != nullptr && printJob->StartPage(options->header, options->copies);
 }
 
 bool WriteRasterLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned y, const unsigned char* line)
 {
-    Rt50PrintJob* printJob = JobOf(job);
+    AppPrintJob* printJob = JobOf(job);
     return printJob != nullptr && printJob->WriteLine(y, line);
 }
 
 bool EndRasterPage(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
 {
-    Rt50PrintJob* printJob = JobOf(job);
+    AppPrintJob* printJob = JobOf(job);
     return printJob != nullptr && printJob->EndPage();
 }
 
 bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
-    Rt50PrintJob* printJob = JobOf(job);
+    AppPrintJob* printJob = JobOf(job);
     const bool done = printJob != nullptr && printJob->Finish();
     delete printJob;
     papplJobSetData(job, nullptr);
@@ -86,7 +86,7 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 // JPEG and PNG: imagetoraster with the PPD, then the page pipeline.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
-    PrinterLink* link = LinkOfDevice(device);
+    AttachedPrinter* link = LinkOfDevice(device);
     if (link == nullptr) {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
@@ -104,7 +104,7 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     }
     bool done;
     {
-        Rt50PrintJob printJob(job, settings, ExplicitScaling(job), link);
+        AppPrintJob printJob(job, settings, ExplicitScaling(job), link);
         done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), PhotoPpdPath(), options->copies) &&
                printJob.Finish();
     }
@@ -132,10 +132,10 @@ void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
     // The system ends (Shutdown-System): PAPPL frees it right after this,
     // so the hot-plug thread and every sheet stop first.
     if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) {
-        PrinterLink::StopAll();
+        AttachedPrinter::StopAll();
         StopPrinterRegistry();
     }
-    for (const auto& link : AllPrinterLinks()) {
+    for (const auto& link : AllAttachedPrinters()) {
         if (link->Printer() == printer)
             link->SetPrinter(nullptr);
     }

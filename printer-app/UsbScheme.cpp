@@ -13,7 +13,7 @@ namespace {
 
 // What an open device holds: the link, kept alive while the device is open.
 struct OpenDevice {
-    std::shared_ptr<PrinterLink> link;
+    std::shared_ptr<AttachedPrinter> link;
 };
 
 // The devices this scheme opened: another scheme's device data is never
@@ -24,7 +24,7 @@ std::set<const void*> g_open;
 // Lists the RT-50s that arrived; only these, never the network.
 bool ListDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*)
 {
-    for (const auto& link : AllPrinterLinks()) {
+    for (const auto& link : AllAttachedPrinters()) {
         char uri[256];
         if (!Rt50DeviceUri(link->Serial(), uri, sizeof uri))
             continue;
@@ -45,8 +45,8 @@ bool OpenDeviceCb(pappl_device_t* device, const char* uri, const char*)
     }
     // A printer that is not plugged in is waited for by the job itself,
     // which the application's stop and a cancel end at once.
-    std::shared_ptr<PrinterLink> link = LinkForSerial(serial);
-    if (!link || PrinterLink::Stopping()) {
+    std::shared_ptr<AttachedPrinter> link = LinkForSerial(serial);
+    if (!link || AttachedPrinter::Stopping()) {
         papplDeviceError(device, "RT-50 %s is not available.", serial.c_str());
         return false;
     }
@@ -122,7 +122,7 @@ void RegisterRt50Scheme()
                          ReadDeviceCb, WriteDeviceCb, StatusDeviceCb, IdDeviceCb);
 }
 
-PrinterLink* LinkOfDevice(pappl_device_t* device)
+AttachedPrinter* LinkOfDevice(pappl_device_t* device)
 {
     if (device == nullptr)
         return nullptr;

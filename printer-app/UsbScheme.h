@@ -4,7 +4,7 @@
 // code.
 #pragma once
 
-class PrinterLink;
+class AttachedPrinter;
 struct _pappl_device_s;
 
 // Registers the scheme. PAPPL's built-in schemes stay available: the
@@ -13,4 +13,4 @@ void RegisterRt50Scheme();
 
 // The printer link of an open device of this scheme; null for another
 // scheme's device.
-PrinterLink* LinkOfDevice(struct _pappl_device_s* device);
+AttachedPrinter* LinkOfDevice(struct _pappl_device_s* device);

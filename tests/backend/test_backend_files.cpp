@@ -4,7 +4,7 @@
 #include "CupsMessages.h"
 #include "JobFiles.h"
 #include "OwnedFile.h"
-#include "PrinterStatus.h"
+#include "CupsReasons.h"
 
 #include <gtest/gtest.h>
 

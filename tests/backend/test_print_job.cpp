@@ -4,7 +4,7 @@
 #include "BackendMain.h"
 #include "CancelSignal.h"
 #include "JobFiles.h"
-#include "PrintJob.h"
+#include "BackendJob.h"
 #include "DiscoveryLine.h"
 #include "PrinterFinder.h"
 #include "Rt50EmulatorFixture.h"
@@ -110,7 +110,7 @@ protected:
         FILE* out = open_memstream(&text, &size);
         JobFiles files(m_exchange);
         CupsMessages messages(out);
-        const int code = PrintJob(m_usb, settings, files, messages, &figures);
+        const int code = RunBackendJob(m_usb, settings, files, messages, &figures);
         messages.SetReasons({});
         files.RemoveAll();
         ClearCancel();   // a cancel ends the job; the writer may still be blocked
@@ -152,7 +152,7 @@ protected:
         return m_exchange + "/Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + serial();
     }
 
-    JobSettings settings;
+    BackendJobSettings settings;
     JobFigures figures;
     std::string log;
     libusb_context* m_usb = nullptr;

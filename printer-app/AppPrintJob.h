@@ -16,31 +16,31 @@
 #include <string>
 #include <vector>
 
-class PrinterLink;
+class AttachedPrinter;
 
 // Collects a sheet's packets and prints the sheet when its START packet
 // has been taken.
 class SheetSink : public PacketSink {
 public:
-    SheetSink(PrinterLink* link, pappl_job_t* job) : m_link(link), m_job(job) {}
+    SheetSink(AttachedPrinter* link, pappl_job_t* job) : m_link(link), m_job(job) {}
     int TakePacket(const unsigned char* data, size_t length) override;
     int EndSheet() override;
     int SheetsPrinted() const { return m_printed; }
 
 private:
-    PrinterLink* m_link;
+    AttachedPrinter* m_link;
     pappl_job_t* m_job;
     std::vector<unsigned char> m_sheet;
     int m_printed = 0;
 };
 
-class Rt50PrintJob {
+class AppPrintJob {
 public:
     // `job` may be null in tests (no cancel, no impressions).
-    Rt50PrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling, PrinterLink* link);
-    ~Rt50PrintJob();
-    Rt50PrintJob(const Rt50PrintJob&) = delete;
-    Rt50PrintJob& operator=(const Rt50PrintJob&) = delete;
+    AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling, AttachedPrinter* link);
+    ~AppPrintJob();
+    AppPrintJob(const AppPrintJob&) = delete;
+    AppPrintJob& operator=(const AppPrintJob&) = delete;
 
     // Records the settings and sends the clock. False after a log line.
     bool Start();

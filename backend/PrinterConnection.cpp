@@ -1,4 +1,4 @@
-#include "PrinterLink.h"
+#include "PrinterConnection.h"
 
 #include "PrinterClaim.h"
 
@@ -6,18 +6,18 @@
 
 namespace vantora_backend {
 
-PrinterLink::PrinterLink(libusb_context* context, std::string serial)
+PrinterConnection::PrinterConnection(libusb_context* context, std::string serial)
     : m_context(context), m_serial(std::move(serial))
 {
 }
 
-Lookup PrinterLink::TryOpen()
+Lookup PrinterConnection::TryOpen()
 {
     Close();
     return OpenPrinterBySerial(m_context, m_serial, &m_handle);
 }
 
-void PrinterLink::Close()
+void PrinterConnection::Close()
 {
     ReleasePrinter(m_handle);
     m_handle = nullptr;

@@ -1,9 +1,9 @@
-#include "PrintJob.h"
+#include "AppPrintJob.h"
 
 #include "JobSettings.h"
 #include "PhotoFill.h"
 #include "PhotoPrinterDeviceRT50.h"
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 
 #include <cerrno>
 #include <csignal>
@@ -67,8 +67,8 @@ int SheetSink::EndSheet()
     return 0;
 }
 
-Rt50PrintJob::Rt50PrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
-                           PrinterLink* link)
+AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
+                           AttachedPrinter* link)
     : m_job(job), m_sink(link, job)
 {
     m_jobId = std::to_string(job != nullptr ? papplJobGetID(job) : 1);
@@ -83,19 +83,19 @@ Rt50PrintJob::Rt50PrintJob(pappl_job_t* job, const pappl_pr_options_t& options, 
     m_filter.device = device;
 }
 
-Rt50PrintJob::~Rt50PrintJob()
+AppPrintJob::~AppPrintJob()
 {
     std::free(m_page.pixels);
     CloseFilterJob(&m_filter);
 }
 
-void Rt50PrintJob::Log(pappl_loglevel_t level, const char* message) const
+void AppPrintJob::Log(pappl_loglevel_t level, const char* message) const
 {
     if (m_job != nullptr)
         papplLogJob(m_job, level, "%s", message);
 }
 
-bool Rt50PrintJob::Start()
+bool AppPrintJob::Start()
 {
     Log(PAPPL_LOGLEVEL_DEBUG, ("Filter options: " + m_optionText).c_str());
     if (ApplyJobSettings(&m_filter) != 0) {
@@ -105,7 +105,7 @@ bool Rt50PrintJob::Start()
     return true;
 }
 
-bool Rt50PrintJob::StartPage(const cups_page_header2_t& header, int copies)
+bool AppPrintJob::StartPage(const cups_page_header2_t& header, int copies)
 {
     std::free(m_page.pixels);
     m_page = PageBuffer{};
@@ -137,7 +137,7 @@ bool Rt50PrintJob::StartPage(const cups_page_header2_t& header, int copies)
     return true;
 }
 
-bool Rt50PrintJob::WriteLine(unsigned y, const unsigned char* line)
+bool AppPrintJob::WriteLine(unsigned y, const unsigned char* line)
 {
     if (m_page.pixels == nullptr || line == nullptr || y >= static_cast<unsigned long>(m_page.height))
         return !m_failed;
@@ -152,7 +152,7 @@ bool Rt50PrintJob::WriteLine(unsigned y, const unsigned char* line)
     return true;
 }
 
-bool Rt50PrintJob::EndPage()
+bool AppPrintJob::EndPage()
 {
     if (m_failed || m_page.pixels == nullptr)
         return false;
@@ -184,7 +184,7 @@ bool Rt50PrintJob::EndPage()
     return true;
 }
 
-bool Rt50PrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
+bool AppPrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
 {
     if (m_failed)
         return false;
@@ -218,7 +218,7 @@ bool Rt50PrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
     return true;
 }
 
-bool Rt50PrintJob::Finish()
+bool AppPrintJob::Finish()
 {
     if (m_failed)
         return false;

@@ -11,7 +11,7 @@
 #pragma once
 
 #include "PrinterQueries.h"
-#include "PrinterStatus.h"
+#include "PapplState.h"
 
 #include <libusb.h>
 #include <pappl/pappl.h>
@@ -40,12 +40,12 @@ struct SheetTiming {
     unsigned int printLimitMs = 600000;  // longest wait for a sheet that is sent, in one state
 };
 
-class PrinterLink {
+class AttachedPrinter {
 public:
-    explicit PrinterLink(const std::string& serial);
-    ~PrinterLink();
-    PrinterLink(const PrinterLink&) = delete;
-    PrinterLink& operator=(const PrinterLink&) = delete;
+    explicit AttachedPrinter(const std::string& serial);
+    ~AttachedPrinter();
+    AttachedPrinter(const AttachedPrinter&) = delete;
+    AttachedPrinter& operator=(const AttachedPrinter&) = delete;
 
     const std::string& Serial() const { return m_serial; }
 

@@ -1,4 +1,4 @@
-#include "PrinterStatus.h"
+#include "CupsReasons.h"
 
 #include "PrinterStatusCodes.h"
 

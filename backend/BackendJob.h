@@ -27,7 +27,7 @@
 
 namespace vantora_backend {
 
-struct JobSettings {
+struct BackendJobSettings {
     std::string serial;                 // the printer's serial number (valid)
     int input = 0;                      // descriptor of the job data
     unsigned int transferTimeoutMs = 1000;   // each bulk OUT transfer of job data
@@ -57,7 +57,7 @@ struct JobFigures {
 // CUPS_BACKEND_RETRY, CUPS_BACKEND_FAILED, ...). `files` holds the pause
 // file while the printer is used. A cancelled job (SIGTERM) leaves the
 // printer without a cut packet or an unfinished sheet.
-int PrintJob(libusb_context* context, const JobSettings& settings, JobFiles& files, CupsMessages& messages,
+int RunBackendJob(libusb_context* context, const BackendJobSettings& settings, JobFiles& files, CupsMessages& messages,
              JobFigures* figures = nullptr);
 
 }  // namespace vantora_backend

@@ -11,12 +11,12 @@
 
 namespace vantora_backend {
 
-class PrinterLink {
+class PrinterConnection {
 public:
-    PrinterLink(libusb_context* context, std::string serial);
-    ~PrinterLink() { Close(); }
-    PrinterLink(const PrinterLink&) = delete;
-    PrinterLink& operator=(const PrinterLink&) = delete;
+    PrinterConnection(libusb_context* context, std::string serial);
+    ~PrinterConnection() { Close(); }
+    PrinterConnection(const PrinterConnection&) = delete;
+    PrinterConnection& operator=(const PrinterConnection&) = delete;
 
     // One look over the bus (OpenPrinterBySerial); kOpened: handle() is ready.
     Lookup TryOpen();

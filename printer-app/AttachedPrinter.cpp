@@ -1,4 +1,4 @@
-#include "PrinterLink.h"
+#include "AttachedPrinter.h"
 
 #include "MediaSizes.h"
 #include "PrintWatch.h"
@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 bool Canceled(bool (*canceled)(void*), void* data)
 {
-    return PrinterLink::Stopping() || (canceled != nullptr && canceled(data));
+    return AttachedPrinter::Stopping() || (canceled != nullptr && canceled(data));
 }
 
 }  // namespace
@@ -31,9 +31,9 @@ bool Canceled(bool (*canceled)(void*), void* data)
 // The sender's way to the printer: the handle the registry attached, under
 // the I/O lock for each exchange; a printer that left is waited for until
 // the registry attaches it again.
-class PrinterLink::SheetPort : public PrinterPort {
+class AttachedPrinter::SheetPort : public PrinterPort {
 public:
-    SheetPort(PrinterLink& link, bool (*canceled)(void*), void* data) : m_link(link), m_canceled(canceled), m_data(data) {}
+    SheetPort(AttachedPrinter& link, bool (*canceled)(void*), void* data) : m_link(link), m_canceled(canceled), m_data(data) {}
 
     libusb_device_handle* Lock() override
     {
@@ -59,45 +59,45 @@ public:
     void ShowStatus(int64_t status) override { m_link.Publish(status, nullptr); }
 
 private:
-    PrinterLink& m_link;
+    AttachedPrinter& m_link;
     bool (*m_canceled)(void*);
     void* m_data;
 };
 
-void PrinterLink::SetTiming(const SheetTiming& timing)
+void AttachedPrinter::SetTiming(const SheetTiming& timing)
 {
     std::lock_guard<std::mutex> lock(g_timingMutex);
     g_timing = timing;
 }
 
-SheetTiming PrinterLink::Timing()
+SheetTiming AttachedPrinter::Timing()
 {
     std::lock_guard<std::mutex> lock(g_timingMutex);
     return g_timing;
 }
 
-void PrinterLink::StopAll()
+void AttachedPrinter::StopAll()
 {
     g_stopping = true;
 }
 
-bool PrinterLink::Stopping()
+bool AttachedPrinter::Stopping()
 {
     return g_stopping;
 }
 
-PrinterLink::PrinterLink(const std::string& serial)
+AttachedPrinter::AttachedPrinter(const std::string& serial)
     : m_serial(serial)
 {
     m_facts.serial = serial;
 }
 
-PrinterLink::~PrinterLink()
+AttachedPrinter::~AttachedPrinter()
 {
     DetachAll();
 }
 
-void PrinterLink::Attach(libusb_device* device, libusb_device_handle* handle, const char* firmware,
+void AttachedPrinter::Attach(libusb_device* device, libusb_device_handle* handle, const char* firmware,
                          const char* deviceId)
 {
     libusb_device_handle* old = nullptr;
@@ -122,7 +122,7 @@ void PrinterLink::Attach(libusb_device* device, libusb_device_handle* handle, co
     m_arrived.notify_all();
 }
 
-void PrinterLink::Detach(libusb_device* device)
+void AttachedPrinter::Detach(libusb_device* device)
 {
     {
         std::lock_guard<std::mutex> lock(m_state);
@@ -134,7 +134,7 @@ void PrinterLink::Detach(libusb_device* device)
     DetachAll();
 }
 
-void PrinterLink::DetachAll()
+void AttachedPrinter::DetachAll()
 {
     libusb_device_handle* handle = nullptr;
     libusb_device* device = nullptr;
@@ -158,19 +158,19 @@ void PrinterLink::DetachAll()
     }
 }
 
-bool PrinterLink::Online() const
+bool AttachedPrinter::Online() const
 {
     std::lock_guard<std::mutex> lock(m_state);
     return m_handle != nullptr && !m_gone;
 }
 
-PrinterFacts PrinterLink::Facts() const
+PrinterFacts AttachedPrinter::Facts() const
 {
     std::lock_guard<std::mutex> lock(m_state);
     return m_facts;
 }
 
-void PrinterLink::SetPrinter(pappl_printer_t* printer)
+void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
 {
     {
         std::lock_guard<std::mutex> lock(m_state);
@@ -179,13 +179,13 @@ void PrinterLink::SetPrinter(pappl_printer_t* printer)
     }
 }
 
-pappl_printer_t* PrinterLink::Printer() const
+pappl_printer_t* AttachedPrinter::Printer() const
 {
     std::lock_guard<std::mutex> lock(m_state);
     return m_printer;
 }
 
-bool PrinterLink::BeginJob()
+bool AttachedPrinter::BeginJob()
 {
     std::lock_guard<std::mutex> lock(m_state);
     if (m_inJob)
@@ -194,13 +194,13 @@ bool PrinterLink::BeginJob()
     return true;
 }
 
-void PrinterLink::EndJob()
+void AttachedPrinter::EndJob()
 {
     std::lock_guard<std::mutex> lock(m_state);
     m_inJob = false;
 }
 
-bool PrinterLink::WaitForHandle(bool (*canceled)(void*), void* cancelData)
+bool AttachedPrinter::WaitForHandle(bool (*canceled)(void*), void* cancelData)
 {
     bool reported = false;
     std::unique_lock<std::mutex> lock(m_state);
@@ -219,14 +219,14 @@ bool PrinterLink::WaitForHandle(bool (*canceled)(void*), void* cancelData)
     return true;
 }
 
-void PrinterLink::MarkGone(libusb_device_handle* handle)
+void AttachedPrinter::MarkGone(libusb_device_handle* handle)
 {
     std::lock_guard<std::mutex> lock(m_state);
     if (m_handle == handle)
         m_gone = true;
 }
 
-void PrinterLink::SoftReset(libusb_device_handle* handle)
+void AttachedPrinter::SoftReset(libusb_device_handle* handle)
 {
     // Whatever the printer made of the cut-off packet is dropped; a halted
     // endpoint is cleared with it.
@@ -235,7 +235,7 @@ void PrinterLink::SoftReset(libusb_device_handle* handle)
     m_needsReset = false;
 }
 
-long PrinterLink::ReadCounter(libusb_device_handle* handle, int64_t status)
+long AttachedPrinter::ReadCounter(libusb_device_handle* handle, int64_t status)
 {
     // A printer saving power answers its life counter only after a long
     // pause: it is not asked then.
@@ -250,7 +250,7 @@ long PrinterLink::ReadCounter(libusb_device_handle* handle, int64_t status)
     return number;
 }
 
-int PrinterLink::WaitForPrint(SheetPort& port, long counterBefore)
+int AttachedPrinter::WaitForPrint(SheetPort& port, long counterBefore)
 {
     const SheetTiming timing = Timing();
     PrintWatch watch(counterBefore, 1);
@@ -298,7 +298,7 @@ int PrinterLink::WaitForPrint(SheetPort& port, long counterBefore)
     }
 }
 
-int PrinterLink::PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData)
+int AttachedPrinter::PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData)
 {
     const SheetTiming timing = Timing();
     SendTiming sending;
@@ -340,7 +340,7 @@ int PrinterLink::PrintSheet(const unsigned char* data, size_t length, bool (*can
     }
 }
 
-ssize_t PrinterLink::WriteRaw(const void* data, size_t length)
+ssize_t AttachedPrinter::WriteRaw(const void* data, size_t length)
 {
     libusb_device_handle* handle;
     {
@@ -361,7 +361,7 @@ ssize_t PrinterLink::WriteRaw(const void* data, size_t length)
     return sent > 0 ? sent : (result == 0 ? 0 : -1);
 }
 
-bool PrinterLink::Poll()
+bool AttachedPrinter::Poll()
 {
     libusb_device_handle* handle;
     bool needsReset;
@@ -397,7 +397,7 @@ bool PrinterLink::Poll()
     return status != kStatusFailed;
 }
 
-void PrinterLink::Publish(int64_t status, const MediaState* media)
+void AttachedPrinter::Publish(int64_t status, const MediaState* media)
 {
     pappl_printer_t* printer;
     MediaState shown;

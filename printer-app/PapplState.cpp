@@ -1,4 +1,4 @@
-#include "PrinterStatus.h"
+#include "PapplState.h"
 
 #include "MediaSizes.h"
 #include "PrinterQueries.h"

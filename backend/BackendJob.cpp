@@ -1,11 +1,11 @@
-#include "PrintJob.h"
+#include "BackendJob.h"
 
 #include "CancelSignal.h"
 #include "PrintWatch.h"
 #include "PrinterClaim.h"
-#include "PrinterLink.h"
+#include "PrinterConnection.h"
 #include "PrinterQueries.h"
-#include "PrinterStatus.h"
+#include "CupsReasons.h"
 #include "SheetSender.h"
 
 #include <cups/backend.h>
@@ -30,7 +30,7 @@ constexpr size_t kReadAhead = 1024 * 1024;
 // another job waits.
 constexpr auto kAskInterval = std::chrono::seconds(1);
 
-SendTiming TimingOf(const JobSettings& settings)
+SendTiming TimingOf(const BackendJobSettings& settings)
 {
     SendTiming timing;
     timing.transferTimeoutMs = settings.transferTimeoutMs;
@@ -43,7 +43,7 @@ SendTiming TimingOf(const JobSettings& settings)
 // printer itself, finds it again after an unplug and reports to CUPS.
 class JobRun : public PrinterPort {
 public:
-    JobRun(libusb_context* context, const JobSettings& settings, JobFiles& files, CupsMessages& messages)
+    JobRun(libusb_context* context, const BackendJobSettings& settings, JobFiles& files, CupsMessages& messages)
         : m_settings(settings), m_files(files), m_messages(messages), m_link(context, settings.serial),
           m_sender(*this, TimingOf(settings)), m_buffer(kReadAhead)
     {
@@ -79,10 +79,10 @@ private:
     long ReadCounter(int64_t status);
     void Sleep(unsigned int ms);
 
-    const JobSettings& m_settings;
+    const BackendJobSettings& m_settings;
     JobFiles& m_files;
     CupsMessages& m_messages;
-    PrinterLink m_link;
+    PrinterConnection m_link;
     SheetSender m_sender;
     std::vector<uint8_t> m_buffer;
 
@@ -372,7 +372,7 @@ int JobRun::Run()
 
 }  // namespace
 
-int PrintJob(libusb_context* context, const JobSettings& settings, JobFiles& files, CupsMessages& messages,
+int RunBackendJob(libusb_context* context, const BackendJobSettings& settings, JobFiles& files, CupsMessages& messages,
              JobFigures* figures)
 {
     JobRun run(context, settings, files, messages);
