@@ -89,10 +89,11 @@ std::string FaultText(const Fault& fault)
     case FaultKind::SplitReply: name = "splitreply"; break;
     case FaultKind::StallWrite: name = "stallwrite"; break;
     case FaultKind::UnplugAfter: name = "unplugafter"; break;
+    case FaultKind::ErrorAfterStart: name = "afterstart"; break;
     }
     std::string text = name;
     if (fault.kind == FaultKind::BadLength || fault.kind == FaultKind::Slow ||
-        fault.kind == FaultKind::UnplugAfter)
+        fault.kind == FaultKind::UnplugAfter || fault.kind == FaultKind::ErrorAfterStart)
         text += " " + std::to_string(fault.value);
     return text + " " + std::to_string(fault.times);
 }
@@ -408,7 +409,7 @@ std::string Emulator::Execute(const std::string& line)
                "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer VALUE\n"
                "set SERIAL product|deviceid|serialno TEXT...\n"
                "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out|splitreply|stallwrite [TIMES]\n"
-               "fault SERIAL unplugafter BYTES\n"
+               "fault SERIAL unplugafter BYTES | afterstart STATUS [TIMES]\n"
                "quit\nOK\n";
     }
     if (verb == "list") {
@@ -518,9 +519,11 @@ std::string Emulator::Execute(const std::string& line)
             fault.kind = FaultKind::SplitReply;
         } else if (kind == "stallwrite") {
             fault.kind = FaultKind::StallWrite;
-        } else if (kind == "badlength" || kind == "slow" || kind == "unplugafter") {
-            fault.kind = kind == "slow" ? FaultKind::Slow
-                       : kind == "unplugafter" ? FaultKind::UnplugAfter : FaultKind::BadLength;
+        } else if (kind == "badlength" || kind == "slow" || kind == "unplugafter" || kind == "afterstart") {
+            fault.kind = kind == "slow"          ? FaultKind::Slow
+                       : kind == "unplugafter" ? FaultKind::UnplugAfter
+                       : kind == "afterstart"  ? FaultKind::ErrorAfterStart
+                                               : FaultKind::BadLength;
             if (words.size() < 4 || !ParseNumber(words[3], 0, 99999999, &value))
                 return "ERR " + kind + " needs a number\n";
             fault.value = static_cast<int>(value);
