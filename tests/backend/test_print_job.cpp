@@ -494,8 +494,7 @@ TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
         busy += printer.busy;
     }
     EXPECT_EQ(busy, 1);
-    const std::string id = "MANUFACTURER:VANTORA;MODEL:RT-50;COMMAND SET:ZPX;DESCRIPTION:VANTORA RT-50 Photo "
-                           "Printer;CLASS:PRINTER;SERIALNUMBER:";
+    const std::string id = "MFG:VANTORA;MDL:RT-50;CMD:ZPX;DES:VANTORA RT-50 Photo Printer;CLS:PRINTER;SN:";
     EXPECT_EQ(lines, (std::set<std::string>{
                          "direct vantora-zpxbackend://VANTORA/RT-50?serial=RT50TEST0001 \"VANTORA RT-50\" \"VANTORA "
                          "RT-50 (serial RT50TEST0001)\" \"" + id + "RT50TEST0001;\" \"\"",
@@ -512,7 +511,15 @@ TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
     quoted.model = "RT-50\" \"x";
     quoted.deviceId = "MODEL:RT-50;\n";
     EXPECT_EQ(DiscoveryLine(quoted), "direct vantora-zpxbackend://VANTORA/RT-50?serial=Q1 \"VANTORA RT-50? ?x\" "
-                                     "\"VANTORA RT-50? ?x (serial Q1)\" \"MODEL:RT-50;?\" \"\"");
+                                     "\"VANTORA RT-50? ?x (serial Q1)\" \"MDL:RT-50;?;\" \"\"");
+
+    // A serial the daemon refuses (64 characters) is not cut to one it takes.
+    Control("set RT50TEST0002 serialno " + std::string(64, 'A'));
+    printers = ListPrinters(m_usb, SerialSource::kAskPrinter);
+    int refused = 0;
+    for (const FoundPrinter& printer : printers)
+        refused += printer.serial.size() == 64 && !printer.serialValid && DiscoveryLine(printer).empty();
+    EXPECT_EQ(refused, 1);
 
     for (const char* uri : {"vantora-zpxbackend://VANTORA/RT-50?serial=../../etc",
                             "vantora-zpxbackend://VANTORA/RT-50?serial=", "usb://VANTORA/RT-50?serial=A1"}) {
