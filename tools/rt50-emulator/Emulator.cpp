@@ -3,10 +3,15 @@
 #include "UsbDevice.h"
 
 #include <glib/gstdio.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <umockdev.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -235,8 +240,36 @@ void Emulator::RunDepartures()
     }
 }
 
+void Emulator::PruneEventSockets()
+{
+    // A client that ended leaves its event socket behind: nobody reads it
+    // any more, and the next events would be sent to it in vain.
+    const std::string root = RootDir();
+    GDir* dir = g_dir_open(root.c_str(), 0, nullptr);
+    if (dir == nullptr)
+        return;
+    while (const gchar* name = g_dir_read_name(dir)) {
+        if (std::strncmp(name, "event", 5) != 0 || name[5] < '0' || name[5] > '9')
+            continue;
+        const std::string path = root + "/" + name;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path)
+            continue;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (probe < 0)
+            continue;
+        if (connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED)
+            g_unlink(path.c_str());
+        close(probe);
+    }
+    g_dir_close(dir);
+}
+
 bool Emulator::PlugLocked(Printer& printer)
 {
+    PruneEventSockets();
     if (printer.usb)
         return false;
     printer.devnum = NextDevnum();
@@ -316,6 +349,7 @@ bool Emulator::UnplugLocked(Printer& printer)
     // As the kernel does: transfers in flight fail, the removal is
     // announced, then the device disappears from sysfs.
     printer.usb->Unplug();
+    PruneEventSockets();
     umockdev_testbed_uevent(m_testbed, printer.syspath.c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, printer.syspath.c_str());
     g_unlink((RootDir() + printer.devnode).c_str());
