@@ -296,11 +296,18 @@ int JobRun::Finish()
     const int64_t status = m_sender.QueryStatus();
     if (status != kStatusFailed && CupsReasonOfStatus(status) == nullptr)
         m_messages.SetReasons({});
-    if (m_readFailed || cut) {
-        m_messages.Error("The job data %s", m_readFailed ? "could not be read" : "ended inside a command");
+    if (m_readFailed) {
+        m_messages.Error("The job data could not be read");
         Keep();
         m_exitCode = CUPS_BACKEND_FAILED;
         return m_exitCode;
+    }
+    if (cut || m_sender.EndedInsideSheet()) {
+        // The filter's stream ends after a START: one cut short comes from
+        // a filter that was stopped (the scheduler stops, for one). The job
+        // is not done; a run again prints what is missing.
+        Keep();
+        return GiveUp(cut ? "The job data ended inside a command" : "The job data ended inside a sheet");
     }
     const int sheets = m_sender.Figures().sheets;
     m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
@@ -334,12 +341,15 @@ int JobRun::Finish()
 
 int JobRun::Cancelled()
 {
-    // A cancel and a scheduler that stops look the same: the record stays
-    // for a run again (and is cleaned out with age).
+    // A cancel and a scheduler that stops look the same (SIGTERM): the
+    // record stays for a run again (and is cleaned out with age), and the
+    // job is not reported done, which would complete a job the scheduler
+    // only stopped. A cancelled job stays cancelled whatever the backend
+    // says.
     m_sender.LeavePrinterClean();
     Keep();
-    m_messages.Info("Job cancelled");
-    m_exitCode = CUPS_BACKEND_OK;
+    m_messages.Info("Job stopped");
+    m_exitCode = CUPS_BACKEND_RETRY;
     return m_exitCode;
 }
 

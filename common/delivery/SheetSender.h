@@ -129,7 +129,8 @@ public:
     void LeavePrinterClean();
 
     // Facts of the stream so far.
-    bool EndedInsideCommand() const;     // after kDataEnd: the data ended inside a packet or sheet
+    bool EndedInsideCommand() const;     // after kDataEnd: the data ended inside a packet
+    bool EndedInsideSheet() const { return m_gate.InsideSheet(); }   // ... or a sheet: it was cut short
     int SheetNumber() const { return m_skipped + m_judge.Taken() + 1; }   // the job's sheet being sent, from 1
     int SheetsDone() const { return m_skipped + m_judge.Taken(); }       // the job's sheets skipped or taken
     const DeliveryJudge& Judge() const { return m_judge; }

@@ -45,6 +45,10 @@ public:
     // Whether the stream stands between sheets.
     bool BetweenSheets() const { return m_step == kStepNone || m_step == kStepStart; }
 
+    // Whether packets of a sheet came after the last START (more than the
+    // clock): a stream that ends here was cut short.
+    bool InsideSheet() const { return !BetweenSheets() && m_step != kStepClock; }
+
     const std::string& Error() const { return m_error; }
 
 private:
