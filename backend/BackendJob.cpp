@@ -82,6 +82,7 @@ public:
                          static_cast<long long>(status));
     }
     void PrinterSlow() override { m_messages.Info("Waiting for the printer to take data"); }
+    void SheetStarting() override { Keep(); }
 
 protected:
     libusb_device_handle* AcquireHandle() override { return m_link.handle(); }
@@ -310,6 +311,12 @@ int JobRun::Finish()
         return GiveUp(cut ? "The job data ended inside a command" : "The job data ended inside a sheet");
     }
     const int sheets = m_sender.Figures().sheets;
+    if (sheets == 0 && m_sender.Figures().skipped == 0) {
+        // The filter writes a sheet for every page: no sheet at all comes
+        // from a filter that was stopped (a filter that fails ends the job
+        // by itself).
+        return GiveUp("The job data ended before its first sheet");
+    }
     m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
     m_exitCode = CUPS_BACKEND_OK;
     if (sheets == 0 || AnotherJobWaits()) {

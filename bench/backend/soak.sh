@@ -181,7 +181,7 @@ begin=$(date +%s)
     exec "$cupsd" --ppd "$build/ppd/VANTORA_RT-50.ppd" --filter "$build/filter/vantora_rt50_filter" \
       --filter "$build/filter/vantora_rt50_photo" --backend "$work/bin/vantora-zpxbackend" \
       --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "JobRetryInterval 2" \
-      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "LogLevel debug" --run-limit 100000 \
+      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "LogLevel debug" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
       -- bash "$work/inner.sh" "$work" "$@" 2> "$work/inner.log"' \
   soak "$build/tests/support/private-cupsd" "$build" "$work" "$jobs" "$printers" "$seed" "$limit_s" \
   "$build/usbmon/vantora_rt50_usbmon" "$build/tools/rt50-emulator/rt50-emulator" "$top/tests/e2e/data/coffee.jpg" \

@@ -68,6 +68,11 @@ public:
     // multicut 0 once the media fits.
     virtual void ShowMediaNeeded(int /*multicut*/, int /*loaded*/) {}
 
+    // A sheet's START is about to go out: from here the printer may hold the
+    // sheet (SheetSender::Delivered counts it as possibly taken), so a
+    // program that keeps a record writes it now.
+    virtual void SheetStarting() {}
+
     // Progress for the program's log; nothing by default.
     virtual void TransferFailed(WriteResult /*result*/) {}
     virtual void SheetReset(int /*sheet*/) {}

@@ -434,6 +434,8 @@ SheetSender::Outcome SheetSender::Run()
         const size_t end = SendableEnd();
         const int sheetsBefore = m_figures.sheets;
         if (m_sent < end) {
+            if (m_sent == m_startBegin && m_startEnd != kNone)
+                m_port.SheetStarting();
             if (SendSome(end) == kStop)
                 return m_outcome;
         } else if (m_startEnd != kNone && m_sent == m_startBegin && !m_startChecked) {
@@ -549,7 +551,9 @@ JobRecord SheetSender::Delivered(const std::string& serial) const
 {
     JobRecord record;
     record.serial = serial;
-    const int maybe = m_judge.Undecided() ? 1 : 0;
+    // A START that went out (or is going out) and is not judged yet.
+    const bool starting = m_startEnd != kNone && m_startChecked && m_sent >= m_startBegin;
+    const int maybe = m_judge.Undecided() || starting ? 1 : 0;
     // The sheets to skip come first, whether read yet or not.
     record.printed = m_skip + m_judge.Printed();
     record.taken = m_skip + m_judge.Taken() + maybe;

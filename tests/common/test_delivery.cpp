@@ -240,7 +240,7 @@ TEST(Delivery, SheetsDroppedAfterAnErrorAreCountedNotAssumedPrinted)
     const JobRecord record = sender.Delivered("S1");
     EXPECT_EQ(printer.counter, 500);
     EXPECT_EQ(record.printed, 0);
-    EXPECT_EQ(record.taken, 2);
+    EXPECT_EQ(record.taken, 3) << "the sheet whose START went out may be held: a run again asks the counter";
 
     FakePrinter jam;
     jam.onStart = [&](int start, bool) {
