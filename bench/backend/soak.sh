@@ -13,6 +13,7 @@
 #     SEED       of the random choices (default 1)
 #     LIMIT_S    the longest the jobs are waited for (default 900)
 #     KEEP       set: the work folder (logs, sheets) is kept
+#     RESTART    0: no scheduler restart (default 1)
 #
 # Each job has options of its own (page size, surface finish, cutting,
 # speed, decurl, retry), which the printer records with each sheet, so the
@@ -28,6 +29,7 @@ printers=${PRINTERS:-4}
 print_ms=${PRINT_MS:-400}
 seed=${SEED:-1}
 limit_s=${LIMIT_S:-900}
+restart=${RESTART:-1}
 work=$(mktemp -d /tmp/vsoak.XXXXXX)
 [ -n "${KEEP:-}" ] && echo "work folder: $work" || trap 'rm -rf "$work"' EXIT
 chmod 0755 "$work"
@@ -145,9 +147,9 @@ while read -r j q copies key options media; do
     lpstat -l -p "$queue" 2>/dev/null | grep -q media-needed && echo "media-needed seen on $queue" >> "$work/faults"
     send "set $s media 161"; echo "media change $s" >> "$work/faults"
   fi
-  [ $submitted -eq $((jobs * 2 / 5)) ] && restart_cupsd
+  [ "$RESTART" = 1 ] && [ $submitted -eq $((jobs * 2 / 5)) ] && restart_cupsd
   # Bursts: a few jobs at once, then a pause.
-  [ $((submitted % (5 + RANDOM % 8))) -eq 0 ] && sleep "$((RANDOM % 3)).$((RANDOM % 9))"
+  [ $((submitted % (5 + RANDOM % 8))) -eq 0 ] && sleep "$((RANDOM % 2)).$((RANDOM % 9))"
 done < "$work/plan"
 
 deadline=$(( $(date +%s) + limit_s ))
@@ -175,6 +177,7 @@ INNER
 
 begin=$(date +%s)
 # UMOCKDEV_DIR is known only inside the emulator.
+export RESTART=$restart
 "$build/tools/rt50-emulator/rt50-emulator" $(printf -- '--serial %s ' "${serials[@]}") --print-ms "$print_ms" \
   --output "$work/sheets" -- \
   bash -c 'cupsd=$1; build=$2; work=$3; shift 3
