@@ -69,8 +69,8 @@ protected:
     filtertest::TempDir m_files;
 };
 
-// The sheet the filter chain of the CUPS queue (vantora_rt50_photo:
-// imagetoraster filling the page, then the raster filter) makes of a photo
+// The sheet the filter chain of the CUPS queue (vantora_rt50_photo: the
+// photo front end filling the page, then the raster filter) makes of a photo
 // with the PPD's defaults.
 StreamSheet FilterChainSheet(const std::string& photo)
 {
