@@ -30,6 +30,9 @@ store 6 vips rot scene.v stored.v d270
 store 7 sh -c 'vips rot scene.v turned.v d90 && vips flip turned.v stored.v vertical'
 store 8 vips rot scene.v stored.v d90
 
+# The scene as a phone's HEIC photo.
+vips copy scene.v "scene.heic[Q=80]"
+
 # An untagged landscape photo, top-left corner marked.
 vips copy "$photo" landscape.v
 vips draw_rect landscape.v "0 255 0" 0 0 120 64 --fill

@@ -199,11 +199,16 @@ bool PrivateCupsd::BuildRoot()
     ok = ok && (options_.ppd.empty() ? WriteFile(model, kTestModel, 0644)
                                      : CopyFile(options_.ppd, model, 0644));
 
-    // ServerRoot: the system's MIME rules, our own configuration.
+    // ServerRoot: the system's MIME rules, the package's (as installed into
+    // CUPS's MIME folder), our own configuration.
     for (const char* name : {"raw.types", "raw.convs"}) {
         const std::string from = std::string(kSystemServerRoot) + "/" + name;
         if (access(from.c_str(), R_OK) == 0)
             ok = ok && symlink(from.c_str(), (root_ + "/etc/" + name).c_str()) == 0;
+    }
+    for (const char* name : {"vantora-rt50.types", "vantora-rt50.convs"}) {
+        const std::string from = std::string(VANTORA_PACKAGING_DIR) + "/" + name;
+        ok = ok && symlink(from.c_str(), (root_ + "/etc/" + name).c_str()) == 0;
     }
 
     const std::string cupsdConf =
