@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -255,11 +259,6 @@ bool ChooseFill(Scaling scaling, double photoWidth, double photoHeight, int page
     return ratio > 0.9 && ratio < 1.1;
 }
 
-struct CancelWatch {
-    const PageRequest* request;
-    bool canceled = false;
-};
-
 // The JPEG decoder's shrink-on-load factor (1, 2, 4 or 8) for a photo that
 // is to be scaled by `scale`: the largest that still decodes at least the
 // size needed. (libvips' own thumbnail keeps a factor of two in hand for
@@ -273,22 +272,61 @@ int JpegShrink(double scale)
     return shrink;
 }
 
-// libvips' progress signal while the page is computed: stops the
-// computation once the job is cancelled.
-void OnEval(VipsImage* image, VipsProgress*, void* data)
-{
-    CancelWatch* watch = static_cast<CancelWatch*>(data);
-    if (!watch->canceled && watch->request->isCanceled != nullptr &&
-        watch->request->isCanceled(watch->request->cancelData)) {
-        watch->canceled = true;
-        vips_image_set_kill(image, TRUE);
+// Asks the job for a cancel every 20 ms while the page is computed, and
+// stops the computation once it says so: libvips checks the image's kill
+// flag before every strip. (Its progress signal alone comes too seldom: a
+// whole 4x6 page can be one signal.)
+class CancelWatch {
+public:
+    CancelWatch(const PageRequest& request, VipsImage* image) : m_request(request), m_image(image)
+    {
+        if (request.isCanceled != nullptr)
+            m_thread = std::thread([this] { Watch(); });
     }
-}
+    ~CancelWatch() { Stop(); }
+    CancelWatch(const CancelWatch&) = delete;
+    CancelWatch& operator=(const CancelWatch&) = delete;
 
-// The pipeline from the decoded, shrunk photo to the page: 8-bit sRGB on
-// white, grey when asked, turned, cut or padded to the page. Null after
-// libvips reported an error.
-VipsImage* ToPage(VipsImage* photo, const PageRequest& request, bool turn, Ref<VipsImage> (&steps)[6])
+    // Ends the watch; true when it stopped the computation.
+    bool Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_canceled;
+    }
+
+private:
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_done) {
+            if (m_request.isCanceled(m_request.cancelData)) {
+                m_canceled = true;
+                vips_image_set_kill(m_image, TRUE);
+                return;
+            }
+            m_wake.wait_for(lock, std::chrono::milliseconds(20));
+        }
+    }
+
+    const PageRequest& m_request;
+    VipsImage* m_image;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    bool m_canceled = false;
+    std::thread m_thread;
+};
+
+// The pipeline from the decoded, shrunk photo to the page's box of
+// width x height: 8-bit sRGB on white, grey when asked, cut or padded to
+// the box. Null after libvips reported an error.
+VipsImage* ToBox(VipsImage* photo, const PageRequest& request, int width, int height, Ref<VipsImage> (&steps)[5])
 {
     VipsImage* image = photo;
     if (vips_colourspace(image, steps[0].out(), VIPS_INTERPRETATION_sRGB, nullptr) != 0)
@@ -317,35 +355,43 @@ VipsImage* ToPage(VipsImage* photo, const PageRequest& request, bool turn, Ref<V
     if (vips_cast_uchar(image, steps[4].out(), nullptr) != 0)
         return nullptr;
     image = steps[4].get();
-    if (turn) {
-        if (vips_rot(image, steps[5].out(), VIPS_ANGLE_D270, nullptr) != 0)
-            return nullptr;
-        image = steps[5].get();
-    }
-    VipsImage* page = nullptr;
-    if (vips_gravity(image, &page, VIPS_COMPASS_DIRECTION_CENTRE, request.width, request.height, "extend",
-                     VIPS_EXTEND_WHITE, nullptr) != 0)
+    VipsImage* box = nullptr;
+    if (vips_gravity(image, &box, VIPS_COMPASS_DIRECTION_CENTRE, width, height, "extend", VIPS_EXTEND_WHITE,
+                     nullptr) != 0)
         return nullptr;
-    return page;
+    return box;
 }
 
-// The page being written: bottom-up rows of `rowBytes` bytes.
+// The page being written: bottom-up rows of `rowBytes` bytes, `height`
+// rows. A turned box is laid on the page a quarter anticlockwise: the box's
+// column c becomes the page's stored row c, its row r the page's column r.
 struct PageRows {
     unsigned char* pixels;
     size_t rowBytes;
+    int width;
     int height;
+    bool turn;
 };
 
-// libvips' sink: copies a computed strip of the page into its rows.
+// libvips' sink: copies a computed strip of the box into the page.
 int CopyRows(VipsRegion* region, VipsRect* area, void* data)
 {
-    const PageRows* rows = static_cast<const PageRows*>(data);
-    const size_t lineBytes = static_cast<size_t>(area->width) * 3;
+    const PageRows* page = static_cast<const PageRows*>(data);
+    const int boxWidth = page->turn ? page->height : page->width;
+    const int boxHeight = page->turn ? page->width : page->height;
+    if (area->left < 0 || area->top < 0 || area->left + area->width > boxWidth ||
+        area->top + area->height > boxHeight)
+        return -1;
     for (int y = area->top; y < area->top + area->height; ++y) {
-        if (y < 0 || y >= rows->height)
-            return -1;
-        unsigned char* row = rows->pixels + static_cast<size_t>(rows->height - 1 - y) * rows->rowBytes;
-        std::memcpy(row + static_cast<size_t>(area->left) * 3, VIPS_REGION_ADDR(region, area->left, y), lineBytes);
+        const unsigned char* line = VIPS_REGION_ADDR(region, area->left, y);
+        if (!page->turn) {
+            unsigned char* row = page->pixels + static_cast<size_t>(page->height - 1 - y) * page->rowBytes;
+            std::memcpy(row + static_cast<size_t>(area->left) * 3, line, static_cast<size_t>(area->width) * 3);
+            continue;
+        }
+        unsigned char* dot = page->pixels + static_cast<size_t>(area->left) * page->rowBytes + static_cast<size_t>(y) * 3;
+        for (int x = 0; x < area->width; ++x, dot += page->rowBytes)
+            std::memcpy(dot, line + static_cast<size_t>(x) * 3, 3);
     }
     return 0;
 }
@@ -387,7 +433,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
         return RenderResult::Canceled;
 
     // A landscape photo on a portrait page (or the other way round) is
-    // shrunk into the page's box turned, then turned onto the page.
+    // shrunk into the page's box turned, then laid onto the page turned.
     const bool turn = (facts.width > facts.height && request.width < request.height) ||
                       (facts.width < facts.height && request.width > request.height);
     const int boxWidth = turn ? request.height : request.width;
@@ -396,8 +442,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
                                  turn ? facts.width : facts.height, request.width, request.height);
 
     // Shrink-on-load for JPEG; then the orientation tag, the colour profile
-    // to sRGB (an untagged photo is taken as sRGB as it is), the scaling and
-    // the crop to the box.
+    // to sRGB (an untagged photo is taken as sRGB as it is) and the scaling.
     const double scaleX = static_cast<double>(boxWidth) / facts.width;
     const double scaleY = static_cast<double>(boxHeight) / facts.height;
     const double scale = fill ? std::max(scaleX, scaleY) : std::min(scaleX, scaleY);
@@ -407,43 +452,47 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
     Ref<VipsImage> loaded(vips_image_new_from_source(source.get(), options.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
                                                      nullptr));
     Ref<VipsImage> photo;
-    const VipsInteresting crop = fill ? VIPS_INTERESTING_CENTRE : VIPS_INTERESTING_NONE;
+    // Filling, the photo is scaled to cover the box and the page's gravity
+    // below cuts it: libvips' own centre crop would decode the whole photo
+    // before the first strip of the page, out of reach of a cancel.
+    const int width = fill ? static_cast<int>(std::ceil(facts.width * scale - 0.01)) : boxWidth;
+    const int height = fill ? static_cast<int>(std::ceil(facts.height * scale - 0.01)) : boxHeight;
+    const VipsSize size = fill ? VIPS_SIZE_FORCE : VIPS_SIZE_BOTH;
     const int shrunk = loaded.get() == nullptr ? -1
         : facts.hasProfile || facts.cmyk
-        ? vips_thumbnail_image(loaded.get(), photo.out(), boxWidth, "height", boxHeight, "crop", crop,
-                               "export_profile", "srgb", "intent", VIPS_INTENT_RELATIVE, nullptr)
-        : vips_thumbnail_image(loaded.get(), photo.out(), boxWidth, "height", boxHeight, "crop", crop, nullptr);
+        ? vips_thumbnail_image(loaded.get(), photo.out(), width, "height", height, "size", size, "export_profile",
+                               "srgb", "intent", VIPS_INTENT_RELATIVE, nullptr)
+        : vips_thumbnail_image(loaded.get(), photo.out(), width, "height", height, "size", size, nullptr);
     if (shrunk != 0) {
         *reason = "The photo is damaged: " + VipsReason();
         return RenderResult::Refused;
     }
-    Ref<VipsImage> steps[6];
-    Ref<VipsImage> final(ToPage(photo.get(), request, turn, steps));
+    Ref<VipsImage> steps[5];
+    Ref<VipsImage> final(ToBox(photo.get(), request, boxWidth, boxHeight, steps));
     if (final.get() == nullptr) {
         *reason = "The photo could not be converted: " + VipsReason();
         return RenderResult::Refused;
     }
 
     VipsImage* result = final.get();
-    if (vips_image_get_width(result) != request.width || vips_image_get_height(result) != request.height ||
+    if (vips_image_get_width(result) != boxWidth || vips_image_get_height(result) != boxHeight ||
         vips_image_get_bands(result) != 3 || vips_image_get_format(result) != VIPS_FORMAT_UCHAR) {
         *reason = "The photo could not be converted to the page";
         return RenderResult::Refused;
     }
     PageRows rows{static_cast<unsigned char*>(std::calloc(PageRowBytes(request.width) * request.height + 1, 1)),
-                  PageRowBytes(request.width), request.height};
+                  PageRowBytes(request.width), request.width, request.height, turn};
     if (rows.pixels == nullptr) {
         *reason = "Not enough memory for the page";
         return RenderResult::Refused;
     }
 
     // Computing the page decodes the photo, strip by strip into the page's
-    // rows; the progress signal asks for a cancel as it goes.
-    CancelWatch watch{&request};
-    vips_image_set_progress(result, TRUE);
-    g_signal_connect(result, "eval", G_CALLBACK(OnEval), &watch);
+    // rows, while the job is asked for a cancel.
+    CancelWatch watch(request, result);
     const int written = vips_sink_disc(result, CopyRows, &rows);
-    if (watch.canceled || Canceled(request)) {
+    const bool stopped = watch.Stop();
+    if (stopped || Canceled(request)) {
         vips_error_clear();
         std::free(rows.pixels);
         return RenderResult::Canceled;
