@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <strings.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantora_photo {
@@ -144,9 +145,10 @@ int PhotoFilterMain(int argc, char* argv[])
     const PageRequest request = PageRequestOf(job);
     const long copies = std::strtol(argv[4], nullptr, 10);
 
-    // The photo is decoded while the backend starts; the job driver's wait
-    // for its job start file comes after. A page size the printer does not
-    // have is reported by the driver, as for a raster job.
+    // The photo is decoded while the job driver waits for the backend's job
+    // start file (its poll and its pause): the two overlap. A page size the
+    // printer does not have is reported by the driver, as for a raster job.
+    std::thread startWait([&job] { PrinterStatusCheck(job.jobId, job.numOptions, job.options); });
     RenderedPage page;
     std::string reason;
     RenderResult rendered = RenderResult::Done;
@@ -162,11 +164,16 @@ int PhotoFilterMain(int argc, char* argv[])
         // the filter still runs.
         sleep(1);
         status = 1;
-    } else if (rendered == RenderResult::Done && !JobCanceled(job)) {
-        PrinterStatusCheck(job.jobId, job.numOptions, job.options);
+    }
+    // Nothing to print: the job ends without the rest of the wait (the
+    // waiting thread only polls a file and ends with the process).
+    if (rendered != RenderResult::Done || JobCanceled(job))
+        startWait.detach();
+    else
+        startWait.join();
+    if (rendered == RenderResult::Done && !JobCanceled(job)) {
         int pending = 0;
-        if (!JobCanceled(job))
-            status = ApplyJobSettings(&job);
+        status = ApplyJobSettings(&job);
         if (status == 0 && !JobCanceled(job))
             status = PrintRenderedPage(&job, &page, copies > 9999 ? 9999 : static_cast<int>(copies), 0, &pending);
         if (status == 0)

@@ -34,8 +34,8 @@ int PrintRenderedPage(FilterJob* job, RenderedPage* page, int copies, int pageIn
 
 // vantora_rt50_photo: CUPS filter arguments, the photo in argv[6] or on
 // standard input, the command stream on standard output. The photo is
-// rendered first, while the queue's backend starts, then the job driver
-// waits for its job start file and prints. Returns the exit status: 0 after
+// rendered while the job driver waits for the backend's job start file,
+// then the driver prints it. Returns the exit status: 0 after
 // a printed, cancelled or empty job, 1 after one "Usage:" or "ERROR:" line
 // (an unreadable, damaged, oversized or unsupported photo among others).
 int PhotoFilterMain(int argc, char* argv[]);

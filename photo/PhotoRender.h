@@ -21,7 +21,7 @@ inline constexpr int64_t kMaxPhotoBytes = int64_t{64} << 20;
 inline constexpr int64_t kMaxPhotoPixels = 100'000'000;
 // Largest photo taken from loaders that hold the whole picture while they
 // decode (HEIF, GIF, interlaced PNG, progressive JPEG): bounds their memory.
-inline constexpr int64_t kMaxWholePhotoPixels = 40'000'000;
+inline constexpr int64_t kMaxWholePhotoPixels = 24'000'000;
 
 // How the photo meets the page.
 enum class Scaling {
