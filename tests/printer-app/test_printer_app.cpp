@@ -244,4 +244,41 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
     ExpectSameSheet(SheetPath(1), FilterChainSheet(photo));
 }
 
+// Photos the front end refuses (here a truncated JPEG) abort the job with
+// the reason in the job's log; a Cancel-Job while a large photo is decoded
+// ends the job without a sheet.
+TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
+{
+    const std::string photo = m_files.Path("phone.jpg");
+    ASSERT_TRUE(apptest::MakePhoto(photo, 1200, 900));
+    const std::string truncated = m_files.Path("truncated.jpg");
+    {
+        std::ifstream in(photo, std::ios::binary);
+        const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
+    }
+    const int refused = m_server.PrintFile(truncated, "image/jpeg");
+    ASSERT_GT(refused, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
+        << m_server.JobState(refused);
+    std::ifstream log(m_server.folder() + "/server.log");
+    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
+
+    // 81 megapixels of PNG: most of a second of decoding, more under the
+    // sanitizers.
+    const std::string large = m_files.Path("large.png");
+    ASSERT_EQ(filtertest::RunProgram("/usr/bin/vips", {"black", large + "[compression=1]", "9000", "9000", "--bands", "3"},
+                                     "", "")
+                  .exitStatus,
+              0);
+    const int canceled = m_server.PrintFile(large, "image/png");
+    ASSERT_GT(canceled, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_PROCESSING; }, 30000));
+    ASSERT_TRUE(m_server.CancelJob(canceled));
+    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_CANCELED; }, 30000))
+        << m_server.JobState(canceled);
+    EXPECT_FALSE(SheetRecorded(1));
+}
+
 }  // namespace
