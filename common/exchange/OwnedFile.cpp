@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vantora_backend {
+namespace vantora_exchange {
 
 namespace {
 
@@ -114,4 +114,4 @@ bool OwnedFile::Remove()
     return removed;
 }
 
-}  // namespace vantora_backend
+}  // namespace vantora_exchange

@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace vantora_backend {
+namespace vantora_exchange {
 
 class OwnedFile {
 public:
@@ -52,4 +52,4 @@ private:
 // backend leaves behind.
 bool IsLeftOverMarker(const std::string& path);
 
-}  // namespace vantora_backend
+}  // namespace vantora_exchange
