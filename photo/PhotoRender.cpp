@@ -126,19 +126,18 @@ bool Canceled(const PageRequest& request)
 }
 
 // Reads a pipe to its end into `data`, at most kMaxPhotoBytes. Returns 0,
-// EFBIG when the photo is larger, ECANCELED when a signal interrupted the
-// read of a cancelled job, or an errno value.
+// EFBIG when the photo is larger, ECANCELED when the job is cancelled
+// (a cancel's signal interrupts the read), or an errno value.
 int ReadWhole(int fd, const PageRequest& request, std::vector<unsigned char>* data)
 {
     data->clear();
     unsigned char chunk[65536];
     for (;;) {
+        if (Canceled(request))
+            return ECANCELED;
         const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            if (Canceled(request))
-                return ECANCELED;
+        if (got < 0 && errno == EINTR)
             continue;
-        }
         if (got < 0)
             return errno;
         if (got == 0)

@@ -27,15 +27,7 @@ chmod 0755 "$work"
 mkdir -m 0755 "$work/bin" "$work/sheets"
 
 # A 12-megapixel JPEG (4000 x 3000) with gradients and fine detail.
-cat > "$work/photo.ps" <<'PS'
-%!PS
-<< /PageSize [4000 3000] >> setpagedevice
-0 1 299 { /y exch def 0 1 399 { /x exch def
-  x 400 div y 300 div x y add 7 mod 7 div setrgbcolor
-  x 10 mul y 10 mul 10 10 rectfill } for } for
-showpage
-PS
-gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -dJPEGQ=90 -r72 -g4000x3000 -sOutputFile="$work/photo.jpg" "$work/photo.ps"
+"$top/bench/drawn-photo.sh" "$work/photo.jpg"
 echo "photo: 4000 x 3000 JPEG, $(stat -c %s "$work/photo.jpg") bytes; printing time per sheet: $print_ms ms"
 
 # The filter chain alone (cupsfilter, job start file already there: its

@@ -41,15 +41,7 @@ echo "== making the photos"
   dpkg-deb -x "$work"/mate-backgrounds_*.deb "$work/mb" &&
   vips resize "$work/mb/usr/share/backgrounds/mate/nature/Wood.jpg" "$work/real.jpg[Q=92]" 1.5625 ||
   echo "(mate-backgrounds could not be fetched: the drawn photo only)"
-cat > "$work/drawn.ps" <<'PS'
-%!PS
-<< /PageSize [4000 3000] >> setpagedevice
-0 1 299 { /y exch def 0 1 399 { /x exch def
-  x 400 div y 300 div x y add 7 mod 7 div setrgbcolor
-  x 10 mul y 10 mul 10 10 rectfill } for } for
-showpage
-PS
-gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -dJPEGQ=90 -r72 -g4000x3000 -sOutputFile="$work/drawn.jpg" "$work/drawn.ps"
+"$(dirname "$0")/../drawn-photo.sh" "$work/drawn.jpg"
 
 : > "/tmp/Print_$job.log"
 for name in real drawn; do

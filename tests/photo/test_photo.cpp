@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <future>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +28,7 @@ std::string TestPhoto(const std::string& name)
 
 // vantora_rt50_photo on `photo` with the queue's PPD, as CUPS runs it; the
 // photo on standard input when `onStandardInput`.
-FilterRun PrintPhoto(const std::string& photo, const std::string& options = "", bool onStandardInput = false)
+FilterRun PrintPhoto(const std::string& photo, const std::string& options, bool onStandardInput)
 {
     JobStartFile start;
     if (onStandardInput)
@@ -35,14 +36,14 @@ FilterRun PrintPhoto(const std::string& photo, const std::string& options = "", 
     return RunProgram(VANTORA_PHOTO_PROGRAM, {start.JobId(), "user", "photo", "1", options, photo}, BuiltPpd(), "");
 }
 
-// PrintPhoto on several photos at once (each job waits a second for its
-// job start file), in order.
-std::vector<FilterRun> PrintPhotos(const std::vector<std::string>& photos, const std::string& options = "",
-                                   bool onStandardInput = false)
+// PrintPhoto on the test photos `cases[i].photo` at once (each job waits a
+// second for its job start file), in order.
+template <typename Case, size_t N>
+std::vector<FilterRun> PrintPhotos(const Case (&cases)[N])
 {
     std::vector<std::future<FilterRun>> runs;
-    for (const std::string& photo : photos)
-        runs.push_back(std::async(std::launch::async, PrintPhoto, TestPhoto(photo), options, onStandardInput));
+    for (const Case& c : cases)
+        runs.push_back(std::async(std::launch::async, PrintPhoto, TestPhoto(c.photo), "", false));
     std::vector<FilterRun> results;
     for (std::future<FilterRun>& run : runs)
         results.push_back(run.get());
@@ -136,12 +137,9 @@ TEST_F(PhotoFilter, EveryOrientationTagPrintsTheSceneUpright)
         {"orientation-4.jpg", "top-left"}, {"orientation-5.jpg", "top-left"}, {"orientation-6.jpg", "top-left"},
         {"orientation-7.jpg", "top-left"}, {"orientation-8.jpg", "top-left"}, {"landscape.jpg", "bottom-left"},
     };
-    std::vector<std::string> photos;
-    for (const auto& c : cases)
-        photos.push_back(c.photo);
-    const std::vector<FilterRun> runs = PrintPhotos(photos);
+    const std::vector<FilterRun> runs = PrintPhotos(cases);
     for (size_t i = 0; i < runs.size(); ++i) {
-        SCOPED_TRACE(photos[i]);
+        SCOPED_TRACE(cases[i].photo);
         const StreamSheet sheet = OnlySheet(runs[i]);
         ASSERT_TRUE(sheet.complete);
         EXPECT_EQ(MarkedCorners(sheet), cases[i].corner);
@@ -152,7 +150,10 @@ TEST_F(PhotoFilter, EveryOrientationTagPrintsTheSceneUpright)
 // original (read as sRGB, its values would print washed out).
 TEST_F(PhotoFilter, AdobeRgbPhotoPrintsLikeItsSrgbOriginal)
 {
-    const std::vector<FilterRun> runs = PrintPhotos({"srgb.jpg", "adobe.jpg"});
+    const struct {
+        const char* photo;
+    } photos[] = {{"srgb.jpg"}, {"adobe.jpg"}};
+    const std::vector<FilterRun> runs = PrintPhotos(photos);
     const StreamSheet srgb = OnlySheet(runs[0]);
     const StreamSheet adobe = OnlySheet(runs[1]);
     ASSERT_TRUE(srgb.complete && adobe.complete);
@@ -186,7 +187,7 @@ TEST_F(PhotoFilter, MonochromeJobsPrintGrey)
     const char* const asked[] = {"print-color-mode=monochrome", "ColorModel=Gray"};
     for (const char* options : asked)
         runs.push_back(std::async(std::launch::async, PrintPhoto, TestPhoto("srgb.jpg"), options, true));
-    const StreamSheet colour = OnlySheet(PrintPhoto(TestPhoto("srgb.jpg")));
+    const StreamSheet colour = OnlySheet(PrintPhoto(TestPhoto("srgb.jpg"), "", false));
     for (size_t i = 0; i < runs.size(); ++i) {
         SCOPED_TRACE(asked[i]);
         const StreamSheet sheet = OnlySheet(runs[i].get());
@@ -219,12 +220,9 @@ TEST(PhotoRefusal, DamagedOversizedAndForeignFilesAreRefused)
         {"padded.jpg", "ERROR: The photo file is too large (73.4 MB, at most 64 MiB)."},
         {"text.jpg", "ERROR: The file is not a photo this printer takes"},
     };
-    std::vector<std::string> photos;
-    for (const auto& c : cases)
-        photos.push_back(c.photo);
-    const std::vector<FilterRun> runs = PrintPhotos(photos);
+    const std::vector<FilterRun> runs = PrintPhotos(cases);
     for (size_t i = 0; i < runs.size(); ++i) {
-        SCOPED_TRACE(photos[i]);
+        SCOPED_TRACE(cases[i].photo);
         const FilterRun& run = runs[i];
         const auto& c = cases[i];
         EXPECT_EQ(run.exitStatus, 1);
@@ -254,10 +252,17 @@ TEST(PhotoCancel, SigtermWhileReadingThePhotoEndsTheJob)
         _exit(127);
     }
     close(feed[0]);
-    // Half a photo, and the rest never comes.
+    // Half a photo, and the rest never comes. Once the program has taken
+    // what came, it is reading the photo.
     const char half[4096] = "\xff\xd8\xff\xe0";
     ASSERT_EQ(write(feed[1], half, sizeof half), static_cast<ssize_t>(sizeof half));
-    usleep(300 * 1000);
+    int unread = 1;
+    for (int i = 0; i < kProgramLimitSeconds * 100 && unread > 0; ++i) {
+        if (ioctl(feed[1], FIONREAD, &unread) != 0)
+            unread = 0;
+        if (unread > 0)
+            usleep(10 * 1000);
+    }
     kill(child, SIGTERM);
     int status = 0;
     pid_t ended = 0;

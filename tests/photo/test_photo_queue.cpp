@@ -14,20 +14,6 @@ using namespace filtertest;
 
 namespace {
 
-// Waits until the queue has no unfinished job.
-bool WaitForJobsDone(const char* queue, int seconds)
-{
-    for (int i = 0; i < seconds * 10; ++i) {
-        cups_job_t* jobs = nullptr;
-        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ACTIVE);
-        cupsFreeJobs(active, jobs);
-        if (active == 0)
-            return true;
-        usleep(100000);
-    }
-    return false;
-}
-
 TEST(PhotoQueue, HeicPhotoPrintedWithLpReachesThePhotoFilter)
 {
     vantora_test::CupsdOptions options;
@@ -39,7 +25,7 @@ TEST(PhotoQueue, HeicPhotoPrintedWithLpReachesThePhotoFilter)
 
     JobOneStartFile start;
     ASSERT_EQ(cupsd.Run({"lp", "-d", "VANTORA-RT-50", VANTORA_TEST_PHOTOS "/scene.heic"}), 0) << cupsd.ErrorLog();
-    ASSERT_TRUE(WaitForJobsDone("VANTORA-RT-50", 60)) << cupsd.ErrorLog();
+    ASSERT_TRUE(cupsd.WaitForJobsDone("VANTORA-RT-50", 60)) << cupsd.ErrorLog();
     std::ifstream prn(cupsd.jobDir() + "/1.prn", std::ios::binary);
     ASSERT_TRUE(prn.good()) << cupsd.ErrorLog();
     const std::vector<uint8_t> stream((std::istreambuf_iterator<char>(prn)), std::istreambuf_iterator<char>());

@@ -399,6 +399,19 @@ bool PrivateCupsd::AddQueue(const std::string& name, const std::string& uri) con
     return Run({"lpadmin", "-p", name, "-E", "-v", uri, "-m", "VANTORA_RT-50.ppd"}) == 0;
 }
 
+bool PrivateCupsd::WaitForJobsDone(const std::string& queue, int seconds) const
+{
+    for (int i = 0; i < seconds * 10; ++i) {
+        cups_job_t* jobs = nullptr;
+        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ACTIVE);
+        cupsFreeJobs(active, jobs);
+        if (active == 0)
+            return true;
+        usleep(100 * 1000);
+    }
+    return false;
+}
+
 std::string PrivateCupsd::ErrorLog() const
 {
     std::string text;
