@@ -437,13 +437,16 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
                       (facts.width < facts.height && request.width > request.height);
     const int boxWidth = turn ? request.height : request.width;
     const int boxHeight = turn ? request.width : request.height;
+    // Filling keeps at least a quarter of the photo's width and height: a
+    // panorama or a strip is fitted whole instead of cut to a sliver.
+    const double scaleX = static_cast<double>(boxWidth) / facts.width;
+    const double scaleY = static_cast<double>(boxHeight) / facts.height;
     const bool fill = ChooseFill(request.scaling, turn ? facts.height : facts.width,
-                                 turn ? facts.width : facts.height, request.width, request.height);
+                                 turn ? facts.width : facts.height, request.width, request.height) &&
+                      std::max(scaleX, scaleY) <= 4 * std::min(scaleX, scaleY);
 
     // Shrink-on-load for JPEG; then the orientation tag, the colour profile
     // to sRGB (an untagged photo is taken as sRGB as it is) and the scaling.
-    const double scaleX = static_cast<double>(boxWidth) / facts.width;
-    const double scaleY = static_cast<double>(boxHeight) / facts.height;
     const double scale = fill ? std::max(scaleX, scaleY) : std::min(scaleX, scaleY);
     std::string options = kFailOnError;
     if (facts.jpeg)

@@ -26,6 +26,8 @@ inline constexpr int64_t kMaxWholePhotoPixels = 24'000'000;
 // How the photo meets the page.
 enum class Scaling {
     Fill,  // covers the page; the overflow is cut off evenly on both sides
+           // (a photo that would keep less than a quarter of its width or
+           // height, a panorama, is fitted instead)
     Fit,   // the whole photo, centred, with white margins
     Auto,  // Fill when the photo's shape is within 10 % of the page's, else Fit
 };

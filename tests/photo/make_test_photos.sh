@@ -38,6 +38,10 @@ vips copy "$photo" landscape.v
 vips draw_rect landscape.v "0 255 0" 0 0 120 64 --fill
 vips copy landscape.v "landscape.jpg[Q=92,strip]"
 
+# A panorama, 8:1: the coffee photo repeated.
+vips replicate "$photo" panorama.v 4 1
+vips extract_area panorama.v "panorama.jpg[Q=90,strip]" 0 0 1920 240
+
 # The same scene in sRGB and in Adobe RGB (1998), each with its profile.
 vips icc_transform "$photo" "srgb.jpg[Q=95]" $icc/srgb.icc --input-profile $icc/srgb.icc
 vips icc_transform "$photo" "adobe.jpg[Q=95]" $icc/a98.icc --input-profile $icc/srgb.icc

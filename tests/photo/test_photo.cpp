@@ -323,6 +323,30 @@ TEST(PhotoCancel, DecodingStopsWhenTheJobIsCancelled)
     close(fd);
 }
 
+// A panorama is not cut to a sliver when filling: it is fitted whole,
+// turned along the page, with white beside it.
+TEST(PhotoRender, PanoramaIsFittedWholeWhenFilling)
+{
+    vantora_photo::PageRequest request;
+    request.width = 1266;
+    request.height = 1836;
+    const int fd = open(TestPhoto("panorama.jpg").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    vantora_photo::RenderedPage page;
+    std::string reason;
+    ASSERT_EQ(vantora_photo::RenderPhoto(fd, request, &page, &reason), vantora_photo::RenderResult::Done) << reason;
+    close(fd);
+    const size_t rowBytes = vantora_photo::PageRowBytes(page.width);
+    const auto white = [&](int x, int y) {
+        const unsigned char* dot = page.pixels + rowBytes * static_cast<size_t>(page.height - 1 - y) + 3 * x;
+        return dot[0] == 255 && dot[1] == 255 && dot[2] == 255;
+    };
+    // 1836 / 8 = 230 dots of photo across the middle of the 1266-dot page.
+    EXPECT_TRUE(white(100, 918) && white(1165, 918));
+    EXPECT_FALSE(white(633, 100) || white(633, 918) || white(633, 1735));
+    std::free(page.pixels);
+}
+
 // The job's options: fill unless the job chose how to scale the photo.
 TEST(PhotoOptions, ScalingAndColourModeFromTheJobsOptions)
 {
