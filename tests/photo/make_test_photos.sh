@@ -46,14 +46,16 @@ vips extract_area panorama.v "panorama.jpg[Q=90,strip]" 0 0 1920 240
 vips icc_transform "$photo" "srgb.jpg[Q=95]" $icc/srgb.icc --input-profile $icc/srgb.icc
 vips icc_transform "$photo" "adobe.jpg[Q=95]" $icc/a98.icc --input-profile $icc/srgb.icc
 
-# Damaged and oversized files: half a JPEG; a PNG whose header's checksum
-# is wrong; a PNG header of 30000 x 30000 pixels (its pixels never come);
-# a JPEG padded to 70 MB.
+# Damaged, large and oversized files: half a JPEG; a PNG whose header's
+# checksum is wrong; a PNG header of 30000 x 30000 pixels (its pixels never
+# come); a JPEG padded to 70 MB.
 head -c "$(( $(stat -c %s srgb.jpg) / 2 ))" srgb.jpg > truncated.jpg
 vips copy "$photo" corrupt.png
 printf '\000\001' | dd of=corrupt.png bs=1 seek=16 conv=notrunc 2>/dev/null
 printf '\211PNG\r\n\032\n\000\000\000\rIHDR\000\000u0\000\000u0\010\002\000\000\000\351\105\157\355' > oversized.png
 printf '\000\000\000\000IDAT\065\257\006\036\000\000\000\000IEND\256\102\140\202' >> oversized.png
+# 81 megapixels of PNG, within the limits: most of a second of decoding.
+vips black "large.png[compression=1]" 9000 9000 --bands 3
 cp srgb.jpg padded.jpg
 truncate -s 70M padded.jpg
 printf 'not a photo\n' > text.jpg

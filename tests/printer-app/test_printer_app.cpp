@@ -246,18 +246,10 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
 
 // Photos the front end refuses (here a truncated JPEG) abort the job with
 // the reason in the job's log; a Cancel-Job while a large photo is decoded
-// ends the job without a sheet.
+// ends the job without a sheet. (The photos are the photo tests'.)
 TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
 {
-    const std::string photo = m_files.Path("phone.jpg");
-    ASSERT_TRUE(apptest::MakePhoto(photo, 1200, 900));
-    const std::string truncated = m_files.Path("truncated.jpg");
-    {
-        std::ifstream in(photo, std::ios::binary);
-        const std::string whole((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::ofstream(truncated, std::ios::binary) << whole.substr(0, whole.size() / 2);
-    }
-    const int refused = m_server.PrintFile(truncated, "image/jpeg");
+    const int refused = m_server.PrintFile(VANTORA_TEST_PHOTOS "/truncated.jpg", "image/jpeg");
     ASSERT_GT(refused, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
         << m_server.JobState(refused);
@@ -267,11 +259,7 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
 
     // 81 megapixels of PNG: most of a second of decoding, more under the
     // sanitizers.
-    const std::string large = m_files.Path("large.png");
-    ASSERT_EQ(filtertest::RunProgram("/usr/bin/vips", {"black", large + "[compression=1]", "9000", "9000", "--bands", "3"},
-                                     "", "")
-                  .exitStatus,
-              0);
+    const std::string large = VANTORA_TEST_PHOTOS "/large.png";
     const int canceled = m_server.PrintFile(large, "image/png");
     ASSERT_GT(canceled, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_PROCESSING; }, 30000));
