@@ -1,12 +1,12 @@
 #include "AppPrintJob.h"
 
 #include "JobSettings.h"
-#include "PhotoFill.h"
+#include "PhotoJob.h"
 #include "PhotoPrinterDeviceRT50.h"
 #include "AttachedPrinter.h"
 
 #include <cerrno>
-#include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,12 +38,6 @@ bool ChooseFill(pappl_scaling_t scaling, long width, long height, long pageWidth
 }
 
 }  // namespace
-
-const char* PhotoPpdPath()
-{
-    const char* path = std::getenv("VANTORA_RT50_PPD");
-    return path != nullptr && path[0] != '\0' ? path : VANTORA_INSTALLED_PPD;
-}
 
 // The job's uuid, which names its record with the job id.
 const char* JobUuid(pappl_job_t* job)
@@ -196,38 +190,44 @@ bool AppPrintJob::EndPage()
     return true;
 }
 
-bool AppPrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
+bool AppPrintJob::PrintPhoto(const char* file, int copies, bool monochrome)
 {
     if (m_failed)
         return false;
-    const std::string copiesText = std::to_string(copies < 1 ? 1 : (copies > 999 ? 999 : copies));
-    const char* user = m_job != nullptr ? papplJobGetUsername(m_job) : "user";
-    const char* title = m_job != nullptr ? papplJobGetName(m_job) : "photo";
-    const ImageToRasterArgs args{m_jobId.c_str(), user != nullptr ? user : "user", title != nullptr ? title : "photo",
-                                 copiesText.c_str(), m_optionText.c_str(), file, ppd};
-    int rasterFd = -1;
-    const pid_t child = StartImageToRaster(args, &rasterFd);
-    if (child < 0) {
-        Log(PAPPL_LOGLEVEL_ERROR, "Unable to start imagetoraster.");
+    vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
+    request.monochrome = request.monochrome || monochrome;
+    const int fd = file != nullptr ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        RefusePhoto(std::string("The photo cannot be read: ") + std::strerror(errno));
+        return false;
+    }
+    vantora_photo::RenderedPage page;
+    std::string reason;
+    const vantora_photo::RenderResult rendered = vantora_photo::RenderPhoto(fd, request, &page, &reason);
+    close(fd);
+    if (rendered == vantora_photo::RenderResult::Canceled)
+        return true;
+    if (rendered == vantora_photo::RenderResult::Refused) {
+        RefusePhoto(reason);
+        return false;
+    }
+    const int clamped = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
+    if (vantora_photo::PrintRenderedPage(&m_filter, &page, clamped, m_pageIndex, &m_pending) != 0) {
+        std::free(page.pixels);
+        Log(PAPPL_LOGLEVEL_ERROR, "The photo could not be printed.");
         m_failed = true;
         return false;
     }
-    m_filter.input = rasterFd;
-    m_filter.raster = cupsRasterOpen(rasterFd, CUPS_RASTER_READ);
-    const int printed = PrintJobPages(&m_filter);
-    cupsRasterClose(m_filter.raster);
-    m_filter.raster = nullptr;
-    close(rasterFd);
-    m_filter.input = -1;
-    if (JobCanceled(m_filter))
-        kill(child, SIGTERM);
-    const bool converted = WaitImageToRaster(child);
-    if (printed != 0 || (!converted && !JobCanceled(m_filter))) {
-        Log(PAPPL_LOGLEVEL_ERROR, converted ? "The photo could not be printed." : "imagetoraster failed.");
-        m_failed = true;
-        return false;
-    }
+    ++m_pageIndex;
     return true;
+}
+
+void AppPrintJob::RefusePhoto(const std::string& reason)
+{
+    Log(PAPPL_LOGLEVEL_ERROR, (reason + ".").c_str());
+    if (m_job != nullptr)
+        papplJobSetReasons(m_job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    m_failed = true;
 }
 
 bool AppPrintJob::Finish()

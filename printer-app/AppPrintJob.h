@@ -2,9 +2,9 @@
 // (the same page pipeline as vantora_rt50_filter), its packets collected
 // sheet by sheet and printed through the printer link.
 //
-// Photos (JPEG, PNG) go through imagetoraster with the queue's PPD exactly
-// as the CUPS queue's photo filter runs it, so a photo prints the same
-// sheet either way; PWG raster pages come line by line from PAPPL.
+// Photos (JPEG, PNG) are rendered by the photo front end exactly as the
+// CUPS queue's photo filter renders them, so a photo prints the same sheet
+// either way; PWG raster pages come line by line from PAPPL.
 #pragma once
 
 #include "AttachedPrinter.h"
@@ -53,9 +53,11 @@ public:
     bool WriteLine(unsigned y, const unsigned char* line);
     bool EndPage();
 
-    // Prints a JPEG or PNG file through imagetoraster and the page
-    // pipeline. `ppd` is the queue's PPD.
-    bool PrintPhoto(const char* file, const char* ppd, int copies);
+    // Prints a photo file through the photo front end and the page
+    // pipeline, in grey when `monochrome` or the job's options ask. A photo
+    // that cannot be printed (damaged, too large, not a photo) fails the
+    // job with the reason in its log. True also when the job was cancelled.
+    bool PrintPhoto(const char* file, int copies, bool monochrome);
 
     // Prints the last incomplete sheet. False when the job failed.
     bool Finish();
@@ -65,6 +67,8 @@ public:
 
 private:
     void Log(pappl_loglevel_t level, const char* message) const;
+    // Logs why the photo is not printed and marks the job failed.
+    void RefusePhoto(const std::string& reason);
 
     pappl_job_t* m_job;
     SheetSink m_sink;
@@ -81,6 +85,3 @@ private:
     bool m_failed = false;
     pappl_scaling_t m_scaling = PAPPL_SCALING_AUTO;
 };
-
-// The PPD imagetoraster gets: $VANTORA_RT50_PPD, else the installed one.
-const char* PhotoPpdPath();

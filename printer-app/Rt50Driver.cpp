@@ -83,7 +83,8 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
 }
 
-// JPEG and PNG: imagetoraster with the PPD, then the page pipeline.
+// JPEG and PNG: the photo front end, then the page pipeline. A photo that
+// cannot be printed ends the job aborted, its reason in the job's log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
     AttachedPrinter* link = LinkOfDevice(device);
@@ -105,7 +106,8 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     bool done;
     {
         AppPrintJob printJob(job, settings, ExplicitScaling(job), link);
-        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), PhotoPpdPath(), options->copies) &&
+        const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
+        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), options->copies, monochrome) &&
                printJob.Finish();
     }
     papplJobDeletePrintOptions(options);

@@ -164,6 +164,22 @@ int AppServer::JobState(int jobId) const
     return value;
 }
 
+bool AppServer::CancelJob(int jobId) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr)
+        return false;
+    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ipp_t* response = cupsDoRequest(http, request, PrinterResource().c_str());
+    httpClose(http);
+    const bool accepted = response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+    ippDelete(response);
+    return accepted;
+}
+
 int AppServer::PrintFile(const std::string& path, const char* format) const
 {
     http_t* http = Connect(m_port);

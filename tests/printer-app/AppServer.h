@@ -43,6 +43,8 @@ public:
     int JobState(int jobId) const;
     // Print-Job of a file with libcups; the job id or 0.
     int PrintFile(const std::string& path, const char* format) const;
+    // Cancel-Job of `jobId`; true when the printer accepted it.
+    bool CancelJob(int jobId) const;
 
     // All values of a keyword/text attribute joined by ','; "" when missing.
     static std::string Values(ipp_t* response, const char* name);

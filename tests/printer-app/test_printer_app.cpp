@@ -69,8 +69,8 @@ protected:
     filtertest::TempDir m_files;
 };
 
-// The sheet the filter chain of the CUPS queue (vantora_rt50_photo:
-// imagetoraster filling the page, then the raster filter) makes of a photo
+// The sheet the filter chain of the CUPS queue (vantora_rt50_photo: the
+// photo front end filling the page, then the raster filter) makes of a photo
 // with the PPD's defaults.
 StreamSheet FilterChainSheet(const std::string& photo)
 {
@@ -242,6 +242,31 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
     EXPECT_FALSE(SheetRecorded(2));
     EXPECT_EQ(Shown("errors"), "0");
     ExpectSameSheet(SheetPath(1), FilterChainSheet(photo));
+}
+
+// Photos the front end refuses (here a truncated JPEG) abort the job with
+// the reason in the job's log; a Cancel-Job while a large photo is decoded
+// ends the job without a sheet. (The photos are the photo tests'.)
+TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
+{
+    const int refused = m_server.PrintFile(VANTORA_TEST_PHOTOS "/truncated.jpg", "image/jpeg");
+    ASSERT_GT(refused, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
+        << m_server.JobState(refused);
+    std::ifstream log(m_server.folder() + "/server.log");
+    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
+
+    // 81 megapixels of PNG: most of a second of decoding, more under the
+    // sanitizers.
+    const std::string large = VANTORA_TEST_PHOTOS "/large.png";
+    const int canceled = m_server.PrintFile(large, "image/png");
+    ASSERT_GT(canceled, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_PROCESSING; }, 30000));
+    ASSERT_TRUE(m_server.CancelJob(canceled));
+    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_CANCELED; }, 30000))
+        << m_server.JobState(canceled);
+    EXPECT_FALSE(SheetRecorded(1));
 }
 
 }  // namespace
