@@ -172,11 +172,26 @@ PrinterFacts AttachedPrinter::Facts() const
 
 void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_state);
-        m_printer = printer;
-        m_readyIndex = -2;
-    }
+    std::unique_lock<std::mutex> lock(m_state);
+    m_printer = printer;
+    m_readyIndex = -2;
+    // PAPPL frees a deleted printer right after: nobody may still use it.
+    m_printerFree.wait(lock, [this] { return m_printerUsers == 0; });
+}
+
+pappl_printer_t* AttachedPrinter::AcquireShownPrinter()
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    if (m_printer != nullptr)
+        ++m_printerUsers;
+    return m_printer;
+}
+
+void AttachedPrinter::ReleaseShownPrinter()
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    if (--m_printerUsers == 0)
+        m_printerFree.notify_all();
 }
 
 pappl_printer_t* AttachedPrinter::Printer() const
@@ -414,9 +429,15 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
         readyChanged = media != nullptr && ready >= 0 && ready != m_readyIndex;
         if (readyChanged)
             m_readyIndex = ready;
+        if (printer != nullptr)
+            ++m_printerUsers;
     }
     if (printer == nullptr)
         return;
+    struct Release {
+        AttachedPrinter* link;
+        ~Release() { link->ReleaseShownPrinter(); }
+    } release{this};
     // The media count's reasons only while the printer answers.
     pappl_preason_t add = ReasonsForStatus(status);
     if (status != kStatusFailed)

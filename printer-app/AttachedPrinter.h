@@ -65,8 +65,22 @@ public:
     PrinterFacts Facts() const;
 
     // The PAPPL printer that shows this printer's state; null: none.
+    // Setting another one waits until no UsePrinter call uses the old one.
     void SetPrinter(pappl_printer_t* printer);
     pappl_printer_t* Printer() const;
+
+    // Calls `use` with the PAPPL printer, which stays valid meanwhile (it
+    // must not ask for PAPPL's system lock); false when there is none.
+    template <typename Use>
+    bool UsePrinter(Use use)
+    {
+        pappl_printer_t* printer = AcquireShownPrinter();
+        if (printer == nullptr)
+            return false;
+        use(printer);
+        ReleaseShownPrinter();
+        return true;
+    }
 
     // A job starts and ends using the printer (PAPPL's device open and
     // close). BeginJob is false when another job holds it.
@@ -104,6 +118,8 @@ public:
 private:
     class SheetPort;
 
+    pappl_printer_t* AcquireShownPrinter();
+    void ReleaseShownPrinter();
     bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
     int WaitForPrint(SheetPort& port, long counterBefore);
     long ReadCounter(libusb_device_handle* handle, int64_t status);
@@ -121,6 +137,8 @@ private:
     bool m_needsReset = false;            // part of a packet went out unanswered
     PrinterFacts m_facts;
     pappl_printer_t* m_printer = nullptr;
+    int m_printerUsers = 0;               // UsePrinter calls under way
+    std::condition_variable m_printerFree;
     int m_readyIndex = -2;                // media table index shown as ready
     std::mutex m_io;                      // one exchange at a time
 };

@@ -45,15 +45,16 @@ bool ServeInfoPage(pappl_client_t* client, void*)
                         "            <tbody>\n");
     for (const auto& link : AllAttachedPrinters()) {
         const PrinterFacts facts = link->Facts();
-        pappl_printer_t* printer = link->Printer();
+        pappl_printer_t* printer = nullptr;
         papplClientHTMLPuts(client, "              <tr><td>");
-        if (printer != nullptr) {
+        link->UsePrinter([&](pappl_printer_t* shown) {
             char path[256];
-            papplPrinterGetPath(printer, nullptr, path, sizeof path);
+            papplPrinterGetPath(shown, nullptr, path, sizeof path);
             papplClientHTMLPrintf(client, "<a href=\"%s\">", path);
-            Escaped(client, papplPrinterGetName(printer));
+            Escaped(client, papplPrinterGetName(shown));
             papplClientHTMLPuts(client, "</a>");
-        }
+            printer = shown;  // only a key of the identify messages below
+        });
         papplClientHTMLPuts(client, "</td><td>");
         Escaped(client, facts.serial);
         papplClientHTMLPuts(client, "</td><td>");

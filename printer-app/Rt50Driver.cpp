@@ -1,5 +1,6 @@
 #include "Rt50Driver.h"
 
+#include "AppAuth.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
@@ -129,16 +130,9 @@ void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const c
 
 void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
 {
-    // The system ends (Shutdown-System): PAPPL frees it right after this,
-    // so the hot-plug thread and every sheet stop first.
-    if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) {
-        AttachedPrinter::StopAll();
-        StopPrinterRegistry();
-    }
-    for (const auto& link : AllAttachedPrinters()) {
-        if (link->Printer() == printer)
-            link->SetPrinter(nullptr);
-    }
+    // PAPPL holds its system lock here when one printer is deleted: no
+    // call may ask for it (papplSystem*), or the application freezes.
+    PrinterDeleted(printer);
 }
 
 void AddKeywordSetting(ipp_t* attrs, const char* name, const char* const* keywords, int count)
@@ -180,10 +174,12 @@ ipp_t* ExtraAttributes()
 
 }  // namespace
 
-bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char* deviceUri, const char*,
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
-    if (driverName == nullptr || std::strcmp(driverName, kRt50DriverName) != 0)
+    // The driver drives RT-50s through the application's own device scheme
+    // only: a printer for a file or a network address is refused.
+    if (driverName == nullptr || std::strcmp(driverName, kRt50DriverName) != 0 || SerialInRt50Uri(deviceUri).empty())
         return false;
 
     data->printfile_cb = PrintRawFile;
@@ -255,4 +251,9 @@ void AddPhotoFilters(pappl_system_t* system)
 {
     papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+}
+
+void Rt50PrinterCreated(pappl_printer_t* printer, void*)
+{
+    GuardPrinterPage(printer);
 }

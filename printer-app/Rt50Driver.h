@@ -16,6 +16,9 @@ inline constexpr char kRt50Format[] = "application/vnd.vantora-rt50";
 bool Rt50DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void* cbdata);
 
+// The printer creation callback: guards the printer's web page (AppAuth.h).
+void Rt50PrinterCreated(pappl_printer_t* printer, void* data);
+
 // papplMainloop's auto-add callback: the driver for an RT-50's device ID.
 const char* Rt50AutoAdd(const char* deviceInfo, const char* deviceUri, const char* deviceId, void* data);
 

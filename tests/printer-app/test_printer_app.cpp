@@ -32,6 +32,8 @@ protected:
         // CUPS) are not ours to leak-check under the sanitizers.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         rt50emu::Rt50EmulatorTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(apptest::EnterOwnNetwork(&error)) << error;
         ASSERT_TRUE(m_server.Start(serial())) << m_server.error();
     }
 

@@ -1,0 +1,84 @@
+// The access rules and the parsing behind them: who may do what, the Basic
+// login header, and the job attributes withheld from other users.
+#include "AppAuth.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(AppAuth, DecidesWhoMayDoWhat)
+{
+    // Printing and reading: everyone, with or without a login; a refused
+    // login is refused everywhere.
+    for (LoginState login : {LoginState::kNone, LoginState::kUser, LoginState::kAdmin}) {
+        for (ipp_op_t operation : {IPP_OP_PRINT_JOB, IPP_OP_VALIDATE_JOB, IPP_OP_GET_JOBS, IPP_OP_CREATE_JOB}) {
+            EXPECT_EQ(DecideAccess(false, operation, login, false).status, HTTP_STATUS_CONTINUE);
+        }
+    }
+    EXPECT_EQ(DecideAccess(false, IPP_OP_PRINT_JOB, LoginState::kRejected, false).status, HTTP_STATUS_UNAUTHORIZED);
+
+    // Administration, another owner's job and the operations PAPPL leaves
+    // to any printer user: administrators only.
+    for (bool adminCheck : {true, false}) {
+        const ipp_op_t operation = adminCheck ? IPP_OP_CANCEL_JOB : IPP_OP_DISABLE_PRINTER;
+        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kNone, false).status, HTTP_STATUS_UNAUTHORIZED);
+        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kUser, false).status, HTTP_STATUS_FORBIDDEN);
+        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kAdmin, false).status, HTTP_STATUS_CONTINUE);
+    }
+    EXPECT_EQ(DecideAccess(true, IPP_OP_CUPS_NONE, LoginState::kNone, false).status, HTTP_STATUS_UNAUTHORIZED);
+
+    // Another owner's job is read without its names; Get-Jobs withholds
+    // them only when other owners' jobs are listed, never from an
+    // administrator.
+    AccessDecision other = DecideAccess(true, IPP_OP_GET_JOB_ATTRIBUTES, LoginState::kNone, false);
+    EXPECT_EQ(other.status, HTTP_STATUS_CONTINUE);
+    EXPECT_TRUE(other.withholdPrivate);
+    EXPECT_FALSE(DecideAccess(true, IPP_OP_GET_JOB_ATTRIBUTES, LoginState::kAdmin, false).withholdPrivate);
+    EXPECT_TRUE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kUser, true).withholdPrivate);
+    EXPECT_FALSE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kNone, false).withholdPrivate);
+    EXPECT_FALSE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kAdmin, true).withholdPrivate);
+}
+
+TEST(AppAuth, ParsesBasicLoginsOnly)
+{
+    std::string user, password;
+    // "alice:pa:ss" in base64.
+    ASSERT_TRUE(ParseBasicAuthorization("Basic YWxpY2U6cGE6c3M=", &user, &password));
+    EXPECT_EQ(user, "alice");
+    EXPECT_EQ(password, "pa:ss");
+    EXPECT_FALSE(ParseBasicAuthorization("Negotiate YWxpY2U6cGFzcw==", &user, &password));
+    EXPECT_FALSE(ParseBasicAuthorization("Basic", &user, &password));
+    EXPECT_FALSE(ParseBasicAuthorization("Basic bm9jb2xvbg==", &user, &password));  // "nocolon"
+    EXPECT_FALSE(ParseBasicAuthorization("Basic OnB3", &user, &password));          // ":pw", no user
+    EXPECT_FALSE(ParseBasicAuthorization(("Basic " + std::string(2000, 'A')).c_str(), &user, &password));
+}
+
+TEST(AppAuth, WithholdsTheJobsPrivateAttributes)
+{
+    static const char* const kVendor[] = {"overcoat-finish"};
+    auto requested = [](const char* value) {
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        if (value != nullptr)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, value);
+        WithholdPrivateAttributes(request, kVendor, 1);
+        ipp_attribute_t* attr = ippFindAttribute(request, "requested-attributes", IPP_TAG_KEYWORD);
+        std::string names = ",";
+        for (int i = 0; attr != nullptr && i < ippGetCount(attr); ++i)
+            names += std::string(ippGetString(attr, i, nullptr)) + ",";
+        ippDelete(request);
+        return names;
+    };
+    for (const char* value : {static_cast<const char*>(nullptr), "all", "job-description"}) {
+        const std::string names = requested(value);
+        EXPECT_EQ(names.find(",job-name,"), std::string::npos) << names;
+        EXPECT_EQ(names.find(",job-originating-user-name,"), std::string::npos) << names;
+        EXPECT_NE(names.find(",job-state,"), std::string::npos) << names;
+    }
+    EXPECT_NE(requested("all").find(",overcoat-finish,"), std::string::npos);
+    EXPECT_EQ(requested("job-name"), ",job-id,");
+}
+
+}  // namespace
