@@ -1,5 +1,6 @@
 #include "AppAuth.h"
 
+#include "DocumentCheck.h"
 #include "JobSettings.h"
 
 #include <grp.h>
@@ -188,6 +189,24 @@ bool HasForeignJobs(pappl_printer_t* printer, const std::string& user)
     return search.found;
 }
 
+// PAPPL's web pages show job and user names as they came: characters
+// that mean something in HTML become '_' before a job is made of them.
+void ScrubNames(ipp_t* request)
+{
+    for (const char* name : {"job-name", "document-name", "requesting-user-name"}) {
+        ipp_attribute_t* attr = ippFindAttribute(request, name, IPP_TAG_ZERO);
+        const char* value = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+        if (value == nullptr || std::strpbrk(value, "<>&\"'") == nullptr)
+            continue;
+        std::string scrubbed = value;
+        for (char& c : scrubbed) {
+            if (std::strchr("<>&\"'", c) != nullptr)
+                c = '_';
+        }
+        ippSetString(request, &attr, 0, scrubbed.c_str());
+    }
+}
+
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
 {
     // PAPPL asks with the printer's print group (none here) for printing
@@ -196,6 +215,8 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     const bool adminCheck = group != nullptr;
     ipp_t* request = papplClientGetRequest(client);
     const ipp_op_t operation = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
+    if (request != nullptr)
+        ScrubNames(request);
     std::string user;
     const LoginState login = EvaluateLogin(client, &user);
     if (login != LoginState::kUser && login != LoginState::kAdmin)
@@ -212,6 +233,9 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
         const char* const* names = PhotoAttributeNames(&count);
         WithholdPrivateAttributes(request, names, count);
     }
+    // A document that will not print is refused before PAPPL takes it.
+    if (decision.status == HTTP_STATUS_CONTINUE && !adminCheck)
+        RefuseUnprintableDocument(client);
     if (decision.status != HTTP_STATUS_CONTINUE)
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s.",
                        operation != IPP_OP_CUPS_NONE ? ippOpString(operation) : "Web page", httpStatus(decision.status));

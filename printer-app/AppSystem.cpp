@@ -2,6 +2,7 @@
 
 #include "AppAuth.h"
 #include "AppStop.h"
+#include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
@@ -147,11 +148,8 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
 
     papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, Rt50PrinterCreated, Rt50DriverCallback, nullptr);
     AddPhotoFilters(system);
+    papplSystemSetMaxImageSize(system, static_cast<size_t>(kMaxJpegSide) * kMaxJpegSide * 3, kMaxJpegSide, kMaxJpegSide);
     papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
-    pappl_version_t version{};
-    std::strncpy(version.name, "VANTORA RT-50 Printer Application", sizeof version.name - 1);
-    std::strncpy(version.sversion, VANTORA_VERSION, sizeof version.sversion - 1);
-    papplSystemSetVersions(system, 1, &version);
     AddInfoPage(system);
 
     g_stateFile = StateFilePath();

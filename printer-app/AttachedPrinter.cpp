@@ -3,6 +3,7 @@
 #include "MediaSizes.h"
 #include "PrintWatch.h"
 #include "PrinterClaim.h"
+#include "Rt50Driver.h"
 #include "SheetSender.h"
 #include "UsbTransfer.h"
 
@@ -175,6 +176,7 @@ void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
     std::unique_lock<std::mutex> lock(m_state);
     m_printer = printer;
     m_readyIndex = -2;
+    m_suppliesShown = false;
     // PAPPL frees a deleted printer right after: nobody may still use it.
     m_printerFree.wait(lock, [this] { return m_printerUsers == 0; });
 }
@@ -418,6 +420,7 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     MediaState shown;
     int ready = -1;
     bool readyChanged = false;
+    bool suppliesChanged = false;
     {
         std::lock_guard<std::mutex> lock(m_state);
         m_facts.status = status;
@@ -429,6 +432,12 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
         readyChanged = media != nullptr && ready >= 0 && ready != m_readyIndex;
         if (readyChanged)
             m_readyIndex = ready;
+        suppliesChanged = media != nullptr && (!m_suppliesShown || shown.remaining != m_shownSupply.remaining ||
+                                               shown.initial != m_shownSupply.initial);
+        if (suppliesChanged) {
+            m_suppliesShown = true;
+            m_shownSupply = shown;
+        }
         if (printer != nullptr)
             ++m_printerUsers;
     }
@@ -443,11 +452,8 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     if (status != kStatusFailed)
         add |= ReasonsForMedia(shown);
     papplPrinterSetReasons(printer, add, kDeviceReasons & ~add);
-    if (media != nullptr) {
-        pappl_supply_t supply;
-        MediaSupplies(shown, &supply);
-        papplPrinterSetSupplies(printer, 1, &supply);
-    }
+    if (suppliesChanged)
+        RefreshPrinterAttributes(printer, shown);
     if (readyChanged) {
         pappl_media_col_t col = MediaCol(ready, true);
         papplPrinterSetReadyMedia(printer, 1, &col);

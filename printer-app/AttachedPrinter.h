@@ -140,5 +140,7 @@ private:
     int m_printerUsers = 0;               // UsePrinter calls under way
     std::condition_variable m_printerFree;
     int m_readyIndex = -2;                // media table index shown as ready
+    bool m_suppliesShown = false;         // m_shownSupply is on the PAPPL printer
+    MediaState m_shownSupply;
     std::mutex m_io;                      // one exchange at a time
 };

@@ -125,6 +125,42 @@ void EnsurePrinter(Registry& registry, AttachedPrinter& link)
     link.UsePrinter([&](pappl_printer_t* shown) { LabelPrinterPage(shown, link); });
 }
 
+// The firmware text comes from the printer: only plain characters.
+std::string PlainFirmware(const std::string& firmware)
+{
+    std::string plain;
+    for (char c : firmware) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
+            plain += c;
+        if (plain.size() >= 32)
+            break;
+    }
+    return plain;
+}
+
+// The firmware versions PAPPL reports (printer-firmware-*): the
+// application's, then each RT-50's that arrived ("RT-50 <serial>").
+void ShowFirmwareVersions(Registry& registry)
+{
+    std::vector<pappl_version_t> versions(1);
+    std::snprintf(versions[0].name, sizeof versions[0].name, "VANTORA RT-50 Printer Application");
+    std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", VANTORA_VERSION);
+    std::sscanf(VANTORA_VERSION, "%hu.%hu.%hu", &versions[0].version[0], &versions[0].version[1],
+                &versions[0].version[2]);
+    for (const auto& link : AllAttachedPrinters()) {
+        const std::string firmware = PlainFirmware(link->Facts().firmware);
+        if (firmware.empty() || versions.size() >= 8)
+            continue;
+        pappl_version_t version{};
+        std::snprintf(version.name, sizeof version.name, "RT-50 %s", link->Serial().c_str());
+        std::snprintf(version.sversion, sizeof version.sversion, "%s", firmware.c_str());
+        std::sscanf(firmware.c_str(), "%hu.%hu.%hu.%hu", &version.version[0], &version.version[1],
+                    &version.version[2], &version.version[3]);
+        versions.push_back(version);
+    }
+    papplSystemSetVersions(registry.system, static_cast<int>(versions.size()), versions.data());
+}
+
 // Opens, identifies and claims an arrived device. True when it was taken
 // (or is no RT-50 at all); false to try again later (busy, not answering).
 bool TakeArrival(Registry& registry, libusb_device* device)
@@ -169,6 +205,7 @@ bool TakeArrival(Registry& registry, libusb_device* device)
     }
     link->Attach(device, handle, firmware, found.deviceId.c_str());
     papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
+    ShowFirmwareVersions(registry);
     EnsurePrinter(registry, *link);
     link->Poll();
     return true;
@@ -339,6 +376,7 @@ bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settin
         registry.context = nullptr;
         return false;
     }
+    ShowFirmwareVersions(registry);
     registry.thread = std::thread(RunRegistry, &registry);
     registry.started = true;
     return true;

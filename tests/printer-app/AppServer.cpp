@@ -207,7 +207,7 @@ ipp_t* AppServer::PrinterAttributes(const std::vector<const char*>& names) const
     return response;
 }
 
-ipp_t* AppServer::Send(ipp_t* request, const std::string& resource, const Login& login) const
+ipp_t* AppServer::Send(ipp_t* request, const std::string& resource, const Login& login, const std::string& file) const
 {
     http_t* http = Connect(m_port);
     if (http == nullptr) {
@@ -230,12 +230,26 @@ ipp_t* AppServer::Send(ipp_t* request, const std::string& resource, const Login&
         request = addressed;
     }
     SetLogin(http, login);
-    ipp_t* response = cupsDoRequest(http, request, resource.c_str());
+    ipp_t* response = file.empty() ? cupsDoRequest(http, request, resource.c_str())
+                                   : cupsDoFileRequest(http, request, resource.c_str(), file.c_str());
     httpClose(http);
     return response;
 }
 
-http_status_t AppServer::WebStatus(const std::string& path, const Login& login, const char* form) const
+std::string AppServer::JobValue(int jobId, const char* name) const
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ipp_t* response = Send(request, PrinterResource());
+    const std::string value = Values(response, name);
+    ippDelete(response);
+    return value;
+}
+
+http_status_t AppServer::WebStatus(const std::string& path, const Login& login, const char* form,
+                                   std::string* body) const
 {
     http_t* http = Connect(m_port, HTTP_ENCRYPTION_ALWAYS);
     if (http == nullptr)
@@ -257,6 +271,10 @@ http_status_t AppServer::WebStatus(const std::string& path, const Login& login, 
     if (sent) {
         while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
         }
+        char buffer[8192];
+        ssize_t bytes;
+        while (body != nullptr && (bytes = httpRead2(http, buffer, sizeof buffer)) > 0)
+            body->append(buffer, static_cast<size_t>(bytes));
         httpFlush(http);
     }
     httpClose(http);
@@ -303,7 +321,7 @@ int AppServer::JobState(int jobId) const
     return value;
 }
 
-int AppServer::PrintFile(const std::string& path, const char* format) const
+int AppServer::PrintFile(const std::string& path, const char* format, int copies, const char* colorMode) const
 {
     http_t* http = Connect(m_port);
     if (http == nullptr)
@@ -312,6 +330,10 @@ int AppServer::PrintFile(const std::string& path, const char* format) const
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    if (copies > 1)
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
+    if (colorMode != nullptr)
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-color-mode", nullptr, colorMode);
     ipp_t* response = cupsDoFileRequest(http, request, PrinterResource().c_str(), path.c_str());
     httpClose(http);
     ipp_attribute_t* id = response != nullptr ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;

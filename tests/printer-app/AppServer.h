@@ -63,11 +63,14 @@ public:
     // Release with ippDelete.
     ipp_t* PrinterAttributes(const std::vector<const char*>& names) const;
     // Any IPP request to `resource` (printer-uri is added when missing),
-    // with a login; the response or null. Release with ippDelete.
-    ipp_t* Send(ipp_t* request, const std::string& resource, const Login& login = {}) const;
+    // with a login and the document in `file` (none when empty); the
+    // response or null. Release with ippDelete.
+    ipp_t* Send(ipp_t* request, const std::string& resource, const Login& login = {},
+                const std::string& file = "") const;
     // The HTTP status of a web page request (GET, or POST of `form`), over
     // TLS, with a login.
-    http_status_t WebStatus(const std::string& path, const Login& login = {}, const char* form = nullptr) const;
+    http_status_t WebStatus(const std::string& path, const Login& login = {}, const char* form = nullptr,
+                            std::string* body = nullptr) const;
     // Runs a command of the program (delete, pause, ...) as root over the
     // control socket; its exit status, -1 when it had to be killed after
     // kCommandSeconds.
@@ -76,7 +79,10 @@ public:
     // Get-Job-Attributes job-state of `jobId`; 0 when unknown.
     int JobState(int jobId) const;
     // Print-Job of a file with libcups; the job id or 0.
-    int PrintFile(const std::string& path, const char* format) const;
+    int PrintFile(const std::string& path, const char* format, int copies = 1,
+                  const char* colorMode = nullptr) const;
+    // All values of a job attribute joined by ','; "" when unknown.
+    std::string JobValue(int jobId, const char* name) const;
 
     // All values of a keyword/text attribute joined by ','; "" when missing.
     static std::string Values(ipp_t* response, const char* name);
