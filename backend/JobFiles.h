@@ -11,6 +11,8 @@
 
 namespace vantora_backend {
 
+using vantora_exchange::OwnedFile;
+
 class JobFiles {
 public:
     // `folder`: the exchange folder (vantora_exchange::kExchangeDir outside tests).

@@ -2,6 +2,7 @@
 
 #include "ProgramRunner.h"
 #include "Records.h"
+#include "RequestFiles.h"
 #include "UsbTransfer.h"
 #include "Worker.h"
 
@@ -13,15 +14,15 @@ namespace vantora_usbmon {
 
 namespace {
 
-// Devices that arrived and have no record yet, referenced; guarded by m.
-std::deque<libusb_device*> g_arrivals;
-
-// The stop request, and the context while the loop runs; guarded by
-// g_loopMutex. g_loopWake ends the loop's pauses early.
+// The stop request, the hot-plug news and the context while the loop runs;
+// guarded by g_loopMutex, never by m: libusb may run the callbacks inside a
+// worker's USB section. g_loopWake ends the loop's pauses early.
 std::mutex g_loopMutex;
 std::condition_variable g_loopWake;
 bool g_stopRequested = false;
 libusb_context* g_loopContext = nullptr;
+std::deque<libusb_device*> g_arrivals;      // no record yet; referenced
+std::vector<libusb_device*> g_departures;   // left the bus; referenced
 
 bool StopWasRequested()
 {
@@ -29,38 +30,67 @@ bool StopWasRequested()
     return g_stopRequested;
 }
 
-// A pause of one cycle, ended early by a stop request.
+// A pause of one cycle, ended early by a stop request or hot-plug news.
 void PauseOneCycle()
 {
     std::unique_lock<std::mutex> lock(g_loopMutex);
-    g_loopWake.wait_for(lock, GetMonitorSettings().cycle, [] { return g_stopRequested; });
+    g_loopWake.wait_for(lock, GetMonitorSettings().cycle,
+                        [] { return g_stopRequested || !g_arrivals.empty() || !g_departures.empty(); });
 }
 
-// Gives each queued arrival a record and a worker.
+// Stops the workers of the printers that left.
+void StopDepartedWorkers()
+{
+    std::vector<libusb_device*> departed;
+    {
+        std::lock_guard<std::mutex> lock(g_loopMutex);
+        departed.swap(g_departures);
+    }
+    for (libusb_device* device : departed) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            for (thdata* record : thDevData) {
+                if (record->device == device && !record->bStop) {
+                    StopWorker(record);
+                    break;
+                }
+            }
+        }
+        libusb_unref_device(device);
+    }
+}
+
+// Gives each arrival a record and a worker.
 void StartArrivedWorkers()
 {
     for (;;) {
+        libusb_device* device = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(g_loopMutex);
+            if (g_arrivals.empty())
+                return;
+            device = g_arrivals.front();
+            g_arrivals.pop_front();
+        }
         thdata* record = nullptr;
         {
             std::lock_guard<std::mutex> lock(m);
-            if (g_arrivals.empty())
-                return;
-            libusb_device* device = g_arrivals.front();
-            g_arrivals.pop_front();
             // Reported twice (enumeration and a hot-plug event can overlap).
             const bool served = std::any_of(thDevData.begin(), thDevData.end(), [device](const thdata* r) {
                 return r->device == device && !r->bStop;
             });
-            if (served) {
-                libusb_unref_device(device);
-                continue;
+            if (!served) {
+                record = new thdata;
+                record->device = device;
+                record->bus = libusb_get_bus_number(device);
+                record->address = libusb_get_device_address(device);
+                record->arrivedAt = std::chrono::steady_clock::now();
+                thDevData.push_back(record);
             }
-            record = new thdata;
-            record->device = device;
-            record->bus = libusb_get_bus_number(device);
-            record->address = libusb_get_device_address(device);
-            record->arrivedAt = std::chrono::steady_clock::now();
-            thDevData.push_back(record);
+        }
+        if (record == nullptr) {
+            libusb_unref_device(device);
+            continue;
         }
         const int error = pthread_create(&record->thread, nullptr, thread_function, record);
         if (error == 0) {
@@ -100,17 +130,23 @@ void ReapStoppedWorkers(bool wait)
     }
 }
 
-// Stops every worker as if its printer had left, and drops queued arrivals.
+// Stops every worker as if its printer had left (each writes its offline
+// status file), waits for them, and drops the news not yet acted on.
 void StopAllWorkers()
 {
-    std::deque<libusb_device*> pending;
+    std::vector<libusb_device*> pending;
+    {
+        std::lock_guard<std::mutex> lock(g_loopMutex);
+        pending.assign(g_arrivals.begin(), g_arrivals.end());
+        pending.insert(pending.end(), g_departures.begin(), g_departures.end());
+        g_arrivals.clear();
+        g_departures.clear();
+    }
     {
         std::lock_guard<std::mutex> lock(m);
         for (thdata* record : thDevData)
-            record->bStop = true;
-        pending.swap(g_arrivals);
+            StopWorker(record);
     }
-    g_stopWake.notify_all();
     for (libusb_device* device : pending)
         libusb_unref_device(device);
     ReapStoppedWorkers(true);
@@ -124,8 +160,11 @@ int hotplug_callback(libusb_context*, libusb_device* device, libusb_hotplug_even
     if (libusb_get_device_descriptor(device, &descriptor) != 0)
         return 0;
     libusb_ref_device(device);
-    std::lock_guard<std::mutex> lock(m);
-    g_arrivals.push_back(device);
+    {
+        std::lock_guard<std::mutex> lock(g_loopMutex);
+        g_arrivals.push_back(device);
+    }
+    g_loopWake.notify_all();
     return 0;
 }
 
@@ -133,20 +172,17 @@ int hotplug_callback_detach(libusb_context*, libusb_device* device, libusb_hotpl
 {
     bool dropped = false;
     {
-        std::lock_guard<std::mutex> lock(m);
+        std::lock_guard<std::mutex> lock(g_loopMutex);
         const auto queued = std::find(g_arrivals.begin(), g_arrivals.end(), device);
         if (queued != g_arrivals.end()) {
             g_arrivals.erase(queued);
             dropped = true;
-        }
-        for (thdata* record : thDevData) {
-            if (record->device == device && !record->bStop) {
-                record->bStop = true;
-                break;
-            }
+        } else {
+            libusb_ref_device(device);
+            g_departures.push_back(device);
         }
     }
-    g_stopWake.notify_all();
+    g_loopWake.notify_all();
     if (dropped)
         libusb_unref_device(device);
     return 0;
@@ -183,8 +219,12 @@ int RunMonitor()
         g_loopContext = context;
     }
 
+    // What killed backends left behind while nobody looked.
+    SweepLeftOverMarkers(GetMonitorSettings().exchangeDir.c_str());
+
     bool eventFailureReported = false;
     while (!StopWasRequested()) {
+        StopDepartedWorkers();
         StartArrivedWorkers();
         ReapStoppedWorkers(false);
         // While a worker talks to its printer it handles the events itself.

@@ -3,10 +3,11 @@
 //
 // libusb calls the hot-plug callbacks on whichever thread handles its
 // events, with its event lock held: the main thread, or a worker inside a
-// synchronous transfer. So the callbacks only record what happened (an
-// arrival in a queue, bStop on a departing printer's record); the main loop
-// starts the workers of new arrivals and joins and deletes the records of
-// ended workers, before each round of event handling.
+// synchronous transfer (and its USB section). So the callbacks only record
+// what happened, in queues of arrivals and departures that are not guarded
+// by m; the main loop stops the workers of departed printers, starts the
+// workers of new arrivals and joins and deletes the records of ended
+// workers, before each round of event handling.
 #pragma once
 
 #include <libusb.h>
@@ -16,8 +17,8 @@ namespace vantora_usbmon {
 // Arrival of a matching device: queues it for the main loop. Always 0.
 int hotplug_callback(libusb_context* context, libusb_device* device, libusb_hotplug_event event, void* user);
 
-// Departure of a matching device: sets bStop on its record (or drops its
-// queued arrival). Always 0.
+// Departure of a matching device: queues it for the main loop, which stops
+// its worker (or drops its queued arrival). Always 0.
 int hotplug_callback_detach(libusb_context* context, libusb_device* device, libusb_hotplug_event event,
                             void* user);
 
@@ -27,8 +28,8 @@ int hotplug_callback_detach(libusb_context* context, libusb_device* device, libu
 int RunMonitor();
 
 // Asks RunMonitor to stop: its workers stop as if their printers had left
-// (they write the offline file) and are joined. For tests; the daemon runs
-// until it is killed.
+// (they write the offline file) and are joined. The daemon's stop signals
+// and the tests call it; it may be called from any thread.
 void RequestMonitorStop();
 
 }  // namespace vantora_usbmon

@@ -2,6 +2,7 @@
 
 #include "QueueRegistration.h"
 #include "StatusFileWriter.h"
+#include "UsbSection.h"
 
 #include <cstring>
 
@@ -20,7 +21,8 @@ void ReadSerial(thdata* record)
         char value[vantora_exchange::kSerialMax + 2] = {};
         const int length = GetSerialNo(record->handle, value, sizeof value);
         if (length < 0) {
-            if (WaitCycle(record))
+            // The other printers' sections run during the pause.
+            if (PauseOutsideSection(record))
                 return;
             continue;
         }

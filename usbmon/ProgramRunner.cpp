@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,13 +35,24 @@ pid_t Spawn(const char* const* argv, int outFd)
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
         return -1;
-    bool ok = true;
-    if (outFd >= 0)
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    // The daemon blocks its stop signals for a thread of its own; the
+    // program gets them as usual.
+    sigset_t none;
+    sigemptyset(&none);
+    bool ok = posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+              posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK) == 0;
+    if (ok && outFd >= 0)
         ok = posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO) == 0;
     pid_t child = -1;
     // posix_spawnp does not change the strings it is given.
-    if (ok && posix_spawnp(&child, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ) != 0)
+    if (ok && posix_spawnp(&child, argv[0], &actions, &attributes, const_cast<char* const*>(argv), environ) != 0)
         child = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return child;
 }

@@ -8,17 +8,22 @@ namespace vantora_usbmon {
 
 std::vector<thdata*> thDevData;
 std::mutex m;
-std::mutex usb_openclose_mutex;
+TurnMutex usb_openclose_mutex;
 bool bSELinuxEnabled = false;
-std::condition_variable g_stopWake;
 
 namespace {
+
+// Workers wait out their cycles on g_stopWake with g_wakeMutex, which is
+// neither m nor the USB section.
+std::mutex g_wakeMutex;
+std::condition_variable g_stopWake;
 
 MonitorSettings g_settings;
 
 std::atomic<long> g_usbSections{0};
 std::atomic<int> g_sectionsNow{0};
 std::atomic<int> g_mostSectionsAtOnce{0};
+std::atomic<long> g_handOvers{0};
 std::atomic<long> g_workersStarted{0};
 std::atomic<long> g_workersEnded{0};
 
@@ -51,6 +56,7 @@ MonitorStats GetMonitorStats()
     MonitorStats stats;
     stats.usbSections = g_usbSections.load();
     stats.mostSectionsAtOnce = g_mostSectionsAtOnce.load();
+    stats.handOvers = g_handOvers.load();
     stats.workersStarted = g_workersStarted.load();
     stats.workersEnded = g_workersEnded.load();
     return stats;
@@ -61,6 +67,7 @@ void ResetMonitorStats()
     g_usbSections = 0;
     g_sectionsNow = 0;
     g_mostSectionsAtOnce = 0;
+    g_handOvers = 0;
     g_workersStarted = 0;
     g_workersEnded = 0;
 }
@@ -68,10 +75,19 @@ void ResetMonitorStats()
 void CountSectionEntered()
 {
     ++g_usbSections;
+}
+
+void CountSectionHeld()
+{
     const int now = ++g_sectionsNow;
     int most = g_mostSectionsAtOnce.load();
     while (now > most && !g_mostSectionsAtOnce.compare_exchange_weak(most, now)) {
     }
+}
+
+void CountHandOver()
+{
+    ++g_handOvers;
 }
 
 void CountSectionLeft()
@@ -120,14 +136,24 @@ void ClearReported(thdata* record, ReportedFailure failure)
 
 bool WaitCycle(thdata* record)
 {
-    std::unique_lock<std::mutex> lock(m);
-    return g_stopWake.wait_for(lock, g_settings.cycle, [record] { return record->bStop; });
+    std::unique_lock<std::mutex> lock(g_wakeMutex);
+    return g_stopWake.wait_for(lock, g_settings.cycle, [record] { return record->bStop.load(); });
 }
 
-bool StopRequested(thdata* record)
+bool StopRequested(const thdata* record)
 {
-    std::lock_guard<std::mutex> lock(m);
-    return record->bStop;
+    return record->bStop.load();
+}
+
+void StopWorker(thdata* record)
+{
+    {
+        // Set under the wake mutex, so that a worker between its look at
+        // bStop and its wait cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(g_wakeMutex);
+        record->bStop = true;
+    }
+    g_stopWake.notify_all();
 }
 
 void PrintableCopy(const char* text, char* out, size_t size)

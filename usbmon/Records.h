@@ -3,20 +3,24 @@
 // printer at a time (usb_openclose_mutex), and the settings and counters of
 // the process.
 //
-// Who touches what: the hot-plug callbacks only queue arrivals and set a
-// record's bStop (under m); the main loop starts, joins and deletes workers;
-// every other member belongs to the record's worker. m is never held while
-// doing USB work or waiting for a thread, and never together with
-// usb_openclose_mutex.
+// Who touches what: the hot-plug callbacks only queue arrivals and
+// departures (never taking m: libusb may run them inside a worker's USB
+// section); the main loop starts workers, sets the departed printers' bStop
+// and joins and deletes ended workers; every other member belongs to the
+// record's worker. m is never held while doing USB work or waiting for a
+// thread, and never together with usb_openclose_mutex: inside the USB
+// section a worker reads bStop (an atomic) and the cycle length without it.
 #pragma once
 
 #include "ExchangeFiles.h"
 #include "PrinterIdentity.h"
 #include "PrinterQueries.h"
+#include "TurnMutex.h"
 
 #include <libusb.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -45,7 +49,7 @@ struct thdata {
     libusb_device* device = nullptr;         // referenced while the record lives
     char model[kModelSize] = {};             // from the device ID
     char serial[kQueryValueSize] = {};       // only a serial IsValidSerial accepts
-    bool bStop = false;                      // the printer left (under m)
+    std::atomic<bool> bStop{false};          // the printer left, or the daemon stops
     bool bModelOk = false;                   // the device ID names the RT-50
     bool bSerialOk = false;                  // serial read and valid
     bool bQueueOk = false;                   // a CUPS queue for the serial exists
@@ -60,6 +64,7 @@ struct thdata {
     bool bEnded = false;                     // the worker has finished (under m)
     unsigned reported = 0;                   // ReportedFailure bits
     std::chrono::steady_clock::time_point claimFailingSince{};  // zero: last section claimed
+    std::chrono::steady_clock::time_point turnSince{};          // when it last took the USB section
     std::chrono::steady_clock::time_point arrivedAt{};
     const char* identityProblem = "";        // why it is not identified yet, for the report
     uint8_t bus = 0, address = 0;            // where it sits, for messages
@@ -68,14 +73,12 @@ struct thdata {
 // Records of the attached printers, in order of arrival, and their guard.
 extern std::vector<thdata*> thDevData;
 extern std::mutex m;
-// Held by a worker from opening its printer to closing it.
-extern std::mutex usb_openclose_mutex;
+// Held by a worker from opening its printer to closing it, except while it
+// lets the other printers go first (UsbSection.h).
+extern TurnMutex usb_openclose_mutex;
 // Set once at start-up: relabel status files for SELinux.
 extern bool bSELinuxEnabled;
 
-// Wakes workers waiting out their cycle when a record's bStop is set; used
-// with m.
-extern std::condition_variable g_stopWake;
 
 // Settings of the process, set before the main loop starts.
 struct MonitorSettings {
@@ -96,14 +99,17 @@ void SetMonitorSettings(const MonitorSettings& settings);
 struct MonitorStats {
     long usbSections = 0;        // USB sections entered
     int mostSectionsAtOnce = 0;  // the most USB sections ever running together
+    long handOvers = 0;          // times a worker let others go first inside its section
     long workersStarted = 0;
     long workersEnded = 0;       // joined and deleted by the main loop
 };
 MonitorStats GetMonitorStats();
 void ResetMonitorStats();
 // Bookkeeping of the counters.
-void CountSectionEntered();
-void CountSectionLeft();
+void CountSectionEntered();   // a worker's section begins (counted once)
+void CountSectionHeld();      // the section is taken (also again after a hand-over)
+void CountSectionLeft();      // the section is given up (for good or a while)
+void CountHandOver();
 void CountWorkerStarted();
 void CountWorkerEnded();
 
@@ -119,11 +125,15 @@ void ReportOnce(thdata* record, ReportedFailure failure, const char* format, ...
 // The failure has cleared: the next one is reported again.
 void ClearReported(thdata* record, ReportedFailure failure);
 
-// Waits one cycle, or less when the record's printer leaves. True when it has left.
+// Waits one cycle, or less when the record's printer leaves. True when it
+// has left. Never called inside the USB section.
 bool WaitCycle(thdata* record);
 
-// Whether the record's printer has left (reads bStop under m).
-bool StopRequested(thdata* record);
+// Whether the record's printer has left or the daemon stops.
+bool StopRequested(const thdata* record);
+
+// Sets the record's bStop and wakes its worker if it waits out a cycle.
+void StopWorker(thdata* record);
 
 // Copies untrusted text for a message: at most `size` - 1 bytes, characters
 // outside printable ASCII written as '?'.

@@ -1,6 +1,10 @@
 #include "RequestFiles.h"
 
+#include "OwnedFile.h"
+
 #include <dirent.h>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantora_usbmon {
@@ -12,63 +16,85 @@ enum : int {
     kRefreshAsked = 2,
 };
 
-// Removes the record's refresh file.
-void RemoveRefreshFile(const thdata* record, const char* dir)
+bool Exists(const char* path)
 {
-    char path[vantora_exchange::kPathSize];
-    if (vantora_exchange::ExchangeFilePath(vantora_exchange::kRefreshFile, dir, record->serial, path, sizeof path))
-        unlink(path);
+    struct stat info {};
+    return lstat(path, &info) == 0;
+}
+
+// The watch period ends: the next one reads the count again.
+void EndWatchPeriod(thdata* record)
+{
+    record->bUtilSeen = false;
+    record->bCountRead = false;
 }
 
 }  // namespace
 
 int fileCheck(thdata* record)
 {
+    using namespace vantora_exchange;
     const char* dir = GetMonitorSettings().exchangeDir.c_str();
-    const vantora_exchange::RequestFileNames names = vantora_exchange::BuildRequestFileNames(record->serial);
-    int bits = 0;
-    if (DIR* folder = opendir(dir)) {
-        while (const dirent* entry = readdir(folder)) {
-            switch (vantora_exchange::MatchRequestEntry(entry->d_name, names)) {
-            case vantora_exchange::kWatchFile:
-                bits |= kWatched;
-                record->bUtilSeen = true;
-                break;
-            case vantora_exchange::kRefreshFile:
-                bits |= kRefreshAsked;
-                RemoveRefreshFile(record, dir);
-                break;
-            case vantora_exchange::kPauseFile:
-                // The backend prints: leave the printer alone this cycle.
-                record->bPaused = true;
-                closedir(folder);
-                record->bResumed = false;
-                if (bits == 0) {
-                    record->bUtilSeen = false;
-                    record->bCountRead = false;
-                }
-                return 0;
-            default:
-                break;
-            }
-        }
-        closedir(folder);
+    char watch[kPathSize], refresh[kPathSize], pause[kPathSize];
+    if (!ExchangeFilePath(kWatchFile, dir, record->serial, watch, sizeof watch) ||
+        !ExchangeFilePath(kRefreshFile, dir, record->serial, refresh, sizeof refresh) ||
+        !ExchangeFilePath(kPauseFile, dir, record->serial, pause, sizeof pause))
+        return 0;
+
+    bool paused = false;
+    switch (JudgeMarker(pause)) {
+    case kMarkerLive:
+        paused = true;
+        break;
+    case kMarkerLeftOver:
+        // A killed backend's: its job start file is left over as well.
+        if (RemoveLeftOverMarker(pause))
+            SweepLeftOverMarkers(dir);
+        break;
+    default:
+        break;
+    }
+    const bool watched = Exists(watch);
+    if (paused) {
+        // The backend prints: leave the printer alone this cycle, and keep
+        // a refresh request for after the pause.
+        record->bPaused = true;
+        record->bResumed = false;
+        if (!watched)
+            EndWatchPeriod(record);
+        return 0;
     }
 
-    int result = bits;
-    if (bits == 0) {
-        // The watch period is over.
-        record->bUtilSeen = false;
-        record->bCountRead = false;
-    } else if (bits == kRefreshAsked) {
-        result = 0;
+    int bits = 0;
+    if (watched) {
+        bits = kWatched;
+        record->bUtilSeen = true;
+        if (unlink(refresh) == 0)
+            bits |= kRefreshAsked;
+    } else {
+        EndWatchPeriod(record);
     }
     record->bResumed = false;
     if (record->bPaused) {
         record->bPaused = false;
         record->bResumed = true;
     }
-    return result;
+    return bits;
+}
+
+int SweepLeftOverMarkers(const char* dir)
+{
+    DIR* folder = dir != nullptr ? opendir(dir) : nullptr;
+    if (folder == nullptr)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (vantora_exchange::IsBackendMarkerName(entry->d_name) &&
+            vantora_exchange::RemoveLeftOverMarker(std::string(dir) + "/" + entry->d_name))
+            ++removed;
+    }
+    closedir(folder);
+    return removed;
 }
 
 }  // namespace vantora_usbmon

@@ -1,6 +1,7 @@
 #include "StatusFileWriter.h"
 
 #include "ProgramRunner.h"
+#include "UsbSection.h"
 
 #include <cerrno>
 #include <climits>
@@ -70,14 +71,18 @@ bool CountOfReply(const char* reply, int* count)
 
 // Decides whether this cycle reads the total count and stores what it
 // takes in record->totalCount. `status` is this cycle's status, `printEnded`
-// whether the printer left the printing state since the last write.
-void DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t status, bool printEnded)
+// whether the printer left the printing state since the last write. False
+// when the section is to end at once (AfterExchange).
+bool DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t status, bool printEnded)
 {
     char value[kQueryValueSize];
+    bool stopped = false;
     // Reads the counter into `value`; true when the exchange succeeded.
     auto read = [&](bool wait) {
         std::memset(value, 0, sizeof value);
-        return GetTotalCount(handle, value, wait, sizeof value) >= 0;
+        const bool ok = GetTotalCount(handle, value, wait, sizeof value) >= 0;
+        stopped = AfterExchange(record, ok);
+        return ok && !stopped;
     };
     // A value read is stored only when the window asked for something.
     auto take = [&](const char* reply) {
@@ -91,20 +96,24 @@ void DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t stat
     if ((record->requestFlags & 2) != 0 && read(status == kPowerSaving)) {
         if (!printEnded) {
             take(value);
-            return;
+            return true;
         }
         // The print that just ended may not be counted yet: read once more.
         std::memcpy(refreshed, value, sizeof refreshed);
         haveRefreshed = true;
     }
+    if (stopped)
+        return false;
     if (record->bResumed || printEnded) {
         if (read(false)) {
             take(value);
-            return;
+            return true;
         }
+        if (stopped)
+            return false;
         if (haveRefreshed) {
             take(refreshed);
-            return;
+            return true;
         }
     }
     if (record->bUtilSeen && !record->bCountRead) {
@@ -116,6 +125,7 @@ void DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t stat
             take(value);
         }
     }
+    return !stopped;
 }
 
 }  // namespace
@@ -181,22 +191,35 @@ void WriteFile(libusb_device_handle* handle, thdata* record)
     std::memcpy(values.serial, record->serial, sizeof values.serial);
     values.serial[sizeof values.serial - 1] = '\0';
 
+    // After each query a failing printer lets the others go first; the
+    // section ends at once when the printer leaves or the daemon stops.
     int64_t status = kStatusFailed;
-    for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt)
+    for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt) {
         status = GetStatus(handle);
+        if (AfterExchange(record, status != kStatusFailed))
+            return;
+    }
     if (status == kStatusFailed)
         status = vantora_exchange::kOfflineStatus;
     const bool printEnded = record->prevStatus == kPrinting && status != kPrinting;
     record->prevStatus = status;
     values.status = static_cast<long>(status);
 
-    GetFirmVersion(handle, values.firmware, sizeof values.firmware);
-    GetMediaSize(handle, values.media, sizeof values.media);
-    GetMediaClass(handle, values.mediaClass, sizeof values.mediaClass);
-    GetMediaInitial(handle, values.mediaInitial, sizeof values.mediaInitial);
-    GetMediaRemain(handle, values.mediaRemain, sizeof values.mediaRemain);
+    const struct {
+        int (*query)(libusb_device_handle*, char*, size_t);
+        char* value;
+    } queries[] = {
+        {GetFirmVersion, values.firmware},       {GetMediaSize, values.media},
+        {GetMediaClass, values.mediaClass},      {GetMediaInitial, values.mediaInitial},
+        {GetMediaRemain, values.mediaRemain},
+    };
+    for (const auto& query : queries) {
+        if (AfterExchange(record, query.query(handle, query.value, kQueryValueSize) >= 0))
+            return;
+    }
 
-    DecideTotalCount(handle, record, status, printEnded);
+    if (!DecideTotalCount(handle, record, status, printEnded))
+        return;
     values.totalCount = record->totalCount;
 
     char text[vantora_exchange::kStatusTextSize];

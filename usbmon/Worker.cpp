@@ -4,6 +4,7 @@
 #include "PrinterInfo.h"
 #include "RequestFiles.h"
 #include "StatusFileWriter.h"
+#include "UsbSection.h"
 
 namespace vantora_usbmon {
 
@@ -26,7 +27,7 @@ void NoteClaimFailure(thdata* record, int error)
 // release, close; one printer at a time.
 void RunUsbSection(thdata* record)
 {
-    std::lock_guard<std::mutex> section(usb_openclose_mutex);
+    EnterSection(record);
     CountSectionEntered();
     const int result = OpenPrinter(record->device, &record->handle);
     if (result == 0) {
@@ -36,7 +37,7 @@ void RunUsbSection(thdata* record)
         record->bClaimed = false;
     }
     record->handle = nullptr;
-    CountSectionLeft();
+    LeaveSection(record);
 
     if (result == 0) {
         record->claimFailingSince = {};

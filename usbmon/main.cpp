@@ -1,11 +1,14 @@
 // vantora_rt50_usbmon: notices RT-50 printers on USB, gives each a CUPS
 // queue and, while the status window watches one, keeps its status file
-// fresh. Runs as root until it is killed; takes no arguments in service.
+// fresh. Runs as root until it is stopped (SIGTERM, SIGINT, SIGHUP), when it
+// leaves every printer's status file in its offline form; takes no
+// arguments in service.
 //
 //   --exchange-dir DIR   for tests: status and request files in DIR (an
 //                        existing folder given by absolute path) instead of /tmp
 #include "HotplugLoop.h"
 #include "Records.h"
+#include "StopSignals.h"
 
 #include <cstdio>
 #include <cstring>
@@ -25,5 +28,9 @@ int main(int argc, char** argv)
         return 2;
     }
     vantora_usbmon::SetMonitorSettings(settings);
+    if (!vantora_usbmon::StopOnSignals()) {
+        std::fprintf(stderr, "vantora_rt50_usbmon: cannot wait for stop signals\n");
+        return 1;
+    }
     return vantora_usbmon::RunMonitor();
 }

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
-#include <utility>
 
 namespace vantora_exchange {
 
@@ -162,31 +160,24 @@ bool ExchangeFilePath(ExchangeFile file, const char* dir, const char* serial, ch
     return FormatName(out, outSize, kPathSize, "%s/%s", dir, name);
 }
 
-RequestFileNames BuildRequestFileNames(const char* serial)
+bool IsBackendMarkerName(const char* entryName)
 {
-    RequestFileNames names{};
-    names.valid = ExchangeFileName(kWatchFile, serial, names.watch, sizeof names.watch) &&
-                  ExchangeFileName(kRefreshFile, serial, names.refresh, sizeof names.refresh) &&
-                  ExchangeFileName(kPauseFile, serial, names.pause, sizeof names.pause);
-    return names;
-}
-
-ExchangeFile MatchRequestEntry(const char* entryName, const RequestFileNames& names)
-{
-    if (entryName == nullptr || !names.valid)
-        return kNoExchangeFile;
-    const std::pair<ExchangeFile, const char*> files[] = {
-        {kWatchFile, names.watch}, {kRefreshFile, names.refresh}, {kPauseFile, names.pause}};
-    for (const auto& file : files) {
-        if (std::strncmp(entryName, file.second, std::strlen(file.second)) == 0)
-            return file.first;
-    }
-    return kNoExchangeFile;
-}
-
-ExchangeFile MatchRequestEntry(const char* entryName, const char* serial)
-{
-    return MatchRequestEntry(entryName, BuildRequestFileNames(serial));
+    if (entryName == nullptr)
+        return false;
+    if (std::strncmp(entryName, kPausePrefix, sizeof kPausePrefix - 1) == 0)
+        return IsValidSerial(entryName + sizeof kPausePrefix - 1);
+    // Print_<id>.log
+    constexpr char kStart[] = "Print_", kEnd[] = ".log";
+    const size_t length = strnlen(entryName, kPathSize);
+    if (length >= kPathSize || length <= sizeof kStart - 1 + sizeof kEnd - 1 ||
+        std::strncmp(entryName, kStart, sizeof kStart - 1) != 0 ||
+        std::strcmp(entryName + length - (sizeof kEnd - 1), kEnd) != 0)
+        return false;
+    char id[kPathSize];
+    const size_t idLength = length - (sizeof kStart - 1) - (sizeof kEnd - 1);
+    std::memcpy(id, entryName + sizeof kStart - 1, idLength);
+    id[idLength] = '\0';
+    return IsValidSerial(id);
 }
 
 bool JobStartFilePath(const char* dir, const char* jobId, char* out, size_t outSize)

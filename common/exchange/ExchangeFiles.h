@@ -53,23 +53,14 @@ bool ExchangeFileName(ExchangeFile file, const char* serial, char* out, size_t o
 // with its NUL. False as for ExchangeFileName, and for a null folder.
 bool ExchangeFilePath(ExchangeFile file, const char* dir, const char* serial, char* out, size_t outSize);
 
-// Which of a printer's request files (watch, refresh) or pause file the
-// directory entry `entryName` is. As the daemon's folder scan does, an entry
-// matches when its name begins with the file's name, so a longer serial's
-// pause file also matches. kNoExchangeFile when none matches or the serial is
-// invalid; the status file is never reported.
-ExchangeFile MatchRequestEntry(const char* entryName, const char* serial);
+// The names are exact: a file counts for a printer only under the very name
+// built for its serial. Note that RT-50_<S>_TC_UTIL, the refresh file of S,
+// is also the watch file of the printer S_TC; the daemon tells them apart.
 
-// The names MatchRequestEntry compares with, built once for a whole folder
-// scan. Without a valid serial nothing matches.
-struct RequestFileNames {
-    char watch[kPathSize];
-    char refresh[kPathSize];
-    char pause[kPauseNameSize];
-    bool valid;
-};
-RequestFileNames BuildRequestFileNames(const char* serial);
-ExchangeFile MatchRequestEntry(const char* entryName, const RequestFileNames& names);
+// True when a directory entry is named as one of the backend's marker files:
+// the pause file of a valid serial, or the job start file of a valid job id.
+// (The daemon clears those that a killed backend left behind.)
+bool IsBackendMarkerName(const char* entryName);
 
 // The backend's job start file "<dir>/Print_<jobId>.log". The job id must
 // pass IsValidSerial's character rules as well. False as for the builders

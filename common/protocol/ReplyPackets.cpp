@@ -118,6 +118,12 @@ int DeviceRecv::GetEffectiveDataAsString(char* dst, size_t dstSize) const
     if (length > dstSize - 1)
         length = dstSize - 1;
     std::memcpy(dst, m_buffer + start, length);
+    // A NUL inside the value would end the copy early and pass a shorter
+    // value off as the printer's answer: it is written as '?' instead.
+    for (size_t i = 0; i < length; ++i) {
+        if (dst[i] == '\0')
+            dst[i] = '?';
+    }
     dst[length] = '\0';
     return kProtoOk;
 }

@@ -45,7 +45,8 @@ public:
     int CheckData() const;
 
     // Writes the reply's text value into dst (dstSize bytes, always
-    // terminated), cutting a longer value to fit. Returns 3 for a null or
+    // terminated), cutting a longer value to fit. A NUL byte inside the
+    // value is written as '?', so that the text is never cut short unseen. Returns 3 for a null or
     // empty destination, otherwise 0 (also for an empty value).
     int GetEffectiveDataAsString(char* dst, size_t dstSize) const;
 

@@ -10,6 +10,9 @@ namespace {
 // Expected data length of the STATUS reply.
 constexpr int kStatusReplyLength = 8;
 
+// Result of this thread's last exchange, for LastQueryResult.
+thread_local int t_lastResult = kProtoOk;
+
 // Asks `command`/`param` and copies the reply's value into `value`. Returns
 // the value's length, or -1 (value empty) when the exchange failed.
 int QueryText(libusb_device_handle* handle, const char* command, const char* param, char* value,
@@ -24,6 +27,7 @@ int QueryText(libusb_device_handle* handle, const char* command, const char* par
     cmd.MakeCmd(command, param, -1, nullptr);
     DeviceRecv reply(-1, nullptr);
     int result = DeviceIO_T(handle, &cmd, &reply, wait);
+    t_lastResult = result;
     if (result == kProtoOk)
         result = reply.GetEffectiveDataAsString(value, size);
     reply.Free();
@@ -45,7 +49,8 @@ int64_t GetStatus(libusb_device_handle* handle)
     cmd.MakeCmd("STATUS", nullptr, -1, nullptr);
     DeviceRecv reply(kStatusReplyLength, nullptr);
     int64_t status = kStatusFailed;
-    if (DeviceIO(handle, &cmd, &reply) == kProtoOk) {
+    t_lastResult = DeviceIO(handle, &cmd, &reply);
+    if (t_lastResult == kProtoOk) {
         // The reply buffer ends in two zero bytes, so strtol stops inside it.
         const long number = std::strtol(reinterpret_cast<const char*>(reply.GetBuffer()) +
                                             DeviceRecv::kHeaderSize,
@@ -57,6 +62,11 @@ int64_t GetStatus(libusb_device_handle* handle)
     reply.Free();
     cmd.Free();
     return status;
+}
+
+int LastQueryResult()
+{
+    return t_lastResult;
 }
 
 int GetSerialNo(libusb_device_handle* handle, char* value, size_t size)

@@ -36,6 +36,12 @@ int GetFirmVersion(libusb_device_handle* handle, char* value, size_t size = kQue
 int GetTotalCount(libusb_device_handle* handle, char* value, bool wait,
                   size_t size = kQueryValueSize);
 
+// The result of this thread's last exchange of a query above, in the
+// convention of UsbTransfer.h (0, a libusb error such as LIBUSB_ERROR_PIPE
+// for a halted endpoint or LIBUSB_ERROR_TIMEOUT, 2, 3), as libcups keeps its
+// last error per thread. A query refused for a null handle leaves it as it was.
+int LastQueryResult();
+
 // The numbers in the answers above, as the status file cuts them: the
 // media count of MQTY and MQTY_DEFAULT after four leading characters
 // ("0000120": 120), the media code of INFO MEDIA after two ("00150": 150),

@@ -143,18 +143,16 @@ TEST(ExchangeNames, OnlyPlainSerialsNameFiles)
     EXPECT_FALSE(DeviceUriForSerial("A/B", out, sizeof out));
 }
 
-TEST(ExchangeNames, DirectoryEntriesMatchByPrefix)
+TEST(ExchangeNames, BackendMarkersByTheirWholeName)
 {
-    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_UTIL", "AB12"), kWatchFile);
-    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_UTIL.old", "AB12"), kWatchFile);
-    EXPECT_EQ(MatchRequestEntry("RT-50_AB12_TC_UTIL", "AB12"), kRefreshFile);
-    EXPECT_EQ(MatchRequestEntry("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12", "AB12"), kPauseFile);
-    // A longer serial's pause file pauses this printer as well.
-    EXPECT_EQ(MatchRequestEntry("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB123", "AB12"), kPauseFile);
-    EXPECT_EQ(MatchRequestEntry("RT-50_AB12.log", "AB12"), kNoExchangeFile);
-    EXPECT_EQ(MatchRequestEntry("RT-50_AB1_UTIL", "AB12"), kNoExchangeFile);
-    EXPECT_EQ(MatchRequestEntry("RT-50_A/B_UTIL", "A/B"), kNoExchangeFile);
-    EXPECT_EQ(MatchRequestEntry(nullptr, "AB12"), kNoExchangeFile);
+    for (const char* marker : {"Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=AB12", "Print_42.log",
+                               "Print_a.log.log"})
+        EXPECT_TRUE(IsBackendMarkerName(marker)) << marker;
+    for (const char* other : {"Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=", "Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=A B",
+                              "Pause_x", "Print_.log", "Print_42.log.old", "Print_4 2.log", "xPrint_42.log",
+                              "RT-50_AB12_UTIL", "RT-50_AB12.log", "Print_..log"})
+        EXPECT_FALSE(IsBackendMarkerName(other)) << other;
+    EXPECT_FALSE(IsBackendMarkerName(nullptr));
 }
 
 TEST(DeviceUri, SerialIsTheTextAfterTheFirstSerialKey)

@@ -121,6 +121,15 @@ TEST(ReplyValue, LongValueIsCutToTheDestination)
     EXPECT_EQ("ABCDEFGHIJ", Value(recv, 11));
 }
 
+TEST(ReplyValue, NulInsideTheValueIsShownNotCutAt)
+{
+    // A printer answering "AB<NUL>xyz" must not pass for one answering "AB".
+    DeviceRecv recv(-1, nullptr);
+    Receive(recv, std::string("00000007AB\0xyz\r", 15));
+    EXPECT_EQ("AB?xyz", Value(recv));
+    EXPECT_EQ("AB?", Value(recv, 4));
+}
+
 TEST(ReplyValue, DestinationChecks)
 {
     DeviceRecv recv(-1, nullptr);

@@ -1,8 +1,9 @@
 // The whole daemon in this process, against emulated RT-50s on umockdev and
 // a private CUPS scheduler: arrival, identification and queues, the request
 // files and the total count, status files online and offline, unplugging in
-// the middle of a cycle, several printers at once, and printers whose serial
-// number cannot be trusted.
+// the middle of a cycle, several printers at once, faults that stay with
+// their printer, files that belong to one printer only, and printers whose
+// serial number cannot be trusted.
 #include "HotplugLoop.h"
 #include "Records.h"
 #include "Rt50EmulatorFixture.h"
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -249,7 +251,7 @@ TEST_F(Daemon, RequestFilesDecideWhatIsReadAndWritten)
     EXPECT_EQ(access((folder_ / ("RT-50_" + serial() + "_TC_UTIL")).c_str(), F_OK), -1);
     // ... after the backend's pause, during which the printer is left alone ...
     const std::string pause = folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + serial());
-    WriteAll(pause, "");
+    WriteAll(pause, std::to_string(getpid()) + "\n");
     std::this_thread::sleep_for(2 * kCycle);
     before = sections();
     set("counter 102");
@@ -348,19 +350,113 @@ TEST_F(Daemon, FourPrintersUseUsbOneAtATime)
         EXPECT_EQ(Queues().count(name), 1u) << name;
 }
 
+TEST_F(Daemon, FaultsStayWithTheirPrinter)
+{
+    // With a transfer time-out of 1 s, a silent printer's cycle lasts 11 s
+    // (five status and five value queries, the count); a healthy watched
+    // printer beside it still follows each change within about a transfer.
+    const std::string silent = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(silent));
+    UsbTimeouts timeouts = GetUsbTimeouts();
+    timeouts.bulkMs = 1000;
+    SetUsbTimeouts(timeouts);
+    StartMonitor();
+    Watch(serial());
+    Watch(silent);
+    ASSERT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "0", 10s));
+    ASSERT_TRUE(WaitForValue(silent, "TOTAL_COUNT", "0", 10s));
+    Control("fault " + silent + " noanswer 0");
+    std::this_thread::sleep_for(1500ms);
+    for (int round = 0; round < 3; ++round) {
+        const std::string remain = std::to_string(250 + round);
+        Control("set " + serial() + " remain " + remain);
+        EXPECT_TRUE(WaitForValue(serial(), "MEDIA_REMAIN", remain, 5s)) << "round " << round;
+    }
+    EXPECT_GT(GetMonitorStats().handOvers, 0);
+    EXPECT_EQ(GetMonitorStats().mostSectionsAtOnce, 1);
+
+    // A halted bulk endpoint, IN or OUT, is cleared and the printer answers again.
+    Control("fault " + silent + " clear");
+    for (const char* endpoint : {"in", "out"}) {
+        Control("fault " + serial() + " stall " + endpoint);
+        // The endpoint has halted once the fault is used up.
+        ASSERT_TRUE(WaitFor(3s, [&] { return ShownFor(serial(), "fault") == "none"; })) << endpoint;
+        const std::string remain = std::string(endpoint) == "in" ? "260" : "261";
+        Control("set " + serial() + " remain " + remain);
+        EXPECT_TRUE(WaitForValue(serial(), "MEDIA_REMAIN", remain, 5s)) << endpoint;
+        EXPECT_EQ(ShownFor(serial(), "halted"), "") << endpoint;
+        EXPECT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00000", 5s)) << endpoint;
+    }
+}
+
+TEST_F(Daemon, NoSerialTakesPausesOrDeletesAnotherPrintersFiles)
+{
+    // RT-50_AUDC_TC_UTIL is the watch file of AUDC_TC and the refresh file of AUDC.
+    const std::string shorter = "AUDC", tc = "AUDC_TC";
+    for (const std::string& more : {shorter, tc})
+        ASSERT_TRUE(emulator().AddPrinter(more));
+    StartMonitor();
+    for (const std::string& s : {shorter, tc})
+        ASSERT_TRUE(WaitFor(10s, [&] { return !Status(s).empty(); })) << s;
+    const std::string tcWatch = folder_ / "RT-50_AUDC_TC_UTIL";
+    Watch(tc);
+    Control("set " + tc + " remain 201");
+    ASSERT_TRUE(WaitForValue(tc, "MEDIA_REMAIN", "201"));
+    std::this_thread::sleep_for(4 * kCycle);
+    EXPECT_EQ(access(tcWatch.c_str(), F_OK), 0) << "the window's watch file of AUDC_TC was taken";
+    // The window switches to AUDC and asks for a fresh count.
+    unlink(tcWatch.c_str());
+    Watch(shorter);
+    ASSERT_TRUE(WaitForValue(shorter, "TOTAL_COUNT", "0"));
+    Control("set " + shorter + " counter 33");
+    WriteAll(tcWatch, "");
+    ASSERT_TRUE(WaitForValue(shorter, "TOTAL_COUNT", "33"));
+    EXPECT_EQ(access(tcWatch.c_str(), F_OK), -1);
+
+    // Pause files that do not pause AUDC: a live backend's for the longer
+    // serial, another user's, and a killed backend's, which goes with the
+    // job start file it left.
+    auto pause = [&](const std::string& s) { return folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + s); };
+    int remain = 210;
+    auto served = [&] {
+        Control("set " + shorter + " remain " + std::to_string(++remain));
+        return WaitForValue(shorter, "MEDIA_REMAIN", std::to_string(remain));
+    };
+    const std::string live = std::to_string(getpid()) + "\n";
+    WriteAll(pause(tc), live);
+    WriteAll(pause(shorter), live);
+    ASSERT_EQ(chown(pause(shorter).c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(served());
+    EXPECT_EQ(access(pause(shorter).c_str(), F_OK), 0);
+    unlink(pause(shorter).c_str());
+    const pid_t killed = fork();
+    if (killed == 0)
+        _exit(0);
+    waitpid(killed, nullptr, 0);
+    WriteAll(folder_ / "Print_77.log", std::to_string(killed) + "\n");
+    WriteAll(pause(shorter), std::to_string(killed) + "\n");
+    EXPECT_TRUE(served());
+    EXPECT_TRUE(WaitFor(2s, [&] {
+        return access(pause(shorter).c_str(), F_OK) == -1 && access((folder_ / "Print_77.log").c_str(), F_OK) == -1;
+    }));
+    EXPECT_EQ(access(pause(tc).c_str(), F_OK), 0);
+}
+
 TEST_F(Daemon, APrinterThatCannotBeTrustedGetsNoQueueAndRunsNothing)
 {
     const std::string pwned = folder_ / "pwned";
-    const std::string longSerial = "RT50TEST0002", other = "RT50TEST0003";
-    for (const std::string& more : {longSerial, other})
+    const std::string longSerial = "RT50TEST0002", other = "RT50TEST0003", nul = "RT50TEST0004";
+    for (const std::string& more : {longSerial, other, nul})
         ASSERT_TRUE(emulator().AddPrinter(more));
-    for (const std::string& s : {serial(), longSerial})
+    for (const std::string& s : {serial(), longSerial, nul})
         Control("unplug " + s);
     Control("set " + serial() + " serialno A1;touch " + pwned + ";$(touch " + pwned + ")");
-    // A valid serial of 64 characters would be cut to a valid one of 63.
+    // A valid serial of 64 characters would be cut to a valid one of 63, a
+    // NUL would end a serial early: this one would pass for RT50TEST0002.
     Control("set " + longSerial + " serialno " + std::string(64, 'S'));
+    Control("set " + nul + " serialno RT50TEST0002\\x00X");
     Control("set " + other + " deviceid MANUFACTURER:OTHER;MODEL:RT-50;");
-    for (const std::string& s : {serial(), longSerial})
+    for (const std::string& s : {serial(), longSerial, nul})
         Control("plug " + s);
     MonitorSettings settings = GetMonitorSettings();
     settings.reportAfter = 4 * kCycle;
@@ -370,18 +466,19 @@ TEST_F(Daemon, APrinterThatCannotBeTrustedGetsNoQueueAndRunsNothing)
         const std::string reports = Reports();
         return std::count(reports.begin(), reports.end(), '\n');
     };
-    ASSERT_TRUE(WaitFor(5s, [&] { return lines() == 3; })) << Reports();
+    ASSERT_TRUE(WaitFor(5s, [&] { return lines() == 4; })) << Reports();
     std::this_thread::sleep_for(4 * kCycle);
     const std::string reports = Reports();
-    EXPECT_EQ(lines(), 3) << reports;
+    EXPECT_EQ(lines(), 4) << reports;
     EXPECT_NE(reports.find("serial number \"A1;touch "), std::string::npos) << reports;
+    EXPECT_NE(reports.find("serial number \"RT50TEST0002?X\""), std::string::npos) << reports;
     EXPECT_NE(reports.find("serial number \"" + std::string(64, 'S') + "\""), std::string::npos) << reports;
     EXPECT_NE(reports.find("printer " + other + ": no queue: not identified after 0 s: its device ID names another maker"),
               std::string::npos) << reports;
     EXPECT_TRUE(Queues().empty());
     EXPECT_EQ(ReadAll(folder_ / "lpadmin.log"), "");
     EXPECT_EQ(access(pwned.c_str(), F_OK), -1);
-    for (const std::string& name : {std::string(63, 'S'), other, std::string()})
+    for (const std::string& name : {std::string(63, 'S'), other, std::string(), std::string("RT50TEST0002")})
         EXPECT_EQ(access(StatusPath(name).c_str(), F_OK), -1) << name;
     // Gone before its serial number was known: no offline file under an empty name.
     Control("unplug " + serial());

@@ -1,5 +1,5 @@
 // The daemon's decisions that need no printer: the queue a new printer
-// gets, the request-file scan, how a status file is written (never through
+// gets, the request files and the backends' pause files, how a status file is written (never through
 // a planted link, never truncating another user's file, never half), the
 // SELinux relabelling, and how helper programs are run.
 #include "ProgramRunner.h"
@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -93,44 +94,86 @@ TEST(QueueChoice, EveryRuleOfTheNumberAndNoPrinterTakesAnothersQueue)
     }
 }
 
-TEST(RequestFiles, WatchRefreshAndPauseFilesByPrefix)
+// A process that has ended: what a killed backend's files name.
+pid_t EndedProcess()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(RequestFiles, ExactNamesAndOnlyLiveBackendsPause)
 {
     TempFolder folder;
     UseFolder(folder.path());
     thdata record;
     std::strcpy(record.serial, "S1");
     const std::string watch = folder / "RT-50_S1_UTIL", refresh = folder / "RT-50_S1_TC_UTIL";
-    struct Step {
-        std::vector<std::string> files;   // present during the scan
-        int result;
-        bool utilSeen, countRead, resumed;
-    } steps[] = {
-        {{}, 0, false, false, false},
-        {{"RT-50_S2_UTIL", "RT-50_S1.log"}, 0, false, false, false},   // another printer's, a status file
-        {{"RT-50_S1_UTIL"}, 1, true, true, false},                        // bCountRead set before this step
-        {{"RT-50_S1_UTIL", "RT-50_S1_TC_UTIL"}, 3, true, true, false},
-        {{"RT-50_S1_TC_UTIL"}, 0, true, true, false},                     // refresh alone: consumed, no effect
-        {{"RT-50_S1_UTIL.old"}, 1, true, true, false},                    // a longer name counts
-        {{"Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=S12"}, 0, false, false, false},  // a longer serial pauses
-        {{"RT-50_S1_UTIL"}, 1, true, false, true},                        // the pause is over: one cycle
-        {{"RT-50_S1_UTIL"}, 1, true, false, false},
-        {{}, 0, false, false, false},                                     // the watch period ends
+    const std::string pause = folder / "Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=S1";
+    const std::string live = std::to_string(getpid()) + "\n", dead = std::to_string(EndedProcess()) + "\n";
+    auto check = [&](int result, bool utilSeen, bool resumed, const char* what) {
+        EXPECT_EQ(fileCheck(&record), result) << what;
+        EXPECT_EQ(record.bUtilSeen, utilSeen) << what;
+        EXPECT_EQ(record.bResumed, resumed) << what;
     };
-    int index = 0;
-    for (const Step& step : steps) {
-        for (const std::string& name : step.files)
-            WriteAll(folder / name, "");
-        if (index == 2)
-            record.bCountRead = true;
-        EXPECT_EQ(fileCheck(&record), step.result) << "step " << index;
-        EXPECT_EQ(record.bUtilSeen, step.utilSeen) << "step " << index;
-        EXPECT_EQ(record.bCountRead, step.countRead) << "step " << index;
-        EXPECT_EQ(record.bResumed, step.resumed) << "step " << index;
-        EXPECT_EQ(access(refresh.c_str(), F_OK), -1) << "step " << index << ": the refresh file is consumed";
-        for (const std::string& name : step.files)
-            unlink((folder / name).c_str());
-        ++index;
+
+    // Other printers' files and longer names are not this printer's.
+    for (const char* name : {"RT-50_S2_UTIL", "RT-50_S1.log", "RT-50_S1_UTIL.old", "RT-50_S_UTIL"})
+        WriteAll(folder / name, "");
+    WriteAll(folder / "Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=S12", live);
+    check(0, false, false, "no file of its own");
+    // Its refresh file alone is the watch file of the printer S1_TC: left alone.
+    WriteAll(refresh, "");
+    check(0, false, false, "the watch file of S1_TC");
+    EXPECT_EQ(access(refresh.c_str(), F_OK), 0);
+    // Watched: the refresh file is its own and consumed.
+    WriteAll(watch, "");
+    check(3, true, false, "watched, refresh asked");
+    EXPECT_EQ(access(refresh.c_str(), F_OK), -1);
+    record.bCountRead = true;
+    check(1, true, false, "watched");
+
+    // Only a live backend's pause file (root's or this user's, holding a
+    // running process) pauses; a refresh asked meanwhile waits for its end.
+    WriteAll(pause, live);
+    WriteAll(refresh, "");
+    check(0, true, false, "paused");
+    EXPECT_TRUE(record.bCountRead);
+    unlink(pause.c_str());
+    check(3, true, true, "the pause is over");
+    for (const std::string& foreign : {std::string("hello\n"), std::string()}) {
+        WriteAll(pause, foreign);
+        check(1, true, false, "a pause file that is no backend's");
     }
+    ASSERT_EQ(chown(pause.c_str(), 65534, 65534), 0);
+    WriteAll(pause, live);
+    check(1, true, false, "another user's pause file");
+    EXPECT_EQ(access(pause.c_str(), F_OK), 0);
+    unlink(pause.c_str());
+    ASSERT_EQ(symlink((folder / "elsewhere").c_str(), pause.c_str()), 0);
+    WriteAll(folder / "elsewhere", live);
+    check(1, true, false, "a link");
+    unlink(pause.c_str());
+
+    // A killed backend's pause file is removed with the job start files
+    // killed backends left, and nothing else.
+    WriteAll(pause, dead);
+    WriteAll(folder / "Print_7.log", dead);
+    WriteAll(folder / "Print_8.log", live);
+    WriteAll(folder / "Print_9.log", dead);
+    ASSERT_EQ(chown((folder / "Print_9.log").c_str(), 65534, 65534), 0);
+    WriteAll(folder / "Print_x.log.old", dead);
+    check(1, true, false, "a killed backend's pause file");
+    for (const char* gone : {"Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=S1", "Print_7.log"})
+        EXPECT_EQ(access((folder / gone).c_str(), F_OK), -1) << gone;
+    for (const char* kept : {"Print_8.log", "Print_9.log", "Print_x.log.old"})
+        EXPECT_EQ(access((folder / kept).c_str(), F_OK), 0) << kept;
+
+    unlink(watch.c_str());
+    check(0, false, false, "the watch period ends");
+    EXPECT_FALSE(record.bCountRead);
 }
 
 TEST(StatusFile, WrittenWholeByRenameNeverThroughALinkOrIntoAnothersFile)

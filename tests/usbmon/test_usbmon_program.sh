@@ -4,7 +4,8 @@
 # private-cupsd and rt50-emulator): it creates both queues by itself, a watch
 # file brings an online status file, unplugging leaves the offline form, and
 # a printer reporting a serial number with shell text gets no queue and runs
-# nothing. Quiet until then; that printer is reported once.
+# nothing, and SIGTERM leaves the offline form. Quiet until then; that
+# printer is reported once.
 #   test_usbmon_program.sh DAEMON EMULATOR
 set -u
 daemon=$1
@@ -79,9 +80,15 @@ grep -q 'serial number "x;touch' "$dir/stderr" || fail "the report does not name
 [ "$(wc -l < "$dir/lpadmin.log")" = 2 ] || fail "lpadmin ran for the bad serial number"
 [ -z "$(find "$dir" -maxdepth 1 -name 'RT-50_x*')" ] || fail "a status file was named by the bad serial number"
 
+# Stopped by SIGTERM, the daemon leaves no printer shown as ready.
+send 'plug RT50EMU0001'
+wait_for 10 has_value RT50EMU0001 PRINTER_STATUS 00000 || fail "no online status file after plugging in again"
 kill "$pid"
-wait "$pid" 2>/dev/null
-# A sanitizer's report from the daemon (it ends by SIGTERM, without an exit status of its own).
+wait "$pid"
+status=$?
+[ "$status" = 0 ] || fail "the daemon ended with status $status after SIGTERM"
+has_value RT50EMU0001 PRINTER_STATUS 99999 && [ "$(wc -l < "$dir/RT-50_RT50EMU0001.log")" = 16 ] ||
+    fail "no offline status file after SIGTERM"
 ! grep -q 'Sanitizer\|runtime error' "$dir/stderr" || fail "a sanitizer reported"
 rm -rf "$dir"
 echo "PASS"

@@ -7,6 +7,7 @@
 #include <umockdev.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -73,6 +74,43 @@ bool Printable(const std::string& text)
             return false;
     }
     return true;
+}
+
+// A serial number as the control text gives it: "\xHH" stands for the byte
+// HH (a hostile printer may report any byte, NUL included). False for a
+// broken escape.
+bool DecodeSerialText(const std::string& text, std::string* serial)
+{
+    serial->clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") != 0) {
+            serial->push_back(text[i]);
+            continue;
+        }
+        if (i + 4 > text.size() || !std::isxdigit(static_cast<unsigned char>(text[i + 2])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 3])))
+            return false;
+        serial->push_back(static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16)));
+        i += 3;
+    }
+    return true;
+}
+
+// The reverse, for show: bytes outside printable ASCII, and the backslash,
+// as "\xHH".
+std::string EncodeSerialText(const std::string& serial)
+{
+    std::string text;
+    for (char c : serial) {
+        if (c >= 0x20 && c <= 0x7e && c != '\\') {
+            text.push_back(c);
+            continue;
+        }
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
+        text += escape;
+    }
+    return text;
 }
 
 std::string FaultText(const Fault& fault)
@@ -349,7 +387,7 @@ std::string Emulator::Show(Printer& printer)
     const PrinterState s = printer.model->State(Clock::now());
     std::ostringstream out;
     out << "serial=" << s.serial << "\n"
-        << "serialno=" << (s.reportedSerial.empty() ? s.serial : s.reportedSerial) << "\n"
+        << "serialno=" << EncodeSerialText(s.reportedSerial.empty() ? s.serial : s.reportedSerial) << "\n"
         << "plugged=" << (printer.usb ? 1 : 0) << "\n"
         << "devnode=" << (printer.usb ? printer.devnode : std::string()) << "\n"
         << "status=" << s.status << "\n"
@@ -452,10 +490,12 @@ std::string Emulator::Execute(const std::string& line)
         long value = 0;
         if (textKey) {
             // Text values run to the end of the line and may hold blanks.
-            const std::string whole = RestOfLine(line, 3);
+            std::string whole = RestOfLine(line, 3);
             if (whole.size() > (key == "product" ? 126u : 1000u) || !Printable(whole))
                 return "ERR " + key + " must be printable text of at most " +
                        (key == "product" ? "126" : "1000") + " characters\n";
+            if (key == "serialno" && !DecodeSerialText(std::string(whole), &whole))
+                return "ERR serialno: \\x needs two hex digits\n";
             printer->model->Update([&](PrinterState& s) {
                 (key == "product" ? s.product : key == "deviceid" ? s.deviceId : s.reportedSerial) = whole;
             });

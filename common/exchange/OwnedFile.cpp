@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace vantora_backend {
+namespace vantora_exchange {
 
 namespace {
 
@@ -34,25 +34,42 @@ pid_t MarkerPid(const char* text, size_t length)
 
 }  // namespace
 
-bool IsLeftOverMarker(const std::string& path)
+MarkerState JudgeMarker(const std::string& path)
 {
     struct stat named {};
-    if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode) || named.st_uid != geteuid() ||
-        named.st_nlink != 1 || named.st_size > static_cast<off_t>(kMarkerMax))
-        return false;
+    if (lstat(path.c_str(), &named) != 0)
+        return errno == ENOENT ? kMarkerAbsent : kMarkerForeign;
+    if (!S_ISREG(named.st_mode) || (named.st_uid != 0 && named.st_uid != geteuid()) || named.st_nlink != 1 ||
+        named.st_size > static_cast<off_t>(kMarkerMax))
+        return kMarkerForeign;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return kMarkerForeign;
     struct stat opened {};
     char text[kMarkerMax + 1];
     ssize_t length = -1;
     if (fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
         length = read(fd, text, kMarkerMax);
     close(fd);
-    if (length <= 0)
+    const pid_t pid = length > 0 ? MarkerPid(text, static_cast<size_t>(length)) : 0;
+    if (pid <= 0)
+        return kMarkerForeign;
+    if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
+        return kMarkerLive;
+    return kMarkerLeftOver;
+}
+
+bool RemoveLeftOverMarker(const std::string& path)
+{
+    // Only root or this user may remove a marker from a sticky folder such
+    // as /tmp, so nobody else can put another file under the name between
+    // the last look and the unlink.
+    struct stat before {};
+    if (lstat(path.c_str(), &before) != 0 || JudgeMarker(path) != kMarkerLeftOver)
         return false;
-    const pid_t pid = MarkerPid(text, static_cast<size_t>(length));
-    return pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH;
+    struct stat now {};
+    return lstat(path.c_str(), &now) == 0 && now.st_dev == before.st_dev && now.st_ino == before.st_ino &&
+           unlink(path.c_str()) == 0;
 }
 
 OwnedFile::Result OwnedFile::Create(const std::string& path)
@@ -84,14 +101,8 @@ OwnedFile::Result OwnedFile::Create(const std::string& path)
         }
         if (errno != EEXIST)
             return kFailed;
-        // Only a left-over of a killed backend is replaced, and only while
-        // the name still leads to the file just judged.
-        struct stat before {};
-        if (attempt > 0 || lstat(path.c_str(), &before) != 0 || !IsLeftOverMarker(path))
-            return kExists;
-        struct stat now {};
-        if (lstat(path.c_str(), &now) != 0 || now.st_dev != before.st_dev || now.st_ino != before.st_ino ||
-            unlink(path.c_str()) != 0)
+        // Only a left-over of a killed backend is replaced.
+        if (attempt > 0 || !RemoveLeftOverMarker(path))
             return kExists;
     }
     return kExists;
@@ -114,4 +125,4 @@ bool OwnedFile::Remove()
     return removed;
 }
 
-}  // namespace vantora_backend
+}  // namespace vantora_exchange

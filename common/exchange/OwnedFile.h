@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
-namespace vantora_backend {
+namespace vantora_exchange {
 
 class OwnedFile {
 public:
@@ -23,9 +23,8 @@ public:
     OwnedFile& operator=(const OwnedFile&) = delete;
 
     // Creates `path` with O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644, holding
-    // this process's id and a line feed. A regular file of ours (same user)
-    // that holds the id of a process that no longer exists is left over by a
-    // backend that was killed: it is replaced. Creating again while the file
+    // this process's id and a line feed. A left-over marker (JudgeMarker) is
+    // replaced. Creating again while the file
     // is ours returns kCreated at once.
     Result Create(const std::string& path);
 
@@ -47,9 +46,20 @@ private:
     bool m_owned = false;
 };
 
-// True when `path` names a regular file of this user, with one link, that
-// holds nothing but the id of a process that no longer exists: what a killed
-// backend leaves behind.
-bool IsLeftOverMarker(const std::string& path);
+// What a marker file (a backend's pause or job start file) at a name is.
+// A marker is a regular file with one link, owned by root (the backend, as
+// CUPS runs it) or by this process's user (the same in service), holding
+// nothing but a process id and a line feed.
+enum MarkerState {
+    kMarkerAbsent,    // nothing has the name
+    kMarkerLive,      // a marker whose process runs
+    kMarkerLeftOver,  // a marker whose process is gone: a killed backend left it
+    kMarkerForeign,   // anything else: another user's file, a link, a folder, other contents
+};
+MarkerState JudgeMarker(const std::string& path);
 
-}  // namespace vantora_backend
+// Removes `path` when it is a left-over marker, and only while the name
+// still leads to the file judged. True when it removed it.
+bool RemoveLeftOverMarker(const std::string& path);
+
+}  // namespace vantora_exchange
