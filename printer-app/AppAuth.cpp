@@ -288,31 +288,6 @@ AccessDecision DecideAccess(bool adminCheck, ipp_op_t operation, LoginState logi
     return decision;
 }
 
-bool ParseBasicAuthorization(const char* value, std::string* user, std::string* password)
-{
-    if (value == nullptr || strncasecmp(value, "Basic", 5) != 0 || !std::isspace(static_cast<unsigned char>(value[5])))
-        return false;
-    value += 5;
-    while (std::isspace(static_cast<unsigned char>(*value)))
-        ++value;
-    if (std::strlen(value) > 1024)
-        return false;
-    char decoded[800];
-    int length = static_cast<int>(sizeof decoded);
-    if (httpDecode64_2(decoded, &length, value) == nullptr || length <= 0 ||
-        length >= static_cast<int>(sizeof decoded))
-        return false;
-    decoded[length] = '\0';
-    if (std::strlen(decoded) != static_cast<size_t>(length))
-        return false;  // a NUL inside
-    const char* colon = std::strchr(decoded, ':');
-    if (colon == nullptr || colon == decoded)
-        return false;
-    user->assign(decoded, static_cast<size_t>(colon - decoded));
-    password->assign(colon + 1);
-    return true;
-}
-
 void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, int vendorCount)
 {
     ipp_attribute_t* requested = ippFindAttribute(request, "requested-attributes", IPP_TAG_KEYWORD);

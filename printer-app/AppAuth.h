@@ -9,6 +9,8 @@
 // by its owner only (root for the service).
 #pragma once
 
+#include "RequestParsers.h"
+
 #include <pappl/pappl.h>
 
 #include <string>
@@ -38,10 +40,6 @@ AccessDecision DecideAccess(bool adminCheck, ipp_op_t operation, LoginState logi
 
 // Operations PAPPL lets any printer user do that are administration here.
 bool IsPrinterAdministration(ipp_op_t operation);
-
-// Splits an "Authorization: Basic ..." value into user and password; false
-// for another scheme or a malformed value.
-bool ParseBasicAuthorization(const char* value, std::string* user, std::string* password);
 
 // Replaces the request's requested-attributes with the same set less the
 // job's private attributes (job-name, job-originating-user-name,

@@ -5,20 +5,14 @@
 // the printer advertises is refused too.
 #pragma once
 
+#include "RequestParsers.h"
+
 #include <pappl/pappl.h>
 
 #include <cstddef>
 
 // The formats the application prints.
 bool IsPrintableFormat(const char* format);
-
-// The format of a document from its first bytes, as PAPPL types
-// application/octet-stream; null when unknown.
-const char* SniffFormat(const unsigned char* data, size_t length);
-
-// The width and height of a JPEG from its first bytes (its frame header);
-// false when the header is not among them.
-bool JpegDimensions(const unsigned char* data, size_t length, int* width, int* height);
 
 // Largest JPEG taken: pixels on a side and bytes of the file.
 inline constexpr int kMaxJpegSide = 16384;

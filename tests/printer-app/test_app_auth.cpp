@@ -1,5 +1,5 @@
-// The access rules and the parsing behind them: who may do what, the Basic
-// login header, and the job attributes withheld from other users.
+// The parsing behind the access rules: the Basic login header, and the job
+// attributes withheld from other users.
 #include "AppAuth.h"
 
 #include <gtest/gtest.h>
@@ -8,39 +8,6 @@
 #include <string>
 
 namespace {
-
-TEST(AppAuth, DecidesWhoMayDoWhat)
-{
-    // Printing and reading: everyone, with or without a login; a refused
-    // login is refused everywhere.
-    for (LoginState login : {LoginState::kNone, LoginState::kUser, LoginState::kAdmin}) {
-        for (ipp_op_t operation : {IPP_OP_PRINT_JOB, IPP_OP_VALIDATE_JOB, IPP_OP_GET_JOBS, IPP_OP_CREATE_JOB}) {
-            EXPECT_EQ(DecideAccess(false, operation, login, false).status, HTTP_STATUS_CONTINUE);
-        }
-    }
-    EXPECT_EQ(DecideAccess(false, IPP_OP_PRINT_JOB, LoginState::kRejected, false).status, HTTP_STATUS_UNAUTHORIZED);
-
-    // Administration, another owner's job and the operations PAPPL leaves
-    // to any printer user: administrators only.
-    for (bool adminCheck : {true, false}) {
-        const ipp_op_t operation = adminCheck ? IPP_OP_CANCEL_JOB : IPP_OP_DISABLE_PRINTER;
-        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kNone, false).status, HTTP_STATUS_UNAUTHORIZED);
-        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kUser, false).status, HTTP_STATUS_FORBIDDEN);
-        EXPECT_EQ(DecideAccess(adminCheck, operation, LoginState::kAdmin, false).status, HTTP_STATUS_CONTINUE);
-    }
-    EXPECT_EQ(DecideAccess(true, IPP_OP_CUPS_NONE, LoginState::kNone, false).status, HTTP_STATUS_UNAUTHORIZED);
-
-    // Another owner's job is read without its names; Get-Jobs withholds
-    // them only when other owners' jobs are listed, never from an
-    // administrator.
-    AccessDecision other = DecideAccess(true, IPP_OP_GET_JOB_ATTRIBUTES, LoginState::kNone, false);
-    EXPECT_EQ(other.status, HTTP_STATUS_CONTINUE);
-    EXPECT_TRUE(other.withholdPrivate);
-    EXPECT_FALSE(DecideAccess(true, IPP_OP_GET_JOB_ATTRIBUTES, LoginState::kAdmin, false).withholdPrivate);
-    EXPECT_TRUE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kUser, true).withholdPrivate);
-    EXPECT_FALSE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kNone, false).withholdPrivate);
-    EXPECT_FALSE(DecideAccess(false, IPP_OP_GET_JOBS, LoginState::kAdmin, true).withholdPrivate);
-}
 
 TEST(AppAuth, ParsesBasicLoginsOnly)
 {
