@@ -14,9 +14,9 @@
 // The formats the application prints.
 bool IsPrintableFormat(const char* format);
 
-// Largest JPEG taken: pixels on a side and bytes of the file.
+// Largest JPEG taken: pixels on a side (jpeg-x- and
+// jpeg-y-dimension-supported).
 inline constexpr int kMaxJpegSide = 16384;
-inline constexpr int kMaxJpegKOctets = 64 * 1024;
 
 // Checks the document of the client's Validate-Job, Print-Job or
 // Send-Document before PAPPL takes it. A refused document gets its IPP
