@@ -1,12 +1,13 @@
 #include "BackendJob.h"
 
 #include "CancelSignal.h"
-#include "PrintWatch.h"
-#include "PrinterClaim.h"
+#include "CupsReasons.h"
+#include "JobRecord.h"
 #include "PrinterConnection.h"
 #include "PrinterQueries.h"
-#include "CupsReasons.h"
+#include "PrinterStatusCodes.h"
 #include "SheetSender.h"
+#include "UsbPrinterPort.h"
 
 #include <cups/backend.h>
 
@@ -26,9 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 // Job data read ahead of the printer in one go.
 constexpr size_t kReadAhead = 1024 * 1024;
-// While the printer prints, the scheduler is asked this often whether
-// another job waits.
-constexpr auto kAskInterval = std::chrono::seconds(1);
 
 SendTiming TimingOf(const BackendJobSettings& settings)
 {
@@ -36,47 +34,72 @@ SendTiming TimingOf(const BackendJobSettings& settings)
     timing.transferTimeoutMs = settings.transferTimeoutMs;
     timing.statusIntervalMs = settings.statusIntervalMs;
     timing.stallLimitMs = settings.stallLimitMs;
+    timing.progressLimitMs = settings.printLimitMs;
     return timing;
+}
+
+const char* MediaName(int media)
+{
+    switch (media) {
+    case 150:
+        return "4x6in media (code 150)";
+    case 161:
+        return "4.5x8in media (code 161)";
+    default:
+        return "unknown media";
+    }
 }
 
 // The job, and the sender's way to the printer: the backend holds the
 // printer itself, finds it again after an unplug and reports to CUPS.
-class JobRun : public PrinterPort {
+class JobRun : public UsbPrinterPort {
 public:
     JobRun(libusb_context* context, const BackendJobSettings& settings, JobFiles& files, CupsMessages& messages)
         : m_settings(settings), m_files(files), m_messages(messages), m_link(context, settings.serial),
-          m_sender(*this, TimingOf(settings)), m_buffer(kReadAhead)
+          m_sender(*this, TimingOf(settings)), m_records(settings.recordsFolder), m_buffer(kReadAhead)
     {
     }
 
     int Run();
     JobFigures figures;
 
-    libusb_device_handle* Lock() override { return m_link.handle(); }
-    Return AwaitReturn(libusb_device_handle* lost) override;
+    Return AwaitReturn() override;
     bool Canceled() override { return CancelRequested(); }
     void ShowStatus(int64_t status) override { Report(status); }
-    void TransferFailed(int error) override { m_messages.Debug("Bulk transfer failed: %s", libusb_error_name(error)); }
+    void ShowMediaNeeded(int multicut, int loaded) override;
+    void TransferFailed(WriteResult result) override
+    {
+        m_messages.Debug("Bulk transfer failed (%s)", result == WriteResult::kHalted ? "halted" : "I/O error");
+    }
     void SheetReset(int sheet) override { m_messages.Debug("Printer reset; sheet %d is sent again", sheet); }
     void SheetRefused(int sheet, int64_t status) override
     {
         m_messages.Info("Sheet %d was refused: %s", sheet, StatusInfoText(status).c_str());
     }
+    void SheetUndecided(int sheet, int64_t status) override
+    {
+        m_messages.Debug("Sheet %d: status %lld right after its START; watching whether the printer took it", sheet,
+                         static_cast<long long>(status));
+    }
     void PrinterSlow() override { m_messages.Info("Waiting for the printer to take data"); }
+    void SheetStarting() override { Keep(); }
+
+protected:
+    libusb_device_handle* AcquireHandle() override { return m_link.handle(); }
 
 private:
     bool Connect(Clock::time_point deadline);
+    bool Resume();
     bool ReadMore();
     void SheetTaken();
     int Finish();
-    void WaitUntilPrinted();
     int Cancelled();
     int GiveUp(const char* why);
     bool AnotherJobWaits();
+    void Keep();
 
     void Report(int64_t status);
     void ReportMarkers();
-    long ReadCounter(int64_t status);
     void Sleep(unsigned int ms);
 
     const BackendJobSettings& m_settings;
@@ -84,11 +107,13 @@ private:
     CupsMessages& m_messages;
     PrinterConnection m_link;
     SheetSender m_sender;
+    JobRecords m_records;
+    bool m_recorded = false;    // the job has a record
     std::vector<uint8_t> m_buffer;
 
     bool m_readFailed = false;
+    bool m_mediaNeeded = false;
     int64_t m_lastStatus = kStatusFailed;
-    long m_counterBefore = -1;   // life counter before the job's first sheet
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
 };
@@ -104,10 +129,32 @@ void JobRun::Sleep(unsigned int ms)
 void JobRun::Report(int64_t status)
 {
     const char* reason = CupsReasonOfStatus(status);
-    m_messages.SetReasons(reason != nullptr ? std::set<std::string>{reason} : std::set<std::string>{});
+    std::set<std::string> reasons;
+    if (reason != nullptr)
+        reasons.insert(reason);
+    if (m_mediaNeeded)
+        reasons.insert("media-needed");
+    m_messages.SetReasons(reasons);
     if (status != m_lastStatus)
         m_messages.Info("%s", StatusInfoText(status).c_str());
     m_lastStatus = status;
+}
+
+void JobRun::ShowMediaNeeded(int multicut, int loaded)
+{
+    m_mediaNeeded = multicut != 0;
+    if (m_mediaNeeded) {
+        m_messages.Info("Media needed: the %s page needs %s; the printer has %s", PageSizeOfMulticut(multicut),
+                        MediaNeededFor(multicut), MediaName(loaded));
+    } else {
+        m_messages.Info("The loaded %s prints the job", MediaName(loaded));
+    }
+    std::set<std::string> reasons = m_messages.reasons();
+    if (m_mediaNeeded)
+        reasons.insert("media-needed");
+    else
+        reasons.erase("media-needed");
+    m_messages.SetReasons(reasons);
 }
 
 void JobRun::ReportMarkers()
@@ -117,18 +164,6 @@ void JobRun::ReportMarkers()
     if (GetMediaRemain(m_link.handle(), remain, sizeof remain) > 0 &&
         GetMediaInitial(m_link.handle(), initial, sizeof initial) > 0)
         m_messages.Markers(MediaCountOfAnswer(remain), MediaCountOfAnswer(initial));
-}
-
-long JobRun::ReadCounter(int64_t status)
-{
-    // A printer saving power answers its life counter only after a long
-    // pause: it is not asked then.
-    if (status == kStatusFailed || status == 900)
-        return -1;
-    char value[kQueryValueSize];
-    if (GetTotalCount(m_link.handle(), value, false, sizeof value) <= 0)
-        return -1;
-    return LifeCounterOfAnswer(value);
 }
 
 bool JobRun::Connect(Clock::time_point deadline)
@@ -143,6 +178,7 @@ bool JobRun::Connect(Clock::time_point deadline)
             m_files.HoldPause(m_settings.serial.c_str());
             m_messages.SetReasons({});
             m_lastStatus = kStatusFailed;
+            NewPlug();
             m_messages.Info("Connected to the printer (serial %s)", m_settings.serial.c_str());
             return true;
         }
@@ -165,7 +201,7 @@ bool JobRun::Connect(Clock::time_point deadline)
     return false;
 }
 
-PrinterPort::Return JobRun::AwaitReturn(libusb_device_handle*)
+PrinterPort::Return JobRun::AwaitReturn()
 {
     m_link.Close();
     m_messages.SetReasons({"offline-report"});
@@ -177,20 +213,35 @@ PrinterPort::Return JobRun::AwaitReturn(libusb_device_handle*)
     return Return::kBack;
 }
 
+bool JobRun::Resume()
+{
+    // A job run again sends only what an earlier run did not deliver.
+    JobRecord record;
+    if (!m_recorded || !m_records.Load(&record))
+        return true;
+    m_messages.Info("The job ran before: %d sheet%s printed, %d more taken by the printer", record.printed,
+                    record.printed == 1 ? "" : "s", record.taken - record.printed);
+    if (m_sender.ResumeFrom(record, m_settings.serial) != SheetSender::kNeedData)
+        return false;
+    return true;
+}
+
 bool JobRun::ReadMore()
 {
     // One blocking read, then whatever else is there already, up to the
-    // read-ahead: large writes keep the link busy.
+    // read-ahead: large writes keep the link busy. The sender holds at most
+    // one sheet besides.
+    const size_t want = std::max<size_t>(std::min(kReadAhead, m_sender.Room()), 64 * 1024);
     size_t total = 0;
     bool waited = false;
     bool eof = false;
-    while (total < kReadAhead && !eof) {
+    while (total < want && !eof) {
         if (waited) {
             pollfd ready{m_settings.input, POLLIN, 0};
             if (poll(&ready, 1, 0) <= 0)
                 break;
         }
-        const ssize_t got = read(m_settings.input, m_buffer.data(), kReadAhead - total);
+        const ssize_t got = read(m_settings.input, m_buffer.data(), want - total);
         if (got > 0) {
             m_sender.Append(m_buffer.data(), static_cast<size_t>(got));
             total += static_cast<size_t>(got);
@@ -211,37 +262,21 @@ bool JobRun::ReadMore()
     return total > 0;
 }
 
+void JobRun::Keep()
+{
+    if (m_recorded)
+        m_records.Save(m_sender.Delivered(m_settings.serial));
+}
+
 void JobRun::SheetTaken()
 {
+    Keep();
     const int sheet = m_sender.SheetNumber() - 1;
     m_messages.Info("Sheet %d sent to the printer", sheet);
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     m_messages.Debug("Sheet %d taken at %lld.%03ld", sheet, static_cast<long long>(now.tv_sec),
                      now.tv_nsec / 1000000);
-}
-
-int JobRun::Finish()
-{
-    // What follows the last START was sent, but is no sheet: the printer
-    // drops it (a job that ends inside a packet would leave it cut).
-    const bool cut = m_sender.EndedInsideCommand();
-    m_sender.LeavePrinterClean();
-    ReportMarkers();
-    const int64_t status = m_sender.QueryStatus();
-    if (status != kStatusFailed && CupsReasonOfStatus(status) == nullptr)
-        m_messages.SetReasons({});
-    if (m_readFailed || cut) {
-        m_messages.Error("The job data %s", m_readFailed ? "could not be read" : "ended inside a command");
-        m_exitCode = CUPS_BACKEND_FAILED;
-        return m_exitCode;
-    }
-    const int sheets = m_sender.Figures().sheets;
-    m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
-    m_exitCode = CUPS_BACKEND_OK;
-    if (sheets > 0)
-        WaitUntilPrinted();
-    return m_exitCode;
 }
 
 bool JobRun::AnotherJobWaits()
@@ -252,82 +287,83 @@ bool JobRun::AnotherJobWaits()
     return true;
 }
 
-void JobRun::WaitUntilPrinted()
+int JobRun::Finish()
 {
-    if (AnotherJobWaits())
-        return;
-    const int sheets = m_sender.Figures().sheets;
-    PrintWatch watch(m_counterBefore, sheets);
-    Clock::time_point lastAsk = Clock::now();
-    Clock::time_point lastChange = Clock::now();
-    int64_t lastStatus = kStatusFailed;
-    long lastCounter = -1;
-    while (!CancelRequested()) {
-        Sleep(m_settings.statusIntervalMs);
-        if (CancelRequested())
-            break;
-        const int64_t status = m_sender.QueryStatus();
-        if (status == kStatusFailed) {
-            if (!PrinterGone(m_link.handle()))
-                continue;
-            // The sheets were taken: a printer that leaves keeps them. Its
-            // return is waited for to see them printed.
-            const Return back = AwaitReturn(m_link.handle());
-            if (back == Return::kCanceled)
-                break;
-            if (back == Return::kGaveUp) {
-                m_messages.Info("The printer left before it had printed the job; its sheets were delivered");
-                return;
-            }
-            continue;
-        }
-        const long counter = ReadCounter(status);
-        switch (watch.Judge(status, counter)) {
-        case PrintWatch::kPrinted:
-            ReportMarkers();
-            m_messages.SetReasons({});
-            m_messages.Info("Job printed: %d sheet%s", sheets, sheets == 1 ? "" : "s");
-            figures.waitedForPrint = true;
-            return;
-        case PrintWatch::kLost:
-            m_messages.Error("The printer dropped sheets of this job after an error; the job will be retried");
-            m_exitCode = CUPS_BACKEND_RETRY;
-            return;
-        case PrintWatch::kPrinting:
-            break;
-        }
-        if (status != lastStatus || counter != lastCounter) {
-            lastStatus = status;
-            lastCounter = counter;
-            lastChange = Clock::now();
-        } else if (vantora_exchange::PrinterStateOf(status) != vantora_exchange::PrinterState::kUserError &&
-                   Clock::now() - lastChange >= std::chrono::milliseconds(m_settings.printLimitMs)) {
-            // Errors the user mends are waited out; a printer that shows no
-            // progress otherwise is not waited for without end.
-            m_messages.Info("The printer shows no progress; the job's sheets were delivered");
-            return;
-        }
-        if (Clock::now() - lastAsk >= kAskInterval) {
-            lastAsk = Clock::now();
-            if (AnotherJobWaits())
-                return;
-        }
+    // What follows the last START is no sheet: it is not sent. A job that
+    // ends inside a packet was cut short.
+    const bool cut = m_sender.EndedInsideCommand();
+    m_sender.LeavePrinterClean();
+    ReportMarkers();
+    const int64_t status = m_sender.QueryStatus();
+    if (status != kStatusFailed && CupsReasonOfStatus(status) == nullptr)
+        m_messages.SetReasons({});
+    if (m_readFailed) {
+        m_messages.Error("The job data could not be read");
+        Keep();
+        m_exitCode = CUPS_BACKEND_FAILED;
+        return m_exitCode;
     }
-    // The printer holds the sheets whole and prints them anyway.
-    Cancelled();
+    if (cut || m_sender.EndedInsideSheet()) {
+        // The filter's stream ends after a START: one cut short comes from
+        // a filter that was stopped (the scheduler stops, for one). The job
+        // is not done; a run again prints what is missing.
+        Keep();
+        return GiveUp(cut ? "The job data ended inside a command" : "The job data ended inside a sheet");
+    }
+    const int sheets = m_sender.Figures().sheets;
+    if (sheets == 0 && m_sender.Figures().skipped == 0) {
+        // The filter writes a sheet for every page: no sheet at all comes
+        // from a filter that was stopped (a filter that fails ends the job
+        // by itself).
+        return GiveUp("The job data ended before its first sheet");
+    }
+    m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
+    m_exitCode = CUPS_BACKEND_OK;
+    if (sheets == 0 || AnotherJobWaits()) {
+        // The next job judges its own sheets after these.
+        if (sheets > 0)
+            m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_records.Remove();
+        return m_exitCode;
+    }
+    switch (m_sender.AwaitPrinted([this] { return AnotherJobWaits(); })) {
+    case SheetSender::kPrinted:
+        ReportMarkers();
+        m_messages.SetReasons({});
+        m_messages.Info("Job printed: %d sheet%s", sheets, sheets == 1 ? "" : "s");
+        figures.waitedForPrint = true;
+        m_records.SetHandoffMark(m_settings.serial, -1);
+        m_records.Remove();
+        return m_exitCode;
+    case SheetSender::kStoppedEarly:
+        m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_records.Remove();
+        return m_exitCode;
+    case SheetSender::kCanceled:
+        return Cancelled();
+    default:
+        return GiveUp(m_sender.Reason());
+    }
 }
 
 int JobRun::Cancelled()
 {
+    // A cancel and a scheduler that stops look the same (SIGTERM): the
+    // record stays for a run again (and is cleaned out with age), and the
+    // job is not reported done, which would complete a job the scheduler
+    // only stopped. A cancelled job stays cancelled whatever the backend
+    // says.
     m_sender.LeavePrinterClean();
-    m_messages.Info("Job cancelled");
-    m_exitCode = CUPS_BACKEND_OK;
+    Keep();
+    m_messages.Info("Job stopped");
+    m_exitCode = CUPS_BACKEND_RETRY;
     return m_exitCode;
 }
 
 int JobRun::GiveUp(const char* why)
 {
     m_sender.LeavePrinterClean();
+    Keep();
     m_messages.Error("%s; the job will be retried", why);
     m_exitCode = CUPS_BACKEND_RETRY;
     return m_exitCode;
@@ -335,10 +371,15 @@ int JobRun::GiveUp(const char* why)
 
 int JobRun::Run()
 {
+    m_records.CleanOld(kJobRecordMaxAge);
+    m_recorded = !m_settings.recordsFolder.empty() &&
+                 m_records.Choose(m_settings.jobId.c_str(), m_settings.jobUuid.c_str());
     if (!Connect(Clock::time_point::max()))
         return Cancelled();
     ReportMarkers();
-    m_counterBefore = ReadCounter(m_sender.QueryStatus());
+    m_sender.SetHandoffMark(m_records.HandoffMark(m_settings.serial));
+    if (!Resume())
+        return CancelRequested() ? Cancelled() : GiveUp(m_sender.Reason());
     int code = m_exitCode;
     for (bool done = false; !done;) {
         switch (m_sender.Run()) {
@@ -356,8 +397,19 @@ int JobRun::Run()
             code = Cancelled();
             done = true;
             break;
-        case SheetSender::kGaveUp:
-            code = GiveUp(m_sender.GiveUpReason());
+        case SheetSender::kBadStream:
+            m_sender.LeavePrinterClean();
+            m_messages.Error("Refused the job: %s", m_sender.Reason());
+            m_records.Remove();
+            code = CUPS_BACKEND_FAILED;
+            done = true;
+            break;
+        case SheetSender::kLost:
+            code = GiveUp("The printer dropped sheets of this job after an error");
+            done = true;
+            break;
+        default:
+            code = GiveUp(m_sender.Reason());
             done = true;
             break;
         }
@@ -365,6 +417,8 @@ int JobRun::Run()
     const SendFigures& sent = m_sender.Figures();
     figures.sheets = sent.sheets;
     figures.resent = sent.resent;
+    figures.skipped = sent.skipped;
+    figures.undecided = sent.undecided;
     figures.bytes = sent.bytes;
     figures.sendSeconds = sent.sendSeconds;
     return code;

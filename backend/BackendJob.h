@@ -10,11 +10,16 @@
 // taken instead, so that the next job's filters run while the printer
 // prints and the printer never waits for them.
 //
-// Nothing is reported done that the printer did not take: a printer that
-// is unplugged gets time to come back (the sheet being sent is sent again),
-// and one that stops taking data or fails transfers ends the job with
-// CUPS_BACKEND_RETRY and an ERROR: line, as does a printer that drops sheets
-// it took after an error.
+// Every sheet prints once: the job's record (JobRecords, by job id and
+// job-uuid) keeps what the printer took and printed, so that a job run
+// again (CUPS_BACKEND_RETRY, a scheduler restarted, a printer back after
+// the grace time) sends only the sheets still missing. Nothing is reported
+// done that the printer did not take: a printer that is unplugged gets time
+// to come back (the sheet being sent is sent again), and one that stops
+// taking data or fails transfers ends the job with CUPS_BACKEND_RETRY and
+// an ERROR: line, as does a printer that drops sheets it took after an
+// error. A stream that is not the filter's is refused before a byte of it
+// reaches the printer.
 #pragma once
 
 #include "CupsMessages.h"
@@ -36,7 +41,10 @@ struct BackendJobSettings {
     unsigned int replugWaitMs = 300000;      // an unplugged printer gets this long to come back
     unsigned int lookIntervalMs = 1000;      // looking for a printer that is not there
     unsigned int busyIntervalMs = 100;       // trying a printer another program holds
-    unsigned int printLimitMs = 600000;      // printing that shows no progress (and no error) for this long: done
+    unsigned int printLimitMs = 600000;      // a printer that shows no progress outside an error the user mends this long: retry later
+    std::string jobId;                  // the CUPS job id, and
+    std::string jobUuid;                // its job-uuid: they name the job's record
+    std::string recordsFolder;          // the records' folder; empty: no records
     // 1 when another job waits on the queue, 0 when none, -1 when that is
     // not known (then the job waits until its sheets are printed). Asked
     // when the data has ended and about once a second while printing.
@@ -47,6 +55,8 @@ struct BackendJobSettings {
 struct JobFigures {
     int sheets = 0;            // sheets the printer took
     int resent = 0;            // sheets sent again (refused, or after an unplug or a reset)
+    int skipped = 0;           // sheets an earlier run of the job had printed
+    int undecided = 0;         // STARTs judged over time
     long long bytes = 0;       // job bytes the printer took, resends included
     double sendSeconds = 0;    // time spent in bulk OUT transfers
     double firstDataSeconds = -1;  // from the start of the job to its first byte of data

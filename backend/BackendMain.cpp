@@ -11,6 +11,7 @@
 #include "UsbTransfer.h"
 
 #include <cups/backend.h>
+#include <cups/cups.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,21 @@ constexpr unsigned int kQueryTimeoutMs = 3000;
 // The job data pipe holds this much, so that the filter runs ahead while a
 // transfer waits.
 constexpr int kPipeSize = 1024 * 1024;
+// The jobs' records: a root-only folder of the package. The scheduler's
+// environment may name another (tests do).
+constexpr char kRecordsFolder[] = "/var/lib/vantora-rt50/jobs";
+constexpr char kRecordsVariable[] = "VANTORA_RT50_JOB_RECORDS";
+
+// The job-uuid among the job's options; empty when it has none.
+std::string JobUuidOf(const char* options)
+{
+    cups_option_t* parsed = nullptr;
+    const int count = cupsParseOptions(options, 0, &parsed);
+    const char* uuid = cupsGetOption("job-uuid", count, parsed);
+    std::string value = uuid != nullptr ? uuid : "";
+    cupsFreeOptions(count, parsed);
+    return value;
+}
 
 // The job id argument as a number; 0 for anything but 1 to 9 digits.
 int JobIdOf(const char* text)
@@ -100,6 +116,10 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         BackendJobSettings settings;
         settings.serial = serial;
         settings.input = input;
+        settings.jobId = argv[1];
+        settings.jobUuid = JobUuidOf(argv[5]);
+        const char* records = std::getenv(kRecordsVariable);
+        settings.recordsFolder = records != nullptr && records[0] == '/' ? records : kRecordsFolder;
         // CUPS names the queue in PRINTER and its own socket in CUPS_SERVER.
         const char* queue = std::getenv("PRINTER");
         const int jobId = JobIdOf(argv[1]);
@@ -110,9 +130,9 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         libusb_exit(context);
         rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
-        messages.Debug("Job figures: %d sheets (%d sent again), %lld bytes in %.3f s of transfers, first data "
+        messages.Debug("Job figures: %d sheets (%d sent again, %d skipped as printed before, %d judged over time), %lld bytes in %.3f s of transfers, first data "
                        "after %.3f s, %s, CPU %.3f s user %.3f s system",
-                       figures.sheets, figures.resent, figures.bytes, figures.sendSeconds, figures.firstDataSeconds,
+                       figures.sheets, figures.resent, figures.skipped, figures.undecided, figures.bytes, figures.sendSeconds, figures.firstDataSeconds,
                        figures.waitedForPrint ? "ended when printed" : "ended when taken",
                        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6,
                        usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6);

@@ -6,37 +6,32 @@ namespace vantora_backend {
 
 const char* CupsReasonOfStatus(int64_t status)
 {
-    using vantora_exchange::PrinterState;
-    switch (vantora_exchange::PrinterStateOf(status)) {
-    case PrinterState::kReady:
-    case PrinterState::kPrinting:
-    case PrinterState::kBusy:
+    using vantora_exchange::StatusCondition;
+    switch (vantora_exchange::ConditionOf(status)) {
+    case StatusCondition::kNone:
+    case StatusCondition::kPowerSaving:
+    case StatusCondition::kCooling:
         return nullptr;
-    case PrinterState::kNoAnswer:
+    case StatusCondition::kNoAnswer:
         return "offline-report";
-    case PrinterState::kSystemError:
-        return "other-error";
-    case PrinterState::kUserError:
+    case StatusCondition::kDoorOpen:
+        return "door-open-error";
+    case StatusCondition::kNoTrashBox:
+        return "output-tray-missing-error";
+    case StatusCondition::kPaperEnd:
+        return "media-empty-error";
+    case StatusCondition::kRibbonEnd:
+        return "marker-print-ribbon-empty-error";
+    case StatusCondition::kPaperJam:
+        return "media-jam-error";
+    case StatusCondition::kRibbonError:
+        return "marker-print-ribbon-missing-error";
+    case StatusCondition::kPaperSize:
+        return "input-cannot-feed-size-selected-error";
+    case StatusCondition::kSystemError:
         break;
     }
-    switch (status) {
-    case 1000:
-        return "door-open-error";
-    case 1010:
-        return "output-tray-missing-error";   // no trash box
-    case 1100:
-        return "media-empty-error";
-    case 1200:
-        return "marker-print-ribbon-empty-error";
-    case 1300:
-        return "media-jam-error";
-    case 1400:
-        return "marker-print-ribbon-missing-error";   // ribbon error
-    case 1500:
-        return "input-cannot-feed-size-selected-error";
-    default:
-        return "other-error";
-    }
+    return "other-error";
 }
 
 std::string StatusInfoText(int64_t status)

@@ -9,8 +9,9 @@
 namespace vantora_backend {
 
 // Class, device URI, make and model, description with the serial number,
-// device ID and location. Empty for a printer whose serial cannot name a
-// URI. Text from the printer is made safe for the quotes.
+// device ID (led by MFG:VANTORA;MDL:RT-50; so that CUPS finds the PPD by
+// its *1284DeviceID) and location. Empty for a printer whose serial cannot
+// name a URI. Text from the printer is made safe for the quotes.
 std::string DiscoveryLine(const FoundPrinter& printer);
 
 }  // namespace vantora_backend

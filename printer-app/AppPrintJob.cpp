@@ -45,6 +45,18 @@ const char* PhotoPpdPath()
     return path != nullptr && path[0] != '\0' ? path : VANTORA_INSTALLED_PPD;
 }
 
+// The job's uuid, which names its record with the job id.
+const char* JobUuid(pappl_job_t* job)
+{
+    ipp_attribute_t* uuid = job != nullptr ? papplJobGetAttribute(job, "job-uuid") : nullptr;
+    return uuid != nullptr ? ippGetString(uuid, 0, nullptr) : nullptr;
+}
+
+SheetSink::SheetSink(AttachedPrinter* link, pappl_job_t* job)
+    : m_link(link), m_job(job), m_sheets(job != nullptr ? papplJobGetID(job) : 0, JobUuid(job))
+{
+}
+
 int SheetSink::TakePacket(const unsigned char* data, size_t length)
 {
     if (length > kMaxSheetBytes - m_sheet.size())
@@ -57,7 +69,7 @@ int SheetSink::EndSheet()
 {
     if (m_link == nullptr)
         return EIO;
-    const int result = m_link->PrintSheet(m_sheet.data(), m_sheet.size(), JobIsCanceled, m_job);
+    const int result = m_link->PrintSheet(m_sheet.data(), m_sheet.size(), &m_sheets, m_job, JobIsCanceled, m_job);
     m_sheet.clear();
     if (result != 0)
         return result;
@@ -275,5 +287,8 @@ bool AppPrintJob::Finish()
         return false;
     }
     m_pending = 0;
-    return !JobCanceled(m_filter);
+    if (JobCanceled(m_filter))
+        return false;
+    m_sink.JobDone();
+    return true;
 }

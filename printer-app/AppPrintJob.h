@@ -7,6 +7,7 @@
 // sheet either way; PWG raster pages come line by line from PAPPL.
 #pragma once
 
+#include "AttachedPrinter.h"
 #include "FilterJob.h"
 #include "MessageSink.h"
 #include "PacketSink.h"
@@ -17,23 +18,24 @@
 #include <string>
 #include <vector>
 
-class AttachedPrinter;
-
 // Collects a sheet's packets and prints the sheet when its START packet
 // has been taken.
 class SheetSink : public PacketSink {
 public:
-    SheetSink(AttachedPrinter* link, pappl_job_t* job) : m_link(link), m_job(job) {}
+    SheetSink(AttachedPrinter* link, pappl_job_t* job);
     int TakePacket(const unsigned char* data, size_t length) override;
     int EndSheet() override;
     int SheetsPrinted() const { return m_printed; }
     // Whether each printed sheet adds an impression to the job (not where
     // PAPPL counts the pages itself).
     void CountImpressions(bool count) { m_countImpressions = count; }
+    // The job is done: its record of printed sheets goes.
+    void JobDone() { m_sheets.Finished(); }
 
 private:
     AttachedPrinter* m_link;
     pappl_job_t* m_job;
+    JobSheets m_sheets;   // sheets printed by an earlier run of the job
     std::vector<unsigned char> m_sheet;
     int m_printed = 0;
     bool m_countImpressions = true;

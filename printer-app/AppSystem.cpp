@@ -155,6 +155,8 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     g_stateFile = StateFilePath();
     papplSystemLoadState(system, g_stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, const_cast<char*>(g_stateFile.c_str()));
+    // The jobs' records of printed sheets live beside the state file.
+    AttachedPrinter::SetRecordsFolder(g_stateFile.substr(0, g_stateFile.rfind(".state")) + ".jobs");
 
     RegistrySettings settings;
     if (const char* poll = std::getenv("VANTORA_RT50_POLL_MS")) {

@@ -1,10 +1,11 @@
 #include "AttachedPrinter.h"
 
 #include "MediaSizes.h"
-#include "PrintWatch.h"
 #include "PrinterClaim.h"
 #include "Rt50Driver.h"
+#include "PrinterStatusCodes.h"
 #include "SheetSender.h"
+#include "UsbPrinterPort.h"
 #include "UsbTransfer.h"
 
 #include <atomic>
@@ -32,11 +33,39 @@ bool Canceled(bool (*canceled)(void*), void* data)
 // The sender's way to the printer: the handle the registry attached, under
 // the I/O lock for each exchange; a printer that left is waited for until
 // the registry attaches it again.
-class AttachedPrinter::SheetPort : public PrinterPort {
+class AttachedPrinter::SheetPort : public UsbPrinterPort {
 public:
-    SheetPort(AttachedPrinter& link, bool (*canceled)(void*), void* data) : m_link(link), m_canceled(canceled), m_data(data) {}
+    SheetPort(AttachedPrinter& link, pappl_job_t* job, bool (*canceled)(void*), void* data)
+        : m_link(link), m_job(job), m_canceled(canceled), m_data(data)
+    {
+    }
 
-    libusb_device_handle* Lock() override
+    Return AwaitReturn() override
+    {
+        if (LastHandle() != nullptr)
+            m_link.MarkGone(LastHandle());
+        if (!m_link.WaitForHandle(m_canceled, m_data))
+            return Return::kCanceled;
+        NewPlug();
+        return Return::kBack;
+    }
+
+    bool Canceled() override { return ::Canceled(m_canceled, m_data); }
+    void ShowStatus(int64_t status) override { m_link.Publish(status, nullptr); }
+    void ShowMediaNeeded(int multicut, int loaded) override
+    {
+        m_link.SetMediaNeeded(multicut != 0);
+        if (m_job == nullptr)
+            return;
+        if (multicut != 0)
+            papplJobSetMessage(m_job, "Media needed: the %s page needs %s (loaded: %d).", PageSizeOfMulticut(multicut),
+                               MediaNeededFor(multicut), loaded);
+        else
+            papplJobSetMessage(m_job, "Printing.");
+    }
+
+protected:
+    libusb_device_handle* AcquireHandle() override
     {
         m_link.m_io.lock();
         std::lock_guard<std::mutex> lock(m_link.m_state);
@@ -46,24 +75,44 @@ public:
         }
         return m_link.m_handle;
     }
-    void Unlock() override { m_link.m_io.unlock(); }
-
-    Return AwaitReturn(libusb_device_handle* lost) override
-    {
-        if (lost != nullptr)
-            m_link.MarkGone(lost);
-        return m_link.WaitForHandle(m_canceled, m_data) ? Return::kBack : Return::kCanceled;
-    }
-
-    bool Canceled() override { return ::Canceled(m_canceled, m_data); }
-    bool JobCanceled() const { return m_canceled != nullptr && m_canceled(m_data); }
-    void ShowStatus(int64_t status) override { m_link.Publish(status, nullptr); }
+    void ReleaseHandle() override { m_link.m_io.unlock(); }
 
 private:
     AttachedPrinter& m_link;
+    pappl_job_t* m_job;
     bool (*m_canceled)(void*);
     void* m_data;
 };
+
+std::mutex g_recordsMutex;
+std::string g_recordsFolder;
+
+JobSheets::JobSheets(int jobId, const char* uuid) : m_records(AttachedPrinter::RecordsFolder())
+{
+    const std::string id = std::to_string(jobId);
+    m_records.CleanOld(kJobRecordMaxAge);
+    m_recorded = m_records.Choose(id.c_str(), uuid);
+    m_resumed = !m_recorded || !m_records.Load(&m_before);
+    m_skip = m_before.printed;
+}
+
+void JobSheets::Finished()
+{
+    if (m_recorded)
+        m_records.Remove();
+}
+
+void AttachedPrinter::SetRecordsFolder(const std::string& folder)
+{
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    g_recordsFolder = folder;
+}
+
+std::string AttachedPrinter::RecordsFolder()
+{
+    std::lock_guard<std::mutex> lock(g_recordsMutex);
+    return g_recordsFolder;
+}
 
 void AttachedPrinter::SetTiming(const SheetTiming& timing)
 {
@@ -252,109 +301,95 @@ void AttachedPrinter::SoftReset(libusb_device_handle* handle)
     m_needsReset = false;
 }
 
-long AttachedPrinter::ReadCounter(libusb_device_handle* handle, int64_t status)
-{
-    // A printer saving power answers its life counter only after a long
-    // pause: it is not asked then.
-    char value[kQueryValueSize];
-    if (status == kStatusFailed || status == 900 || GetTotalCount(handle, value, false, sizeof value) <= 0)
-        return -1;
-    const long number = LifeCounterOfAnswer(value);
-    if (number >= 0) {
-        std::lock_guard<std::mutex> lock(m_state);
-        m_facts.lifeCounter = number;
-    }
-    return number;
-}
-
-int AttachedPrinter::WaitForPrint(SheetPort& port, long counterBefore)
-{
-    const SheetTiming timing = Timing();
-    PrintWatch watch(counterBefore, 1);
-    int64_t lastStatus = kStatusFailed;
-    Clock::time_point since = Clock::now();
-    for (;;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(timing.pollMs));
-        // The printer keeps a sheet it has whole: a cancel only stops the
-        // waiting for it, and an application that stops counts it delivered.
-        if (Stopping())
-            return 0;
-        if (port.JobCanceled())
-            return ECANCELED;
-        int64_t status = kStatusFailed;
-        long counter = -1;
-        bool gone = false;
-        libusb_device_handle* handle = port.Lock();
-        if (handle != nullptr) {
-            status = GetStatus(handle);
-            counter = ReadCounter(handle, status);
-            gone = status == kStatusFailed && PrinterGone(handle);
-            port.Unlock();
-        }
-        if (handle == nullptr || gone) {
-            // Left: the sheet it holds is looked for once it is back.
-            if (port.AwaitReturn(handle) != PrinterPort::Return::kBack)
-                return Stopping() ? 0 : ECANCELED;
-            continue;
-        }
-        if (status != lastStatus) {
-            lastStatus = status;
-            since = Clock::now();
-            Publish(status, nullptr);
-        }
-        switch (watch.Judge(status, counter)) {
-        case PrintWatch::kPrinted:
-            return 0;
-        case PrintWatch::kLost:
-            return EAGAIN;
-        case PrintWatch::kPrinting:
-            break;
-        }
-        if (Clock::now() - since > std::chrono::milliseconds(timing.printLimitMs))
-            return ETIMEDOUT;
-    }
-}
-
-int AttachedPrinter::PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData)
+int AttachedPrinter::PrintSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
+                                bool (*canceled)(void*), void* cancelData)
 {
     const SheetTiming timing = Timing();
     SendTiming sending;
     sending.transferTimeoutMs = timing.writeTimeoutMs;
     sending.statusIntervalMs = timing.pollMs;
     sending.stallLimitMs = 0;   // a full buffer is waited out while the job lasts
-    SheetPort port(*this, canceled, cancelData);
+    sending.progressLimitMs = timing.printLimitMs;
+    SheetPort port(*this, job, canceled, cancelData);
+    const int sheet = sheets != nullptr ? ++sheets->m_sheet : 1;
     for (;;) {
         if (!WaitForHandle(canceled, cancelData))
             return ECANCELED;
-        // The life counter before the sheet tells when it is printed; a
-        // packet cut off by an earlier failed write is cleared first.
-        long before = -1;
-        if (libusb_device_handle* handle = port.Lock()) {
-            bool needsReset;
-            {
-                std::lock_guard<std::mutex> lock(m_state);
-                needsReset = m_needsReset;
-            }
-            if (needsReset)
-                SoftReset(handle);
-            before = ReadCounter(handle, GetStatus(handle));
-            port.Unlock();
+        // A packet cut off by an earlier failed raw write is cleared first.
+        bool needsReset;
+        {
+            std::lock_guard<std::mutex> lock(m_state);
+            needsReset = m_needsReset;
+        }
+        if (needsReset && port.Reset()) {
+            std::lock_guard<std::mutex> lock(m_state);
+            m_needsReset = false;
         }
         SheetSender sender(port, sending);
+        if (sheets != nullptr && !sheets->m_resumed) {
+            // The earlier run's last sheets may still be in the printer.
+            if (sender.ResumeFrom(sheets->m_before, m_serial) != SheetSender::kNeedData)
+                return ECANCELED;
+            sheets->m_skip = sender.Delivered(m_serial).printed;
+            sheets->m_resumed = true;
+        }
+        if (sheets != nullptr && sheet <= sheets->m_skip)
+            return 0;   // printed by an earlier run
         sender.Append(data, length);
         sender.EndData();
-        const SheetSender::Outcome outcome = sender.Run();
-        if (outcome != SheetSender::kSheetTaken) {
+        SheetSender::Outcome outcome = sender.Run();
+        if (outcome == SheetSender::kSheetTaken) {
+            if (sheets != nullptr && sheets->m_recorded) {
+                JobRecord record = sender.Delivered(m_serial);
+                record.printed += sheet - 1;
+                record.taken += sheet - 1;
+                sheets->m_records.Save(record);
+            }
+            outcome = sender.AwaitPrinted();
+            // The printer keeps a sheet it has whole: an application that
+            // stops counts it delivered.
+            if (outcome == SheetSender::kCanceled && Stopping())
+                outcome = SheetSender::kPrinted;
+        } else {
             sender.LeavePrinterClean();
-            if (outcome == SheetSender::kCanceled)
-                return ECANCELED;
-            return outcome == SheetSender::kGaveUp ? EIO : EINVAL;
         }
-        const int printed = WaitForPrint(port, before);
-        if (printed != EAGAIN)
-            return printed;
-        // Dropped after an error: the sheet goes again.
+        if (sheets != nullptr && sheets->m_recorded && outcome != SheetSender::kLost) {
+            JobRecord record = sender.Delivered(m_serial);
+            record.printed += sheet - 1;
+            record.taken += sheet - 1;
+            sheets->m_records.Save(record);
+        }
+        SetMediaNeeded(false);
+        switch (outcome) {
+        case SheetSender::kPrinted:
+            return 0;
+        case SheetSender::kLost:
+            continue;   // dropped after an error: the sheet goes again
+        case SheetSender::kCanceled:
+            return ECANCELED;
+        case SheetSender::kNoProgress:
+            return ETIMEDOUT;
+        case SheetSender::kGaveUp:
+            return EIO;
+        default:
+            return EINVAL;   // not one sheet of the filter's
+        }
     }
+}
+
+void AttachedPrinter::SetMediaNeeded(bool needed)
+{
+    pappl_printer_t* printer;
+    {
+        std::lock_guard<std::mutex> lock(m_state);
+        if (m_mediaNeeded == needed)
+            return;
+        m_mediaNeeded = needed;
+        printer = m_printer;
+    }
+    if (printer != nullptr)
+        papplPrinterSetReasons(printer, needed ? PAPPL_PREASON_MEDIA_NEEDED : PAPPL_PREASON_NONE,
+                               needed ? PAPPL_PREASON_NONE : PAPPL_PREASON_MEDIA_NEEDED);
 }
 
 ssize_t AttachedPrinter::WriteRaw(const void* data, size_t length)
@@ -407,7 +442,12 @@ bool AttachedPrinter::Poll()
         const bool counted = GetMediaInitial(handle, initial, sizeof initial) >= 0;
         const bool left = GetMediaRemain(handle, remaining, sizeof remaining) >= 0;
         media = ParseMediaState(sized ? size : nullptr, counted ? initial : nullptr, left ? remaining : nullptr);
-        ReadCounter(handle, status);
+        if (vantora_exchange::CounterAnswersPromptly(status)) {
+            const long counter = ReadLifeCounter(handle, false);
+            std::lock_guard<std::mutex> lock(m_state);
+            if (counter >= 0)
+                m_facts.lifeCounter = counter;
+        }
     }
     io.unlock();
     Publish(status, status != kStatusFailed ? &media : nullptr);
@@ -421,6 +461,7 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     int ready = -1;
     bool readyChanged = false;
     bool suppliesChanged = false;
+    bool mediaNeeded = false;
     {
         std::lock_guard<std::mutex> lock(m_state);
         m_facts.status = status;
@@ -428,6 +469,7 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
             m_facts.media = *media;
         shown = m_facts.media;
         printer = m_printer;
+        mediaNeeded = m_mediaNeeded;
         ready = ReadyMediaIndex(shown.mediaCode);
         readyChanged = media != nullptr && ready >= 0 && ready != m_readyIndex;
         if (readyChanged)
@@ -451,6 +493,8 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     pappl_preason_t add = ReasonsForStatus(status);
     if (status != kStatusFailed)
         add |= ReasonsForMedia(shown);
+    if (mediaNeeded)
+        add |= PAPPL_PREASON_MEDIA_NEEDED;
     papplPrinterSetReasons(printer, add, kDeviceReasons & ~add);
     if (suppliesChanged)
         RefreshPrinterAttributes(printer, shown);

@@ -1,7 +1,8 @@
 // One RT-50 as the printer application holds it: the open USB handle while
 // the printer is attached, what it reported last (status, media, serial,
-// firmware, device ID), and the printing of whole sheets (SheetSender, then
-// PrintWatch) that outlasts unplugging, printer errors and cancelling.
+// firmware, device ID), and the printing of whole sheets through the
+// delivery layer (SheetSender, then its wait until printed) that outlasts
+// unplugging, printer errors, wrong media and cancelling.
 //
 // One process owns a printer: the handle is opened and interface 0 claimed
 // by the registry when the printer arrives, and kept until it leaves.
@@ -10,8 +11,9 @@
 // alone, so that no query is ever sent between the pieces of a packet.
 #pragma once
 
-#include "PrinterQueries.h"
+#include "JobRecord.h"
 #include "PapplState.h"
+#include "PrinterQueries.h"
 
 #include <libusb.h>
 #include <pappl/pappl.h>
@@ -37,7 +39,28 @@ struct PrinterFacts {
 struct SheetTiming {
     unsigned int pollMs = 200;        // status polls while a sheet is sent, prints or the printer is in error
     unsigned int writeTimeoutMs = 5000;  // each bulk OUT transfer of a sheet
-    unsigned int printLimitMs = 600000;  // longest wait for a sheet that is sent, in one state
+    unsigned int printLimitMs = 600000;  // no progress outside an error the user mends this long: the sheet fails
+};
+
+// One job's sheets: which of them an earlier run of the job printed (its
+// record in the application's records folder, by job id and job-uuid), so
+// that a job run again prints only the missing ones.
+class JobSheets {
+public:
+    // `uuid` may be null: then nothing is recorded.
+    JobSheets(int jobId, const char* uuid);
+
+    // The job ended for good (printed, or failed for its own sake): its record goes.
+    void Finished();
+
+private:
+    friend class AttachedPrinter;
+    JobRecords m_records;
+    bool m_recorded = false;
+    JobRecord m_before;      // what an earlier run delivered
+    bool m_resumed = false;  // m_before has been settled with the printer
+    int m_skip = 0;          // sheets printed before, not printed again
+    int m_sheet = 0;         // sheets of the job seen so far
 };
 
 class AttachedPrinter {
@@ -87,18 +110,21 @@ public:
     bool BeginJob();
     void EndJob();
 
-    // Prints one sheet: sends the `length` bytes of its command stream
-    // (settings, planes, START) with SheetSender's recovery rules and
-    // returns once the printer has printed it (PrintWatch), keeping the
-    // printer's state reasons current meanwhile. A printer that leaves is
-    // waited for without limit; a sheet it refused or dropped after an
-    // error is sent again. Returns 0, or ECANCELED when `canceled(data)`
-    // became true or the application stops (the printer is reset if it
-    // holds part of the sheet; a sheet it holds whole still prints, and
-    // counts as delivered when the application stops), EIO when transfers
-    // keep failing, EINVAL for a stream without START, or ETIMEDOUT when a
-    // sent sheet was not printed within the timing's limit.
-    int PrintSheet(const unsigned char* data, size_t length, bool (*canceled)(void*), void* cancelData);
+    // Prints the job's next sheet: sends the `length` bytes of its command
+    // stream (settings, planes, START) through SheetSender and returns once
+    // the printer has printed it, keeping the printer's state reasons (and
+    // the job's message while media is needed) current meanwhile. A sheet
+    // that `sheets` says was printed before is not sent. A printer that
+    // leaves is waited for without limit; a sheet it refused or dropped
+    // after an error is sent again; errors the user mends are waited out.
+    // Returns 0, or ECANCELED when `canceled(data)` became true or the
+    // application stops (the printer is reset if it holds part of the
+    // sheet; the job's record keeps a sheet it may hold), EIO when transfers
+    // keep failing, EINVAL for a stream that is not one sheet of the
+    // filter's, or ETIMEDOUT when the printer showed no progress for the
+    // timing's limit. `job` (may be null) gets the media-needed message.
+    int PrintSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
+                   bool (*canceled)(void*), void* cancelData);
 
     // Raw bytes for PAPPL's device write: the count the printer took, or -1.
     ssize_t WriteRaw(const void* data, size_t length);
@@ -109,6 +135,10 @@ public:
 
     static void SetTiming(const SheetTiming& timing);
     static SheetTiming Timing();
+
+    // The folder of the jobs' records (root-only; made when missing).
+    static void SetRecordsFolder(const std::string& folder);
+    static std::string RecordsFolder();
 
     // The application stops: every sheet being printed or waited for ends
     // at once (PrintSheet returns), and none starts any more.
@@ -121,10 +151,9 @@ private:
     pappl_printer_t* AcquireShownPrinter();
     void ReleaseShownPrinter();
     bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
-    int WaitForPrint(SheetPort& port, long counterBefore);
-    long ReadCounter(libusb_device_handle* handle, int64_t status);
     void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
+    void SetMediaNeeded(bool needed);
     void MarkGone(libusb_device_handle* handle);
 
     const std::string m_serial;
@@ -142,5 +171,6 @@ private:
     int m_readyIndex = -2;                // media table index shown as ready
     bool m_suppliesShown = false;         // m_shownSupply is on the PAPPL printer
     MediaState m_shownSupply;
+    bool m_mediaNeeded = false;           // a job waits for other media
     std::mutex m_io;                      // one exchange at a time
 };

@@ -10,36 +10,32 @@
 
 pappl_preason_t ReasonsForStatus(int64_t status)
 {
-    using vantora_exchange::PrinterState;
-    switch (vantora_exchange::PrinterStateOf(status)) {
-    case PrinterState::kReady:
-    case PrinterState::kPrinting:
-    case PrinterState::kBusy:
+    using vantora_exchange::StatusCondition;
+    switch (vantora_exchange::ConditionOf(status)) {
+    case StatusCondition::kNone:
+    case StatusCondition::kPowerSaving:
+    case StatusCondition::kCooling:
         return PAPPL_PREASON_NONE;
-    case PrinterState::kNoAnswer:
+    case StatusCondition::kNoAnswer:
         return PAPPL_PREASON_OFFLINE;
-    case PrinterState::kSystemError:
-        return PAPPL_PREASON_OTHER;
-    case PrinterState::kUserError:
-        break;
-    }
-    switch (status) {
-    case 1000:
+    case StatusCondition::kDoorOpen:
         // PAPPL 1.3 does not report door-open; cover-open says it as well.
         return PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_DOOR_OPEN;
-    case 1100:
+    case StatusCondition::kPaperEnd:
         return PAPPL_PREASON_MEDIA_EMPTY;
-    case 1200:
+    case StatusCondition::kRibbonEnd:
         return PAPPL_PREASON_MARKER_SUPPLY_EMPTY;
-    case 1300:
+    case StatusCondition::kPaperJam:
         return PAPPL_PREASON_MEDIA_JAM;
-    case 1400:
-        return PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OTHER;  // ribbon error
-    case 1500:
-        return PAPPL_PREASON_MEDIA_NEEDED;  // paper size setting error
-    default:
-        return PAPPL_PREASON_OTHER;  // no trash box
+    case StatusCondition::kRibbonError:
+        return PAPPL_PREASON_MARKER_SUPPLY_EMPTY | PAPPL_PREASON_OTHER;
+    case StatusCondition::kPaperSize:
+        return PAPPL_PREASON_MEDIA_NEEDED;
+    case StatusCondition::kNoTrashBox:
+    case StatusCondition::kSystemError:
+        break;
     }
+    return PAPPL_PREASON_OTHER;
 }
 
 MediaState ParseMediaState(const char* media, const char* initial, const char* remaining)

@@ -63,7 +63,8 @@ serial=RT50DEMO0001
 mkdir -m 0755 "$work/bin" "$work/sheets"
 # CUPS passes no LD_* variable to a backend it runs as root: this wrapper
 # puts the backend on the emulated printer's USB bus.
-printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nexport LD_PRELOAD\nexec %s "$@"\n' \
+printf '#!/bin/sh\nLD_PRELOAD=%s\nexport LD_PRELOAD\nexec %s "$@"\n' \
+  "$top/build/tools/rt50-emulator/librt50_emulator_events.so:libumockdev-preload.so.0" \
   "$top/build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
 chmod 0700 "$work/bin/vantora-zpxbackend"
 

@@ -56,7 +56,8 @@ printf 'filter chain alone: %.2f s (without its one-second pause after the job s
   "$chain" "$(stat -c %s "$work/chain.zpx")"
 
 # The backend behind a wrapper that puts it on the emulated USB bus.
-printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nexport LD_PRELOAD\nexec %s "$@"\n' \
+printf '#!/bin/sh\nLD_PRELOAD=%s\nexport LD_PRELOAD\nexec %s "$@"\n' \
+  "$build/tools/rt50-emulator/librt50_emulator_events.so:libumockdev-preload.so.0" \
   "$build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
 chmod 0700 "$work/bin/vantora-zpxbackend"
 

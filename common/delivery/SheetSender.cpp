@@ -1,9 +1,6 @@
 #include "SheetSender.h"
 
-#include "PrinterClaim.h"
-#include "PrinterQueries.h"
 #include "PrinterStatusCodes.h"
-#include "UsbTransfer.h"
 
 #include <algorithm>
 #include <thread>
@@ -22,6 +19,8 @@ constexpr int kResetsBeforeGivingUp = 3;
 constexpr int kStatusAttempts = 3;
 // A printer that takes no data this long is reported as slow.
 constexpr auto kSlowPrinterNote = std::chrono::seconds(5);
+// While waiting for sheets to print, the caller's stop is asked this often.
+constexpr auto kStopEarlyInterval = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -40,6 +39,11 @@ void SheetSender::EndData()
     m_eof = true;
 }
 
+size_t SheetSender::Room() const
+{
+    return m_data.size() >= kLargestSheetBytes ? 0 : kLargestSheetBytes - m_data.size();
+}
+
 bool SheetSender::EndedInsideCommand() const
 {
     return m_reader.GetPhase() != CommandPacketReader::Phase::Idle;
@@ -52,6 +56,14 @@ SheetSender::Step SheetSender::Stop(Outcome outcome, const char* reason)
     return kStop;
 }
 
+bool SheetSender::Refuse(const std::string& why)
+{
+    m_bad = true;
+    m_outcome = kBadStream;
+    m_reason = why;
+    return false;
+}
+
 void SheetSender::Sleep(unsigned int ms)
 {
     // Short steps, so that a cancel is seen at once.
@@ -60,25 +72,13 @@ void SheetSender::Sleep(unsigned int ms)
         std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
 }
 
-bool SheetSender::Gone(libusb_device_handle* handle)
-{
-    libusb_device_handle* current = m_port.Lock();
-    if (current == nullptr)
-        return true;
-    const bool gone = current != handle || PrinterGone(current);
-    m_port.Unlock();
-    return gone;
-}
-
 int64_t SheetSender::QueryStatus()
 {
     int64_t status = kStatusFailed;
     for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt) {
-        libusb_device_handle* handle = m_port.Lock();
-        if (handle == nullptr)
+        status = m_port.Status();
+        if (status == kStatusFailed && m_port.Gone())
             break;
-        status = GetStatus(handle);
-        m_port.Unlock();
     }
     m_lastQuery = Clock::now();
     if (status != kStatusFailed)
@@ -86,17 +86,81 @@ int64_t SheetSender::QueryStatus()
     return status;
 }
 
+long SheetSender::ReadCounter(int64_t status, bool patient)
+{
+    // A printer saving power answers its life counter only after a long
+    // pause: it is asked then only when the answer decides something.
+    if (vantora_exchange::CounterAnswersPromptly(status))
+        return m_port.Counter(false);
+    if (patient && vantora_exchange::ConditionOf(status) == vantora_exchange::StatusCondition::kPowerSaving)
+        return m_port.Counter(true);
+    return -1;
+}
+
+bool SheetSender::Progressed(int64_t status, long counter)
+{
+    // Errors the user mends are waited out; any other state counts against
+    // the limit while nothing changes.
+    const Clock::time_point now = Clock::now();
+    if (status != m_lastStatus || counter != m_lastCounter ||
+        vantora_exchange::PrinterStateOf(status) == vantora_exchange::PrinterState::kUserError ||
+        m_lastProgress == Clock::time_point()) {
+        m_lastStatus = status;
+        m_lastCounter = counter;
+        m_lastProgress = now;
+        return true;
+    }
+    return m_timing.progressLimitMs == 0 || now - m_lastProgress < std::chrono::milliseconds(m_timing.progressLimitMs);
+}
+
 void SheetSender::FeedReader()
 {
-    while (m_fed < m_data.size() && m_startEnd == kNone) {
+    using Phase = CommandPacketReader::Phase;
+    while (!m_bad && m_startEnd == kNone && m_fed < m_data.size()) {
+        const Phase phase = m_reader.GetPhase();
+        if (phase == Phase::Payload && !m_payloadChecked) {
+            // The gate sees the start of a payload before any of it is sent.
+            const size_t payloadBegin = m_packetBegin + kCmdHeaderSize;
+            const size_t need = m_gate.PayloadPrefix();
+            if (m_data.size() - payloadBegin < need) {
+                if (m_eof)
+                    break;
+                return;
+            }
+            if (!m_gate.Payload(m_data.data() + payloadBegin, need)) {
+                Refuse(m_gate.Error());
+                return;
+            }
+            m_payloadChecked = true;
+        }
+        const bool inHeader = phase == Phase::Idle || phase == Phase::Header;
+        size_t length = m_data.size() - m_fed;
+        if (inHeader)
+            length = std::min(length, kCmdHeaderSize - m_reader.HeaderBytes());
         size_t used = 0;
-        const CommandPacketReader::Step step = m_reader.Feed(m_data.data() + m_fed, m_data.size() - m_fed, &used);
+        const CommandPacketReader::Step step = m_reader.Feed(m_data.data() + m_fed, length, &used);
         m_fed += used;
+        if (step == CommandPacketReader::kFramingError) {
+            Refuse("the data is not a command stream: " + m_reader.ErrorText());
+            return;
+        }
+        const CommandPacket& packet = m_reader.Packet();
+        if (inHeader && (step == CommandPacketReader::kPacket || m_reader.GetPhase() == Phase::Payload)) {
+            if (!m_gate.Header(packet.name, packet.param, packet.hasPayload, m_reader.PayloadWanted())) {
+                Refuse(m_gate.Error());
+                return;
+            }
+            m_payloadChecked = m_gate.PayloadPrefix() == 0;
+        }
+        if (m_payloadChecked)
+            m_checkedEnd = m_fed;
         if (step != CommandPacketReader::kPacket)
             continue;
         m_boundaries.push_back(m_fed);
-        const CommandPacket& packet = m_reader.Packet();
-        if (packet.name == "CNTRL" && packet.param == "START") {
+        m_checkedEnd = m_fed;
+        m_packetBegin = m_fed;
+        m_payloadChecked = false;
+        if (m_gate.SheetEnded()) {
             m_startBegin = packet.offset - m_sheetOffset;
             m_startEnd = m_fed;
         }
@@ -105,11 +169,12 @@ void SheetSender::FeedReader()
 
 size_t SheetSender::SendableEnd() const
 {
+    // Nothing of a sheet goes out before the loaded media is known to print it.
+    if (!m_mediaChecked)
+        return 0;
     if (m_startEnd != kNone)
         return m_startChecked ? m_startEnd : m_startBegin;
-    // The bytes of a header still arriving may turn out to be a START.
-    const bool inHeader = m_reader.GetPhase() == CommandPacketReader::Phase::Header;
-    return m_fed - (inHeader ? m_reader.HeaderBytes() : 0);
+    return m_checkedEnd;
 }
 
 bool SheetSender::AtBoundary() const
@@ -129,34 +194,29 @@ SheetSender::Step SheetSender::SendSome(size_t end)
             }
         }
     }
-    libusb_device_handle* handle = m_port.Lock();
-    if (handle == nullptr)
-        return AfterUnplug(nullptr);
-    int took = 0;
+    size_t took = 0;
     const Clock::time_point begun = Clock::now();
-    const int result = deviceWrite(handle, m_data.data() + m_sent, static_cast<int>(limit - m_sent), &took,
-                                   m_timing.transferTimeoutMs);
-    m_port.Unlock();
+    const WriteResult result = m_port.Write(m_data.data() + m_sent, limit - m_sent, m_timing.transferTimeoutMs, &took);
     m_figures.sendSeconds += std::chrono::duration<double>(Clock::now() - begun).count();
-    m_sent += static_cast<size_t>(took);
-    m_figures.bytes += took;
-    m_blocked = result == LIBUSB_ERROR_TIMEOUT && took == 0;
+    m_sent += took;
+    m_figures.bytes += static_cast<long long>(took);
+    m_blocked = result == WriteResult::kTimeout && took == 0;
     if (!m_blocked)
         m_blockedSince = Clock::time_point();
     else if (m_blockedSince == Clock::time_point())
         m_blockedSince = begun;
     if (took > 0)
         m_failures = 0;
-    if (result == 0)
+    if (result == WriteResult::kDone)
         return kGoOn;
-    return HandleWriteError(result, static_cast<size_t>(took), handle);
+    return HandleWriteError(result, took);
 }
 
-SheetSender::Step SheetSender::HandleWriteError(int result, size_t took, libusb_device_handle* handle)
+SheetSender::Step SheetSender::HandleWriteError(WriteResult result, size_t took)
 {
-    if (result == LIBUSB_ERROR_NO_DEVICE || Gone(handle))
-        return AfterUnplug(handle);
-    if (result == LIBUSB_ERROR_TIMEOUT) {
+    if (result == WriteResult::kGone || m_port.Gone())
+        return AfterUnplug();
+    if (result == WriteResult::kTimeout) {
         if (took > 0)
             return kGoOn;
         const Clock::duration idle = Clock::now() - m_blockedSince;
@@ -167,10 +227,8 @@ SheetSender::Step SheetSender::HandleWriteError(int result, size_t took, libusb_
         return kGoOn;
     }
     m_port.TransferFailed(result);
-    if (result == LIBUSB_ERROR_PIPE && m_port.Lock() == handle) {
-        libusb_clear_halt(handle, kRt50EndpointOut);
-        m_port.Unlock();
-    }
+    if (result == WriteResult::kHalted)
+        m_port.ClearHalt();
     if (++m_failures < kFailuresBeforeReset)
         return kGoOn;
     m_failures = 0;
@@ -183,6 +241,7 @@ void SheetSender::SendSheetAgain()
         ++m_figures.resent;
     m_sent = 0;
     m_startChecked = false;
+    m_mediaChecked = false;
 }
 
 SheetSender::Step SheetSender::Recover()
@@ -191,23 +250,19 @@ SheetSender::Step SheetSender::Recover()
     // forgets the unfinished sheet, which is sent again from its start.
     if (++m_resets > kResetsBeforeGivingUp)
         return Stop(kGaveUp, "Transfers to the printer keep failing");
-    libusb_device_handle* handle = m_port.Lock();
-    const int reset = handle != nullptr ? SoftResetPrinter(handle) : LIBUSB_ERROR_NO_DEVICE;
-    if (handle != nullptr)
-        m_port.Unlock();
-    if (reset != 0) {
-        if (Gone(handle))
-            return AfterUnplug(handle);
+    if (!m_port.Reset()) {
+        if (m_port.Gone())
+            return AfterUnplug();
         return Stop(kGaveUp, "The printer does not accept a reset");
     }
-    m_port.SheetReset(m_sheetNumber);
+    m_port.SheetReset(SheetNumber());
     SendSheetAgain();
     return kGoOn;
 }
 
-SheetSender::Step SheetSender::AfterUnplug(libusb_device_handle* lost)
+SheetSender::Step SheetSender::AfterUnplug()
 {
-    switch (m_port.AwaitReturn(lost)) {
+    switch (m_port.AwaitReturn()) {
     case PrinterPort::Return::kCanceled:
         return Stop(kCanceled);
     case PrinterPort::Return::kGaveUp:
@@ -223,23 +278,46 @@ SheetSender::Step SheetSender::AfterUnplug(libusb_device_handle* lost)
     return kGoOn;
 }
 
-SheetSender::Step SheetSender::QueryFailed(libusb_device_handle* handle)
+SheetSender::Step SheetSender::QueryFailed()
 {
-    if (Gone(handle))
-        return AfterUnplug(handle);
+    if (m_port.Gone())
+        return AfterUnplug();
     return Recover();
+}
+
+SheetSender::Step SheetSender::CheckMedia()
+{
+    const int multicut = m_gate.Multicut();
+    int media = m_port.Media();
+    bool waited = false;
+    while (!MediaPrintsSheet(media, multicut)) {
+        if (!waited)
+            m_port.ShowMediaNeeded(multicut, media);
+        waited = true;
+        Sleep(m_timing.statusIntervalMs);
+        if (m_port.Canceled())
+            return Stop(kCanceled);
+        if (QueryStatus() == kStatusFailed && m_port.Gone()) {
+            if (AfterUnplug() == kStop)
+                return kStop;
+        }
+        media = m_port.Media();
+    }
+    if (waited)
+        m_port.ShowMediaNeeded(0, media);
+    m_mediaChecked = true;
+    return kGoOn;
 }
 
 SheetSender::Step SheetSender::BeforeStart()
 {
     while (!m_port.Canceled()) {
-        libusb_device_handle* handle = m_port.Lock();
-        if (handle != nullptr)
-            m_port.Unlock();
         const int64_t status = QueryStatus();
         if (status == kStatusFailed)
-            return QueryFailed(handle);
+            return QueryFailed();
         if (vantora_exchange::SheetMayStart(status)) {
+            if (!m_judge.Begun())
+                m_judge.Begin(status, ReadCounter(status, false), m_handoffMark);
             m_startChecked = true;
             return kGoOn;
         }
@@ -250,48 +328,114 @@ SheetSender::Step SheetSender::BeforeStart()
 
 SheetSender::Step SheetSender::AfterStart()
 {
-    libusb_device_handle* handle = m_port.Lock();
-    if (handle != nullptr)
-        m_port.Unlock();
     const int64_t status = QueryStatus();
-    if (status == kStatusFailed) {
-        // Whether the sheet was taken is not known: it is sent again rather
-        // than lost.
-        return QueryFailed(handle);
-    }
-    if (!vantora_exchange::SheetMayStart(status)) {
-        // A printer that cannot take a sheet refuses it and forgets it.
-        m_port.SheetRefused(m_sheetNumber, status);
-        SendSheetAgain();
+    const long counter = status != kStatusFailed ? ReadCounter(status, false) : -1;
+    if (m_judge.AfterStart(status, counter) == DeliveryJudge::kTaken) {
+        SheetTaken();
         return kGoOn;
     }
-    SheetTaken();
-    return kGoOn;
+    ++m_figures.undecided;
+    m_port.SheetUndecided(SheetNumber(), status);
+    return JudgeUndecided();
+}
+
+SheetSender::Step SheetSender::JudgeUndecided()
+{
+    // The printer may hold the sheet: it is never sent again until the
+    // printer shows that it did not take it.
+    m_lastProgress = Clock::time_point();
+    for (;;) {
+        Sleep(m_timing.statusIntervalMs);
+        if (m_port.Canceled())
+            return Stop(kCanceled);
+        const int64_t status = QueryStatus();
+        long counter = -1;
+        if (status == kStatusFailed) {
+            if (m_port.Gone()) {
+                // A printer that comes back keeps the sheets it took.
+                switch (m_port.AwaitReturn()) {
+                case PrinterPort::Return::kCanceled:
+                    return Stop(kCanceled);
+                case PrinterPort::Return::kGaveUp:
+                    return Stop(kGaveUp, "The printer was unplugged during the job and did not come back");
+                case PrinterPort::Return::kBack:
+                    break;
+                }
+                continue;
+            }
+        } else {
+            counter = ReadCounter(status, m_judge.Base() >= 0);
+        }
+        switch (m_judge.JudgeStart(status, counter)) {
+        case DeliveryJudge::kTaken:
+            SheetTaken();
+            return kGoOn;
+        case DeliveryJudge::kRefused:
+            m_port.SheetRefused(SheetNumber(), status);
+            SendSheetAgain();
+            return kGoOn;
+        case DeliveryJudge::kLost:
+            return Stop(kLost, "The printer dropped sheets it had taken");
+        case DeliveryJudge::kWaiting:
+        case DeliveryJudge::kPrinted:
+            break;
+        }
+        if (!Progressed(status, counter))
+            return Stop(kGaveUp, "The printer shows no progress");
+    }
+}
+
+void SheetSender::DropSheet()
+{
+    m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_startEnd));
+    m_sheetOffset += m_startEnd;
+    m_fed -= m_startEnd;
+    m_checkedEnd -= std::min(m_checkedEnd, m_startEnd);
+    m_packetBegin -= std::min(m_packetBegin, m_startEnd);
+    m_sent = 0;
+    m_boundaries.clear();
+    m_startBegin = m_startEnd = kNone;
+    m_startChecked = false;
+    m_mediaChecked = false;
+    m_resets = 0;
 }
 
 void SheetSender::SheetTaken()
 {
     ++m_figures.sheets;
-    ++m_sheetNumber;
-    m_data.erase(m_data.begin(), m_data.begin() + static_cast<std::ptrdiff_t>(m_startEnd));
-    m_sheetOffset += m_startEnd;
-    m_fed -= m_startEnd;
-    m_sent = 0;
-    m_boundaries.clear();
-    m_startBegin = m_startEnd = kNone;
-    m_startChecked = false;
-    m_resets = 0;
+    DropSheet();
 }
 
 SheetSender::Outcome SheetSender::Run()
 {
-    // A sheet whose START went out is judged (taken or refused) before a
-    // cancel is: the printer may hold it whole.
+    // A sheet whose START went out is judged before a cancel is: the
+    // printer may hold it whole.
     while (!m_port.Canceled() || (m_startEnd != kNone && m_sent == m_startEnd)) {
         FeedReader();
+        if (m_bad)
+            return kBadStream;
+        if (m_skipped < m_skip) {
+            // A sheet an earlier run printed: read through the gate, not sent.
+            if (m_startEnd == kNone)
+                return m_eof ? kDataEnd : kNeedData;
+            DropSheet();
+            ++m_skipped;
+            ++m_figures.skipped;
+            continue;
+        }
+        // The gate's MULTICUT is this sheet's once it came and until the
+        // next sheet's first packet.
+        const bool sizeKnown = m_gate.Multicut() != 0 && (m_startEnd != kNone || !m_gate.SheetEnded());
+        if (!m_mediaChecked && sizeKnown) {
+            if (CheckMedia() == kStop)
+                return m_outcome;
+            continue;
+        }
         const size_t end = SendableEnd();
         const int sheetsBefore = m_figures.sheets;
         if (m_sent < end) {
+            if (m_sent == m_startBegin && m_startEnd != kNone)
+                m_port.SheetStarting();
             if (SendSome(end) == kStop)
                 return m_outcome;
         } else if (m_startEnd != kNone && m_sent == m_startBegin && !m_startChecked) {
@@ -307,17 +451,114 @@ SheetSender::Outcome SheetSender::Run()
         } else {
             return m_eof ? kDataEnd : kNeedData;
         }
-        libusb_device_handle* handle = m_port.Lock();
-        if (handle == nullptr)
-            continue;
-        m_port.Unlock();
         if (AtBoundary() && !m_blocked &&
             Clock::now() - m_lastQuery >= std::chrono::milliseconds(m_timing.statusIntervalMs)) {
-            if (QueryStatus() == kStatusFailed && QueryFailed(handle) == kStop)
+            if (QueryStatus() == kStatusFailed && QueryFailed() == kStop)
                 return m_outcome;
         }
     }
     return kCanceled;
+}
+
+SheetSender::Outcome SheetSender::AwaitPrinted(const std::function<bool()>& stopEarly)
+{
+    m_lastProgress = Clock::time_point();
+    Clock::time_point lastAsk = Clock::now();
+    while (!m_port.Canceled()) {
+        if (m_judge.Taken() == 0)
+            return kPrinted;
+        Sleep(m_timing.statusIntervalMs);
+        if (m_port.Canceled())
+            break;
+        const int64_t status = QueryStatus();
+        if (status == kStatusFailed) {
+            if (!m_port.Gone())
+                continue;
+            // The sheets were taken: a printer that leaves keeps them. Its
+            // return is waited for to see them printed.
+            switch (m_port.AwaitReturn()) {
+            case PrinterPort::Return::kCanceled:
+                return kCanceled;
+            case PrinterPort::Return::kGaveUp:
+                Stop(kGaveUp, "The printer left before it had printed the job's sheets");
+                return kGaveUp;
+            case PrinterPort::Return::kBack:
+                break;
+            }
+            continue;
+        }
+        const long counter = ReadCounter(status, true);
+        switch (m_judge.JudgePrinted(status, counter)) {
+        case DeliveryJudge::kPrinted:
+            return kPrinted;
+        case DeliveryJudge::kLost:
+            Stop(kLost, "The printer dropped sheets it had taken");
+            return kLost;
+        default:
+            break;
+        }
+        if (!Progressed(status, counter)) {
+            Stop(kNoProgress, "The printer shows no progress");
+            return kNoProgress;
+        }
+        if (stopEarly && Clock::now() - lastAsk >= kStopEarlyInterval) {
+            lastAsk = Clock::now();
+            if (stopEarly())
+                return kStoppedEarly;
+        }
+    }
+    return kCanceled;
+}
+
+SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std::string& serial)
+{
+    int skip = record.printed;
+    const int open = record.taken - record.printed;
+    if (open > 0 && record.serial == serial && record.mark >= 0) {
+        // The counter settles them once the printer has printed, or
+        // dropped, what it holds.
+        m_lastProgress = Clock::time_point();
+        for (bool first = true;; first = false) {
+            if (!first)
+                Sleep(m_timing.statusIntervalMs);
+            if (m_port.Canceled())
+                return kCanceled;
+            const int64_t status = QueryStatus();
+            if (status == kStatusFailed) {
+                if (m_port.Gone() && AfterUnplug() == kStop)
+                    return m_outcome;
+                continue;
+            }
+            const long counter = ReadCounter(status, true);
+            if (counter >= record.mark) {
+                skip += open;
+                break;
+            }
+            if (vantora_exchange::PrinterStateOf(status) == vantora_exchange::PrinterState::kReady) {
+                if (counter >= 0)
+                    skip += static_cast<int>(std::max(0L, std::min<long>(open, counter - (record.mark - open))));
+                break;
+            }
+            if (!Progressed(status, counter))
+                break;
+        }
+    }
+    m_skip = skip;
+    return kNeedData;
+}
+
+JobRecord SheetSender::Delivered(const std::string& serial) const
+{
+    JobRecord record;
+    record.serial = serial;
+    // A START that went out (or is going out) and is not judged yet.
+    const bool starting = m_startEnd != kNone && m_startChecked && m_sent >= m_startBegin;
+    const int maybe = m_judge.Undecided() || starting ? 1 : 0;
+    // The sheets to skip come first, whether read yet or not.
+    record.printed = m_skip + m_judge.Printed();
+    record.taken = m_skip + m_judge.Taken() + maybe;
+    record.mark = m_judge.Mark() >= 0 ? m_judge.Mark() + maybe : -1;
+    return record;
 }
 
 void SheetSender::LeavePrinterClean()
@@ -326,8 +567,6 @@ void SheetSender::LeavePrinterClean()
     // comes, or turn the next job's commands into plane data.
     if (m_sent == 0)
         return;
-    if (libusb_device_handle* handle = m_port.Lock()) {
-        SoftResetPrinter(handle);
-        m_port.Unlock();
-    }
+    m_port.Reset();
+    m_sent = 0;
 }

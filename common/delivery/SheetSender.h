@@ -1,80 +1,63 @@
-// Delivering sheets to the RT-50 with the recovery rules every program
-// that prints follows:
+// Delivering sheets to the RT-50, each exactly once, with the recovery rules
+// every program that prints follows:
 //
-// - The job's command stream goes out as it is given, a sheet at a time.
-//   The printer's status is asked only between packets, never inside one
-//   (the printer would read the query as part of the packet), and not
-//   while its buffer takes nothing (the query would wait behind the data).
-// - A sheet's START is sent only when SheetMayStart says so; a printer that
-//   is not in such a state right after the START refused the sheet, which
-//   is sent again, whole, once the printer is back in such a state.
+// - The job's command stream passes SheetStream's gate: only the filter's
+//   commands in its order reach the printer; anything else ends the sending
+//   (kBadStream) before a byte of it is sent. Sheets an earlier run of the
+//   job had printed are read and dropped (SkipSheets).
+// - Before a sheet's first byte the loaded media must print it; otherwise
+//   the sender waits (ShowMediaNeeded) until the user loads media that does.
+// - The stream goes out as it is given, a sheet at a time. The printer's
+//   status is asked only between packets, never inside one (the printer
+//   would read the query as part of the packet), and not while its buffer
+//   takes nothing (the query would wait behind the data).
+// - A sheet's START is sent only when SheetMayStart says so. What the
+//   printer made of it is DeliveryJudge's decision: taken, or refused (sent
+//   again whole, once the printer is back in such a state), or undecided
+//   until the printer shows which. A sheet the printer took is never sent
+//   again.
 // - A halted bulk OUT endpoint is cleared; transfers that keep failing make
 //   the printer forget the sheet (SOFT_RESET) and the sheet is sent again.
 // - A printer that leaves the bus is waited for (the port decides how
 //   long); the sheet being sent goes again from its start on its return,
 //   the sheets it took before stay taken.
-// - Whatever stops the sending (cancel, giving up, the data ending inside a
-//   sheet) leaves the printer without a cut packet or an unfinished sheet:
-//   LeavePrinterClean.
+// - Whatever stops the sending (cancel, giving up, a bad stream, the data
+//   ending inside a sheet) leaves the printer without a cut packet or an
+//   unfinished sheet: LeavePrinterClean.
 //
-// Programs give the bytes (the backend as they arrive from CUPS, the
-// printer application a whole sheet at a time) and a PrinterPort through
-// which the sender reaches the printer.
+// Until printed (AwaitPrinted), one rule for every program: errors the user
+// mends at the printer are waited out without limit; a printer that shows
+// no progress in any other state for progressLimitMs is not waited for
+// (kNoProgress: the sheets are not known printed).
 #pragma once
 
 #include "CommandPackets.h"
-
-#include <libusb.h>
+#include "DeliveryJudge.h"
+#include "JobRecord.h"
+#include "PrinterPort.h"
+#include "SheetStream.h"
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
-
-// What the sender needs of the program that holds the printer.
-class PrinterPort {
-public:
-    enum class Return {
-        kBack,      // the printer is back (a new plug: its command stream is fresh)
-        kCanceled,  // the job was cancelled meanwhile
-        kGaveUp,    // it did not come back in the time the program allows
-    };
-
-    virtual ~PrinterPort() = default;
-
-    // The handle for one exchange, kept usable until Unlock; null while the
-    // printer is away (then Unlock is not called).
-    virtual libusb_device_handle* Lock() = 0;
-    virtual void Unlock() {}
-
-    // The printer that `lost` reached has left the bus: waits for it.
-    virtual Return AwaitReturn(libusb_device_handle* lost) = 0;
-
-    // True once the job is cancelled (or the program stops).
-    virtual bool Canceled() = 0;
-
-    // A status the printer answered (never kStatusFailed).
-    virtual void ShowStatus(int64_t status) = 0;
-
-    // Progress for the program's log; nothing by default.
-    virtual void TransferFailed(int /*libusb error*/) {}
-    virtual void SheetReset(int /*sheet*/) {}
-    virtual void SheetRefused(int /*sheet*/, int64_t /*status*/) {}
-    virtual void PrinterSlow() {}
-};
 
 // Timing of the sending; tests shorten it.
 struct SendTiming {
     unsigned int transferTimeoutMs = 1000;  // each bulk OUT transfer
-    unsigned int statusIntervalMs = 1000;   // status queries between packets at most this often
+    unsigned int statusIntervalMs = 1000;   // status queries between packets, and polls, at most this often
     unsigned int stallLimitMs = 120000;     // no byte taken inside a packet for this long: give up; 0: never
+    unsigned int progressLimitMs = 600000;  // no progress outside a user-mended error this long: stop waiting; 0: never
 };
 
 // Figures of the sending, for logs, tests and benchmarks.
 struct SendFigures {
     int sheets = 0;           // sheets the printer took
+    int skipped = 0;          // sheets an earlier run had printed, not sent
     int resent = 0;           // sheets sent again (refused, or after an unplug or a reset)
+    int undecided = 0;        // STARTs that had to be judged over time
     long long bytes = 0;      // bytes the printer took, resends included
     double sendSeconds = 0;   // time spent in bulk OUT transfers
 };
@@ -86,32 +69,72 @@ public:
         kSheetTaken,  // the printer took a sheet; Run again for the next
         kDataEnd,     // the data ended and every sheet in it was taken
         kCanceled,    // PrinterPort::Canceled
-        kGaveUp,      // GiveUpReason says why
+        kGaveUp,      // Reason() says why
+        kBadStream,   // the stream is not the filter's; Reason() says why
+        kLost,        // the printer dropped sheets it had taken (Judge().Printed() were printed)
+        kPrinted,     // AwaitPrinted: every sheet taken is printed
+        kNoProgress,  // AwaitPrinted: no progress for the time limit
+        kStoppedEarly,  // AwaitPrinted: the caller's stop said so
     };
 
     SheetSender(PrinterPort& port, const SendTiming& timing);
     SheetSender(const SheetSender&) = delete;
     SheetSender& operator=(const SheetSender&) = delete;
 
+    // The first `sheets` sheets of the stream were printed by an earlier
+    // run: they are checked and dropped, not sent.
+    void SkipSheets(int sheets) { m_skip = sheets; }
+
+    // An earlier run left sheets printing that are done when the life
+    // counter reaches `mark`.
+    void SetHandoffMark(long mark) { m_handoffMark = mark; }
+
     // More of the command stream; EndData when no more will come.
     void Append(const uint8_t* data, size_t length);
     void EndData();
 
-    // Sends until one of the outcomes.
+    // Bytes held: the sheet being sent and what came after it. The gate
+    // keeps this under kLargestSheetBytes plus what was appended past the
+    // sheet, so a caller reads at most Room() bytes at a time.
+    size_t Buffered() const { return m_data.size(); }
+    size_t Room() const;
+
+    // Sends until one of the outcomes kNeedData .. kLost.
     Outcome Run();
+
+    // The job ran before on the printer `serial` and left `record`: waits
+    // until the printer has settled the sheets it may still hold (errors
+    // the user mends are waited out), then skips the sheets printed. Those
+    // it cannot tell are sent again. kNeedData (Run goes on), kCanceled or
+    // kGaveUp.
+    Outcome ResumeFrom(const JobRecord& record, const std::string& serial);
+
+    // What the job has delivered so far, as its record keeps it: the
+    // sheets skipped or printed, and those the printer took or may hold.
+    JobRecord Delivered(const std::string& serial) const;
+
+    // After kDataEnd (or between sheets): polls until the sheets taken are
+    // printed. `stopEarly`, asked about once a second, may end the waiting
+    // (kStoppedEarly). kPrinted, kLost, kNoProgress, kCanceled, kGaveUp (the
+    // printer left and did not come back), kStoppedEarly.
+    Outcome AwaitPrinted(const std::function<bool()>& stopEarly = {});
 
     // Asks the printer's status (a few attempts) and shows it; the status,
     // or kStatusFailed. Exclusive of a packet being sent: call between Runs.
     int64_t QueryStatus();
 
-    // After kCanceled, kGaveUp or kDataEnd: a SOFT_RESET when the printer
-    // holds part of a sheet (bytes after the last START, or a cut packet).
+    // After kCanceled, kGaveUp, kBadStream or kDataEnd: a SOFT_RESET when
+    // the printer holds part of a sheet (bytes after the last START, or a
+    // cut packet).
     void LeavePrinterClean();
 
     // Facts of the stream so far.
-    bool EndedInsideCommand() const;   // after kDataEnd: the data ended inside a packet
-    int SheetNumber() const { return m_sheetNumber; }   // the sheet being sent, from 1
-    const char* GiveUpReason() const { return m_reason.c_str(); }
+    bool EndedInsideCommand() const;     // after kDataEnd: the data ended inside a packet
+    bool EndedInsideSheet() const { return m_gate.InsideSheet(); }   // ... or a sheet: it was cut short
+    int SheetNumber() const { return m_skipped + m_judge.Taken() + 1; }   // the job's sheet being sent, from 1
+    int SheetsDone() const { return m_skipped + m_judge.Taken(); }       // the job's sheets skipped or taken
+    const DeliveryJudge& Judge() const { return m_judge; }
+    const char* Reason() const { return m_reason.c_str(); }
     const SendFigures& Figures() const { return m_figures; }
 
 private:
@@ -119,24 +142,31 @@ private:
     enum Step { kGoOn, kStop };
 
     void FeedReader();
+    bool Refuse(const std::string& why);
     size_t SendableEnd() const;
     bool AtBoundary() const;
     Step SendSome(size_t end);
-    Step HandleWriteError(int result, size_t took, libusb_device_handle* handle);
+    Step HandleWriteError(WriteResult result, size_t took);
+    Step CheckMedia();
     Step BeforeStart();
     Step AfterStart();
+    Step JudgeUndecided();
     Step Recover();
-    Step AfterUnplug(libusb_device_handle* lost);
-    Step QueryFailed(libusb_device_handle* handle);
+    Step AfterUnplug();
+    Step QueryFailed();
+    void DropSheet();
     void SheetTaken();
     void SendSheetAgain();
-    bool Gone(libusb_device_handle* handle);
+    long ReadCounter(int64_t status, bool patient);
+    bool Progressed(int64_t status, long counter);
     void Sleep(unsigned int ms);
     Step Stop(Outcome outcome, const char* reason = "");
 
     PrinterPort& m_port;
     const SendTiming m_timing;
     CommandPacketReader m_reader;
+    SheetStream m_gate;
+    DeliveryJudge m_judge;
 
     // The stream from the start of the sheet being sent: bytes given, bytes
     // fed to the packet reader, bytes the printer took.
@@ -144,18 +174,28 @@ private:
     size_t m_fed = 0;
     size_t m_sent = 0;
     size_t m_sheetOffset = 0;           // of m_data[0] in the whole stream
+    size_t m_packetBegin = 0;           // the packet being read, in m_data
+    size_t m_checkedEnd = 0;            // bytes in m_data that passed the gate
+    bool m_payloadChecked = false;      // the payload prefix of the packet being read passed
     std::vector<size_t> m_boundaries;   // packet ends in m_data
     size_t m_startBegin;                // the sheet's START packet in m_data, or kNone
     size_t m_startEnd;
     bool m_startChecked = false;        // the printer could take the sheet just before START
+    bool m_mediaChecked = false;        // the loaded media prints the sheet
+    bool m_bad = false;
     bool m_eof = false;
+    int m_skip = 0;
+    int m_skipped = 0;
+    long m_handoffMark = -1;
 
     Clock::time_point m_lastQuery{};
     Clock::time_point m_blockedSince{};   // writes have taken nothing since
     bool m_blocked = false;               // the last write took nothing: the printer's buffer is full
     int m_failures = 0;                   // failed transfers in a row
     int m_resets = 0;                     // resets of the current sheet
-    int m_sheetNumber = 1;
+    int64_t m_lastStatus = -1;            // for the progress limit
+    long m_lastCounter = -1;
+    Clock::time_point m_lastProgress{};
     Outcome m_outcome = kNeedData;
     std::string m_reason;
     SendFigures m_figures;

@@ -30,10 +30,28 @@ enum class PrinterState {
     kNoAnswer,     // the query failed (kStatusFailed), or the offline status 99999
 };
 
+// What exactly the printer reports, for the reasons each program shows:
+// CUPS's printer-state-reasons, PAPPL's reasons, the advice texts.
+enum class StatusCondition {
+    kNone,          // waiting or printing
+    kPowerSaving,   // 900: idle; answers its counters only after a long pause
+    kCooling,       // 500
+    kDoorOpen,      // 1000
+    kNoTrashBox,    // 1010
+    kPaperEnd,      // 1100
+    kRibbonEnd,     // 1200
+    kPaperJam,      // 1300
+    kRibbonError,   // 1400
+    kPaperSize,     // 1500: the loaded media does not fit the sheet
+    kSystemError,   // 1600, 2000-2800 and unknown codes
+    kNoAnswer,      // the query failed, or the offline status
+};
+
 struct StatusEntry {
     long code;            // the printer's status code
     int message;          // message code of the status file
     PrinterState state;
+    StatusCondition condition;
     const char* text;     // e.g. "Paper end"
     const char* advice;   // what the user does, e.g. "load paper and ribbon"; null when nothing
 };
@@ -45,6 +63,13 @@ const StatusEntry& DescribeStatus(int64_t status);
 
 // The state of a status code (DescribeStatus(status).state).
 PrinterState PrinterStateOf(int64_t status);
+
+// The condition of a status code (DescribeStatus(status).condition).
+StatusCondition ConditionOf(int64_t status);
+
+// True when the printer answers its life counter at once: it answers, and
+// it does not save power.
+bool CounterAnswersPromptly(int64_t status);
 
 // When a sheet may be started: its START is sent only while the printer
 // waits, saves power or prints (a printing RT-50 takes the next sheet into

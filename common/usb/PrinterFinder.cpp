@@ -15,7 +15,9 @@ constexpr int kSerialAttempts = 3;
 std::string UsbSerialString(libusb_device_handle* handle)
 {
     libusb_device_descriptor descriptor{};
-    unsigned char text[kQueryValueSize] = {};
+    // One character more than a serial may have: a longer one is refused
+    // whole, never cut to a valid name.
+    unsigned char text[vantora_exchange::kSerialMax + 2] = {};
     if (libusb_get_device_descriptor(libusb_get_device(handle), &descriptor) != 0 ||
         descriptor.iSerialNumber == 0 ||
         libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text - 1) <= 0)
@@ -28,7 +30,7 @@ std::string UsbSerialString(libusb_device_handle* handle)
 std::string AskSerial(libusb_device_handle* handle)
 {
     SoftResetPrinter(handle);
-    char serial[kQueryValueSize] = {};
+    char serial[vantora_exchange::kSerialMax + 2] = {};
     for (int attempt = 0; attempt < kSerialAttempts && serial[0] == '\0'; ++attempt)
         GetSerialNo(handle, serial, sizeof serial);
     return serial;

@@ -222,6 +222,19 @@ TEST_F(PrintPath, PhotoAndPdfPrintedWithLpMatchTheFilterChainAndShowTheMedia)
               std::string::npos)
         << listed.errors;
 
+    // CUPS finds the driver by the device ID the backend reports.
+    const FilterRun detailed =
+        RunProgram("/usr/sbin/lpinfo", {"--include-schemes", "vantora-zpxbackend", "-l", "-v"}, "", "");
+    const std::string details(detailed.output.begin(), detailed.output.end());
+    const size_t idAt = details.find("device-id = ");
+    ASSERT_NE(idAt, std::string::npos) << details;
+    const std::string deviceId = details.substr(idAt + 12, details.find('\n', idAt) - idAt - 12);
+    EXPECT_EQ(deviceId.rfind("MFG:VANTORA;MDL:RT-50;", 0), 0u) << deviceId;
+    const FilterRun drivers = RunProgram("/usr/sbin/lpinfo", {"--device-id", deviceId, "-m"}, "", "");
+    EXPECT_EQ(std::string(drivers.output.begin(), drivers.output.end()).rfind("VANTORA_RT-50.ppd VANTORA RT-50\n", 0),
+              0u)
+        << drivers.errors;
+
     const std::string queue = AddQueue("VANTORA-RT-50", serial());
     const std::string photo = VANTORA_TEST_PHOTO;
     const std::string pdf = MakePdf(m_docs);

@@ -375,7 +375,7 @@ int PrivateCupsd::Run(const std::vector<std::string>& argv) const
     // A command that hangs is killed: the test fails on its result
     // instead of waiting for ever.
     int status = 0;
-    for (int waited = 0; waited < kRunLimitSeconds * 100; ++waited) {
+    for (int waited = 0; waited < options_.runLimitSeconds * 100; ++waited) {
         const pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child)
             return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -383,7 +383,7 @@ int PrivateCupsd::Run(const std::vector<std::string>& argv) const
             return -1;
         usleep(10 * 1000);
     }
-    std::fprintf(stderr, "%s did not finish within %d s; killed\n", args[0], kRunLimitSeconds);
+    std::fprintf(stderr, "%s did not finish within %d s; killed\n", args[0], options_.runLimitSeconds);
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
     return -1;

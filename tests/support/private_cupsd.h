@@ -14,6 +14,8 @@
 namespace vantora_test {
 
 struct CupsdOptions {
+    // The longest a command given to Run may take.
+    int runLimitSeconds = 120;
     // PPD installed as DataDir/model/VANTORA_RT-50.ppd; empty: a small test model.
     std::string ppd;
     // Programs linked into ServerBin/filter and ServerBin/backend under their
@@ -53,11 +55,10 @@ public:
     const std::string& error() const { return error_; }
 
     // Runs a program (looked up in PATH) with CUPS_SERVER set and waits for
-    // it, at most kRunLimitSeconds (then it is killed and says so on
-    // standard error). Returns its exit status, or -1 when it could not run
+    // it, at most runLimitSeconds of the options (then it is killed and
+    // says so on standard error). Returns its exit status, or -1 when it could not run
     // or was killed.
     int Run(const std::vector<std::string>& argv) const;
-    static constexpr int kRunLimitSeconds = 120;
 
     // Creates an enabled queue of the package's model for a device URI.
     bool AddQueue(const std::string& name, const std::string& uri) const;

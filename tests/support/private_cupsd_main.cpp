@@ -33,9 +33,11 @@ int main(int argc, char** argv)
             options.cupsdConf.push_back(argv[++i]);
         else if (std::strcmp(argv[i], "--files-conf") == 0)
             options.filesConf.push_back(argv[++i]);
+        else if (std::strcmp(argv[i], "--run-limit") == 0)
+            options.runLimitSeconds = std::atoi(argv[++i]);
         else {
             std::fprintf(stderr, "usage: private-cupsd [--ppd FILE] [--filter PROG]... [--backend PROG]... "
-                                 "[--cupsd-conf LINE]... [--files-conf LINE]... -- COMMAND [ARG]...\n");
+                                 "[--cupsd-conf LINE]... [--files-conf LINE]... [--run-limit SECONDS] -- COMMAND [ARG]...\n");
             return 125;
         }
     }

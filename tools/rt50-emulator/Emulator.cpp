@@ -3,11 +3,16 @@
 #include "UsbDevice.h"
 
 #include <glib/gstdio.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <umockdev.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -127,10 +132,11 @@ std::string FaultText(const Fault& fault)
     case FaultKind::SplitReply: name = "splitreply"; break;
     case FaultKind::StallWrite: name = "stallwrite"; break;
     case FaultKind::UnplugAfter: name = "unplugafter"; break;
+    case FaultKind::ErrorAfterStart: name = "afterstart"; break;
     }
     std::string text = name;
     if (fault.kind == FaultKind::BadLength || fault.kind == FaultKind::Slow ||
-        fault.kind == FaultKind::UnplugAfter)
+        fault.kind == FaultKind::UnplugAfter || fault.kind == FaultKind::ErrorAfterStart)
         text += " " + std::to_string(fault.value);
     return text + " " + std::to_string(fault.times);
 }
@@ -272,8 +278,36 @@ void Emulator::RunDepartures()
     }
 }
 
+void Emulator::PruneEventSockets()
+{
+    // A client that ended leaves its event socket behind: nobody reads it
+    // any more, and the next events would be sent to it in vain.
+    const std::string root = RootDir();
+    GDir* dir = g_dir_open(root.c_str(), 0, nullptr);
+    if (dir == nullptr)
+        return;
+    while (const gchar* name = g_dir_read_name(dir)) {
+        if (std::strncmp(name, "event", 5) != 0 || name[5] < '0' || name[5] > '9')
+            continue;
+        const std::string path = root + "/" + name;
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.size() >= sizeof address.sun_path)
+            continue;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (probe < 0)
+            continue;
+        if (connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == ECONNREFUSED)
+            g_unlink(path.c_str());
+        close(probe);
+    }
+    g_dir_close(dir);
+}
+
 bool Emulator::PlugLocked(Printer& printer)
 {
+    PruneEventSockets();
     if (printer.usb)
         return false;
     printer.devnum = NextDevnum();
@@ -353,6 +387,7 @@ bool Emulator::UnplugLocked(Printer& printer)
     // As the kernel does: transfers in flight fail, the removal is
     // announced, then the device disappears from sysfs.
     printer.usb->Unplug();
+    PruneEventSockets();
     umockdev_testbed_uevent(m_testbed, printer.syspath.c_str(), "remove");
     umockdev_testbed_remove_device(m_testbed, printer.syspath.c_str());
     g_unlink((RootDir() + printer.devnode).c_str());
@@ -446,7 +481,7 @@ std::string Emulator::Execute(const std::string& line)
                "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer VALUE\n"
                "set SERIAL product|deviceid|serialno TEXT...\n"
                "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out|splitreply|stallwrite [TIMES]\n"
-               "fault SERIAL unplugafter BYTES\n"
+               "fault SERIAL unplugafter BYTES | afterstart STATUS [TIMES]\n"
                "quit\nOK\n";
     }
     if (verb == "list") {
@@ -558,9 +593,11 @@ std::string Emulator::Execute(const std::string& line)
             fault.kind = FaultKind::SplitReply;
         } else if (kind == "stallwrite") {
             fault.kind = FaultKind::StallWrite;
-        } else if (kind == "badlength" || kind == "slow" || kind == "unplugafter") {
-            fault.kind = kind == "slow" ? FaultKind::Slow
-                       : kind == "unplugafter" ? FaultKind::UnplugAfter : FaultKind::BadLength;
+        } else if (kind == "badlength" || kind == "slow" || kind == "unplugafter" || kind == "afterstart") {
+            fault.kind = kind == "slow"          ? FaultKind::Slow
+                       : kind == "unplugafter" ? FaultKind::UnplugAfter
+                       : kind == "afterstart"  ? FaultKind::ErrorAfterStart
+                                               : FaultKind::BadLength;
             if (words.size() < 4 || !ParseNumber(words[3], 0, 99999999, &value))
                 return "ERR " + kind + " needs a number\n";
             fault.value = static_cast<int>(value);

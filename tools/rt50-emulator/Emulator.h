@@ -69,6 +69,7 @@ private:
     Printer* Find(const std::string& serial) const;
     bool PlugLocked(Printer& printer);
     bool UnplugLocked(Printer& printer);
+    void PruneEventSockets();
     int NextDevnum();
     std::string Show(Printer& printer);
     // Printers that left the bus by themselves are taken off the testbed

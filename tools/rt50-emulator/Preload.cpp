@@ -11,6 +11,9 @@ namespace rt50emu {
 namespace {
 
 constexpr char kPreload[] = "libumockdev-preload.so.0";
+// Ahead of umockdev's library: each client's hot-plug socket gets a name of
+// its own (EventSockets.cpp).
+constexpr char kEvents[] = RT50_EVENTS_PRELOAD;
 constexpr char kOriginalVar[] = "RT50_EMULATOR_USER_PRELOAD";
 constexpr char kReexecVar[] = "RT50_EMULATOR_REEXEC";
 
@@ -40,7 +43,7 @@ bool RunningPreloaded()
 
 std::string ChildPreload()
 {
-    std::string preload = kPreload;
+    std::string preload = std::string(kEvents) + ":" + kPreload;
     const std::string user = std::getenv(kOriginalVar) ? Env(kOriginalVar) : Env("LD_PRELOAD");
     if (!user.empty() && user.find("libumockdev-preload") == std::string::npos)
         preload += ":" + user;
@@ -59,7 +62,8 @@ bool EnsurePreloaded(char** argv)
     std::string asan;
     dl_iterate_phdr(FindAsan, &asan);
     const std::string user = Env("LD_PRELOAD");
-    std::string preload = asan.empty() ? kPreload : asan + ":" + kPreload;
+    const std::string own = std::string(kEvents) + ":" + kPreload;
+    std::string preload = asan.empty() ? own : asan + ":" + own;
     if (!user.empty())
         preload += ":" + user;
     setenv(kOriginalVar, user.c_str(), 1);

@@ -16,8 +16,10 @@ bool RunningPreloaded();
 // re-execution failed.
 bool EnsurePreloaded(char** argv);
 
-// LD_PRELOAD for a child program: the preload library and whatever the user
-// had preloaded before the emulator added its own.
+// LD_PRELOAD for a child program: the emulator's event socket library, the
+// preload library and whatever the user had preloaded before the emulator
+// added its own. The emulator also puts it into RT50_EMULATOR_PRELOAD for
+// programs that scripts start otherwise.
 std::string ChildPreload();
 
 }  // namespace rt50emu

@@ -1,10 +1,12 @@
 #include "PrinterModel.h"
 
 #include "PlaneBitmap.h"
+#include "SheetStream.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace rt50emu {
@@ -225,9 +227,21 @@ void PrinterModel::Start(Clock::time_point now)
         m_lastError = "printer not ready, status " + std::to_string(base);
         return;
     }
+    int multicut = 0;
+    for (const auto& [name, value] : sheet.settings) {
+        if (name == "MULTICUT")
+            multicut = std::atoi(value.c_str());
+    }
+    if (!MediaPrintsSheet(m_state.mediaSize, multicut)) {
+        m_state.status = 1500;  // paper size setting error: the sheet is not printed
+        m_lastError = "the loaded media does not print a " + std::string(PageSizeOfMulticut(multicut)) + " page";
+        PauseOrResume(now);
+        return;
+    }
     if (m_state.mediaRemain - static_cast<int>(m_printing.size()) <= 0) {
         m_state.status = 1100;  // paper end: the sheet is not printed
         m_lastError = "no media left";
+        PauseOrResume(now);
         return;
     }
     m_state.status = 0;
@@ -236,6 +250,13 @@ void PrinterModel::Start(Clock::time_point now)
     sheet.number = ++m_sheetsAccepted;
     sheet.serial = m_state.serial;
     m_done.push_back(std::move(sheet));
+    // The sheet is taken whole: an error right after it stops its print
+    // until mended, it does not undo it.
+    const int status = m_fault.value;
+    if (ConsumeFault(FaultKind::ErrorAfterStart)) {
+        m_state.status = status;
+        PauseOrResume(now);
+    }
 }
 
 long PrinterModel::ReportedStatus() const
@@ -247,8 +268,28 @@ long PrinterModel::ReportedStatus() const
     return m_printing.empty() ? base : 1;
 }
 
+void PrinterModel::PauseOrResume(Clock::time_point now)
+{
+    // An error stops the printing where it stands; once it is mended the
+    // sheets held print on, none dropped.
+    const long base = m_state.status;
+    const bool error = base != 0 && base != 900;
+    const bool paused = m_pausedSince != Clock::time_point();
+    if (error && !paused) {
+        Settle(now);
+        m_pausedSince = now;
+    } else if (!error && paused) {
+        const Clock::duration pause = now - m_pausedSince;
+        for (Clock::time_point& end : m_printing)
+            end += pause;
+        m_pausedSince = Clock::time_point();
+    }
+}
+
 void PrinterModel::Settle(Clock::time_point now)
 {
+    if (m_pausedSince != Clock::time_point() && m_pausedSince < now)
+        now = m_pausedSince;
     while (!m_printing.empty() && m_printing.front() <= now) {
         m_printing.pop_front();
         if (m_state.mediaRemain > 0)
@@ -344,7 +385,14 @@ PrinterState PrinterModel::State(Clock::time_point now)
 void PrinterModel::Update(const std::function<void(PrinterState&)>& change)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const Clock::time_point now = Clock::now();
+    Settle(now);
+    const int media = m_state.mediaSize;
     change(m_state);
+    // Loading other media mends a paper size error.
+    if (m_state.mediaSize != media && m_state.status == 1500)
+        m_state.status = 0;
+    PauseOrResume(now);
 }
 
 void PrinterModel::SetFault(const Fault& fault)

@@ -48,12 +48,13 @@ enum class FaultKind {
     SplitReply,    // the reply's header comes in a transfer of its own
     StallWrite,    // an OUT transfer is never taken
     UnplugAfter,   // the printer leaves the bus after `value` more OUT bytes
+    ErrorAfterStart,  // a sheet's START is taken, then the status turns to `value` (a door opened as the print began)
 };
 
 struct Fault {
     FaultKind kind = FaultKind::None;
     int value = 0;   // BadLength: the length announced; Slow: the delay in ms;
-                     // UnplugAfter: the bytes still taken
+                     // UnplugAfter: the bytes still taken; ErrorAfterStart: the status
     int times = 1;   // replies, halts or OUT transfers still affected; 0 = all
 };
 
@@ -131,6 +132,7 @@ public:
 
 private:
     void Settle(Clock::time_point now);
+    void PauseOrResume(Clock::time_point now);
     std::string DeviceIdLocked() const;
     long ReportedStatus() const;
     void HandlePacket(CommandPacket& packet, Clock::time_point now);
@@ -158,6 +160,7 @@ private:
     bool m_planeSeen[3] = {false, false, false};
 
     std::deque<Clock::time_point> m_printing;   // end times of sheets in the printer
+    Clock::time_point m_pausedSince{};          // an error stopped the printing then; zero: none
     std::vector<Sheet> m_done;
     int m_sheetsPrinted = 0;
     int m_sheetsAccepted = 0;

@@ -162,6 +162,7 @@ int main(int argc, char** argv)
         return 2;
     }
     setenv("RT50_EMULATOR_SOCKET", socketPath.c_str(), 1);
+    setenv("RT50_EMULATOR_PRELOAD", rt50emu::ChildPreload().c_str(), 1);
 
     pid_t child = -1;
     if (first < argc) {
@@ -178,8 +179,8 @@ int main(int argc, char** argv)
             return 2;
         }
     } else {
-        std::printf("UMOCKDEV_DIR=%s\nRT50_EMULATOR_SOCKET=%s\n", emulator.RootDir().c_str(),
-                    socketPath.c_str());
+        std::printf("UMOCKDEV_DIR=%s\nRT50_EMULATOR_SOCKET=%s\nRT50_EMULATOR_PRELOAD=%s\n",
+                    emulator.RootDir().c_str(), socketPath.c_str(), rt50emu::ChildPreload().c_str());
         std::fflush(stdout);
     }
 

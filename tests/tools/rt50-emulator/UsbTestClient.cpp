@@ -4,6 +4,7 @@
 #include "ReplyPackets.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace rt50test {
@@ -165,7 +166,7 @@ std::vector<uint8_t> Packet(const char* command, const char* param,
     return std::vector<uint8_t>(cmd.GetBuffer(), cmd.GetBuffer() + cmd.GetLength());
 }
 
-std::vector<uint8_t> SheetJob(int width, int height)
+std::vector<uint8_t> SheetJob(int width, int height, int multicut)
 {
     auto text = [](const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); };
     std::vector<uint8_t> job;
@@ -179,7 +180,9 @@ std::vector<uint8_t> SheetJob(int width, int height)
     add(Packet("CNTRL", "BUFFCNTRL", text("00000001")));
     add(Packet("CNTRL", "PRINTSPEED", text("00000000")));
     add(Packet("CNTRL", "DECURL", text("020000000000")));
-    add(Packet("IMAGE", "MULTICUT", text("00000048")));
+    char size[16];
+    std::snprintf(size, sizeof size, "%08d", multicut);
+    add(Packet("IMAGE", "MULTICUT", text(size)));
     // A picture whose left half is red and right half blue, on white rows
     // at the top: yellow carries blue, magenta green, cyan red.
     auto channel = [width](int which) {

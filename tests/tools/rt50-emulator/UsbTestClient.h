@@ -90,7 +90,7 @@ template <typename Pixel>
 std::vector<uint8_t> PlaneBitmap(int width, int height, Pixel pixel);
 
 // A whole one-sheet job as the filter writes it.
-std::vector<uint8_t> SheetJob(int width, int height);
+std::vector<uint8_t> SheetJob(int width, int height, int multicut = 48);
 
 }  // namespace rt50test
 

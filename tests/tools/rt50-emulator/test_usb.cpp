@@ -10,12 +10,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <linux/netlink.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -290,6 +292,49 @@ TEST_F(EmulatedPrinter, LeavesAndComesBack)
     ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() == 3 && client().Departures() == 2; }));
     ASSERT_EQ(client().Open(), 0);
     EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+}
+
+// Every client gets its own hot-plug events: another client whose event
+// socket has the same descriptor number (every backend the scheduler starts
+// has the same) takes none away, and the sockets of ended clients go.
+TEST_F(EmulatedPrinter, EveryClientGetsItsOwnHotPlugEvents)
+{
+    Connect();
+    ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() == 1; }));
+    // This client's event socket, by its descriptor number.
+    const std::string mine = "-" + std::to_string(getpid()) + "-";
+    int number = -1;
+    for (const auto& entry : std::filesystem::directory_iterator(emulator().RootDir())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("event", 0) == 0 && name.find(mine) != std::string::npos)
+            number = std::atoi(name.c_str() + 5);
+    }
+    ASSERT_GT(number, 2) << "the event socket keeps its own name";
+    for (int round = 0; round < 3; ++round) {
+        const pid_t other = fork();
+        if (other == 0) {
+            // Another client whose socket gets the same number.
+            for (int fd = 3; fd < 1024; ++fd)
+                close(fd);
+            int events = -1;
+            do
+                events = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+            while (events >= 0 && events < number);
+            sockaddr_nl address{};
+            address.nl_family = AF_NETLINK;
+            address.nl_groups = 1;
+            _exit(events == number && bind(events, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(other, &status, 0), other);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other client's socket is not #" << number;
+    }
+    Control("replug " + serial());
+    ASSERT_TRUE(client().WaitFor(3000, [&] { return client().Arrivals() == 2 && client().Departures() == 1; }));
+    int sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(emulator().RootDir()))
+        sockets += entry.path().filename().string().rfind("event", 0) == 0 && entry.is_socket();
+    EXPECT_EQ(sockets, 1) << "the ended clients' sockets are removed";
 }
 
 TEST_F(EmulatedPrinter, APrinterHeldByADeadProgramIsFreeAgain)

@@ -1,0 +1,215 @@
+#include "JobRecord.h"
+
+#include "ExchangeFiles.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxRecordBytes = 512;
+constexpr char kJobPrefix[] = "job-";
+constexpr char kPrinterPrefix[] = "printer-";
+
+bool IsUuid(const char* uuid)
+{
+    constexpr char kUrn[] = "urn:uuid:";
+    if (uuid == nullptr || std::strncmp(uuid, kUrn, sizeof kUrn - 1) != 0)
+        return false;
+    const char* id = uuid + sizeof kUrn - 1;
+    if (std::strlen(id) != 36)
+        return false;
+    for (int i = 0; i < 36; ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const char c = id[i];
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+bool IsJobId(const char* id)
+{
+    const size_t length = id != nullptr ? strnlen(id, 10) : 0;
+    return length > 0 && length <= 9 && std::strspn(id, "0123456789") == length;
+}
+
+// A number of the record; false for anything but an optional minus and up
+// to 18 digits.
+bool ParseNumber(const std::string& text, long* value)
+{
+    const size_t digits = text.size() - (text.rfind('-', 0) == 0 ? 1 : 0);
+    if (digits == 0 || digits > 18 || text.find_first_not_of("-0123456789", 0) != std::string::npos ||
+        text.find('-', 1) != std::string::npos)
+        return false;
+    *value = std::strtol(text.c_str(), nullptr, 10);
+    return true;
+}
+
+}  // namespace
+
+JobRecords::JobRecords(std::string folder) : m_folder(std::move(folder))
+{
+    if (mkdir(m_folder.c_str(), 0700) != 0 && errno == ENOENT) {
+        // The package's folder may not exist yet either.
+        const size_t slash = m_folder.rfind('/');
+        if (slash != std::string::npos && slash > 0)
+            mkdir(m_folder.substr(0, slash).c_str(), 0755);
+        mkdir(m_folder.c_str(), 0700);
+    }
+    struct stat info {};
+    m_usable = lstat(m_folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+               (info.st_mode & 077) == 0;
+}
+
+bool JobRecords::Choose(const char* jobId, const char* uuid)
+{
+    m_job.clear();
+    if (!m_usable || !IsJobId(jobId) || !IsUuid(uuid))
+        return false;
+    m_job = std::string(kJobPrefix) + jobId + "-" + (uuid + 9);
+    return true;
+}
+
+bool JobRecords::Write(const std::string& name, const std::string& text)
+{
+    if (!m_usable || name.empty())
+        return false;
+    const std::string path = m_folder + "/" + name;
+    const std::string temporary = path + ".new";
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool JobRecords::Read(const std::string& name, std::string* text) const
+{
+    if (!m_usable || name.empty())
+        return false;
+    const int fd = open((m_folder + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[kMaxRecordBytes + 1];
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    close(fd);
+    if (got <= 0 || static_cast<size_t>(got) > kMaxRecordBytes)
+        return false;
+    text->assign(buffer, static_cast<size_t>(got));
+    return true;
+}
+
+bool JobRecords::Load(JobRecord* record) const
+{
+    std::string text;
+    if (!Read(m_job, &text))
+        return false;
+    JobRecord loaded;
+    bool sawPrinted = false;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(at, end - at);
+        at = end + 1;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return false;
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        long number = 0;
+        if (key == "serial") {
+            if (!vantora_exchange::IsValidSerial(value.c_str()))
+                return false;
+            loaded.serial = value;
+        } else if (key == "printed" || key == "taken") {
+            if (!ParseNumber(value, &number) || number < 0 || number > 1000000)
+                return false;
+            (key == "printed" ? loaded.printed : loaded.taken) = static_cast<int>(number);
+            sawPrinted = sawPrinted || key == "printed";
+        } else if (key == "mark") {
+            if (!ParseNumber(value, &number) || number < -1)
+                return false;
+            loaded.mark = number;
+        }
+    }
+    if (!sawPrinted || loaded.taken < loaded.printed)
+        return false;
+    *record = loaded;
+    return true;
+}
+
+bool JobRecords::Save(const JobRecord& record)
+{
+    char text[kMaxRecordBytes];
+    std::snprintf(text, sizeof text, "serial=%s\nprinted=%d\ntaken=%d\nmark=%ld\n",
+                  vantora_exchange::IsValidSerial(record.serial.c_str()) ? record.serial.c_str() : "", record.printed,
+                  record.taken, record.mark);
+    return Write(m_job, text);
+}
+
+void JobRecords::Remove()
+{
+    if (m_usable && !m_job.empty())
+        unlink((m_folder + "/" + m_job).c_str());
+}
+
+long JobRecords::HandoffMark(const std::string& serial) const
+{
+    std::string text;
+    long mark = -1;
+    if (!vantora_exchange::IsValidSerial(serial.c_str()) || !Read(kPrinterPrefix + serial, &text) ||
+        text.rfind("mark=", 0) != 0)
+        return -1;
+    const size_t end = text.find('\n');
+    if (!ParseNumber(text.substr(5, end == std::string::npos ? std::string::npos : end - 5), &mark))
+        return -1;
+    return mark;
+}
+
+void JobRecords::SetHandoffMark(const std::string& serial, long mark)
+{
+    if (!vantora_exchange::IsValidSerial(serial.c_str()))
+        return;
+    if (mark < 0) {
+        if (m_usable)
+            unlink((m_folder + "/" + kPrinterPrefix + serial).c_str());
+        return;
+    }
+    Write(kPrinterPrefix + serial, "mark=" + std::to_string(mark) + "\n");
+}
+
+void JobRecords::CleanOld(long maxAgeSeconds)
+{
+    if (!m_usable)
+        return;
+    DIR* dir = opendir(m_folder.c_str());
+    if (dir == nullptr)
+        return;
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind(kJobPrefix, 0) != 0 && name.rfind(kPrinterPrefix, 0) != 0)
+            continue;
+        struct stat info {};
+        if (fstatat(dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now - info.st_mtime > maxAgeSeconds)
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
