@@ -68,14 +68,26 @@ int SheetSink::EndSheet()
     if (result != 0)
         return result;
     ++m_printed;
-    if (m_job != nullptr)
+    if (m_job != nullptr && m_countImpressions)
         papplJobSetImpressionsCompleted(m_job, 1);
     return 0;
 }
 
+void JobLogSink::Message(MessageLevel level, const char* text)
+{
+    if (m_job == nullptr)
+        return;
+    static const pappl_loglevel_t kLevels[] = {PAPPL_LOGLEVEL_DEBUG, PAPPL_LOGLEVEL_INFO, PAPPL_LOGLEVEL_WARN,
+                                               PAPPL_LOGLEVEL_ERROR};
+    papplLogJob(m_job, kLevels[static_cast<int>(level)], "%s", text);
+    // An error is the reason a job ends: clients and the jobs page show it.
+    if (level == MessageLevel::kError)
+        papplJobSetMessage(m_job, "%s", text);
+}
+
 AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
                            AttachedPrinter* link)
-    : m_job(job), m_sink(link, job)
+    : m_job(job), m_sink(link, job), m_messages(job)
 {
     m_jobId = std::to_string(job != nullptr ? papplJobGetID(job) : 1);
     m_filter.jobId = m_jobId.c_str();
@@ -83,7 +95,9 @@ AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, co
     m_optionText = OptionString(m_filter.numOptions, m_filter.options);
     m_filter.isCanceled = JobIsCanceled;
     m_filter.cancelData = job;
+    m_filter.messages = &m_messages;
     m_scaling = options.print_scaling;
+    m_monochrome = options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
     DeviceEntry_RT50* device = new DeviceEntry_RT50();
     device->SetSink(&m_sink);
     m_filter.device = device;
@@ -95,9 +109,11 @@ AppPrintJob::~AppPrintJob()
     CloseFilterJob(&m_filter);
 }
 
-void AppPrintJob::Log(pappl_loglevel_t level, const char* message) const
+void AppPrintJob::Log(pappl_loglevel_t level, const char* message)
 {
-    if (m_job != nullptr)
+    if (level == PAPPL_LOGLEVEL_ERROR)
+        m_messages.Message(MessageLevel::kError, message);
+    else if (m_job != nullptr)
         papplLogJob(m_job, level, "%s", message);
 }
 
@@ -108,7 +124,28 @@ bool AppPrintJob::Start()
         m_failed = true;
         return false;
     }
+    m_started = true;
     return true;
+}
+
+bool AppPrintJob::UseResolution(unsigned x, unsigned y)
+{
+    // The head prints 300 x 300 or 600 x 600 dpi; a page of another
+    // resolution is brought to the 300 dpi page like any other size.
+    const char* value = x == 600 && y == 600 ? "600x600dpi" : "300x300dpi";
+    const char* current = cupsGetOption("Resolution", m_filter.numOptions, m_filter.options);
+    if (m_started && current != nullptr && std::strcmp(current, value) == 0)
+        return true;
+    if (m_started && m_pending > 0) {
+        if (FinishPages(&m_filter, m_pending, m_pageIndex) != 0) {
+            m_failed = true;
+            return false;
+        }
+        m_pending = 0;
+    }
+    m_filter.numOptions = cupsAddOption("Resolution", value, m_filter.numOptions, &m_filter.options);
+    m_optionText = OptionString(m_filter.numOptions, m_filter.options);
+    return Start();
 }
 
 bool AppPrintJob::StartPage(const cups_page_header2_t& header, int copies)
@@ -127,6 +164,8 @@ bool AppPrintJob::StartPage(const cups_page_header2_t& header, int copies)
         m_failed = true;
         return false;
     }
+    if (!UseResolution(header.HWResolution[0], header.HWResolution[1]))
+        return false;
     m_bytesPerPixel = grey ? 1 : 3;
     m_copies = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
     m_stride = PageStride(header.cupsWidth);
@@ -149,7 +188,13 @@ bool AppPrintJob::WriteLine(unsigned y, const unsigned char* line)
         return !m_failed;
     unsigned char* row = m_page.pixels + m_stride * (static_cast<unsigned long>(m_page.height) - 1 - y);
     const unsigned long width = static_cast<unsigned long>(m_page.width);
-    if (m_bytesPerPixel == 3) {
+    if (m_bytesPerPixel == 3 && m_monochrome) {
+        // Rec. 601 luma, as a grey raster page would carry it.
+        for (unsigned long x = 0; x < width; ++x) {
+            const unsigned grey = (77u * line[3 * x] + 150u * line[3 * x + 1] + 29u * line[3 * x + 2] + 128u) >> 8;
+            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = static_cast<unsigned char>(grey);
+        }
+    } else if (m_bytesPerPixel == 3) {
         std::memcpy(row, line, width * 3);
     } else {
         for (unsigned long x = 0; x < width; ++x)
@@ -187,6 +232,9 @@ bool AppPrintJob::EndPage()
         return false;
     }
     ++m_pageIndex;
+    // PAPPL counts each raster page once; its further copies are ours.
+    if (m_job != nullptr && m_copies > 1)
+        papplJobSetImpressionsCompleted(m_job, m_copies - 1);
     return true;
 }
 
