@@ -5,6 +5,7 @@
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,12 +86,13 @@ int PrintSheet(const FilterJob& job, int count)
 
 // Reports on standard error why a packet or sheet of page `page` was not
 // sent: the write error, or memory that ran out making it. Returns 1.
-int ReportNotSent(const DeviceEntry& device, int page)
+int ReportNotSent(const FilterJob& job, int page)
 {
+    const DeviceEntry& device = *job.device;
     if (device.OutputError() != 0)
-        std::fprintf(stderr, "ERROR: Unable to write print data: %s\n", std::strerror(device.OutputError()));
+        JobMessage(job, MessageLevel::kError, "Unable to write print data: %s", std::strerror(device.OutputError()));
     else
-        std::fprintf(stderr, "ERROR: Not enough memory to send page %d.\n", page);
+        JobMessage(job, MessageLevel::kError, "Not enough memory to send page %d.", page);
     return 1;
 }
 
@@ -142,12 +144,12 @@ int CheckPage(const FilterJob& job, const cups_page_header2_t& header, int page)
     if (job.device->m_media.mediaId == -1) {
         char name[128];
         PrintableCopy(_GetCupsValue("PageSize", job.numOptions, job.options, job.ppd), name, sizeof name);
-        std::fprintf(stderr, "ERROR: The page size \"%s\" is not supported by the RT-50.\n",
-                     name[0] != '\0' ? name : "(none)");
+        JobMessage(job, MessageLevel::kError, "The page size \"%s\" is not supported by the RT-50.",
+                   name[0] != '\0' ? name : "(none)");
         return 1;
     }
     if (const char* reason = CheckPageHeader(header)) {
-        std::fprintf(stderr, "ERROR: Page %d cannot be printed: %s.\n", page, reason);
+        JobMessage(job, MessageLevel::kError, "Page %d cannot be printed: %s.", page, reason);
         return 1;
     }
     return 0;
@@ -166,17 +168,17 @@ int PrintCopies(const FilterJob& job, _tagBITMAPHANDLE* image, const cups_page_h
         // The buffer has three slots; a full buffer is printed first.
         if (*pending >= PhotoImageBuffer::kSlots) {
             if (PrintSheet(job, *pending) != 1)
-                return ReportNotSent(device, pageIndex + 1);
+                return ReportNotSent(job, pageIndex + 1);
             *pending = 0;
         }
         if (device.SetImageData(*pending, image) != 0 && !emptyPage) {
-            std::fprintf(stderr, "ERROR: Not enough memory to process page %d.\n", pageIndex + 1);
+            JobMessage(job, MessageLevel::kError, "Not enough memory to process page %d.", pageIndex + 1);
             return 1;
         }
         ++*pending;
         if (*pending >= target) {
             if (PrintSheet(job, target) != 1)
-                return ReportNotSent(device, pageIndex + 1);
+                return ReportNotSent(job, pageIndex + 1);
             *pending = 0;
         }
     }
@@ -213,7 +215,8 @@ int OpenFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outp
         if (job->input < 0) {
             char name[256];
             PrintableCopy(argv[6], name, sizeof name);
-            std::fprintf(stderr, "ERROR: Unable to open print file \"%s\": %s\n", name, std::strerror(errno));
+            const int error = errno;
+            JobMessage(*job, MessageLevel::kError, "Unable to open print file \"%s\": %s", name, std::strerror(error));
             // As CUPS's own filters do: the scheduler reads a filter's
             // messages while it runs, and the pause lets it show this one as
             // the job's reason before it handles the exit.
@@ -236,7 +239,7 @@ int OpenFilterJob(int argc, char* argv[], DeviceEntry* (*makeDevice)(), int outp
     job->raster = cupsRasterOpen(job->input, CUPS_RASTER_READ);
     job->device = makeDevice();
     if (job->device == nullptr) {
-        std::fprintf(stderr, "ERROR: Not enough memory to start the job.\n");
+        JobMessage(*job, MessageLevel::kError, "Not enough memory to start the job.");
         return 1;
     }
     job->device->SetOutputFd(outputFd);
@@ -252,7 +255,7 @@ int ApplyJobSettings(FilterJob* job)
 
     // The clock is the first packet of every job.
     if (device.SendSysTime() != 1 && device.OutputError() != 0)
-        return ReportNotSent(device, 0);
+        return ReportNotSent(*job, 0);
     // The settings only record values. An unknown resolution falls back to
     // 300 dpi; an unknown page size is refused at the first page, so that a
     // job without pages still ends normally.
@@ -271,6 +274,17 @@ int ApplyJobSettings(FilterJob* job)
     job->layout = layout > 0 ? layout : 1;
     job->remainHalf = device.GetRemainHalf(job->jobId) % 2;
     return 0;
+}
+
+void JobMessage(const FilterJob& job, MessageLevel level, const char* format, ...)
+{
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    StderrMessageSink standardError;
+    (job.messages != nullptr ? *job.messages : static_cast<MessageSink&>(standardError)).Message(level, text);
 }
 
 bool JobCanceled(const FilterJob& job)
@@ -295,7 +309,7 @@ int FinishPages(FilterJob* job, int pending, int pageCount)
     if (JobCanceled(*job) || pending == 0)
         return 0;
     if (PrintSheet(*job, pending) != 1)
-        return ReportNotSent(*job->device, pageCount);
+        return ReportNotSent(*job, pageCount);
     return 0;
 }
 
@@ -316,7 +330,7 @@ int PrintJobPages(FilterJob* job)
         if (canceled)
             return 0;
         if (pixels == nullptr) {
-            std::fprintf(stderr, "ERROR: Not enough memory for page %d.\n", pageIndex + 1);
+            JobMessage(*job, MessageLevel::kError, "Not enough memory for page %d.", pageIndex + 1);
             return 1;
         }
         const int result = PrintPage(job, pixels, header, pageIndex, &pending);

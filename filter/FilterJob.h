@@ -9,6 +9,7 @@
 #include <cups/raster.h>
 
 #include "Common.h"
+#include "MessageSink.h"
 
 // Set by the SIGTERM handler; the page loop stops at the next check.
 extern volatile sig_atomic_t Canceled;
@@ -40,7 +41,7 @@ void KeepPageBlocksInHeap();
 // The job driver's result is the program's exit status: 0 after a normal,
 // cancelled or empty job; 1 when the job could not be done, always after
 // one line on standard error ("Usage: ..." for a wrong argument count,
-// "ERROR: ..." otherwise). The job's phases below return the same.
+// "ERROR: ..." otherwise; to the job's message sink when it has one). The job's phases below return the same.
 
 // Runs one filter job with CUPS filter arguments; standard output gets the
 // command stream. Returns the exit status (0 or 1, above).
@@ -64,7 +65,12 @@ struct FilterJob {
     // printer application asks its job.
     bool (*isCanceled)(void* data) = nullptr;
     void* cancelData = nullptr;
+    // Where the job's messages go; null: standard error, as CUPS reads them.
+    MessageSink* messages = nullptr;
 };
+
+// Sends a printf-style message of the job to its sink.
+void JobMessage(const FilterJob& job, MessageLevel level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 // True when the job is cancelled: SIGTERM, or the job's own isCanceled.
 bool JobCanceled(const FilterJob& job);

@@ -1,10 +1,11 @@
-// vantora_rt50_photo: prints a photo (JPEG, PNG, ...) on the RT-50 filling
-// the printable page, through imagetoraster and the raster filter.
+// vantora_rt50_photo: prints a photo (JPEG, PNG, TIFF, WebP, HEIF, GIF) on
+// the RT-50: the photo front end renders the page in this process and the
+// raster filter's job driver prints it.
 #include "FilterJob.h"
-#include "PhotoFill.h"
+#include "PhotoJob.h"
 
 int main(int argc, char* argv[])
 {
     KeepPageBlocksInHeap();
-    return PhotoFilterMain(argc, argv);
+    return vantora_photo::PhotoFilterMain(argc, argv);
 }

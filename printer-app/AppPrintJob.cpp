@@ -1,12 +1,12 @@
 #include "AppPrintJob.h"
 
 #include "JobSettings.h"
-#include "PhotoFill.h"
+#include "PhotoJob.h"
 #include "PhotoPrinterDeviceRT50.h"
 #include "AttachedPrinter.h"
 
 #include <cerrno>
-#include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,12 +39,6 @@ bool ChooseFill(pappl_scaling_t scaling, long width, long height, long pageWidth
 
 }  // namespace
 
-const char* PhotoPpdPath()
-{
-    const char* path = std::getenv("VANTORA_RT50_PPD");
-    return path != nullptr && path[0] != '\0' ? path : VANTORA_INSTALLED_PPD;
-}
-
 // The job's uuid, which names its record with the job id.
 const char* JobUuid(pappl_job_t* job)
 {
@@ -74,14 +68,26 @@ int SheetSink::EndSheet()
     if (result != 0)
         return result;
     ++m_printed;
-    if (m_job != nullptr)
+    if (m_job != nullptr && m_countImpressions)
         papplJobSetImpressionsCompleted(m_job, 1);
     return 0;
 }
 
+void JobLogSink::Message(MessageLevel level, const char* text)
+{
+    if (m_job == nullptr)
+        return;
+    static const pappl_loglevel_t kLevels[] = {PAPPL_LOGLEVEL_DEBUG, PAPPL_LOGLEVEL_INFO, PAPPL_LOGLEVEL_WARN,
+                                               PAPPL_LOGLEVEL_ERROR};
+    papplLogJob(m_job, kLevels[static_cast<int>(level)], "%s", text);
+    // An error is the reason a job ends: clients and the jobs page show it.
+    if (level == MessageLevel::kError)
+        papplJobSetMessage(m_job, "%s", text);
+}
+
 AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
                            AttachedPrinter* link)
-    : m_job(job), m_sink(link, job)
+    : m_job(job), m_sink(link, job), m_messages(job)
 {
     m_jobId = std::to_string(job != nullptr ? papplJobGetID(job) : 1);
     m_filter.jobId = m_jobId.c_str();
@@ -89,7 +95,9 @@ AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, co
     m_optionText = OptionString(m_filter.numOptions, m_filter.options);
     m_filter.isCanceled = JobIsCanceled;
     m_filter.cancelData = job;
+    m_filter.messages = &m_messages;
     m_scaling = options.print_scaling;
+    m_monochrome = options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
     DeviceEntry_RT50* device = new DeviceEntry_RT50();
     device->SetSink(&m_sink);
     m_filter.device = device;
@@ -101,9 +109,11 @@ AppPrintJob::~AppPrintJob()
     CloseFilterJob(&m_filter);
 }
 
-void AppPrintJob::Log(pappl_loglevel_t level, const char* message) const
+void AppPrintJob::Log(pappl_loglevel_t level, const char* message)
 {
-    if (m_job != nullptr)
+    if (level == PAPPL_LOGLEVEL_ERROR)
+        m_messages.Message(MessageLevel::kError, message);
+    else if (m_job != nullptr)
         papplLogJob(m_job, level, "%s", message);
 }
 
@@ -114,7 +124,28 @@ bool AppPrintJob::Start()
         m_failed = true;
         return false;
     }
+    m_started = true;
     return true;
+}
+
+bool AppPrintJob::UseResolution(unsigned x, unsigned y)
+{
+    // The head prints 300 x 300 or 600 x 600 dpi; a page of another
+    // resolution is brought to the 300 dpi page like any other size.
+    const char* value = x == 600 && y == 600 ? "600x600dpi" : "300x300dpi";
+    const char* current = cupsGetOption("Resolution", m_filter.numOptions, m_filter.options);
+    if (m_started && current != nullptr && std::strcmp(current, value) == 0)
+        return true;
+    if (m_started && m_pending > 0) {
+        if (FinishPages(&m_filter, m_pending, m_pageIndex) != 0) {
+            m_failed = true;
+            return false;
+        }
+        m_pending = 0;
+    }
+    m_filter.numOptions = cupsAddOption("Resolution", value, m_filter.numOptions, &m_filter.options);
+    m_optionText = OptionString(m_filter.numOptions, m_filter.options);
+    return Start();
 }
 
 bool AppPrintJob::StartPage(const cups_page_header2_t& header, int copies)
@@ -133,6 +164,8 @@ bool AppPrintJob::StartPage(const cups_page_header2_t& header, int copies)
         m_failed = true;
         return false;
     }
+    if (!UseResolution(header.HWResolution[0], header.HWResolution[1]))
+        return false;
     m_bytesPerPixel = grey ? 1 : 3;
     m_copies = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
     m_stride = PageStride(header.cupsWidth);
@@ -155,7 +188,13 @@ bool AppPrintJob::WriteLine(unsigned y, const unsigned char* line)
         return !m_failed;
     unsigned char* row = m_page.pixels + m_stride * (static_cast<unsigned long>(m_page.height) - 1 - y);
     const unsigned long width = static_cast<unsigned long>(m_page.width);
-    if (m_bytesPerPixel == 3) {
+    if (m_bytesPerPixel == 3 && m_monochrome) {
+        // Rec. 601 luma, as a grey raster page would carry it.
+        for (unsigned long x = 0; x < width; ++x) {
+            const unsigned grey = (77u * line[3 * x] + 150u * line[3 * x + 1] + 29u * line[3 * x + 2] + 128u) >> 8;
+            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = static_cast<unsigned char>(grey);
+        }
+    } else if (m_bytesPerPixel == 3) {
         std::memcpy(row, line, width * 3);
     } else {
         for (unsigned long x = 0; x < width; ++x)
@@ -193,41 +232,50 @@ bool AppPrintJob::EndPage()
         return false;
     }
     ++m_pageIndex;
+    // PAPPL counts each raster page once; its further copies are ours.
+    if (m_job != nullptr && m_copies > 1)
+        papplJobSetImpressionsCompleted(m_job, m_copies - 1);
     return true;
 }
 
-bool AppPrintJob::PrintPhoto(const char* file, const char* ppd, int copies)
+bool AppPrintJob::PrintPhoto(const char* file, int copies, bool monochrome)
 {
     if (m_failed)
         return false;
-    const std::string copiesText = std::to_string(copies < 1 ? 1 : (copies > 999 ? 999 : copies));
-    const char* user = m_job != nullptr ? papplJobGetUsername(m_job) : "user";
-    const char* title = m_job != nullptr ? papplJobGetName(m_job) : "photo";
-    const ImageToRasterArgs args{m_jobId.c_str(), user != nullptr ? user : "user", title != nullptr ? title : "photo",
-                                 copiesText.c_str(), m_optionText.c_str(), file, ppd};
-    int rasterFd = -1;
-    const pid_t child = StartImageToRaster(args, &rasterFd);
-    if (child < 0) {
-        Log(PAPPL_LOGLEVEL_ERROR, "Unable to start imagetoraster.");
+    vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
+    request.monochrome = request.monochrome || monochrome;
+    const int fd = file != nullptr ? open(file, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        RefusePhoto(std::string("The photo cannot be read: ") + std::strerror(errno));
+        return false;
+    }
+    vantora_photo::RenderedPage page;
+    std::string reason;
+    const vantora_photo::RenderResult rendered = vantora_photo::RenderPhoto(fd, request, &page, &reason);
+    close(fd);
+    if (rendered == vantora_photo::RenderResult::Canceled)
+        return true;
+    if (rendered == vantora_photo::RenderResult::Refused) {
+        RefusePhoto(reason);
+        return false;
+    }
+    const int clamped = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
+    if (vantora_photo::PrintRenderedPage(&m_filter, &page, clamped, m_pageIndex, &m_pending) != 0) {
+        std::free(page.pixels);
+        Log(PAPPL_LOGLEVEL_ERROR, "The photo could not be printed.");
         m_failed = true;
         return false;
     }
-    m_filter.input = rasterFd;
-    m_filter.raster = cupsRasterOpen(rasterFd, CUPS_RASTER_READ);
-    const int printed = PrintJobPages(&m_filter);
-    cupsRasterClose(m_filter.raster);
-    m_filter.raster = nullptr;
-    close(rasterFd);
-    m_filter.input = -1;
-    if (JobCanceled(m_filter))
-        kill(child, SIGTERM);
-    const bool converted = WaitImageToRaster(child);
-    if (printed != 0 || (!converted && !JobCanceled(m_filter))) {
-        Log(PAPPL_LOGLEVEL_ERROR, converted ? "The photo could not be printed." : "imagetoraster failed.");
-        m_failed = true;
-        return false;
-    }
+    ++m_pageIndex;
     return true;
+}
+
+void AppPrintJob::RefusePhoto(const std::string& reason)
+{
+    Log(PAPPL_LOGLEVEL_ERROR, (reason + ".").c_str());
+    if (m_job != nullptr)
+        papplJobSetReasons(m_job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    m_failed = true;
 }
 
 bool AppPrintJob::Finish()

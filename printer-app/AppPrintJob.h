@@ -2,13 +2,14 @@
 // (the same page pipeline as vantora_rt50_filter), its packets collected
 // sheet by sheet and printed through the printer link.
 //
-// Photos (JPEG, PNG) go through imagetoraster with the queue's PPD exactly
-// as the CUPS queue's photo filter runs it, so a photo prints the same
-// sheet either way; PWG raster pages come line by line from PAPPL.
+// Photos (JPEG, PNG) are rendered by the photo front end exactly as the
+// CUPS queue's photo filter renders them, so a photo prints the same sheet
+// either way; PWG raster pages come line by line from PAPPL.
 #pragma once
 
 #include "AttachedPrinter.h"
 #include "FilterJob.h"
+#include "MessageSink.h"
 #include "PacketSink.h"
 #include "PageFit.h"
 
@@ -25,6 +26,9 @@ public:
     int TakePacket(const unsigned char* data, size_t length) override;
     int EndSheet() override;
     int SheetsPrinted() const { return m_printed; }
+    // Whether each printed sheet adds an impression to the job (not where
+    // PAPPL counts the pages itself).
+    void CountImpressions(bool count) { m_countImpressions = count; }
     // The job is done: its record of printed sheets goes.
     void JobDone() { m_sheets.Finished(); }
 
@@ -34,6 +38,17 @@ private:
     JobSheets m_sheets;   // sheets printed by an earlier run of the job
     std::vector<unsigned char> m_sheet;
     int m_printed = 0;
+    bool m_countImpressions = true;
+};
+
+// The job's messages (the page pipeline's errors among them) in its log.
+class JobLogSink : public MessageSink {
+public:
+    explicit JobLogSink(pappl_job_t* job) : m_job(job) {}
+    void Message(MessageLevel level, const char* text) override;
+
+private:
+    pappl_job_t* m_job;
 };
 
 class AppPrintJob {
@@ -48,26 +63,39 @@ public:
     bool Start();
 
     // A PWG raster page: 8-bit grey or 24-bit RGB lines of the header's
-    // size; lines outside the page are ignored.
+    // size; lines outside the page are ignored. The page prints at the
+    // resolution of its own header (sheets of another resolution before it
+    // are printed first), in grey when the job asks for monochrome, and
+    // adds its further copies to the impressions PAPPL counts. Start is
+    // called here, not before.
     bool StartPage(const cups_page_header2_t& header, int copies);
     bool WriteLine(unsigned y, const unsigned char* line);
     bool EndPage();
 
-    // Prints a JPEG or PNG file through imagetoraster and the page
-    // pipeline. `ppd` is the queue's PPD.
-    bool PrintPhoto(const char* file, const char* ppd, int copies);
+    // Prints a photo file through the photo front end and the page
+    // pipeline, in grey when `monochrome` or the job's options ask. A photo
+    // that cannot be printed (damaged, too large, not a photo) fails the
+    // job with the reason in its log. True also when the job was cancelled.
+    bool PrintPhoto(const char* file, int copies, bool monochrome);
 
     // Prints the last incomplete sheet. False when the job failed.
     bool Finish();
+
+    SheetSink& Sink() { return m_sink; }
 
     // The filter options the job runs with.
     const std::string& OptionText() const { return m_optionText; }
 
 private:
-    void Log(pappl_loglevel_t level, const char* message) const;
+    // Errors say why the job ends: its log and its state message.
+    void Log(pappl_loglevel_t level, const char* message);
+    bool UseResolution(unsigned x, unsigned y);
+    // Logs why the photo is not printed and marks the job failed.
+    void RefusePhoto(const std::string& reason);
 
     pappl_job_t* m_job;
     SheetSink m_sink;
+    JobLogSink m_messages;
     FilterJob m_filter;
     std::string m_jobId;
     std::string m_optionText;
@@ -79,8 +107,7 @@ private:
     int m_pageIndex = 0;
     int m_pending = 0;
     bool m_failed = false;
+    bool m_started = false;
+    bool m_monochrome = false;
     pappl_scaling_t m_scaling = PAPPL_SCALING_AUTO;
 };
-
-// The PPD imagetoraster gets: $VANTORA_RT50_PPD, else the installed one.
-const char* PhotoPpdPath();

@@ -1,6 +1,8 @@
 #include "AppSystem.h"
 
+#include "AppAuth.h"
 #include "AppStop.h"
+#include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
@@ -38,10 +40,10 @@ pappl_loglevel_t LogLevel(const char* value)
 
 // The system options: the web interface and several printers, plus the
 // keywords of server-options ("no-tls", "no-multi-queue", "web-*", ...).
+// Logins are PAM's, so PAPPL's page for an access password is left out.
 pappl_soptions_t SystemOptions(const char* value)
 {
-    pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG |
-                               PAPPL_SOPTIONS_WEB_SECURITY;
+    pappl_soptions_t options = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_LOG;
     if (value == nullptr)
         return options;
     std::string list = value;
@@ -79,6 +81,14 @@ int Port(const char* value)
     return (end != value && *end == '\0' && port > 0 && port < 65536) ? static_cast<int>(port) : 0;
 }
 
+// Once the server runs (its control socket exists): only its own user may
+// use the control socket.
+bool RestrictSocketOnce(pappl_system_t*, void*)
+{
+    RestrictControlSocket(kAppName);
+    return false;
+}
+
 }  // namespace
 
 std::string StateFilePath()
@@ -104,7 +114,14 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
         spool = snapSpool.c_str();
     }
     const char* logFile = cupsGetOption("log-file", numOptions, options);
+    // Logins for administration go through PAM with this service name
+    // (Debian's "other" service applies unless /etc/pam.d has its own).
     const char* authService = cupsGetOption("auth-service", numOptions, options);
+    if (authService == nullptr || authService[0] == '\0')
+        authService = kAppName;
+    const char* adminGroup = cupsGetOption("admin-group", numOptions, options);
+    if (adminGroup == nullptr || adminGroup[0] == '\0')
+        adminGroup = kDefaultAdminGroup;
     const pappl_soptions_t soptions = SystemOptions(cupsGetOption("server-options", numOptions, options));
 
     // A printer that does not answer costs a job at most a few seconds per
@@ -125,17 +142,14 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     const char* hostname = cupsGetOption("server-hostname", numOptions, options);
     if (hostname != nullptr)
         papplSystemSetHostName(system, hostname);
-    if (const char* group = cupsGetOption("admin-group", numOptions, options))
-        papplSystemSetAdminGroup(system, group);
+    SetUpAuthorization(system, adminGroup);
     papplSystemAddListeners(system, hostname);
+    papplSystemAddTimerCallback(system, 0, 0, RestrictSocketOnce, nullptr);
 
-    papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, nullptr, Rt50DriverCallback, nullptr);
+    papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, Rt50PrinterCreated, Rt50DriverCallback, nullptr);
     AddPhotoFilters(system);
+    papplSystemSetMaxImageSize(system, static_cast<size_t>(kMaxJpegSide) * kMaxJpegSide * 3, kMaxJpegSide, kMaxJpegSide);
     papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
-    pappl_version_t version{};
-    std::strncpy(version.name, "VANTORA RT-50 Printer Application", sizeof version.name - 1);
-    std::strncpy(version.sversion, VANTORA_VERSION, sizeof version.sversion - 1);
-    papplSystemSetVersions(system, 1, &version);
     AddInfoPage(system);
 
     g_stateFile = StateFilePath();

@@ -16,7 +16,9 @@ std::string StateFilePath();
 
 // papplMainloop's system callback. Options as PAPPL's own server takes
 // them: server-port, server-options (no-tls, ...), server-hostname,
-// log-level, log-file, spool-directory, admin-group, auth-service.
+// log-level, log-file, spool-directory; admin-group (the administrators'
+// group, "lpadmin" by default) and auth-service (the PAM service of logins,
+// the application's name by default).
 pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* data);
 
 // Ends the hot-plug thread once the system has stopped.

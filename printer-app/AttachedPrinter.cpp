@@ -2,6 +2,7 @@
 
 #include "MediaSizes.h"
 #include "PrinterClaim.h"
+#include "Rt50Driver.h"
 #include "PrinterStatusCodes.h"
 #include "SheetSender.h"
 #include "UsbPrinterPort.h"
@@ -221,11 +222,27 @@ PrinterFacts AttachedPrinter::Facts() const
 
 void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_state);
-        m_printer = printer;
-        m_readyIndex = -2;
-    }
+    std::unique_lock<std::mutex> lock(m_state);
+    m_printer = printer;
+    m_readyIndex = -2;
+    m_suppliesShown = false;
+    // PAPPL frees a deleted printer right after: nobody may still use it.
+    m_printerFree.wait(lock, [this] { return m_printerUsers == 0; });
+}
+
+pappl_printer_t* AttachedPrinter::AcquireShownPrinter()
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    if (m_printer != nullptr)
+        ++m_printerUsers;
+    return m_printer;
+}
+
+void AttachedPrinter::ReleaseShownPrinter()
+{
+    std::lock_guard<std::mutex> lock(m_state);
+    if (--m_printerUsers == 0)
+        m_printerFree.notify_all();
 }
 
 pappl_printer_t* AttachedPrinter::Printer() const
@@ -443,6 +460,7 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     MediaState shown;
     int ready = -1;
     bool readyChanged = false;
+    bool suppliesChanged = false;
     bool mediaNeeded = false;
     {
         std::lock_guard<std::mutex> lock(m_state);
@@ -456,9 +474,21 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
         readyChanged = media != nullptr && ready >= 0 && ready != m_readyIndex;
         if (readyChanged)
             m_readyIndex = ready;
+        suppliesChanged = media != nullptr && (!m_suppliesShown || shown.remaining != m_shownSupply.remaining ||
+                                               shown.initial != m_shownSupply.initial);
+        if (suppliesChanged) {
+            m_suppliesShown = true;
+            m_shownSupply = shown;
+        }
+        if (printer != nullptr)
+            ++m_printerUsers;
     }
     if (printer == nullptr)
         return;
+    struct Release {
+        AttachedPrinter* link;
+        ~Release() { link->ReleaseShownPrinter(); }
+    } release{this};
     // The media count's reasons only while the printer answers.
     pappl_preason_t add = ReasonsForStatus(status);
     if (status != kStatusFailed)
@@ -466,11 +496,8 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
     if (mediaNeeded)
         add |= PAPPL_PREASON_MEDIA_NEEDED;
     papplPrinterSetReasons(printer, add, kDeviceReasons & ~add);
-    if (media != nullptr) {
-        pappl_supply_t supply;
-        MediaSupplies(shown, &supply);
-        papplPrinterSetSupplies(printer, 1, &supply);
-    }
+    if (suppliesChanged)
+        RefreshPrinterAttributes(printer, shown);
     if (readyChanged) {
         pappl_media_col_t col = MediaCol(ready, true);
         papplPrinterSetReadyMedia(printer, 1, &col);

@@ -88,8 +88,22 @@ public:
     PrinterFacts Facts() const;
 
     // The PAPPL printer that shows this printer's state; null: none.
+    // Setting another one waits until no UsePrinter call uses the old one.
     void SetPrinter(pappl_printer_t* printer);
     pappl_printer_t* Printer() const;
+
+    // Calls `use` with the PAPPL printer, which stays valid meanwhile (it
+    // must not ask for PAPPL's system lock); false when there is none.
+    template <typename Use>
+    bool UsePrinter(Use use)
+    {
+        pappl_printer_t* printer = AcquireShownPrinter();
+        if (printer == nullptr)
+            return false;
+        use(printer);
+        ReleaseShownPrinter();
+        return true;
+    }
 
     // A job starts and ends using the printer (PAPPL's device open and
     // close). BeginJob is false when another job holds it.
@@ -134,6 +148,8 @@ public:
 private:
     class SheetPort;
 
+    pappl_printer_t* AcquireShownPrinter();
+    void ReleaseShownPrinter();
     bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
     void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
@@ -150,7 +166,11 @@ private:
     bool m_needsReset = false;            // part of a packet went out unanswered
     PrinterFacts m_facts;
     pappl_printer_t* m_printer = nullptr;
+    int m_printerUsers = 0;               // UsePrinter calls under way
+    std::condition_variable m_printerFree;
     int m_readyIndex = -2;                // media table index shown as ready
+    bool m_suppliesShown = false;         // m_shownSupply is on the PAPPL printer
+    MediaState m_shownSupply;
     bool m_mediaNeeded = false;           // a job waits for other media
     std::mutex m_io;                      // one exchange at a time
 };

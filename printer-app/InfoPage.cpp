@@ -12,6 +12,10 @@
 #include <mutex>
 #include <string>
 
+// PAPPL's own jobs page (exported by libpappl 1.3, not declared in its
+// headers): it carries out the actions posted from ours.
+extern "C" void _papplPrinterWebJobs(pappl_client_t* client, pappl_printer_t* printer);
+
 namespace {
 
 constexpr char kInfoPath[] = "/rt50";
@@ -45,15 +49,16 @@ bool ServeInfoPage(pappl_client_t* client, void*)
                         "            <tbody>\n");
     for (const auto& link : AllAttachedPrinters()) {
         const PrinterFacts facts = link->Facts();
-        pappl_printer_t* printer = link->Printer();
+        pappl_printer_t* printer = nullptr;
         papplClientHTMLPuts(client, "              <tr><td>");
-        if (printer != nullptr) {
+        link->UsePrinter([&](pappl_printer_t* shown) {
             char path[256];
-            papplPrinterGetPath(printer, nullptr, path, sizeof path);
+            papplPrinterGetPath(shown, nullptr, path, sizeof path);
             papplClientHTMLPrintf(client, "<a href=\"%s\">", path);
-            Escaped(client, papplPrinterGetName(printer));
+            Escaped(client, papplPrinterGetName(shown));
             papplClientHTMLPuts(client, "</a>");
-        }
+            printer = shown;  // only a key of the identify messages below
+        });
         papplClientHTMLPuts(client, "</td><td>");
         Escaped(client, facts.serial);
         papplClientHTMLPuts(client, "</td><td>");
@@ -95,7 +100,103 @@ bool ServeInfoPage(pappl_client_t* client, void*)
     return true;
 }
 
+struct JobRows {
+    pappl_client_t* client;
+    std::string path;
+};
+
+const char* JobStateText(ipp_jstate_t state)
+{
+    switch (state) {
+    case IPP_JSTATE_PENDING:
+        return "Pending";
+    case IPP_JSTATE_HELD:
+        return "Held";
+    case IPP_JSTATE_PROCESSING:
+        return "Printing";
+    case IPP_JSTATE_STOPPED:
+        return "Stopped";
+    case IPP_JSTATE_CANCELED:
+        return "Canceled";
+    case IPP_JSTATE_ABORTED:
+        return "Aborted";
+    default:
+        return "Completed";
+    }
+}
+
+void JobRow(pappl_job_t* job, void* data)
+{
+    JobRows* rows = static_cast<JobRows*>(data);
+    pappl_client_t* client = rows->client;
+    const ipp_jstate_t state = papplJobGetState(job);
+    const time_t when = state >= IPP_JSTATE_CANCELED ? papplJobGetTimeCompleted(job) : papplJobGetTimeCreated(job);
+    char time[32] = "";
+    struct tm local {};
+    localtime_r(&when, &local);
+    strftime(time, sizeof time, "%H:%M:%S", &local);
+    papplClientHTMLPrintf(client, "              <tr><td>%d</td><td>", papplJobGetID(job));
+    const char* name = papplJobGetName(job);
+    Escaped(client, name != nullptr ? name : "");
+    papplClientHTMLPuts(client, "</td><td>");
+    const char* owner = papplJobGetUsername(job);
+    Escaped(client, owner != nullptr ? owner : "");
+    papplClientHTMLPrintf(client, "</td><td>%d</td><td>%s at %s</td><td>", papplJobGetImpressionsCompleted(job),
+                          JobStateText(state), time);
+    const char* message = papplJobGetMessage(job);
+    if (message != nullptr && (state == IPP_JSTATE_ABORTED || state == IPP_JSTATE_STOPPED))
+        Escaped(client, message);
+    papplClientHTMLPuts(client, "</td><td>");
+    if (state <= IPP_JSTATE_STOPPED && !papplJobIsCanceled(job)) {
+        papplClientHTMLStartForm(client, rows->path.c_str(), false);
+        papplClientHTMLPrintf(client,
+                              "<input type=\"hidden\" name=\"action\" value=\"cancel-job\">"
+                              "<input type=\"hidden\" name=\"job-id\" value=\"%d\">"
+                              "<input type=\"submit\" value=\"Cancel Job\"></form>",
+                              papplJobGetID(job));
+    }
+    papplClientHTMLPuts(client, "</td></tr>\n");
+}
+
+// The printer's jobs page, for administrators: PAPPL's list with the reason
+// an aborted job ended. Its buttons post to PAPPL's own page.
+bool ServeJobsPage(pappl_client_t* client, void* data)
+{
+    pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
+    if (!papplClientHTMLAuthorize(client))
+        return true;
+    if (papplClientGetMethod(client) == HTTP_STATE_POST) {
+        _papplPrinterWebJobs(client, printer);
+        return true;
+    }
+    // The printer header sends the HTTP response header too.
+    papplClientHTMLPrinterHeader(client, printer, "Jobs", 10, nullptr, nullptr);
+    char path[256];
+    papplPrinterGetPath(printer, "jobs", path, sizeof path);
+    if (papplPrinterGetNumberOfJobs(printer) > 0) {
+        papplClientHTMLPuts(client,
+                            "          <table class=\"list\" summary=\"Jobs\">\n"
+                            "            <thead><tr><th>Job #</th><th>Name</th><th>Owner</th><th>Pages Completed</th>"
+                            "<th>Status</th><th>Reason</th><th></th></tr></thead>\n"
+                            "            <tbody>\n");
+        JobRows rows{client, path};
+        papplPrinterIterateAllJobs(printer, JobRow, &rows, 1, 100);
+        papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
+    } else {
+        papplClientHTMLPuts(client, "        <p>No jobs in history.</p>\n");
+    }
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
 }  // namespace
+
+void AddJobsPage(pappl_printer_t* printer)
+{
+    char path[256];
+    papplPrinterGetPath(printer, "jobs", path, sizeof path);
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", ServeJobsPage, printer);
+}
 
 void SetIdentifyMessage(pappl_printer_t* printer, const char* message)
 {

@@ -11,6 +11,11 @@ class AttachedPrinter;
 // Adds the page and its navigation link to the system.
 void AddInfoPage(pappl_system_t* system);
 
+// Serves the printer's jobs page (PAPPL's, with the reason an aborted job
+// ended). Call from the printer creation callback, before PAPPL adds its
+// own pages.
+void AddJobsPage(pappl_printer_t* printer);
+
 // Puts the printer's serial number and firmware version on its page.
 void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link);
 

@@ -75,8 +75,8 @@ int BuildFilterOptions(const pappl_pr_options_t& job, const char* scaling, cups_
     count = cupsAddOption("Resolution", fine ? "600x600dpi" : "300x300dpi", count, options);
 
     // A border comes from the setting or from media with margins.
-    const bool margins = job.media.left_margin > 0 || job.media.right_margin > 0 || job.media.top_margin > 0 ||
-                         job.media.bottom_margin > 0;
+    const bool margins = job.media.left_margin >= kBorderMarginFloor || job.media.right_margin >= kBorderMarginFloor ||
+                         job.media.top_margin >= kBorderMarginFloor || job.media.bottom_margin >= kBorderMarginFloor;
     const int border = KeywordIndex(VendorValue(job, photo_attr::kBorder), kBorderKeywords, kBorderCount);
     count = cupsAddOption("ZpxBorder", (border == 1 || margins) ? "Enable" : "Disable", count, options);
     const int overcoat = KeywordIndex(VendorValue(job, photo_attr::kOvercoat), kOvercoatKeywords, kOvercoatCount);

@@ -47,7 +47,7 @@ extern const char* const kBorderKeywords[kBorderCount];
 int BuildFilterOptions(const pappl_pr_options_t& job, const char* scaling, cups_option_t** options);
 
 // The options as a CUPS option string ("name=value name=value"), for
-// imagetoraster. Names and values here never need quoting.
+// the job log. Names and values here never need quoting.
 std::string OptionString(int count, const cups_option_t* options);
 
 // The vendor attributes PAPPL is told about, in the order the web page

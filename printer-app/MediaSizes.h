@@ -30,6 +30,15 @@ constexpr int kDefaultMediaIndex = 1;
 constexpr int kBorderLeftRight = 559;
 constexpr int kBorderBottomTop = 457;
 
+// The margins the printer advertises besides none: a hairline, 0.01 mm,
+// that no dot shows. CUPS 2.4 makes a driverless queue's default page size
+// the size's one with margins (without margins it is only a ".Borderless"
+// twin), and renders documents into its printable area: with a hairline
+// they print borderless by default. A white border is the photo-border
+// setting, or margins of at least kBorderMarginFloor.
+constexpr int kHairlineMargin = 1;
+constexpr int kBorderMarginFloor = 100;
+
 // The media collection of a size on the printer's glossy roll: without
 // margins when borderless, else with the white border's.
 pappl_media_col_t MediaCol(int index, bool borderless);

@@ -47,26 +47,30 @@ MediaState ParseMediaState(const char* media, const char* initial, const char* r
     return state;
 }
 
-int MediaSupplies(const MediaState& media, pappl_supply_t* supply)
+int SupplyLevel(const MediaState& media)
 {
-    std::memset(supply, 0, sizeof *supply);
-    supply->color = PAPPL_SUPPLY_COLOR_MULTIPLE;
-    supply->type = PAPPL_SUPPLY_TYPE_INK_RIBBON;
-    supply->is_consumed = true;
-    supply->level = -1;
-    if (media.initial > 0 && media.remaining >= 0) {
-        const long long percent = 100LL * media.remaining / media.initial;
-        supply->level = static_cast<int>(percent > 100 ? 100 : percent);
-    }
-    if (media.remaining >= 0 && media.initial > 0)
-        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper (%d of %d prints left)",
-                      media.remaining, media.initial);
-    else if (media.remaining >= 0)
-        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper (%d prints left)",
-                      media.remaining);
-    else
-        std::snprintf(supply->description, sizeof supply->description, "Ribbon and paper");
-    return 1;
+    if (media.initial <= 0 || media.remaining < 0)
+        return -1;
+    const long long percent = 100LL * media.remaining / media.initial;
+    return static_cast<int>(percent > 100 ? 100 : percent);
+}
+
+void AddSupplyAttributes(ipp_t* attrs, const MediaState& media)
+{
+    const int level = SupplyLevel(media);
+    char supply[256];
+    std::snprintf(supply, sizeof supply,
+                  "index=1;class=supplyThatIsConsumed;type=inkRibbon;unit=percent;maxcapacity=100;level=%d;"
+                  "colorantname=multi-color;",
+                  level >= 0 ? level : -2);
+    ippAddOctetString(attrs, IPP_TAG_PRINTER, "printer-supply", supply, static_cast<int>(std::strlen(supply)));
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-supply-description", nullptr, kSupplyName);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_NAME, "marker-names", nullptr, kSupplyName);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_NAME, "marker-colors", nullptr, "#00FFFF#FF00FF#FFFF00");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "marker-types", nullptr, "ink-ribbon");
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "marker-levels", level);
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "marker-low-levels", 10);
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, "marker-high-levels", 100);
 }
 
 pappl_preason_t ReasonsForMedia(const MediaState& media)

@@ -31,10 +31,21 @@ struct MediaState {
 // MediaCodeOfAnswer and MediaCountOfAnswer: anything else reads as unknown.
 MediaState ParseMediaState(const char* media, const char* initial, const char* remaining);
 
-// Fills `supply` (one entry: the ribbon and paper set) from the media
-// state: the level is remaining / initial in percent, -1 when unknown.
-// Returns the number of entries, 1.
-int MediaSupplies(const MediaState& media, pappl_supply_t* supply);
+// The name of the one supply, the ribbon and paper set: marker-names and
+// printer-supply-description, the same whatever is left (the prints left
+// are on the web pages).
+inline constexpr char kSupplyName[] = "Ribbon and paper";
+
+// The level of the ribbon and paper set: remaining / initial in percent,
+// -1 when unknown.
+int SupplyLevel(const MediaState& media);
+
+// Adds the supply attributes of the ribbon and paper set to a printer's
+// attributes: printer-supply as PWG 5100.13 has it (index 1, class
+// supplyThatIsConsumed, type inkRibbon, unit percent, level or -2 for
+// unknown, colorant multi-color), printer-supply-description and the
+// marker-* attributes CUPS reads (one cyan-magenta-yellow ink ribbon).
+void AddSupplyAttributes(ipp_t* attrs, const MediaState& media);
 
 // The reasons the media count adds: media-low (and marker-supply-low) when
 // fewer than 10 % or 10 prints are left, none when unknown or empty (paper

@@ -15,13 +15,15 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
 
 struct Registry {
-    std::mutex mutex;  // links, arrivals, departures, retries
+    std::mutex mutex;  // links, arrivals, departures, retries, deleted
     std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
+    std::set<std::string> deleted;          // serials whose printer was deleted while attached
     std::deque<libusb_device*> arrivals;    // referenced
     std::deque<libusb_device*> departures;  // referenced
     std::vector<libusb_device*> retries;    // arrived, not yet usable (referenced)
@@ -32,8 +34,14 @@ struct Registry {
     libusb_hotplug_callback_handle leftHandle = 0;
     std::thread thread;
     std::atomic<bool> stop{false};
+    std::atomic<bool> ran{false};           // the system has been seen running
+    std::atomic<unsigned> deletions{0};     // printers deleted so far
+    std::thread::id mainThread;             // where PAPPL ends the system
     bool started = false;
 };
+
+// Set while the registry deletes a printer it makes again.
+thread_local bool t_remaking = false;
 
 Registry& TheRegistry()
 {
@@ -57,17 +65,48 @@ int OnLeft(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
     return 0;
 }
 
+// Adds the printer of an RT-50. PAPPL 1.3 gives a printer made while the
+// system runs the printer-id attribute 0 (its real id comes later); made
+// again with the id it got, the printer says its id from the start.
+pappl_printer_t* AddPrinter(Registry& registry, const std::string& name, const char* deviceId, const char* uri)
+{
+    pappl_printer_t* printer = papplPrinterCreate(registry.system, 0, name.c_str(), kRt50DriverName, deviceId, uri);
+    if (printer == nullptr)
+        return nullptr;
+    const int id = papplPrinterGetID(printer);
+    t_remaking = true;
+    papplPrinterDelete(printer);
+    t_remaking = false;
+    printer = papplPrinterCreate(registry.system, id, name.c_str(), kRt50DriverName, deviceId, uri);
+    if (printer == nullptr)
+        return nullptr;
+    // PAPPL announces a printer made while it runs only at its next
+    // DNS-SD change: this is one.
+    char dnssdName[256];
+    if (papplPrinterGetDNSSDName(printer, dnssdName, sizeof dnssdName) != nullptr)
+        papplPrinterSetDNSSDName(printer, dnssdName);
+    return printer;
+}
+
 // Finds or makes the PAPPL printer of a link and tells the link about it.
 void EnsurePrinter(Registry& registry, AttachedPrinter& link)
 {
     char uri[256];
     if (!Rt50DeviceUri(link.Serial(), uri, sizeof uri))
         return;
+    {
+        // A printer deleted while its RT-50 stays plugged in comes back
+        // only when the RT-50 is plugged in again.
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        if (registry.deleted.count(link.Serial()) != 0)
+            return;
+    }
+    const unsigned deletions = registry.deletions;
     pappl_printer_t* printer = papplSystemFindPrinter(registry.system, nullptr, 0, uri);
     if (printer == nullptr) {
         const PrinterFacts facts = link.Facts();
         const std::string name = PrinterNameForSerial(link.Serial());
-        printer = papplPrinterCreate(registry.system, 0, name.c_str(), kRt50DriverName, facts.deviceId.c_str(), uri);
+        printer = AddPrinter(registry, name, facts.deviceId.c_str(), uri);
         if (printer == nullptr) {
             papplLog(registry.system, PAPPL_LOGLEVEL_ERROR, "Unable to add the printer for RT-50 %s.",
                      link.Serial().c_str());
@@ -77,7 +116,49 @@ void EnsurePrinter(Registry& registry, AttachedPrinter& link)
                  link.Serial().c_str());
     }
     link.SetPrinter(printer);
-    LabelPrinterPage(printer, link);
+    // A printer deleted meanwhile may be the one found: found again at
+    // the next poll.
+    if (registry.deletions != deletions) {
+        link.SetPrinter(nullptr);
+        return;
+    }
+    link.UsePrinter([&](pappl_printer_t* shown) { LabelPrinterPage(shown, link); });
+}
+
+// The firmware text comes from the printer: only plain characters.
+std::string PlainFirmware(const std::string& firmware)
+{
+    std::string plain;
+    for (char c : firmware) {
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
+            plain += c;
+        if (plain.size() >= 32)
+            break;
+    }
+    return plain;
+}
+
+// The firmware versions PAPPL reports (printer-firmware-*): the
+// application's, then each RT-50's that arrived ("RT-50 <serial>").
+void ShowFirmwareVersions(Registry& registry)
+{
+    std::vector<pappl_version_t> versions(1);
+    std::snprintf(versions[0].name, sizeof versions[0].name, "VANTORA RT-50 Printer Application");
+    std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", VANTORA_VERSION);
+    std::sscanf(VANTORA_VERSION, "%hu.%hu.%hu", &versions[0].version[0], &versions[0].version[1],
+                &versions[0].version[2]);
+    for (const auto& link : AllAttachedPrinters()) {
+        const std::string firmware = PlainFirmware(link->Facts().firmware);
+        if (firmware.empty() || versions.size() >= 8)
+            continue;
+        pappl_version_t version{};
+        std::snprintf(version.name, sizeof version.name, "RT-50 %s", link->Serial().c_str());
+        std::snprintf(version.sversion, sizeof version.sversion, "%s", firmware.c_str());
+        std::sscanf(firmware.c_str(), "%hu.%hu.%hu.%hu", &version.version[0], &version.version[1],
+                    &version.version[2], &version.version[3]);
+        versions.push_back(version);
+    }
+    papplSystemSetVersions(registry.system, static_cast<int>(versions.size()), versions.data());
 }
 
 // Opens, identifies and claims an arrived device. True when it was taken
@@ -117,8 +198,14 @@ bool TakeArrival(Registry& registry, libusb_device* device)
             slot = std::make_shared<AttachedPrinter>(found.serial);
         link = slot;
     }
+    {
+        // Plugged in again: a printer deleted before is made again.
+        std::lock_guard<std::mutex> lock(registry.mutex);
+        registry.deleted.erase(found.serial);
+    }
     link->Attach(device, handle, firmware, found.deviceId.c_str());
     papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
+    ShowFirmwareVersions(registry);
     EnsurePrinter(registry, *link);
     link->Poll();
     return true;
@@ -181,6 +268,7 @@ void RunRegistry(Registry* registry)
     // Printers are added once the system serves clients.
     while (!registry->stop && !papplSystemIsRunning(registry->system))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    registry->ran = true;
     if (!registry->stop)
         papplSystemIteratePrinters(registry->system, StartQueuedJobs, nullptr);
     auto lastPoll = Clock::now();
@@ -274,6 +362,7 @@ bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settin
     }
     registry.system = system;
     registry.settings = settings;
+    registry.mainThread = std::this_thread::get_id();
     registry.stop = false;
     if (libusb_hotplug_register_callback(registry.context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
                                          LIBUSB_HOTPLUG_ENUMERATE, kRt50VendorId, kRt50ProductId,
@@ -287,6 +376,7 @@ bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settin
         registry.context = nullptr;
         return false;
     }
+    ShowFirmwareVersions(registry);
     registry.thread = std::thread(RunRegistry, &registry);
     registry.started = true;
     return true;
@@ -324,4 +414,28 @@ void StopPrinterRegistry()
     libusb_exit(registry.context);
     registry.context = nullptr;
     registry.started = false;
+}
+
+void PrinterDeleted(pappl_printer_t* printer)
+{
+    Registry& registry = TheRegistry();
+    // PAPPL ends the system on its main thread once it has run: it frees
+    // the system right after, so the hot-plug thread and every sheet stop
+    // first.
+    if (registry.started && registry.ran && std::this_thread::get_id() == registry.mainThread) {
+        AttachedPrinter::StopAll();
+        StopPrinterRegistry();
+        return;
+    }
+    if (!t_remaking)
+        ++registry.deletions;
+    for (const auto& link : AllAttachedPrinters()) {
+        if (link->Printer() != printer)
+            continue;
+        link->SetPrinter(nullptr);
+        if (!t_remaking && link->Online()) {
+            std::lock_guard<std::mutex> lock(registry.mutex);
+            registry.deleted.insert(link->Serial());
+        }
+    }
 }

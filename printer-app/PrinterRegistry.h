@@ -51,5 +51,13 @@ std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters();
 bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size);
 std::string SerialInRt50Uri(const char* uri);
 
+// A PAPPL printer is being deleted (the driver's delete callback, which
+// runs under PAPPL's system lock: nothing here asks for it). Its link lets
+// go of it, waiting for any use of it to end; a printer deleted while its
+// RT-50 is attached stays deleted until the RT-50 is plugged in again (or
+// the application starts again). When PAPPL ends the system, the hot-plug
+// thread and every sheet are stopped instead.
+void PrinterDeleted(pappl_printer_t* printer);
+
 // The name of the printer made for a serial number: "VANTORA-RT-50_<serial>".
 std::string PrinterNameForSerial(const std::string& serial);

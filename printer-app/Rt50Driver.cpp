@@ -1,5 +1,6 @@
 #include "Rt50Driver.h"
 
+#include "AppAuth.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
@@ -7,10 +8,13 @@
 #include "PrinterIdentity.h"
 #include "AttachedPrinter.h"
 #include "PrinterRegistry.h"
+#include "PapplState.h"
+#include "PrinterIcons.h"
 #include "UsbScheme.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 pappl_pr_driver_t kRt50Drivers[1] = {
     {kRt50DriverName, "VANTORA RT-50", "MFG:VANTORA;MDL:RT-50;", nullptr},
@@ -37,15 +41,13 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
     }
-    // The raster's own resolution is the job's.
-    pappl_pr_options_t settings = *options;
-    if (options->header.HWResolution[0] > 0 && options->header.HWResolution[1] > 0) {
-        settings.printer_resolution[0] = static_cast<int>(options->header.HWResolution[0]);
-        settings.printer_resolution[1] = static_cast<int>(options->header.HWResolution[1]);
-    }
-    AppPrintJob* printJob = new AppPrintJob(job, settings, ExplicitScaling(job), link);
+    // The header here is the printer's default, not the document's: each
+    // page sets its own resolution (AppPrintJob::StartPage). PAPPL counts
+    // the raster pages as impressions itself.
+    AppPrintJob* printJob = new AppPrintJob(job, *options, ExplicitScaling(job), link);
+    printJob->Sink().CountImpressions(false);
     papplJobSetData(job, printJob);
-    return printJob->Start();
+    return true;
 }
 
 bool StartRasterPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned)
@@ -75,15 +77,18 @@ bool EndRasterJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return done;
 }
 
-// Raw command streams are not taken: they would reach the printer unchecked.
+// A document of no known format (PAPPL hands it over as it came) is not
+// sent: it would reach the printer unchecked.
 bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Raw RT-50 command streams are not accepted.");
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The document's format is not known: it is not printed.");
+    papplJobSetMessage(job, "The document's format is not known: it is not printed.");
     papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
     return false;
 }
 
-// JPEG and PNG: imagetoraster with the PPD, then the page pipeline.
+// JPEG and PNG: the photo front end, then the page pipeline. A photo that
+// cannot be printed ends the job aborted, its reason in the job's log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
     AttachedPrinter* link = LinkOfDevice(device);
@@ -105,7 +110,8 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     bool done;
     {
         AppPrintJob printJob(job, settings, ExplicitScaling(job), link);
-        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), PhotoPpdPath(), options->copies) &&
+        const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
+        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), options->copies, monochrome) &&
                printJob.Finish();
     }
     papplJobDeletePrintOptions(options);
@@ -129,16 +135,9 @@ void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const c
 
 void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
 {
-    // The system ends (Shutdown-System): PAPPL frees it right after this,
-    // so the hot-plug thread and every sheet stop first.
-    if (!papplSystemIsRunning(papplPrinterGetSystem(printer))) {
-        AttachedPrinter::StopAll();
-        StopPrinterRegistry();
-    }
-    for (const auto& link : AllAttachedPrinters()) {
-        if (link->Printer() == printer)
-            link->SetPrinter(nullptr);
-    }
+    // PAPPL holds its system lock here when one printer is deleted: no
+    // call may ask for it (papplSystem*), or the application freezes.
+    PrinterDeleted(printer);
 }
 
 void AddKeywordSetting(ipp_t* attrs, const char* name, const char* const* keywords, int count)
@@ -159,17 +158,19 @@ void AddIntegerSetting(ipp_t* attrs, const IntegerSetting& setting)
     ippAddRange(attrs, IPP_TAG_PRINTER, attribute, setting.lower, setting.upper);
 }
 
-// What PAPPL 1.3 does not send by itself, and the photo settings.
-ipp_t* ExtraAttributes()
+// What PAPPL 1.3 does not send by itself, the photo settings and the
+// supplies.
+ipp_t* ExtraAttributes(const MediaState& media)
 {
     ipp_t* attrs = ippNew();
+    AddSupplyAttributes(attrs, media);
     AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount);
     AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount);
     for (const IntegerSetting& setting : kIntegerSettings)
         AddIntegerSetting(attrs, setting);
 
     ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
-    static const char* const kOverrides[] = {"document-number", "pages"};
+    static const char* const kOverrides[] = {"document-numbers", "pages"};
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported", 2, nullptr, kOverrides);
     ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
     static const char* const kIntents[] = {"auto", "perceptual"};
@@ -180,10 +181,12 @@ ipp_t* ExtraAttributes()
 
 }  // namespace
 
-bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, const char*,
+bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char* deviceUri, const char*,
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void*)
 {
-    if (driverName == nullptr || std::strcmp(driverName, kRt50DriverName) != 0)
+    // The driver drives RT-50s through the application's own device scheme
+    // only: a printer for a file or a network address is refused.
+    if (driverName == nullptr || std::strcmp(driverName, kRt50DriverName) != 0 || SerialInRt50Uri(deviceUri).empty())
         return false;
 
     data->printfile_cb = PrintRawFile;
@@ -221,10 +224,11 @@ bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, co
     data->x_resolution[1] = data->y_resolution[1] = 600;
     data->x_default = data->y_default = 300;
 
-    // Borderless by default; a white border is the media with margins.
+    // Borderless, and the hairline margins that make CUPS's driverless
+    // queues print borderless too (MediaSizes.h).
     data->borderless = true;
-    data->left_right = kBorderLeftRight;
-    data->bottom_top = kBorderBottomTop;
+    data->left_right = kHairlineMargin;
+    data->bottom_top = kHairlineMargin;
     data->num_media = kMediaSizeCount;
     for (int i = 0; i < kMediaSizeCount; ++i)
         data->media[i] = kMediaSizes[i].pwgName;
@@ -241,7 +245,11 @@ bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char*, co
     for (int i = 0; i < count; ++i)
         data->vendor[i] = names[i];
 
-    *attrs = ExtraAttributes();
+    data->icons[0] = {"", kPrinterIconSmall, kPrinterIconSmallSize};
+    data->icons[1] = {"", kPrinterIconMedium, kPrinterIconMediumSize};
+    data->icons[2] = {"", kPrinterIconLarge, kPrinterIconLargeSize};
+
+    *attrs = ExtraAttributes(MediaState{});
     return true;
 }
 
@@ -255,4 +263,73 @@ void AddPhotoFilters(pappl_system_t* system)
 {
     papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+}
+
+namespace {
+
+// The supplies page: the ribbon and paper set's gauge and the prints left.
+bool ServeSuppliesPage(pappl_client_t* client, void* data)
+{
+    pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
+    if (papplClientGetMethod(client) != HTTP_STATE_GET) {
+        papplClientRespond(client, HTTP_STATUS_METHOD_NOT_ALLOWED, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    MediaState media;
+    if (const auto link = FindAttachedPrinter(SerialInRt50Uri(papplPrinterGetDeviceURI(printer))))
+        media = link->Facts().media;
+    const int level = SupplyLevel(media);
+    const double shown = level < 0 ? 0.0 : level;
+    // The printer header sends the HTTP response header too.
+    papplClientHTMLPrinterHeader(client, printer, "Supplies", 10, nullptr, nullptr);
+    papplClientHTMLPrintf(client,
+                          "          <table class=\"meter\" summary=\"Supplies\">\n"
+                          "            <thead><tr><th></th><td></td><td></td><td></td><td></td></tr></thead>\n"
+                          "            <tbody>\n"
+                          "              <tr><th>%s</th><td colspan=\"4\"><span class=\"bar\" style=\"background: "
+                          "linear-gradient(90deg, #0cc, #c0c, #cc0); padding: 0px %.1f%%;\" title=\"%d%%\"></span>"
+                          "<span class=\"bar\" style=\"background: transparent; padding: 0px %.1f%%;\" "
+                          "title=\"%d%%\"></span></td></tr>\n"
+                          "            </tbody>\n"
+                          "            <tfoot><tr><th></th><td></td><td></td><td></td><td></td></tr></tfoot>\n"
+                          "          </table>\n",
+                          kSupplyName, shown * 0.5, level, 50.0 - shown * 0.5, level);
+    if (media.remaining >= 0 && media.initial > 0)
+        papplClientHTMLPrintf(client, "          <p>%d of %d prints left.</p>\n", media.remaining, media.initial);
+    else if (media.remaining >= 0)
+        papplClientHTMLPrintf(client, "          <p>%d prints left.</p>\n", media.remaining);
+    else
+        papplClientHTMLPuts(client, "          <p>The prints left are not known while the printer is away.</p>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
+}  // namespace
+
+void RefreshPrinterAttributes(pappl_printer_t* printer, const MediaState& media)
+{
+    pappl_pr_driver_data_t data;
+    if (papplPrinterGetDriverData(printer, &data) == nullptr)
+        return;
+    ipp_t* attrs = ExtraAttributes(media);
+    papplPrinterSetDriverData(printer, &data, attrs);
+    ippDelete(attrs);
+}
+
+void Rt50PrinterCreated(pappl_printer_t* printer, void*)
+{
+    // PAPPL adds its own pages after this: the first one added for a path
+    // is the one served.
+    GuardPrinterPage(printer);
+    AddJobsPage(printer);
+    char path[256];
+    papplPrinterGetPath(printer, "supplies", path, sizeof path);
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", ServeSuppliesPage, printer);
+
+    // PAPPL makes the driver attributes before the printer's own, so the
+    // JPEG size limit it copies from them reads 0: made again now.
+    PrinterFacts facts;
+    if (const auto link = FindAttachedPrinter(SerialInRt50Uri(papplPrinterGetDeviceURI(printer))))
+        facts = link->Facts();
+    RefreshPrinterAttributes(printer, facts.media);
 }

@@ -115,9 +115,9 @@ char* IdDeviceCb(pappl_device_t* device, char* buffer, size_t size)
 
 void RegisterRt50Scheme()
 {
-    // The first device call registers PAPPL's own schemes; registering
-    // ours before that would leave it the only one.
-    papplDeviceIsSupported("file:///dev/null");
+    // Registered before any other device call, ours stays the only scheme:
+    // PAPPL adds its own (file, socket, USB, DNS-SD, SNMP) only to an empty
+    // list.
     papplDeviceAddScheme(kRt50Scheme, PAPPL_DEVTYPE_CUSTOM_LOCAL, ListDevices, OpenDeviceCb, CloseDeviceCb,
                          ReadDeviceCb, WriteDeviceCb, StatusDeviceCb, IdDeviceCb);
 }

@@ -5,10 +5,13 @@
 #   tools/main-job.sh [PHOTO] [-o name=value ...]
 #
 # 1. installs what the package needs (tools/setup.sh) and builds it;
-# 2. takes PHOTO (any JPEG, PNG, TIFF, ... a user names) or, by default, a
-#    real photograph with a clear licence from the Debian package
-#    python3-skimage (apt-get download, unpacked with dpkg-deb, nothing is
-#    installed): "coffee.png" by Rachel Michetti, CC0;
+# 2. takes PHOTO (any JPEG, PNG, TIFF, WebP, HEIC, ... a user names) or, by
+#    default, a phone-style portrait photo made from a real photograph with
+#    a clear licence from the Debian package python3-skimage (apt-get
+#    download, unpacked with dpkg-deb, nothing is installed): NASA's
+#    astronaut portrait (public domain), cut to portrait and stored the way
+#    phones store it, as landscape pixels with EXIF orientation 6 ("turn 90
+#    degrees clockwise to view"), which the sheet must show upright;
 # 3. starts an emulated RT-50 (tools/rt50-emulator) on a private USB bus, a
 #    private CUPS scheduler (never the system's) with the built filter, PPD
 #    and backend, and the USB monitor daemon, which finds the printer and
@@ -52,8 +55,13 @@ trap 'rm -rf "$work"' EXIT
 chmod 0755 "$work"
 
 if [ -z "$photo" ]; then
-  echo "== fetching the photograph (coffee.png from python3-skimage)"
-  photo=$("$top/tools/sample-photo.sh" coffee "$work")
+  echo "== making a phone-style portrait photo (astronaut.png from python3-skimage, orientation 6)"
+  original=$("$top/tools/sample-photo.sh" astronaut "$work")
+  vips extract_area "$original" "$work/portrait.v" 86 0 340 512
+  vips rot "$work/portrait.v" "$work/stored.v" d270
+  vips copy "$work/stored.v" "$work/phone-portrait.jpg[Q=92,strip]"
+  exiftool -q -overwrite_original "-Orientation#=6" "$work/phone-portrait.jpg"
+  photo=$work/phone-portrait.jpg
 fi
 
 rm -rf "$out"

@@ -11,9 +11,10 @@
 #    python3-skimage (apt-get download, unpacked with dpkg-deb, nothing is
 #    installed): "coffee.png" by Rachel Michetti, CC0; PHOTO=astronaut picks
 #    NASA's astronaut photograph (public domain) instead;
-# 3. runs cupsfilter -e with the built PPD: imagetoraster (filling the
-#    page) and vantora_rt50_filter, found through a private CUPS filter
-#    folder, so nothing is installed into the system's CUPS;
+# 3. runs cupsfilter -e with the built PPD: vantora_rt50_photo (which
+#    decodes the photo itself, filling the page, and runs the raster
+#    filter's job driver), found through a private CUPS filter folder, so
+#    nothing is installed into the system's CUPS;
 # 4. leaves in out/preview-job/: job.zpx (the command stream), packets.txt (the
 #    packet summary with decoded settings), preview-sheet-1.png (the sheet as
 #    the printer would print it), the photograph and cupsfilter.log.
@@ -79,7 +80,7 @@ fi
 rm -rf "$out"
 mkdir -p "$out"
 cp "$photo" "$out/photo-$photo_name.png"
-echo "== printing through cupsfilter (imagetoraster, then vantora_rt50_filter)"
+echo "== printing through cupsfilter (vantora_rt50_photo)"
 cupsfilter -c "$work/cups-files.conf" -p "$top/build/ppd/VANTORA_RT-50.ppd" -m printer/cupsfilter -e \
   "${extra[@]}" "$photo" > "$out/job.zpx" 2> "$out/cupsfilter.log" || {
   grep -E "^(ERROR|INFO)" "$out/cupsfilter.log" >&2 || true

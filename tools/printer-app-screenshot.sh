@@ -16,7 +16,7 @@ fi
 emu="$build/tools/rt50-emulator/rt50-emulator"
 work=$(mktemp -d /tmp/rt50web.XXXXXX)
 port=$(( 30000 + $$ % 20000 ))
-SNAP_COMMON=$work VANTORA_RT50_PPD=$build/ppd/VANTORA_RT-50.ppd VANTORA_RT50_POLL_MS=300 \
+SNAP_COMMON=$work VANTORA_RT50_POLL_MS=300 \
   "$build/printer-app/vantora-rt50-printer-app" server -o server-port=$port -o server-options=no-tls \
   -o log-file="$work/log" -o log-level=info -o spool-directory="$work" &
 server=$!

@@ -27,7 +27,7 @@ gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=jpeg -r72 -dJPEGQ=90 -sOutputFile="$wor
   '<< /PageSize [4032 3024] >> setpagedevice 0 1 99 { /i exch def i 100 div 0.5 1 i 100 div sub setrgbcolor i 40.32 mul 0 41 3024 rectfill } for showpage' >/dev/null
 echo "photo: $(stat -c %s "$work/phone.jpg") bytes, 4032 x 3024"
 
-SNAP_COMMON=$work VANTORA_RT50_PPD=$ppd VANTORA_RT50_POLL_MS=1000 \
+SNAP_COMMON=$work VANTORA_RT50_POLL_MS=1000 \
   "$build/printer-app/vantora-rt50-printer-app" server -o server-port=$port -o server-options=no-tls \
   -o log-file="$work/log" -o log-level=warn -o spool-directory="$work" &
 server=$!

@@ -4,6 +4,10 @@
 // with thick strokes so that it still reads when shown at 80 x 80.
 //
 // Usage: vantora_status_artgen <output folder>
+//        vantora_status_artgen --printer-icons <output folder>
+// The second form draws only the printer icon, for the printer
+// application's printers: icon-sm.png, icon-md.png and icon-lg.png (48, 128
+// and 512 pixels, the sizes PAPPL serves).
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -226,15 +230,30 @@ QImage Render(const Picture &pic, int size, bool opaque)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    const bool iconsOnly = argc == 3 && QLatin1String(argv[1]) == QLatin1String("--printer-icons");
+    if (argc != 2 && !iconsOnly) {
+        fprintf(stderr, "usage: %s [--printer-icons] <output folder>\n", argv[0]);
         return 2;
     }
-    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[argc - 1]);
     if (!QDir().mkpath(out))
         return 1;
 
     const QColor ledOn(0x39, 0xd3, 0x5f);
+    if (iconsOnly) {
+        const Picture icon = {nullptr, Part::PhotoSheet, kOutline, Sign::Check, kOk, ledOn, false};
+        const struct {
+            const char *file;
+            int size;
+        } kIcons[] = {{"icon-sm.png", 48}, {"icon-md.png", 128}, {"icon-lg.png", 512}};
+        for (const auto &entry : kIcons) {
+            if (!Render(icon, entry.size, false).save(out + QLatin1Char('/') + QLatin1String(entry.file), "PNG")) {
+                fprintf(stderr, "cannot write %s\n", entry.file);
+                return 1;
+            }
+        }
+        return 0;
+    }
     const QColor ledWarn(0xf5, 0xa6, 0x23);
     const QColor ledError(0xe8, 0x3b, 0x3b);
     const QColor ledOff(0xb0, 0xb4, 0xba);

@@ -41,7 +41,9 @@ backend="$root/usr/lib/cups/backend/vantora-zpxbackend"
 [ "$(stat -c %a "$backend")" = 700 ] || { echo "backend mode is not 0700"; exit 1; }
 for file in /lib/systemd/system/vantora-rt50-usbmon.service /lib/systemd/system/vantora-rt50-printer-app.service \
             /lib/systemd/system/vantora-rt50-printers.target /lib/udev/rules.d/60-vantora-rt50.rules \
-            /usr/lib/cups/filter/vantora_rt50_filter /usr/share/cups/model/VANTORA_RT-50.ppd; do
+            /usr/lib/cups/filter/vantora_rt50_filter /usr/lib/cups/filter/vantora_rt50_photo \
+            /usr/share/cups/mime/vantora-rt50.types /usr/share/cups/mime/vantora-rt50.convs \
+            /usr/share/cups/model/VANTORA_RT-50.ppd; do
   [ -f "$root$file" ] || { echo "missing: $file"; exit 1; }
 done
 

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,15 +22,68 @@ namespace {
 // A server that does not answer a request within this time fails it.
 constexpr double kAnswerSeconds = 60.0;
 
-http_t* Connect(int port)
+// Plain HTTP, upgraded to TLS when the server asks (as it does for
+// printing from another address).
+http_t* Connect(int port, http_encryption_t encryption = HTTP_ENCRYPTION_IF_REQUESTED)
 {
-    http_t* http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    http_t* http = httpConnect2(kTestAddress, port, nullptr, AF_INET, encryption, 1, 5000, nullptr);
     if (http != nullptr)
         httpSetTimeout(http, kAnswerSeconds, nullptr, nullptr);
     return http;
 }
 
+void SetLogin(http_t* http, const Login& login)
+{
+    if (login.user.empty())
+        return;
+    const std::string pair = login.user + ":" + login.password;
+    char encoded[512];
+    httpEncode64_2(encoded, sizeof encoded, pair.c_str(), static_cast<int>(pair.size()));
+    httpSetAuthString(http, "Basic", encoded);
+}
+
+// The tests' PAM service: pam_exec checks the two logins of AppServer.h.
+bool WritePamService(const std::string& folder)
+{
+    std::filesystem::create_directories(folder);
+    const std::string script = folder + "/check-password.sh";
+    std::FILE* file = std::fopen(script.c_str(), "w");
+    if (file == nullptr)
+        return false;
+    std::fprintf(file,
+                 "#!/bin/sh\npw=$(tr -d '\\000\\n')\ncase \"$PAM_USER:$pw\" in\n"
+                 "  %s:%s|%s:%s) exit 0 ;;\nesac\nexit 1\n",
+                 kAdminUser, kAdminPassword, kPlainUser, kPlainPassword);
+    std::fclose(file);
+    chmod(script.c_str(), 0755);
+    file = std::fopen((folder + "/vantora-rt50-printer-app").c_str(), "w");
+    if (file == nullptr)
+        return false;
+    std::fprintf(file, "auth required pam_exec.so quiet expose_authtok %s\naccount required pam_permit.so\n",
+                 script.c_str());
+    std::fclose(file);
+    return true;
+}
+
 }  // namespace
+
+bool EnterOwnNetwork(std::string* error)
+{
+    if (unshare(CLONE_NEWNET) != 0) {
+        *error = std::string("unshare(CLONE_NEWNET): ") + std::strerror(errno);
+        return false;
+    }
+    const std::string address = std::string(kTestAddress) + "/24";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"link", "set", "lo", "up"}, std::vector<std::string>{"addr", "add", address, "dev", "lo"}}) {
+        const filtertest::FilterRun run = filtertest::RunProgram("/usr/sbin/ip", args, "", "");
+        if (run.exitStatus != 0) {
+            *error = "ip " + args[0] + ": " + run.errors;
+            return false;
+        }
+    }
+    return true;
+}
 
 AppServer::~AppServer()
 {
@@ -40,14 +95,14 @@ bool AppServer::Restart()
     return Stop(true) && Launch();
 }
 
-std::string AppServer::PrinterResource() const
+std::string AppServer::PrinterResource(const std::string& serial) const
 {
-    return "/ipp/print/VANTORA-RT-50_" + m_serial;
+    return "/ipp/print/VANTORA-RT-50_" + (serial.empty() ? m_serial : serial);
 }
 
-std::string AppServer::PrinterUri() const
+std::string AppServer::PrinterUri(const std::string& serial) const
 {
-    return "ipp://localhost:" + std::to_string(m_port) + PrinterResource();
+    return std::string("ipp://") + kTestAddress + ":" + std::to_string(m_port) + PrinterResource(serial);
 }
 
 bool AppServer::Start(const std::string& serial)
@@ -59,6 +114,10 @@ bool AppServer::Start(const std::string& serial)
         return false;
     }
     m_folder = folder;
+    if (!WritePamService(m_folder + "/pam")) {
+        m_error = "no PAM service";
+        return false;
+    }
     return Launch();
 }
 
@@ -75,9 +134,9 @@ bool AppServer::Launch()
         }
         if (m_pid == 0) {
             setenv("SNAP_COMMON", (m_folder + "/state").c_str(), 1);
-            setenv("VANTORA_RT50_PPD", VANTORA_BUILT_PPD, 1);
             setenv("VANTORA_RT50_POLL_MS", "200", 1);
             setenv("VANTORA_RT50_SHEET_POLL_MS", "20", 1);
+            setenv("VANTORA_RT50_PAM_CONFDIR", (m_folder + "/pam").c_str(), 1);
             const std::string port = "server-port=" + std::to_string(m_port);
             const std::string log = "log-file=" + m_folder + "/server.log";
             const std::string spool = "spool-directory=" + m_folder + "/spool";
@@ -86,9 +145,8 @@ bool AppServer::Launch()
                 dup2(out, 1);
                 dup2(out, 2);
             }
-            execl(VANTORA_APP_PROGRAM, VANTORA_APP_PROGRAM, "server", "-o", port.c_str(), "-o",
-                  "server-options=no-tls", "-o", "log-level=debug", "-o", log.c_str(), "-o", spool.c_str(),
-                  static_cast<char*>(nullptr));
+            execl(VANTORA_APP_PROGRAM, VANTORA_APP_PROGRAM, "server", "-o", port.c_str(), "-o", "admin-group=daemon",
+                  "-o", "log-level=debug", "-o", log.c_str(), "-o", spool.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         const bool up = WaitFor(
@@ -148,6 +206,104 @@ ipp_t* AppServer::PrinterAttributes(const std::vector<const char*>& names) const
     return response;
 }
 
+ipp_t* AppServer::Send(ipp_t* request, const std::string& resource, const Login& login, const std::string& file) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr) {
+        ippDelete(request);
+        return nullptr;
+    }
+    if (ippFindAttribute(request, "printer-uri", IPP_TAG_URI) == nullptr &&
+        ippFindAttribute(request, "system-uri", IPP_TAG_URI) == nullptr) {
+        // The target goes right after the charset and language.
+        ipp_t* addressed = ippNewRequest(ippGetOperation(request));
+        const bool system = resource == "/ipp/system";
+        ippAddString(addressed, IPP_TAG_OPERATION, IPP_TAG_URI, system ? "system-uri" : "printer-uri", nullptr,
+                     (std::string("ipp://") + kTestAddress + ":" + std::to_string(m_port) + resource).c_str());
+        int index = 0;
+        for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+            if (index++ >= 2)
+                ippCopyAttribute(addressed, attr, 0);
+        }
+        ippDelete(request);
+        request = addressed;
+    }
+    SetLogin(http, login);
+    ipp_t* response = file.empty() ? cupsDoRequest(http, request, resource.c_str())
+                                   : cupsDoFileRequest(http, request, resource.c_str(), file.c_str());
+    httpClose(http);
+    return response;
+}
+
+std::string AppServer::JobValue(int jobId, const char* name) const
+{
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ipp_t* response = Send(request, PrinterResource());
+    const std::string value = Values(response, name);
+    ippDelete(response);
+    return value;
+}
+
+http_status_t AppServer::WebStatus(const std::string& path, const Login& login, const char* form,
+                                   std::string* body) const
+{
+    http_t* http = Connect(m_port, HTTP_ENCRYPTION_ALWAYS);
+    if (http == nullptr)
+        return HTTP_STATUS_ERROR;
+    httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_HOST, kTestAddress);
+    SetLogin(http, login);
+    if (httpGetAuthString(http) != nullptr)
+        httpSetField(http, HTTP_FIELD_AUTHORIZATION, httpGetAuthString(http));
+    http_status_t status = HTTP_STATUS_ERROR;
+    bool sent;
+    if (form != nullptr) {
+        httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
+        httpSetLength(http, std::strlen(form));
+        sent = httpPost(http, path.c_str()) == 0 && httpWrite2(http, form, std::strlen(form)) >= 0;
+    } else {
+        sent = httpGet(http, path.c_str()) == 0;
+    }
+    if (sent) {
+        while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        char buffer[8192];
+        ssize_t bytes;
+        while (body != nullptr && (bytes = httpRead2(http, buffer, sizeof buffer)) > 0)
+            body->append(buffer, static_cast<size_t>(bytes));
+        httpFlush(http);
+    }
+    httpClose(http);
+    return status;
+}
+
+int AppServer::Command(const std::vector<std::string>& args) const
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        setenv("SNAP_COMMON", (m_folder + "/state").c_str(), 1);
+        std::vector<char*> argv{const_cast<char*>(VANTORA_APP_PROGRAM)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(VANTORA_APP_PROGRAM, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    const bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, kCommandSeconds * 1000);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 int AppServer::JobState(int jobId) const
 {
     http_t* http = Connect(m_port);
@@ -164,7 +320,23 @@ int AppServer::JobState(int jobId) const
     return value;
 }
 
-int AppServer::PrintFile(const std::string& path, const char* format) const
+bool AppServer::CancelJob(int jobId) const
+{
+    http_t* http = Connect(m_port);
+    if (http == nullptr)
+        return false;
+    ipp_t* request = ippNewRequest(IPP_OP_CANCEL_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
+    ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ipp_t* response = cupsDoRequest(http, request, PrinterResource().c_str());
+    httpClose(http);
+    const bool accepted = response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+    ippDelete(response);
+    return accepted;
+}
+
+int AppServer::PrintFile(const std::string& path, const char* format, int copies, const char* colorMode) const
 {
     http_t* http = Connect(m_port);
     if (http == nullptr)
@@ -173,6 +345,10 @@ int AppServer::PrintFile(const std::string& path, const char* format) const
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri().c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    if (copies > 1)
+        ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", copies);
+    if (colorMode != nullptr)
+        ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "print-color-mode", nullptr, colorMode);
     ipp_t* response = cupsDoFileRequest(http, request, PrinterResource().c_str(), path.c_str());
     httpClose(http);
     ipp_attribute_t* id = response != nullptr ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;

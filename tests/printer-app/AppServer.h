@@ -11,6 +11,28 @@
 
 namespace apptest {
 
+// The address the tests' clients use: the loopback device of a network
+// namespace of the test's own carries it, so the server sees a client that
+// is not on loopback.
+inline constexpr char kTestAddress[] = "192.0.2.1";
+
+// Moves the calling process into a network namespace of its own with
+// kTestAddress on its loopback device. False with a reason in `error`.
+bool EnterOwnNetwork(std::string* error);
+
+// Logins the tests' PAM service takes (any other is refused): an
+// administrator (member of the group "daemon") and a plain user.
+inline constexpr char kAdminUser[] = "daemon";
+inline constexpr char kAdminPassword[] = "admin-secret";
+inline constexpr char kPlainUser[] = "nobody";
+inline constexpr char kPlainPassword[] = "user-secret";
+
+// A login for a request; empty user: none.
+struct Login {
+    std::string user;
+    std::string password;
+};
+
 class AppServer {
 public:
     AppServer() = default;
@@ -33,16 +55,36 @@ public:
     int port() const { return m_port; }
     const std::string& folder() const { return m_folder; }
     const std::string& error() const { return m_error; }
-    std::string PrinterUri() const;
-    std::string PrinterResource() const;
+    // The printer of `serial`, by default the one the server started for.
+    std::string PrinterUri(const std::string& serial = "") const;
+    std::string PrinterResource(const std::string& serial = "") const;
 
     // Get-Printer-Attributes for `names`; null when the request failed.
     // Release with ippDelete.
     ipp_t* PrinterAttributes(const std::vector<const char*>& names) const;
+    // Any IPP request to `resource` (printer-uri is added when missing),
+    // with a login and the document in `file` (none when empty); the
+    // response or null. Release with ippDelete.
+    ipp_t* Send(ipp_t* request, const std::string& resource, const Login& login = {},
+                const std::string& file = "") const;
+    // The HTTP status of a web page request (GET, or POST of `form`), over
+    // TLS, with a login.
+    http_status_t WebStatus(const std::string& path, const Login& login = {}, const char* form = nullptr,
+                            std::string* body = nullptr) const;
+    // Runs a command of the program (delete, pause, ...) as root over the
+    // control socket; its exit status, -1 when it had to be killed after
+    // kCommandSeconds.
+    int Command(const std::vector<std::string>& args) const;
+    static constexpr int kCommandSeconds = 60;
     // Get-Job-Attributes job-state of `jobId`; 0 when unknown.
     int JobState(int jobId) const;
     // Print-Job of a file with libcups; the job id or 0.
-    int PrintFile(const std::string& path, const char* format) const;
+    int PrintFile(const std::string& path, const char* format, int copies = 1,
+                  const char* colorMode = nullptr) const;
+    // All values of a job attribute joined by ','; "" when unknown.
+    std::string JobValue(int jobId, const char* name) const;
+    // Cancel-Job of `jobId`; true when the printer accepted it.
+    bool CancelJob(int jobId) const;
 
     // All values of a keyword/text attribute joined by ','; "" when missing.
     static std::string Values(ipp_t* response, const char* name);

@@ -6,7 +6,10 @@
 # ipp-1.1.test) or one of those. ipptool's exit status hides failures in
 # included files, so the [FAIL] lines are counted per file. The one failure
 # allowed is "Print-Job with job-hold-until" of ipp-1.1.test: PAPPL 1.3.1's
-# Print-Job response lacks job-state-reasons there.
+# Print-Job response lacks job-state-reasons there. CUPS 2.4's
+# ipp-everywhere.test also expects the overrides member "document-number",
+# which PWG 5100.6 spells "document-numbers" (as the printer says): that
+# test counts as passed when its only complaint is this one.
 set -u
 app=$1
 ppd=$2
@@ -32,7 +35,7 @@ mkdir -p "$work/state" "$work/spool"
 # A free port: the server refuses to start on a taken one; try a few.
 for attempt in 1 2 3 4 5; do
   port=$(( 20000 + ($$ * 7 + attempt * 131) % 30000 ))
-  SNAP_COMMON=$work/state VANTORA_RT50_PPD=$ppd VANTORA_RT50_POLL_MS=300 VANTORA_RT50_SHEET_POLL_MS=20 \
+  SNAP_COMMON=$work/state VANTORA_RT50_POLL_MS=300 VANTORA_RT50_SHEET_POLL_MS=20 \
     "$app" server -o server-port=$port -o server-options=no-tls -o log-level=info \
     -o log-file="$work/server.log" -o spool-directory="$work/spool" > "$work/server.out" 2>&1 &
   server=$!
@@ -60,7 +63,15 @@ awk '
   /\[FAIL\]/ { files[file]++; line = $0; sub(/^ +/, "", line); sub(/ +\[FAIL\].*/, "", line); print "FAIL in " file ": " line }
   END { for (f in files) print f ": " files[f] " [FAIL]" }' "$work/ipptool.txt" > "$work/fails.txt"
 cat "$work/fails.txt"
-unexpected=$(grep '^FAIL in ' "$work/fails.txt" | grep -v '^FAIL in ipp-1.1.test: Print-Job with job-hold-until$' | wc -l)
+# The expectations a failed test of ipp-everywhere.test did not meet.
+misses=$(awk '/PWG 5100.14 section 5.1\/5.2.*\[FAIL\]/ { block = 1; next }
+              block && /\[(PASS|FAIL|SKIP)\]/ { block = 0 }
+              block && /EXPECTED:/ { sub(/^ +/, ""); print }' "$work/ipptool.txt")
+allowed='^FAIL in ipp-1.1.test: Print-Job with job-hold-until$'
+if [ "$misses" = 'EXPECTED: overrides-supported WITH-VALUE "document-number"' ]; then
+  allowed="$allowed|^FAIL in ipp-everywhere.test: PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes\$"
+fi
+unexpected=$(grep '^FAIL in ' "$work/fails.txt" | grep -Ev "$allowed" | wc -l)
 passed=$(grep -c '\[PASS\]' "$work/ipptool.txt")
 echo "$passed passed, $unexpected unexpected failures"
 if [ "$unexpected" -ne 0 ] || [ "$passed" -lt 10 ]; then

@@ -61,6 +61,10 @@ TEST(JobSettings, IppSettingsBecomeTheFiltersOptionsWithinTheirRanges)
     EXPECT_NE(text.find("ZpxBorder=Enable"), std::string::npos) << text;
     EXPECT_NE(text.find("ZpxOvercoatFinish=Glossy"), std::string::npos) << text;
     EXPECT_EQ(text.find("print-scaling"), std::string::npos) << text;
+    // The hairline margins the printer advertises print borderless.
+    other.media.top_margin = other.media.bottom_margin = other.media.left_margin = other.media.right_margin =
+        kHairlineMargin;
+    EXPECT_NE(Options(other, nullptr).find("ZpxBorder=Disable"), std::string::npos);
     cupsFreeOptions(oddCount, odd);
 }
 
@@ -116,19 +120,29 @@ TEST(PrinterStatus, StatusCodesAndMediaCountsAsClientsSeeThem)
     const MediaState media = ParseMediaState("00161", "0000300", "0000015");
     EXPECT_EQ(media.mediaCode, 161);
     EXPECT_EQ(kMediaSizes[ReadyMediaIndex(media.mediaCode)].pageSize, std::string("115x204mm"));
-    pappl_supply_t supply;
-    MediaSupplies(media, &supply);
-    EXPECT_EQ(supply.level, 5);
-    EXPECT_STREQ(supply.description, "Ribbon and paper (15 of 300 prints left)");
+    EXPECT_EQ(SupplyLevel(media), 5);
     EXPECT_TRUE(ReasonsForMedia(media) & PAPPL_PREASON_MEDIA_LOW);
+    // The supply as PWG 5100.13 describes it, under the same name whatever
+    // is left.
+    ipp_t* attrs = ippNew();
+    AddSupplyAttributes(attrs, media);
+    ipp_attribute_t* supply = ippFindAttribute(attrs, "printer-supply", IPP_TAG_STRING);
+    ASSERT_NE(supply, nullptr);
+    int length = 0;
+    const char* value = static_cast<const char*>(ippGetOctetString(supply, 0, &length));
+    EXPECT_EQ(std::string(value, static_cast<size_t>(length)),
+              "index=1;class=supplyThatIsConsumed;type=inkRibbon;unit=percent;maxcapacity=100;level=5;"
+              "colorantname=multi-color;");
+    EXPECT_STREQ(ippGetString(ippFindAttribute(attrs, "marker-names", IPP_TAG_NAME), 0, nullptr), "Ribbon and paper");
+    EXPECT_EQ(ippGetInteger(ippFindAttribute(attrs, "marker-levels", IPP_TAG_INTEGER), 0), 5);
+    ippDelete(attrs);
 
     // Answers that are not plain numbers read as unknown.
     const MediaState odd = ParseMediaState("1x50", "", "99999999999999");
     EXPECT_EQ(odd.mediaCode, -1);
     EXPECT_EQ(odd.initial, -1);
     EXPECT_EQ(odd.remaining, -1);
-    MediaSupplies(odd, &supply);
-    EXPECT_EQ(supply.level, -1);
+    EXPECT_EQ(SupplyLevel(odd), -1);
 }
 
 }  // namespace

@@ -32,6 +32,8 @@ protected:
         // CUPS) are not ours to leak-check under the sanitizers.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
         rt50emu::Rt50EmulatorTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(apptest::EnterOwnNetwork(&error)) << error;
         ASSERT_TRUE(m_server.Start(serial())) << m_server.error();
     }
 
@@ -69,8 +71,8 @@ protected:
     filtertest::TempDir m_files;
 };
 
-// The sheet the filter chain of the CUPS queue (vantora_rt50_photo:
-// imagetoraster filling the page, then the raster filter) makes of a photo
+// The sheet the filter chain of the CUPS queue (vantora_rt50_photo: the
+// photo front end filling the page, then the raster filter) makes of a photo
 // with the PPD's defaults.
 StreamSheet FilterChainSheet(const std::string& photo)
 {
@@ -149,6 +151,189 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", photo}), 0) << cupsd.ErrorLog();
     ASSERT_TRUE(WaitFor([&] { return SheetRecorded(1); }, 90000)) << cupsd.ErrorLog();
     ExpectSameSheet(SheetPath(1), expected);
+
+    // A document prints borderless by default (the queue's default size is
+    // the loaded media's borderless one, the first one ready), as many
+    // times as asked.
+    const std::string pdf = m_files.Path("postcard.pdf");
+    const std::string ps = m_files.Path("postcard.ps");
+    {
+        std::ofstream file(ps);
+        file << "%!PS\n<< /PageSize [288 432] >> setpagedevice\n0.2 0.4 0.8 setrgbcolor 0 0 288 432 rectfill\nshowpage\n";
+    }
+    ASSERT_EQ(filtertest::RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite",
+                                                     "-sOutputFile=" + pdf, ps}, "", "").exitStatus, 0);
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-n", "2", pdf}), 0) << cupsd.ErrorLog();
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(3); }, 90000)) << cupsd.ErrorLog();
+    for (int sheet : {2, 3}) {
+        // White from the sheet's edge inwards along its middle row and
+        // column: only the paper beside the 4x6 page (1266 dots wide), no
+        // border on the page.
+        int width = 0, height = 0;
+        std::vector<uint8_t> rgb;
+        ASSERT_TRUE(rt50emu::ReadPng(SheetPath(sheet), &width, &height, &rgb));
+        auto white = [&](int x, int y) {
+            const uint8_t* pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            return pixel[0] + pixel[1] + pixel[2] > 3 * 250;
+        };
+        int whiteColumns = 0, whiteRows = 0;
+        while (whiteColumns < width && white(whiteColumns, height / 2))
+            ++whiteColumns;
+        while (whiteRows < height && white(width / 2, whiteRows))
+            ++whiteRows;
+        EXPECT_LE(whiteColumns, (width - 1266) / 2 + 2) << "sheet " << sheet;
+        EXPECT_LE(whiteRows, 2) << "sheet " << sheet;
+    }
+    struct timespec pause {1, 0};
+    nanosleep(&pause, nullptr);
+    EXPECT_FALSE(SheetRecorded(4));
+}
+
+// A recorded sheet's value from its text file ("PIXELS_PER_METRE_Y", ...).
+std::string SheetValue(const std::string& png, const std::string& key)
+{
+    std::ifstream text(png.substr(0, png.size() - 3) + "txt");
+    std::string line;
+    while (std::getline(text, line)) {
+        if (line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
+    }
+    return "";
+}
+
+// True when every pixel of the sheet is grey (the three planes agree).
+bool SheetIsGrey(const std::string& png)
+{
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    if (!rt50emu::ReadPng(png, &width, &height, &rgb))
+        return false;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) {
+        if (rgb[i] != rgb[i + 1] || rgb[i + 1] != rgb[i + 2])
+            return false;
+    }
+    return true;
+}
+
+TEST_F(PrinterAppTest, RasterPagesPrintAtTheirOwnResolutionCountedOnceAndInGreyWhenAsked)
+{
+    auto colourful = [](unsigned x, unsigned y, uint8_t rgb[3]) {
+        rgb[0] = static_cast<uint8_t>(x);
+        rgb[1] = static_cast<uint8_t>(y);
+        rgb[2] = static_cast<uint8_t>(x + y);
+    };
+    filtertest::RasterPage fine;
+    fine.width = 2532;
+    fine.height = 3672;
+    fine.xdpi = fine.ydpi = 600;
+    fine.pixel = colourful;
+    filtertest::RasterPage plain;
+    plain.pixel = colourful;
+    const std::string finePath = m_files.Path("fine.ras"), plainPath = m_files.Path("plain.ras");
+    ASSERT_TRUE(filtertest::WriteRasterFile(finePath, {fine}));
+    ASSERT_TRUE(filtertest::WriteRasterFile(plainPath, {plain}));
+
+    // The document's 600 dpi, whatever the printer's default.
+    const int fineJob = m_server.PrintFile(finePath, "image/pwg-raster");
+    ASSERT_GT(fineJob, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(fineJob) == IPP_JSTATE_COMPLETED; }, 60000));
+    EXPECT_EQ(SheetValue(SheetPath(1), "PIXELS_PER_METRE_Y"), "23622");
+    EXPECT_EQ(m_server.JobValue(fineJob, "job-impressions-completed"), "1");
+
+    // Two copies in monochrome at 300 dpi: two grey sheets, two impressions.
+    const int greyJob = m_server.PrintFile(plainPath, "image/pwg-raster", 2, "monochrome");
+    ASSERT_GT(greyJob, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(greyJob) == IPP_JSTATE_COMPLETED; }, 60000));
+    ASSERT_TRUE(SheetRecorded(3));
+    EXPECT_FALSE(SheetRecorded(4));
+    EXPECT_EQ(SheetValue(SheetPath(2), "PIXELS_PER_METRE_Y"), "11811");
+    EXPECT_TRUE(SheetIsGrey(SheetPath(2)));
+    EXPECT_TRUE(SheetIsGrey(SheetPath(3)));
+    EXPECT_FALSE(SheetIsGrey(SheetPath(1)));
+    EXPECT_EQ(m_server.JobValue(greyJob, "job-impressions-completed"), "2");
+}
+
+TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
+{
+    const std::string pdf = m_files.Path("letter.pdf");
+    {
+        std::ofstream file(pdf);
+        file << "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+    }
+    auto request = [&](ipp_op_t operation, const char* format, int jobId = 0) {
+        ipp_t* ipp = ippNewRequest(operation);
+        ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, m_server.PrinterUri().c_str());
+        if (jobId > 0)
+            ippAddInteger(ipp, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+        ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+        if (operation == IPP_OP_SEND_DOCUMENT)
+            ippAddBoolean(ipp, IPP_TAG_OPERATION, "last-document", 1);
+        if (format != nullptr)
+            ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+        return ipp;
+    };
+    auto status = [&](ipp_t* ipp, const std::string& file) {
+        ipp_t* response = m_server.Send(ipp, m_server.PrinterResource(), {}, file);
+        const ipp_status_t code = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
+        ippDelete(response);
+        return code;
+    };
+    auto jobCount = [&] {
+        ipp_t* ipp = request(IPP_OP_GET_JOBS, nullptr);
+        ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+        ipp_t* response = m_server.Send(ipp, m_server.PrinterResource());
+        const std::string ids = AppServer::Values(response, "job-id");
+        ippDelete(response);
+        return ids;
+    };
+
+    // Neither advertised nor taken: announced, sent, or typed by its bytes.
+    ipp_t* attributes = m_server.PrinterAttributes({"document-format-supported"});
+    EXPECT_EQ(AppServer::Values(attributes, "document-format-supported"),
+              "application/octet-stream,image/pwg-raster,image/urf,image/jpeg,image/png");
+    ippDelete(attributes);
+    EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/pdf"), ""),
+              IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/pdf"), pdf), IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), pdf),
+              IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(jobCount(), "");
+
+    // A job made first keeps waiting for a document it can print.
+    ipp_t* created = m_server.Send(request(IPP_OP_CREATE_JOB, nullptr), m_server.PrinterResource());
+    ipp_attribute_t* id = created != nullptr ? ippFindAttribute(created, "job-id", IPP_TAG_INTEGER) : nullptr;
+    ASSERT_NE(id, nullptr);
+    const int job = ippGetInteger(id, 0);
+    ippDelete(created);
+    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/pdf", job), pdf),
+              IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_HELD);
+    EXPECT_EQ(status(request(IPP_OP_CANCEL_JOB, nullptr, job), ""), IPP_STATUS_OK);
+
+    // A page it cannot print ends its job with the reason, in the job's
+    // state message and on the jobs page.
+    filtertest::RasterPage wide;
+    wide.width = 20001;
+    wide.height = 2;
+    wide.pixel = [](unsigned, unsigned, uint8_t rgb[3]) { rgb[0] = rgb[1] = rgb[2] = 0; };
+    const std::string widePath = m_files.Path("wide.ras");
+    ASSERT_TRUE(filtertest::WriteRasterFile(widePath, {wide}));
+    const int aborted = m_server.PrintFile(widePath, "image/pwg-raster");
+    ASSERT_GT(aborted, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(aborted) == IPP_JSTATE_ABORTED; }, 30000));
+    const std::string reason = m_server.JobValue(aborted, "job-state-message");
+    EXPECT_NE(reason.find("printable size"), std::string::npos) << reason;
+    std::string page;
+    EXPECT_EQ(m_server.WebStatus("/VANTORA-RT-50_" + serial() + "/jobs", {apptest::kAdminUser, apptest::kAdminPassword},
+                                 nullptr, &page),
+              HTTP_STATUS_OK);
+    EXPECT_NE(page.find(reason), std::string::npos) << page;
+
+    // A JPEG larger than the advertised limit is refused before it is taken.
+    const std::string huge = m_files.Path("huge.jpg");
+    ASSERT_TRUE(apptest::MakePhoto(huge, 17000, 16));
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge), IPP_STATUS_ERROR_REQUEST_ENTITY);
 }
 
 TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)
@@ -164,7 +349,8 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)
     EXPECT_EQ(Reasons(), "none");
 
     emulator().Execute("set " + serial() + " remain 15");
-    EXPECT_TRUE(WaitFor([&] { return level() == "5 Ribbon and paper (15 of 300 prints left)"; }, 5000)) << level();
+    // The supply keeps its name; its level follows the prints left.
+    EXPECT_TRUE(WaitFor([&] { return level() == "5 Ribbon and paper"; }, 5000)) << level();
     EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-low") != std::string::npos; }, 5000)) << Reasons();
 
     const struct {
@@ -242,6 +428,31 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
     EXPECT_FALSE(SheetRecorded(2));
     EXPECT_EQ(Shown("errors"), "0");
     ExpectSameSheet(SheetPath(1), FilterChainSheet(photo));
+}
+
+// Photos the front end refuses (here a truncated JPEG) abort the job with
+// the reason in the job's log; a Cancel-Job while a large photo is decoded
+// ends the job without a sheet. (The photos are the photo tests'.)
+TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
+{
+    const int refused = m_server.PrintFile(VANTORA_TEST_PHOTOS "/truncated.jpg", "image/jpeg");
+    ASSERT_GT(refused, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
+        << m_server.JobState(refused);
+    std::ifstream log(m_server.folder() + "/server.log");
+    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logText.find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
+
+    // 81 megapixels of PNG: most of a second of decoding, more under the
+    // sanitizers.
+    const std::string large = VANTORA_TEST_PHOTOS "/large.png";
+    const int canceled = m_server.PrintFile(large, "image/png");
+    ASSERT_GT(canceled, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_PROCESSING; }, 30000));
+    ASSERT_TRUE(m_server.CancelJob(canceled));
+    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_CANCELED; }, 30000))
+        << m_server.JobState(canceled);
+    EXPECT_FALSE(SheetRecorded(1));
 }
 
 }  // namespace

@@ -199,11 +199,16 @@ bool PrivateCupsd::BuildRoot()
     ok = ok && (options_.ppd.empty() ? WriteFile(model, kTestModel, 0644)
                                      : CopyFile(options_.ppd, model, 0644));
 
-    // ServerRoot: the system's MIME rules, our own configuration.
+    // ServerRoot: the system's MIME rules, the package's (as installed into
+    // CUPS's MIME folder), our own configuration.
     for (const char* name : {"raw.types", "raw.convs"}) {
         const std::string from = std::string(kSystemServerRoot) + "/" + name;
         if (access(from.c_str(), R_OK) == 0)
             ok = ok && symlink(from.c_str(), (root_ + "/etc/" + name).c_str()) == 0;
+    }
+    for (const char* name : {"vantora-rt50.types", "vantora-rt50.convs"}) {
+        const std::string from = std::string(VANTORA_PACKAGING_DIR) + "/" + name;
+        ok = ok && symlink(from.c_str(), (root_ + "/etc/" + name).c_str()) == 0;
     }
 
     const std::string cupsdConf =
@@ -392,6 +397,19 @@ int PrivateCupsd::Run(const std::vector<std::string>& argv) const
 bool PrivateCupsd::AddQueue(const std::string& name, const std::string& uri) const
 {
     return Run({"lpadmin", "-p", name, "-E", "-v", uri, "-m", "VANTORA_RT-50.ppd"}) == 0;
+}
+
+bool PrivateCupsd::WaitForJobsDone(const std::string& queue, int seconds) const
+{
+    for (int i = 0; i < seconds * 10; ++i) {
+        cups_job_t* jobs = nullptr;
+        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ACTIVE);
+        cupsFreeJobs(active, jobs);
+        if (active == 0)
+            return true;
+        usleep(100 * 1000);
+    }
+    return false;
 }
 
 std::string PrivateCupsd::ErrorLog() const

@@ -63,6 +63,9 @@ public:
     // Creates an enabled queue of the package's model for a device URI.
     bool AddQueue(const std::string& name, const std::string& uri) const;
 
+    // Waits (at most `seconds`) until `queue` has no unfinished job.
+    bool WaitForJobsDone(const std::string& queue, int seconds) const;
+
     // The scheduler's error log, for test failure messages.
     std::string ErrorLog() const;
 

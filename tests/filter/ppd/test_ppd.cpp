@@ -2,7 +2,6 @@
 // filter needs (24-bit RGB chunky raster at the media's exact printable page,
 // copies handed to the filter) and offers every setting the filter reads.
 #include "FilterTestKit.h"
-#include "PhotoFill.h"
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <gtest/gtest.h>
@@ -53,10 +52,17 @@ TEST_F(BuiltPpdFile, RequestsRgbRasterAtTheExactPrintablePage)
     EXPECT_TRUE(ppd->manual_copies == 0) << "copies must reach the filter as NumCopies";
     EXPECT_STREQ(ppdFindAttr(ppd, "cupsManualCopies", nullptr)->value, "False");
     EXPECT_TRUE(ppd->color_device);
-    bool rasterFilter = false;
-    for (int i = 0; i < ppd->num_filters; ++i)
-        rasterFilter = rasterFilter || std::strcmp(ppd->filters[i], "application/vnd.cups-raster 0 vantora_rt50_filter") == 0;
-    EXPECT_TRUE(rasterFilter);
+    // Raster to the raster filter, photos (also those CUPS itself cannot
+    // decode) to the photo filter; nothing else of ours (and no cupsFilter
+    // lines, which CUPS ignores beside these).
+    std::vector<std::string> filters;
+    for (ppd_attr_t* attr = ppdFindAttr(ppd, "cupsFilter2", nullptr); attr != nullptr;
+         attr = ppdFindNextAttr(ppd, "cupsFilter2", nullptr))
+        filters.push_back(attr->value);
+    std::vector<std::string> expected = {"application/vnd.cups-raster application/vnd.vantora-rt50 0 vantora_rt50_filter"};
+    for (const char* type : {"jpeg", "png", "tiff", "webp", "heic", "heif", "avif", "gif"})
+        expected.push_back(std::string("image/") + type + " application/vnd.vantora-rt50 0 vantora_rt50_photo");
+    EXPECT_EQ(filters, expected);
 
     ppdMarkDefaults(ppd);
     cups_page_header2_t header;
@@ -126,16 +132,6 @@ TEST_F(BuiltPpdFile, OffersEveryResolutionAndSetting)
         for (const char* choice : keyword.choices)
             EXPECT_NE(ppdFindChoice(option, choice), nullptr) << choice;
     }
-}
-
-TEST(PhotoFill, FillIsAddedOnlyWithoutAScalingChoice)
-{
-    EXPECT_EQ(FillPageOptions(""), "print-scaling=fill");
-    EXPECT_EQ(FillPageOptions(nullptr), "print-scaling=fill");
-    EXPECT_EQ(FillPageOptions("media=102x153mm"), "media=102x153mm print-scaling=fill");
-    for (const char* chosen : {"print-scaling=fit", "fit-to-page", "fitplot=true", "scaling=80", "ppi=300",
-                               "natural-scaling=100", "crop-to-fit", "position=center", "fill"})
-        EXPECT_EQ(FillPageOptions(chosen), chosen);
 }
 
 }  // namespace

@@ -27,20 +27,6 @@ bool WaitForFile(const std::string& path, int seconds)
     return false;
 }
 
-// Waits until the queue has no unfinished job.
-bool WaitForJobsDone(const char* queue, int seconds)
-{
-    for (int i = 0; i < seconds * 10; ++i) {
-        cups_job_t* jobs = nullptr;
-        const int active = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue, 0, CUPS_WHICHJOBS_ACTIVE);
-        cupsFreeJobs(active, jobs);
-        if (active == 0)
-            return true;
-        usleep(100000);
-    }
-    return false;
-}
-
 TEST(QueuePrint, PhotoPrintedWithLpFillsThePage)
 {
     vantora_test::CupsdOptions options;
@@ -89,7 +75,7 @@ TEST(QueuePrint, PhotoPrintedWithLpFillsThePage)
 
     JobOneStartFile start;
     ASSERT_EQ(cupsd.Run({"lp", "-d", "VANTORA-RT-50", png}), 0) << cupsd.ErrorLog();
-    ASSERT_TRUE(WaitForJobsDone("VANTORA-RT-50", 60)) << cupsd.ErrorLog();
+    ASSERT_TRUE(cupsd.WaitForJobsDone("VANTORA-RT-50", 60)) << cupsd.ErrorLog();
     const std::string prn = cupsd.jobDir() + "/1.prn";
     ASSERT_TRUE(WaitForFile(prn, 5)) << cupsd.ErrorLog();
 

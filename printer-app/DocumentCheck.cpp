@@ -1,0 +1,104 @@
+#include "DocumentCheck.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr const char* kPrintable[] = {"image/jpeg", "image/png", "image/pwg-raster", "image/urf"};
+
+// Answers the request with `status`, the document's format among the
+// unsupported attributes, and leaves PAPPL nothing to print: Print-Job's
+// document is read and dropped (PAPPL then finds no file), Send-Document
+// loses its last-document (PAPPL then refuses it without touching the
+// job). Both of PAPPL's answers have a lower status than this one.
+void Refuse(pappl_client_t* client, ipp_status_t status, const char* format, const char* message)
+{
+    ipp_t* request = papplClientGetRequest(client);
+    papplClientRespondIPP(client, status, "%s", message);
+    ipp_t* response = papplClientGetResponse(client);
+    ippAddString(response, IPP_TAG_UNSUPPORTED_GROUP, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    papplLogClient(client, PAPPL_LOGLEVEL_WARN, "%s refused: %s", ippOpString(ippGetOperation(request)), message);
+    switch (ippGetOperation(request)) {
+    case IPP_OP_PRINT_JOB: {
+        http_t* http = papplClientGetHTTP(client);
+        char buffer[8192];
+        while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, buffer, sizeof buffer) > 0) {
+        }
+        break;
+    }
+    case IPP_OP_SEND_DOCUMENT:
+        ippDeleteAttribute(request, ippFindAttribute(request, "last-document", IPP_TAG_ZERO));
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+bool IsPrintableFormat(const char* format)
+{
+    if (format == nullptr)
+        return false;
+    for (const char* printable : kPrintable) {
+        if (std::strcmp(format, printable) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool RefuseUnprintableDocument(pappl_client_t* client)
+{
+    ipp_t* request = papplClientGetRequest(client);
+    const ipp_op_t operation = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
+    if (operation != IPP_OP_PRINT_JOB && operation != IPP_OP_VALIDATE_JOB && operation != IPP_OP_SEND_DOCUMENT)
+        return false;
+    ipp_attribute_t* attr = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
+    if (attr != nullptr && (ippGetValueTag(attr) != IPP_TAG_MIMETYPE || ippGetCount(attr) != 1))
+        return false;  // PAPPL refuses a malformed one itself
+    const char* format = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+    const bool typed = format != nullptr && std::strcmp(format, "application/octet-stream") != 0;
+    if (typed && !IsPrintableFormat(format)) {
+        Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, format,
+               (std::string("The format \"") + format + "\" is not printed: send JPEG, PNG, PWG or Apple raster.").c_str());
+        return true;
+    }
+
+    // The document's first bytes, when it comes with this request and is
+    // not compressed (then PAPPL looks at it once it is unpacked).
+    if (operation == IPP_OP_VALIDATE_JOB)
+        return false;
+    ipp_attribute_t* compression = ippFindAttribute(request, "compression", IPP_TAG_KEYWORD);
+    if (compression != nullptr && std::strcmp(ippGetString(compression, 0, nullptr), "none") != 0)
+        return false;
+    http_t* http = papplClientGetHTTP(client);
+    if (httpGetState(http) != HTTP_STATE_POST_RECV)
+        return false;
+    unsigned char head[16384];
+    const ssize_t length = httpPeek(http, reinterpret_cast<char*>(head), sizeof head);
+    if (length <= 0)
+        return false;  // no document
+    const char* sniffed = SniffFormat(head, static_cast<size_t>(length));
+    if (!typed) {
+        if (!IsPrintableFormat(sniffed)) {
+            Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, sniffed != nullptr ? sniffed : "application/octet-stream",
+                   sniffed != nullptr ? (std::string("The document is ") + sniffed +
+                                         ", which is not printed: send JPEG, PNG, PWG or Apple raster.").c_str()
+                                      : "The document's format is not known: send JPEG, PNG, PWG or Apple raster.");
+            return true;
+        }
+        format = sniffed;
+    }
+    int width = 0, height = 0;
+    if (std::strcmp(format, "image/jpeg") == 0 && JpegDimensions(head, static_cast<size_t>(length), &width, &height) &&
+        (width > kMaxJpegSide || height > kMaxJpegSide || width == 0 || height == 0)) {
+        char message[160];
+        std::snprintf(message, sizeof message, "The photo is %d x %d pixels; at most %d x %d are printed.", width,
+                      height, kMaxJpegSide, kMaxJpegSide);
+        Refuse(client, IPP_STATUS_ERROR_REQUEST_ENTITY, format, message);
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,30 @@
+// What a client sends the printer application before anything is taken:
+// the input as an Authorization header value (NUL-terminated copy) and as a
+// document's first bytes, exactly as long as the input, so that a read past
+// them is caught.
+#include "RequestParsers.h"
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::string header(reinterpret_cast<const char*>(data), size);
+    std::string user = "x", password = "y";
+    if (ParseBasicAuthorization(header.c_str(), &user, &password)) {
+        if (user.empty() || user.find(':') != std::string::npos)
+            __builtin_trap();   // a user name is never empty nor holds the separator
+    }
+
+    std::vector<unsigned char> head(data, data + size);
+    const char* format = SniffFormat(head.data(), head.size());
+    int width = -1, height = -1;
+    if (JpegDimensions(head.data(), head.size(), &width, &height)) {
+        if (width < 0 || height < 0 || width > 65535 || height > 65535)
+            __builtin_trap();
+    }
+    (void)format;
+    return 0;
+}

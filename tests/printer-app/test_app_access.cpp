@@ -1,0 +1,227 @@
+// The printer application as a stranger on the network meets it: from an
+// address that is not loopback, printing and reading are open, while
+// administration needs an administrator's login, a job is cancelled only by
+// its owner, and other users' job names are withheld. Deleting a printer
+// leaves the others served.
+#include "AppServer.h"
+#include "Rt50EmulatorFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+using apptest::AppServer;
+using apptest::Login;
+using apptest::WaitFor;
+
+namespace {
+
+const char* NoPassword(const char*, http_t*, const char*, const char*, void*)
+{
+    return nullptr;
+}
+
+class AppAccessTest : public rt50emu::Rt50EmulatorTest {
+protected:
+    void SetUp() override
+    {
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        rt50emu::Rt50EmulatorTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(apptest::EnterOwnNetwork(&error)) << error;
+        // A refused login ends the request instead of asking on a terminal.
+        cupsSetPasswordCB2(NoPassword, nullptr);
+        ASSERT_TRUE(m_server.Start(serial())) << m_server.error();
+    }
+
+    void TearDown() override
+    {
+        EXPECT_TRUE(m_server.Stop()) << m_server.error();
+        rt50emu::Rt50EmulatorTest::TearDown();
+    }
+
+    // The status of an IPP request to the printer (or, with `resource`,
+    // to another object).
+    ipp_status_t Status(ipp_t* request, const Login& login = {}, const std::string& resource = "")
+    {
+        ipp_t* response = m_server.Send(request, resource.empty() ? m_server.PrinterResource() : resource, login);
+        const ipp_status_t status = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
+        ippDelete(response);
+        return status;
+    }
+
+    static ipp_t* Request(ipp_op_t operation, const char* user, int jobId = 0)
+    {
+        ipp_t* request = ippNewRequest(operation);
+        if (user != nullptr)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, user);
+        if (jobId > 0)
+            ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+        return request;
+    }
+
+    std::string PrinterState()
+    {
+        ipp_t* response = m_server.PrinterAttributes({"printer-state"});
+        const std::string state = AppServer::Values(response, "printer-state");
+        ippDelete(response);
+        return state;
+    }
+
+    AppServer m_server;
+};
+
+// What libcups reports when the server asks for a login the client does not
+// give.
+constexpr ipp_status_t kNeedsLogin = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+
+const Login kAdmin{apptest::kAdminUser, apptest::kAdminPassword};
+const Login kPlain{apptest::kPlainUser, apptest::kPlainPassword};
+const Login kWrong{apptest::kAdminUser, "guess"};
+
+TEST_F(AppAccessTest, AdministrationNeedsAnAdministratorsLogin)
+{
+    const std::string page = "/VANTORA-RT-50_" + serial();
+    // The status pages are open.
+    EXPECT_EQ(m_server.WebStatus("/"), HTTP_STATUS_OK);
+    EXPECT_EQ(m_server.WebStatus(page + "/"), HTTP_STATUS_OK);
+    // The forms that change something are not.
+    for (const std::string& path : {std::string("/addprinter"), page + "/config", page + "/delete"}) {
+        EXPECT_EQ(m_server.WebStatus(path), HTTP_STATUS_UNAUTHORIZED) << path;
+        EXPECT_EQ(m_server.WebStatus(path, kWrong), HTTP_STATUS_UNAUTHORIZED) << path;
+        EXPECT_EQ(m_server.WebStatus(path, kPlain), HTTP_STATUS_FORBIDDEN) << path;
+        EXPECT_EQ(m_server.WebStatus(path, kAdmin), HTTP_STATUS_OK) << path;
+    }
+    // Nor are the printer page's own actions.
+    EXPECT_EQ(m_server.WebStatus(page + "/", {}, "action=hold-new-jobs"), HTTP_STATUS_UNAUTHORIZED);
+
+    // IPP administration of the printer and the system.
+    ipp_t* setAttributes = Request(IPP_OP_SET_PRINTER_ATTRIBUTES, "eve");
+    ippAddString(setAttributes, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-location", nullptr, "taken");
+    EXPECT_EQ(Status(setAttributes), kNeedsLogin);
+    for (ipp_op_t operation : {IPP_OP_PAUSE_PRINTER, IPP_OP_DISABLE_PRINTER, IPP_OP_HOLD_NEW_JOBS}) {
+        EXPECT_EQ(Status(Request(operation, "eve")), kNeedsLogin) << ippOpString(operation);
+        EXPECT_EQ(Status(Request(operation, "eve"), kPlain), IPP_STATUS_ERROR_FORBIDDEN) << ippOpString(operation);
+    }
+    const std::string system = "/ipp/system";
+    auto createPrinter = [&](const char* uri) {
+        ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "system-uri", nullptr,
+                     ("ipp://" + std::string(apptest::kTestAddress) + ":" + std::to_string(m_server.port()) + system).c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "eve");
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "printer-service-type", nullptr, "print");
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_NAME, "printer-name", nullptr, "remote-added");
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "smi55357-driver", nullptr, "vantora_rt50");
+        ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_URI, "smi55357-device-uri", nullptr, uri);
+        return request;
+    };
+    EXPECT_EQ(Status(createPrinter("file:///tmp/remote-added"), {}, system), kNeedsLogin);
+    EXPECT_EQ(Status(Request(IPP_OP_SHUTDOWN_ALL_PRINTERS, "eve"), {}, system), kNeedsLogin);
+    // Even an administrator adds no printer for a file or another scheme.
+    EXPECT_NE(Status(createPrinter("file:///tmp/remote-added"), kAdmin, system), IPP_STATUS_OK);
+    EXPECT_NE(Status(createPrinter("socket://192.0.2.9"), kAdmin, system), IPP_STATUS_OK);
+    EXPECT_EQ(PrinterState(), "3");
+
+    // An administrator's login pauses and resumes the printer.
+    EXPECT_EQ(Status(Request(IPP_OP_PAUSE_PRINTER, "admin"), kAdmin), IPP_STATUS_OK);
+    EXPECT_TRUE(WaitFor([&] { return PrinterState() == "5"; }, 5000)) << PrinterState();
+    EXPECT_EQ(Status(Request(IPP_OP_RESUME_PRINTER, "admin"), kAdmin), IPP_STATUS_OK);
+    EXPECT_TRUE(WaitFor([&] { return PrinterState() == "3"; }, 5000)) << PrinterState();
+
+    // Root on the machine administers through the control socket.
+    const std::string name = "VANTORA-RT-50_" + serial();
+    EXPECT_EQ(m_server.Command({"pause", "-d", name}), 0);
+    EXPECT_TRUE(WaitFor([&] { return PrinterState() == "5"; }, 5000)) << PrinterState();
+    EXPECT_EQ(m_server.Command({"resume", "-d", name}), 0);
+    EXPECT_TRUE(WaitFor([&] { return PrinterState() == "3"; }, 5000)) << PrinterState();
+}
+
+TEST_F(AppAccessTest, JobsBelongToTheirOwners)
+{
+    ipp_t* create = Request(IPP_OP_CREATE_JOB, "alice");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "alice-holiday");
+    ipp_t* created = m_server.Send(create, m_server.PrinterResource());
+    ipp_attribute_t* id = created != nullptr ? ippFindAttribute(created, "job-id", IPP_TAG_INTEGER) : nullptr;
+    ASSERT_NE(id, nullptr) << cupsLastErrorString();
+    const int job = ippGetInteger(id, 0);
+    ippDelete(created);
+
+    // Another user can neither cancel nor hold it, with or without a plain
+    // login.
+    EXPECT_EQ(Status(Request(IPP_OP_CANCEL_JOB, "eve", job)), kNeedsLogin);
+    EXPECT_EQ(Status(Request(IPP_OP_HOLD_JOB, "eve", job)), kNeedsLogin);
+    EXPECT_EQ(Status(Request(IPP_OP_CANCEL_JOB, "eve", job), kPlain), IPP_STATUS_ERROR_FORBIDDEN);
+    EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_HELD);
+
+    // It sees the job's state, not its name or owner.
+    auto attributes = [&](ipp_op_t operation, const char* user) {
+        ipp_t* request = Request(operation, user, operation == IPP_OP_GET_JOBS ? 0 : job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "all");
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource());
+        const std::string text = AppServer::Values(response, "job-state") + "|" +
+                                 AppServer::Values(response, "job-name") + "|" +
+                                 AppServer::Values(response, "job-originating-user-name");
+        ippDelete(response);
+        return text;
+    };
+    EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "eve"), "4||");
+    EXPECT_EQ(attributes(IPP_OP_GET_JOBS, "eve"), "4||");
+    EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "alice"), "4|alice-holiday|alice");
+
+    // The owner and an administrator may.
+    EXPECT_EQ(Status(Request(IPP_OP_HOLD_JOB, "admin", job), kAdmin), IPP_STATUS_OK);
+    EXPECT_EQ(Status(Request(IPP_OP_CANCEL_JOB, "alice", job)), IPP_STATUS_OK);
+    EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_CANCELED);
+}
+
+TEST_F(AppAccessTest, DeletingAPrinterLeavesTheOthersServed)
+{
+    const std::string second = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    auto printerId = [&](const std::string& printerSerial) {
+        ipp_t* request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "eve");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-id");
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(printerSerial));
+        const std::string id = response != nullptr && ippGetStatusCode(response) == IPP_STATUS_OK
+                                   ? AppServer::Values(response, "printer-id")
+                                   : "";
+        ippDelete(response);
+        return id;
+    };
+    ASSERT_TRUE(WaitFor([&] { return !printerId(second).empty(); }, 20000));
+    // Every printer has its own id from the start.
+    const std::string firstId = printerId(serial()), secondId = printerId(second);
+    EXPECT_NE(firstId, "0");
+    EXPECT_NE(secondId, "0");
+    EXPECT_NE(firstId, secondId);
+
+    // Loaded from the saved state, as after a restart.
+    ASSERT_TRUE(m_server.Restart()) << m_server.error();
+    // Its RT-50 is attached once its supply level shows.
+    auto level = [&] {
+        ipp_t* request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "eve");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "marker-levels");
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(second));
+        const std::string levels = AppServer::Values(response, "marker-levels");
+        ippDelete(response);
+        return levels;
+    };
+    ASSERT_TRUE(WaitFor([&] { return level() == "100"; }, 20000)) << level();
+    EXPECT_EQ(printerId(second), secondId);
+    ASSERT_EQ(m_server.Command({"delete", "-d", "VANTORA-RT-50_" + second}), 0);
+    EXPECT_TRUE(WaitFor([&] { return printerId(serial()) == firstId; }, 5000));
+    EXPECT_EQ(m_server.WebStatus("/"), HTTP_STATUS_OK);
+    EXPECT_EQ(m_server.Command({"status"}), 0);
+    // It stays deleted while its RT-50 stays plugged in...
+    struct timespec pause {2, 0};
+    nanosleep(&pause, nullptr);
+    EXPECT_EQ(printerId(second), "");
+    // ... and comes back when it is plugged in again.
+    Control("unplug " + second);
+    Control("plug " + second);
+    EXPECT_TRUE(WaitFor([&] { return !printerId(second).empty(); }, 20000));
+    EXPECT_EQ(printerId(serial()), firstId);
+}
+
+}  // namespace

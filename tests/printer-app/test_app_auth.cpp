@@ -1,0 +1,51 @@
+// The parsing behind the access rules: the Basic login header, and the job
+// attributes withheld from other users.
+#include "AppAuth.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(AppAuth, ParsesBasicLoginsOnly)
+{
+    std::string user, password;
+    // "alice:pa:ss" in base64.
+    ASSERT_TRUE(ParseBasicAuthorization("Basic YWxpY2U6cGE6c3M=", &user, &password));
+    EXPECT_EQ(user, "alice");
+    EXPECT_EQ(password, "pa:ss");
+    EXPECT_FALSE(ParseBasicAuthorization("Negotiate YWxpY2U6cGFzcw==", &user, &password));
+    EXPECT_FALSE(ParseBasicAuthorization("Basic", &user, &password));
+    EXPECT_FALSE(ParseBasicAuthorization("Basic bm9jb2xvbg==", &user, &password));  // "nocolon"
+    EXPECT_FALSE(ParseBasicAuthorization("Basic OnB3", &user, &password));          // ":pw", no user
+    EXPECT_FALSE(ParseBasicAuthorization(("Basic " + std::string(2000, 'A')).c_str(), &user, &password));
+}
+
+TEST(AppAuth, WithholdsTheJobsPrivateAttributes)
+{
+    static const char* const kVendor[] = {"overcoat-finish"};
+    auto requested = [](const char* value) {
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        if (value != nullptr)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, value);
+        WithholdPrivateAttributes(request, kVendor, 1);
+        ipp_attribute_t* attr = ippFindAttribute(request, "requested-attributes", IPP_TAG_KEYWORD);
+        std::string names = ",";
+        for (int i = 0; attr != nullptr && i < ippGetCount(attr); ++i)
+            names += std::string(ippGetString(attr, i, nullptr)) + ",";
+        ippDelete(request);
+        return names;
+    };
+    for (const char* value : {static_cast<const char*>(nullptr), "all", "job-description"}) {
+        const std::string names = requested(value);
+        EXPECT_EQ(names.find(",job-name,"), std::string::npos) << names;
+        EXPECT_EQ(names.find(",job-originating-user-name,"), std::string::npos) << names;
+        EXPECT_NE(names.find(",job-state,"), std::string::npos) << names;
+    }
+    EXPECT_NE(requested("all").find(",overcoat-finish,"), std::string::npos);
+    EXPECT_EQ(requested("job-name"), ",job-id,");
+}
+
+}  // namespace
