@@ -22,6 +22,9 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -426,6 +429,56 @@ TEST_F(BackendJob, AJobRunAgainPrintsOnlyTheMissingSheets)
     EXPECT_EQ(figures.skipped, 3) << log;
     EXPECT_EQ(Shown("printed"), "6");
     EXPECT_EQ(Sheets().size(), 6u);
+}
+
+// A backend killed in the middle of a sheet (the scheduler stops with
+// SIGKILL): the printer is free again at once, and the job run again
+// prints the missing sheets.
+TEST_F(BackendJob, AKilledBackendLeavesThePrinterToTheJobRunAgain)
+{
+    const std::vector<uint8_t> job = Job({{64, 40}, {1408, 900}});
+    const std::string file = m_exchange + "/job";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
+    }
+    Control("set " + serial() + " rate 2000000");
+    const std::string uri = "DEVICE_URI=vantora-zpxbackend://VANTORA/RT-50?serial=" + serial();
+    const std::string records = "VANTORA_RT50_JOB_RECORDS=" + settings.recordsFolder;
+    std::vector<char*> env;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        env.push_back(*variable);
+    env.push_back(const_cast<char*>(uri.c_str()));
+    env.push_back(const_cast<char*>(records.c_str()));
+    env.push_back(nullptr);
+    const std::string options = "job-uuid=" + settings.jobUuid;
+    char program[] = VANTORA_BACKEND_PROGRAM;
+    char* argv[] = {program, const_cast<char*>("7"), const_cast<char*>("user"), const_cast<char*>("title"),
+                    const_cast<char*>("1"), const_cast<char*>(options.c_str()), const_cast<char*>(file.c_str()),
+                    nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t backend = -1;
+    ASSERT_EQ(posix_spawn(&backend, program, &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const bool sending = WaitUntil([&] { return Sheets().size() == 1 && Shown("stream").rfind("payload", 0) == 0; });
+    kill(backend, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(backend, &status, 0), backend);
+    ASSERT_TRUE(sending) << Shown("stream");
+
+    Control("set " + serial() + " rate 0");
+    const int code = Print(job, [&] {
+        // Not free again within a minute: the job gives up.
+        for (int i = 0; i < 600 && Sheets().size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (Sheets().size() < 2)
+            RequestCancel();
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_FALSE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {1408, 900}}));
 }
 
 // Media that cannot print the job's page: nothing is sent, the job waits
