@@ -255,6 +255,40 @@ TEST(Delivery, AnErrorRightAfterStartIsJudgedFromWhatThePrinterDoesNext)
     }
 }
 
+// The printer takes a sheet's START whole and leaves the bus before the
+// transfer ends: back again, it prints the sheet, which is not sent again.
+// One that leaves inside the START forgets the sheet: it goes again.
+TEST(Delivery, APrinterThatLeavesAsItTakesTheStartKeepsTheSheet)
+{
+    for (const size_t cut : {size_t{0}, size_t{5}}) {
+        struct Leaving : FakePrinter {
+            size_t cut = 0;
+            int leaves = 0;
+            WriteResult Write(const uint8_t* data, size_t length, unsigned int timeout, size_t* took) override
+            {
+                const std::string text(reinterpret_cast<const char*>(data), length);
+                const bool start = text.find("START") != std::string::npos && leaves == 0;
+                if (!start)
+                    return FakePrinter::Write(data, length, timeout, took);
+                ++leaves;
+                if (cut == 0)
+                    FakePrinter::Write(data, length, timeout, took);
+                *took = length - cut;
+                return WriteResult::kGone;
+            }
+            bool Gone() override { return false; }
+            Return AwaitReturn() override { return Return::kBack; }
+        } printer;
+        printer.cut = cut;
+        SheetSender sender(printer, Fast());
+        EXPECT_EQ(printer.Print(sender, Job(1)), SheetSender::kPrinted) << cut;
+        EXPECT_EQ(printer.leaves, 1) << cut;
+        EXPECT_EQ(printer.starts, 1) << cut;
+        EXPECT_EQ(printer.counter, 501) << cut;
+        EXPECT_EQ(sender.Figures().resent, cut == 0 ? 0 : 1) << cut;
+    }
+}
+
 // An error that drops the sheets the printer held: the run ends with the
 // sheets printed before it known, so that a run again prints the rest. A
 // jam that drops only the sheet just started: that sheet goes again.
