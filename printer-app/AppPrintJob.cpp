@@ -39,15 +39,8 @@ bool ChooseFill(pappl_scaling_t scaling, long width, long height, long pageWidth
 
 }  // namespace
 
-// The job's uuid, which names its record with the job id.
-const char* JobUuid(pappl_job_t* job)
-{
-    ipp_attribute_t* uuid = job != nullptr ? papplJobGetAttribute(job, "job-uuid") : nullptr;
-    return uuid != nullptr ? ippGetString(uuid, 0, nullptr) : nullptr;
-}
-
 SheetSink::SheetSink(AttachedPrinter* link, pappl_job_t* job)
-    : m_link(link), m_job(job), m_sheets(job != nullptr ? papplJobGetID(job) : 0, JobUuid(job))
+    : m_link(link), m_job(job), m_sheets(job)
 {
 }
 
@@ -68,7 +61,8 @@ int SheetSink::EndSheet()
     if (result != 0)
         return result;
     ++m_printed;
-    if (m_job != nullptr && m_countImpressions)
+    // A sheet an earlier run printed was counted by that run.
+    if (m_job != nullptr && m_countImpressions && !m_sheets.LastSkipped())
         papplJobSetImpressionsCompleted(m_job, 1);
     return 0;
 }

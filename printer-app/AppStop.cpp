@@ -7,7 +7,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <fstream>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -60,9 +63,9 @@ int ProcessingJobs()
 {
     papplLog(g_system, PAPPL_LOGLEVEL_INFO, "Stopping on signal %d.", signal);
     papplSystemIteratePrinters(g_system, PausePrinter, nullptr);
-    AttachedPrinter::StopAll();
+    AttachedPrinter::StopKeepingJobs();
     const auto deadline = std::chrono::steady_clock::now() + kJobsEndWithin;
-    while (ProcessingJobs() > 0 && std::chrono::steady_clock::now() < deadline)
+    while (ProcessingJobs() > AttachedPrinter::KeptJobs() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!papplSystemSaveState(g_system, g_stateFile.c_str()))
         papplLog(g_system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state to \"%s\".", g_stateFile.c_str());
@@ -115,4 +118,44 @@ void EndStopWatcher()
     g_ending = true;
     pthread_kill(g_watcher.native_handle(), SIGTERM);
     g_watcher.join();
+}
+
+bool RequeueInterruptedJobs(const std::string& stateFile)
+{
+    // PAPPL writes one "Job ..." line per job, its state as state="N".
+    std::ifstream in(stateFile);
+    if (!in)
+        return true;   // no state yet
+    std::string text;
+    std::string line;
+    int requeued = 0;
+    const std::string processing = " state=\"" + std::to_string(IPP_JSTATE_PROCESSING) + "\"";
+    const std::string pending = " state=\"" + std::to_string(IPP_JSTATE_PENDING) + "\"";
+    while (std::getline(in, line)) {
+        const size_t at = line.find(processing);
+        if (line.rfind("Job ", 0) == 0 && at != std::string::npos) {
+            line.replace(at, processing.size(), pending);
+            ++requeued;
+        }
+        text += line;
+        text += '\n';
+    }
+    in.close();
+    if (requeued == 0)
+        return true;
+    struct stat info {};
+    if (stat(stateFile.c_str(), &info) != 0)
+        return false;
+    const std::string temporary = stateFile + ".new";
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, info.st_mode & 0777);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
+    close(fd);
+    if (!written || rename(temporary.c_str(), stateFile.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }

@@ -153,6 +153,9 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     AddInfoPage(system);
 
     g_stateFile = StateFilePath();
+    if (!RequeueInterruptedJobs(g_stateFile))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to queue the jobs of the last run again in \"%s\".",
+                 g_stateFile.c_str());
     papplSystemLoadState(system, g_stateFile.c_str());
     papplSystemSetSaveCallback(system, SaveState, const_cast<char*>(g_stateFile.c_str()));
     // The jobs' records of printed sheets live beside the state file.

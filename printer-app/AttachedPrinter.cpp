@@ -8,10 +8,13 @@
 #include "UsbPrinterPort.h"
 #include "UsbTransfer.h"
 
+#include <cups/cups.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -20,6 +23,8 @@ namespace {
 std::mutex g_timingMutex;
 SheetTiming g_timing;
 std::atomic<bool> g_stopping{false};
+std::atomic<bool> g_keepJobs{false};
+std::atomic<int> g_keptJobs{0};
 
 using Clock = std::chrono::steady_clock;
 
@@ -87,13 +92,62 @@ private:
 std::mutex g_recordsMutex;
 std::string g_recordsFolder;
 
-JobSheets::JobSheets(int jobId, const char* uuid) : m_records(AttachedPrinter::RecordsFolder())
+JobSheets::JobSheets(pappl_job_t* job) : m_records(AttachedPrinter::RecordsFolder())
 {
-    const std::string id = std::to_string(jobId);
-    m_records.CleanOld(kJobRecordMaxAge);
-    m_recorded = m_records.Choose(id.c_str(), uuid);
+    if (job != nullptr) {
+        const std::string id = std::to_string(papplJobGetID(job));
+        m_records.CleanOld(kJobRecordMaxAge);
+        m_recorded = m_records.Choose(id.c_str(), RecordUuid(job).c_str());
+    }
     m_resumed = !m_recorded || !m_records.Load(&m_before);
     m_skip = m_before.printed;
+}
+
+JobSheets::~JobSheets()
+{
+    if (m_holding != nullptr)
+        m_holding->LetGoOfJob(this);
+}
+
+std::string JobSheets::RecordUuid(pappl_job_t* job)
+{
+    if (job == nullptr)
+        return "";
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    const char* system = printer != nullptr ? papplSystemGetUUID(papplPrinterGetSystem(printer)) : nullptr;
+    const std::string identity = std::string(system != nullptr ? system : "") + ":" +
+                                 std::to_string(printer != nullptr ? papplPrinterGetID(printer) : 0) + ":" +
+                                 std::to_string(papplJobGetID(job)) + ":" +
+                                 std::to_string(static_cast<long long>(papplJobGetTimeCreated(job)));
+    unsigned char hash[32];
+    if (cupsHashData("sha2-256", identity.data(), identity.size(), hash, sizeof hash) < 16)
+        return "";
+    // A name-based uuid: version and variant bits set as RFC 4122 says.
+    hash[6] = static_cast<unsigned char>((hash[6] & 0x0f) | 0x50);
+    hash[8] = static_cast<unsigned char>((hash[8] & 0x3f) | 0x80);
+    char text[48];
+    std::snprintf(text, sizeof text,
+                  "urn:uuid:%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", hash[0], hash[1],
+                  hash[2], hash[3], hash[4], hash[5], hash[6], hash[7], hash[8], hash[9], hash[10], hash[11], hash[12],
+                  hash[13], hash[14], hash[15]);
+    return text;
+}
+
+JobRecord JobSheets::Combined(const JobRecord& sheet) const
+{
+    // Earlier sheets known printed let this sheet's printed count on.
+    JobRecord record;
+    record.serial = sheet.serial;
+    record.taken = m_done.taken + sheet.taken;
+    record.printed = m_done.printed == m_done.taken ? m_done.printed + sheet.printed : m_done.printed;
+    record.mark = sheet.taken > 0 ? sheet.mark : m_done.mark;
+    return record;
+}
+
+void JobSheets::Keep(const JobRecord& sheet)
+{
+    if (m_recorded)
+        m_records.Save(Combined(sheet));
 }
 
 void JobSheets::Finished()
@@ -134,6 +188,17 @@ void AttachedPrinter::StopAll()
 bool AttachedPrinter::Stopping()
 {
     return g_stopping;
+}
+
+void AttachedPrinter::StopKeepingJobs()
+{
+    g_keepJobs = true;
+    g_stopping = true;
+}
+
+int AttachedPrinter::KeptJobs()
+{
+    return g_keptJobs;
 }
 
 AttachedPrinter::AttachedPrinter(const std::string& serial)
@@ -301,9 +366,53 @@ void AttachedPrinter::SoftReset(libusb_device_handle* handle)
     m_needsReset = false;
 }
 
+bool AttachedPrinter::HoldForJob(JobSheets* sheets, bool (*canceled)(void*), void* cancelData)
+{
+    // Two jobs of one printer may run at once (PAPPL starts the next job
+    // before the first one's thread has marked the printer busy): their
+    // sheets take turns by job, never interleave.
+    std::unique_lock<std::mutex> lock(m_state);
+    while (m_jobHolder != nullptr && m_jobHolder != sheets) {
+        if (Canceled(canceled, cancelData))
+            return false;
+        m_jobDone.wait_for(lock, std::chrono::milliseconds(Timing().pollMs));
+    }
+    m_jobHolder = sheets;
+    sheets->m_holding = this;
+    return true;
+}
+
+void AttachedPrinter::LetGoOfJob(JobSheets* sheets)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_state);
+        if (m_jobHolder == sheets)
+            m_jobHolder = nullptr;
+    }
+    sheets->m_holding = nullptr;
+    m_jobDone.notify_all();
+}
+
 int AttachedPrinter::PrintSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
                                 bool (*canceled)(void*), void* cancelData)
 {
+    const int result = SendSheet(data, length, sheets, job, canceled, cancelData);
+    if (result == ECANCELED && g_keepJobs && !(canceled != nullptr && canceled(cancelData))) {
+        // The application stops keeping its jobs: this one must not end
+        // (PAPPL would finish it as aborted and drop its document). It
+        // waits here until the process ends.
+        ++g_keptJobs;
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    return result;
+}
+
+int AttachedPrinter::SendSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
+                               bool (*canceled)(void*), void* cancelData)
+{
+    if (sheets != nullptr && !HoldForJob(sheets, canceled, cancelData))
+        return ECANCELED;
     const SheetTiming timing = Timing();
     SendTiming sending;
     sending.transferTimeoutMs = timing.writeTimeoutMs;
@@ -325,39 +434,40 @@ int AttachedPrinter::PrintSheet(const unsigned char* data, size_t length, JobShe
             std::lock_guard<std::mutex> lock(m_state);
             m_needsReset = false;
         }
-        SheetSender sender(port, sending);
         if (sheets != nullptr && !sheets->m_resumed) {
             // The earlier run's last sheets may still be in the printer.
-            if (sender.ResumeFrom(sheets->m_before, m_serial) != SheetSender::kNeedData)
+            SheetSender settling(port, sending);
+            if (settling.ResumeFrom(sheets->m_before, m_serial) != SheetSender::kNeedData)
                 return ECANCELED;
-            sheets->m_skip = sender.Delivered(m_serial).printed;
+            sheets->m_skip = settling.Delivered(m_serial).printed;
+            sheets->m_done.serial = m_serial;
+            sheets->m_done.printed = sheets->m_done.taken = sheets->m_skip;
             sheets->m_resumed = true;
         }
         if (sheets != nullptr && sheet <= sheets->m_skip)
             return 0;   // printed by an earlier run
+        SheetSender sender(port, sending);
+        if (sheets != nullptr && sheets->m_done.printed < sheets->m_done.taken)
+            sender.SetHandoffMark(sheets->m_done.mark);   // an earlier sheet may still print
         sender.Append(data, length);
         sender.EndData();
         SheetSender::Outcome outcome = sender.Run();
         if (outcome == SheetSender::kSheetTaken) {
-            if (sheets != nullptr && sheets->m_recorded) {
-                JobRecord record = sender.Delivered(m_serial);
-                record.printed += sheet - 1;
-                record.taken += sheet - 1;
-                sheets->m_records.Save(record);
-            }
+            if (sheets != nullptr)
+                sheets->Keep(sender.Delivered(m_serial));
             outcome = sender.AwaitPrinted();
             // The printer keeps a sheet it has whole: an application that
-            // stops counts it delivered.
+            // stops counts it delivered (its record says taken, not printed).
             if (outcome == SheetSender::kCanceled && Stopping())
                 outcome = SheetSender::kPrinted;
         } else {
             sender.LeavePrinterClean();
         }
-        if (sheets != nullptr && sheets->m_recorded && outcome != SheetSender::kLost) {
-            JobRecord record = sender.Delivered(m_serial);
-            record.printed += sheet - 1;
-            record.taken += sheet - 1;
-            sheets->m_records.Save(record);
+        if (sheets != nullptr && outcome != SheetSender::kLost) {
+            const JobRecord delivered = sender.Delivered(m_serial);
+            sheets->Keep(delivered);
+            if (outcome == SheetSender::kPrinted)
+                sheets->m_done = sheets->Combined(delivered);
         }
         SetMediaNeeded(false);
         switch (outcome) {

@@ -42,25 +42,47 @@ struct SheetTiming {
     unsigned int printLimitMs = 600000;  // no progress outside an error the user mends this long: the sheet fails
 };
 
+class AttachedPrinter;
+
 // One job's sheets: which of them an earlier run of the job printed (its
-// record in the application's records folder, by job id and job-uuid), so
-// that a job run again prints only the missing ones.
+// record in the application's records folder), so that a job run again
+// prints only the missing ones. From its first sheet to its end the job
+// holds its printer: no other job's sheet goes between its sheets.
 class JobSheets {
 public:
-    // `uuid` may be null: then nothing is recorded.
-    JobSheets(int jobId, const char* uuid);
+    // `job` may be null: then nothing is recorded.
+    explicit JobSheets(pappl_job_t* job);
+    ~JobSheets();
+    JobSheets(const JobSheets&) = delete;
+    JobSheets& operator=(const JobSheets&) = delete;
 
     // The job ended for good (printed, or failed for its own sake): its record goes.
     void Finished();
 
+    // The last sheet was printed by an earlier run of the job: not sent.
+    bool LastSkipped() const { return m_sheet > 0 && m_sheet <= m_skip; }
+
+    // The name of a job's record, the same in every run of the job: its id
+    // with a uuid made from the system's uuid, the printer and the job's
+    // id and creation time (PAPPL gives a job restored from its state a
+    // job-uuid of its own). Empty when `job` is null.
+    static std::string RecordUuid(pappl_job_t* job);
+
 private:
     friend class AttachedPrinter;
     JobRecords m_records;
+    AttachedPrinter* m_holding = nullptr;   // the printer this job holds
     bool m_recorded = false;
+    // The job's record once the sheet being printed is added to what the
+    // sheets before it delivered; Keep writes it.
+    JobRecord Combined(const JobRecord& sheet) const;
+    void Keep(const JobRecord& sheet);
+
     JobRecord m_before;      // what an earlier run delivered
     bool m_resumed = false;  // m_before has been settled with the printer
     int m_skip = 0;          // sheets printed before, not printed again
     int m_sheet = 0;         // sheets of the job seen so far
+    JobRecord m_done;        // what the sheets before the current one delivered
 };
 
 class AttachedPrinter {
@@ -110,7 +132,8 @@ public:
     bool BeginJob();
     void EndJob();
 
-    // Prints the job's next sheet: sends the `length` bytes of its command
+    // Prints the job's next sheet: once no other job holds the printer
+    // (the job holds it from here to its end), sends the `length` bytes of its command
     // stream (settings, planes, START) through SheetSender and returns once
     // the printer has printed it, keeping the printer's state reasons (and
     // the job's message while media is needed) current meanwhile. A sheet
@@ -123,6 +146,9 @@ public:
     // keep failing, EINVAL for a stream that is not one sheet of the
     // filter's, or ETIMEDOUT when the printer showed no progress for the
     // timing's limit. `job` (may be null) gets the media-needed message.
+    // While the application stops keeping its jobs (StopKeepingJobs), a
+    // sheet the stop ends does not return at all: the job stays processing
+    // in the saved state and runs again after the next start.
     int PrintSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
                    bool (*canceled)(void*), void* cancelData);
 
@@ -145,11 +171,23 @@ public:
     static void StopAll();
     static bool Stopping();
 
+    // The same, but the jobs are kept for the next start: a sheet the stop
+    // ends leaves the printer clean and its job's record current, and its
+    // job waits there (never finished, so never aborted) until the process
+    // ends. KeptJobs counts the jobs waiting so.
+    static void StopKeepingJobs();
+    static int KeptJobs();
+
 private:
+    friend class JobSheets;
     class SheetPort;
 
     pappl_printer_t* AcquireShownPrinter();
     void ReleaseShownPrinter();
+    int SendSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
+                  bool (*canceled)(void*), void* cancelData);
+    bool HoldForJob(JobSheets* sheets, bool (*canceled)(void*), void* cancelData);
+    void LetGoOfJob(JobSheets* sheets);
     bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
     void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
@@ -163,6 +201,8 @@ private:
     libusb_device_handle* m_handle = nullptr;
     bool m_gone = true;                   // the handle no longer reaches the printer
     bool m_inJob = false;
+    const JobSheets* m_jobHolder = nullptr;   // the job whose sheets print now
+    std::condition_variable m_jobDone;
     bool m_needsReset = false;            // part of a packet went out unanswered
     PrinterFacts m_facts;
     pappl_printer_t* m_printer = nullptr;

@@ -9,14 +9,14 @@
 
 namespace {
 
-struct StatusEntry {
+struct StatusDisplay {
     int code;
     const char *textKey;
     const char *picture;
 };
 
 // Printer status code to text key and picture; unlisted codes are system errors.
-const StatusEntry kStatusTable[] = {
+const StatusDisplay kStatusTable[] = {
     {0, QT_TRANSLATE_NOOP("StatusDialog", "st_00000"), ":/images/PrtStsIdle.bmp"},
     {1, QT_TRANSLATE_NOOP("StatusDialog", "st_00001"), ":/images/PrtStsPrinting.bmp"},
     {500, QT_TRANSLATE_NOOP("StatusDialog", "st_00500"), ":/images/PrtStsCooling.bmp"},
@@ -43,9 +43,9 @@ const StatusEntry kStatusTable[] = {
     {3000, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"},
     {99999, QT_TRANSLATE_NOOP("StatusDialog", "st_99999"), ":/images/PrtStsOffline.bmp"},
 };
-const StatusEntry kUnlistedStatus = {-1, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"};
+const StatusDisplay kUnlistedStatus = {-1, QT_TRANSLATE_NOOP("StatusDialog", "st_03000"), ":/images/PrtStsSystemErr01.bmp"};
 
-const StatusEntry &LookUpStatus(int code)
+const StatusDisplay &LookUpStatus(int code)
 {
     for (const auto &entry : kStatusTable) {
         if (entry.code == code)
@@ -174,7 +174,7 @@ void StatusDialog::upDateStatus(QMap<QString, QString> map)
         message = message + QStringLiteral("\n") + tr("ms_00108");
         remainAsZero = true;
     }
-    const StatusEntry &entry = LookUpStatus(code);
+    const StatusDisplay &entry = LookUpStatus(code);
     const QString status = tr(entry.textKey);
     const QString picture = QString::fromLatin1(entry.picture);
 

@@ -70,7 +70,7 @@ if [ $quick -eq 0 ]; then
     fi
     echo "$name: $seconds s, $(grep -E -o 'number_of_executed_units: *[0-9]+' "build-fuzz/$name.log" | grep -E -o '[0-9]+$') inputs"
   }
-  set -- fuzz_reply fuzz_packet_stream fuzz_device_id fuzz_ppd_default fuzz_command_stream fuzz_status_file
+  set -- fuzz_reply fuzz_packet_stream fuzz_device_id fuzz_ppd_default fuzz_command_stream fuzz_status_file fuzz_sheet_stream fuzz_job_record
   while [ $# -gt 0 ]; do
     pids=()
     for name in "$1" "${2:-}"; do

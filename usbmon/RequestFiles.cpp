@@ -82,6 +82,14 @@ int fileCheck(thdata* record)
     return bits;
 }
 
+bool BackendWaits(const thdata* record)
+{
+    char pause[vantora_exchange::kPathSize];
+    return vantora_exchange::ExchangeFilePath(vantora_exchange::kPauseFile, GetMonitorSettings().exchangeDir.c_str(),
+                                              record->serial, pause, sizeof pause) &&
+           vantora_exchange::JudgeMarker(pause) == vantora_exchange::kMarkerLive;
+}
+
 int SweepLeftOverMarkers(const char* dir)
 {
     DIR* folder = dir != nullptr ? opendir(dir) : nullptr;

@@ -19,6 +19,9 @@ namespace vantora_usbmon {
 // state (bPaused, bResumed: true for the one cycle after the pause ended).
 int fileCheck(thdata* record);
 
+// True when a live backend's pause file asks for the record's printer.
+bool BackendWaits(const thdata* record);
+
 // Removes the pause and job start files in `dir` that killed backends left
 // behind (RemoveLeftOverMarker), and nothing else. The number removed.
 int SweepLeftOverMarkers(const char* dir);

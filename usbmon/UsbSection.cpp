@@ -1,5 +1,6 @@
 #include "UsbSection.h"
 
+#include "RequestFiles.h"
 #include "UsbTransfer.h"
 
 namespace vantora_usbmon {
@@ -43,7 +44,7 @@ bool AfterExchange(thdata* record, bool ok)
 {
     if (!ok)
         ClearHalt(record);
-    if (StopRequested(record))
+    if (StopRequested(record) || (!ok && BackendWaits(record)))
         return true;
     const bool turnOver = std::chrono::steady_clock::now() - record->turnSince >= GetMonitorSettings().cycle;
     if ((!ok || turnOver) && usb_openclose_mutex.contended())

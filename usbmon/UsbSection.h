@@ -18,8 +18,10 @@ void LeaveSection(thdata* record);
 // cleared on both bulk endpoints, as the other programs do. When the query
 // failed, or the section has lasted a cycle, and other workers wait for the
 // section, they go first; the handle stays open and claimed meanwhile.
-// True when the section should end now: the printer has left or the daemon
-// stops.
+// True when the section should end now: the printer has left, the daemon
+// stops, or the query failed while a backend waits for the printer (a
+// printer that a killed backend left inside a packet answers nothing until
+// the backend resets it; the daemon's time-outs would keep it from it).
 bool AfterExchange(thdata* record, bool ok);
 
 // After a failed query that is tried again after a pause: a halted endpoint

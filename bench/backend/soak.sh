@@ -14,6 +14,7 @@
 #     LIMIT_S    the longest the jobs are waited for (default 900)
 #     KEEP       set: the work folder (logs, sheets) is kept
 #     RESTART    0: no scheduler restart (default 1)
+#     LOG_LEVEL  the scheduler's LogLevel (default debug)
 #
 # Each job has options of its own (page size, surface finish, cutting,
 # speed, decurl, retry), which the printer records with each sheet, so the
@@ -176,15 +177,18 @@ exit 0
 INNER
 
 begin=$(date +%s)
-# UMOCKDEV_DIR is known only inside the emulator.
-export RESTART=$restart
+# UMOCKDEV_DIR is known only inside the emulator. The scheduler keeps its
+# jobs' history and files as CUPS does by default: when it stops while
+# several jobs print, CUPS 2.4 completes one of them with its backend still
+# running, and only its saved files let it run again after the start.
+export RESTART=$restart LOG_LEVEL=${LOG_LEVEL:-debug}
 "$build/tools/rt50-emulator/rt50-emulator" $(printf -- '--serial %s ' "${serials[@]}") --print-ms "$print_ms" \
   --output "$work/sheets" -- \
   bash -c 'cupsd=$1; build=$2; work=$3; shift 3
     exec "$cupsd" --ppd "$build/ppd/VANTORA_RT-50.ppd" --filter "$build/filter/vantora_rt50_filter" \
       --filter "$build/filter/vantora_rt50_photo" --backend "$work/bin/vantora-zpxbackend" \
       --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "JobRetryInterval 2" \
-      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "LogLevel debug" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
+      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "PreserveJobHistory Yes" --cupsd-conf "LogLevel ${LOG_LEVEL:-debug}" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
       -- bash "$work/inner.sh" "$work" "$@" 2> "$work/inner.log"' \
   soak "$build/tests/support/private-cupsd" "$build" "$work" "$jobs" "$printers" "$seed" "$limit_s" \
   "$build/usbmon/vantora_rt50_usbmon" "$build/tools/rt50-emulator/rt50-emulator" "$top/tests/e2e/data/coffee.jpg" \

@@ -23,6 +23,7 @@ void DeliveryJudge::Begin(int64_t status, long counter, long handoffMark)
 {
     m_begun = true;
     m_idleBefore = Idle(status);
+    m_counterSeen = counter;
     if (counter < 0)
         m_base = -1;
     else if (m_idleBefore)
@@ -33,6 +34,8 @@ void DeliveryJudge::Begin(int64_t status, long counter, long handoffMark)
 
 void DeliveryJudge::Learn(int64_t status, long counter)
 {
+    if (counter > m_counterSeen)
+        m_counterSeen = counter;
     if (m_base >= 0 && counter >= 0) {
         const long done = counter - m_base;
         if (done > m_printed)
@@ -54,6 +57,8 @@ DeliveryJudge::Verdict DeliveryJudge::AfterStart(int64_t status, long counter)
     m_idleBefore = false;
     m_readyPolls = 0;
     m_sawError = false;
+    if (counter > m_counterSeen)
+        m_counterSeen = counter;
     if (vantora_exchange::SheetMayStart(status)) {
         ++m_taken;
         return kTaken;
@@ -74,6 +79,7 @@ DeliveryJudge::Verdict DeliveryJudge::JudgeStart(int64_t status, long counter)
 {
     if (!m_undecided)
         return kTaken;
+    const long seenBefore = m_counterSeen;   // read before this poll's status
     Learn(status, counter);
     const bool counted = m_base >= 0 && counter >= 0;
     const long target = m_base + m_taken + 1;   // the counter once the undecided sheet is printed
@@ -86,8 +92,10 @@ DeliveryJudge::Verdict DeliveryJudge::JudgeStart(int64_t status, long counter)
     switch (vantora_exchange::PrinterStateOf(status)) {
     case PrinterState::kPrinting:
         m_readyPolls = 0;
-        // Printing again with every earlier sheet done: it prints this one.
-        if (!counted || counter >= target - 1) {
+        // Printing again with every earlier sheet done before this status
+        // was read: it prints this one. Without any counter (base unknown)
+        // printing is all there is to go by.
+        if (m_base < 0 || seenBefore >= target - 1) {
             m_undecided = false;
             ++m_taken;
             return kTaken;

@@ -16,6 +16,11 @@
 // counter reaches the sheet's count, or when it prints again with every
 // earlier sheet done; it refused it when it stands ready, several polls in a
 // row, with the counter short of the sheet.
+//
+// Each poll reads the status first and the counter after it, so a poll's
+// counter may count a sheet whose printing that poll's status still showed.
+// "Every earlier sheet done" is therefore taken only from a counter read in
+// an earlier poll: one read before the status that shows printing.
 #pragma once
 
 #include <cstdint>
@@ -68,5 +73,6 @@ private:
     int m_printed = 0;
     bool m_undecided = false;
     bool m_sawError = false;     // since the last sheet was settled
+    long m_counterSeen = -1;     // the highest counter read so far (-1 none)
     int m_readyPolls = 0;        // polls in a row: ready, counter short
 };

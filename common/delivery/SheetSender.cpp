@@ -214,8 +214,18 @@ SheetSender::Step SheetSender::SendSome(size_t end)
 
 SheetSender::Step SheetSender::HandleWriteError(WriteResult result, size_t took)
 {
+    // Every byte of the sheet's START reached the printer, whatever the
+    // transfer's end says: the printer may hold the sheet, which is judged,
+    // never sent again unjudged.
+    const bool startSent = m_startEnd != kNone && m_sent == m_startEnd;
     if (result == WriteResult::kGone || m_port.Gone())
-        return AfterUnplug();
+        return startSent ? AwaitPrinterWithSheet() : AfterUnplug();
+    if (startSent) {
+        m_port.TransferFailed(result);
+        if (result == WriteResult::kHalted)
+            m_port.ClearHalt();
+        return kGoOn;
+    }
     if (result == WriteResult::kTimeout) {
         if (took > 0)
             return kGoOn;
@@ -273,6 +283,22 @@ SheetSender::Step SheetSender::AfterUnplug()
     // A new plug starts the printer's stream afresh: the sheet being sent
     // goes again from its start. Sheets it took before stay taken.
     SendSheetAgain();
+    m_blockedSince = Clock::time_point();
+    m_failures = 0;
+    return kGoOn;
+}
+
+SheetSender::Step SheetSender::AwaitPrinterWithSheet()
+{
+    // A printer that comes back keeps the sheets it took.
+    switch (m_port.AwaitReturn()) {
+    case PrinterPort::Return::kCanceled:
+        return Stop(kCanceled);
+    case PrinterPort::Return::kGaveUp:
+        return Stop(kGaveUp, "The printer was unplugged during the job and did not come back");
+    case PrinterPort::Return::kBack:
+        break;
+    }
     m_blockedSince = Clock::time_point();
     m_failures = 0;
     return kGoOn;
@@ -352,15 +378,8 @@ SheetSender::Step SheetSender::JudgeUndecided()
         long counter = -1;
         if (status == kStatusFailed) {
             if (m_port.Gone()) {
-                // A printer that comes back keeps the sheets it took.
-                switch (m_port.AwaitReturn()) {
-                case PrinterPort::Return::kCanceled:
-                    return Stop(kCanceled);
-                case PrinterPort::Return::kGaveUp:
-                    return Stop(kGaveUp, "The printer was unplugged during the job and did not come back");
-                case PrinterPort::Return::kBack:
-                    break;
-                }
+                if (AwaitPrinterWithSheet() == kStop)
+                    return kStop;
                 continue;
             }
         } else {

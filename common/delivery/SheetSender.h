@@ -20,7 +20,9 @@
 //   the printer forget the sheet (SOFT_RESET) and the sheet is sent again.
 // - A printer that leaves the bus is waited for (the port decides how
 //   long); the sheet being sent goes again from its start on its return,
-//   the sheets it took before stay taken.
+//   the sheets it took before stay taken. A sheet whose START reached the
+//   printer whole before it left (or before its transfer failed) is judged
+//   like any START, not sent again.
 // - Whatever stops the sending (cancel, giving up, a bad stream, the data
 //   ending inside a sheet) leaves the printer without a cut packet or an
 //   unfinished sheet: LeavePrinterClean.
@@ -153,6 +155,7 @@ private:
     Step JudgeUndecided();
     Step Recover();
     Step AfterUnplug();
+    Step AwaitPrinterWithSheet();
     Step QueryFailed();
     void DropSheet();
     void SheetTaken();

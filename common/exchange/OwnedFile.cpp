@@ -32,6 +32,27 @@ pid_t MarkerPid(const char* text, size_t length)
     return static_cast<pid_t>(pid);
 }
 
+// True when process `pid` has ended but is not yet reaped (a zombie: a
+// backend the scheduler killed as it stopped, whose new parent has not
+// waited for it yet).
+bool Ended(pid_t pid)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[512];
+    const ssize_t length = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (length <= 0)
+        return false;
+    text[length] = '\0';
+    // "pid (name) S ...": the name may hold anything, so the state follows the last ')'.
+    const char* end = std::strrchr(text, ')');
+    return end != nullptr && end[1] == ' ' && (end[2] == 'Z' || end[2] == 'X');
+}
+
 }  // namespace
 
 MarkerState JudgeMarker(const std::string& path)
@@ -54,7 +75,7 @@ MarkerState JudgeMarker(const std::string& path)
     const pid_t pid = length > 0 ? MarkerPid(text, static_cast<size_t>(length)) : 0;
     if (pid <= 0)
         return kMarkerForeign;
-    if (pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
+    if (pid == getpid() || ((kill(pid, 0) == 0 || errno != ESRCH) && !Ended(pid)))
         return kMarkerLive;
     return kMarkerLeftOver;
 }

@@ -98,6 +98,21 @@ TEST_F(BackendFiles, NeverFollowsLinksOrTakesForeignFiles)
     Write(dir + "/" + kPauseName, "hello\n");
     EXPECT_FALSE(files.HoldPause("A1"));
     EXPECT_EQ(Read(dir + "/" + kPauseName), "hello\n");
+
+    // A killed backend not yet reaped (the scheduler killed it as it
+    // stopped) has ended: its job start file is taken over by the job run again.
+    const pid_t zombie = fork();
+    if (zombie == 0)
+        _exit(0);
+    siginfo_t ended {};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &ended, WEXITED | WNOWAIT), 0);
+    Write(dir + "/Print_8.log", std::to_string(zombie) + "\n");
+    JobFiles again(dir);
+    EXPECT_TRUE(again.StartJob("8"));
+    EXPECT_TRUE(again.startFileOwned());
+    again.RemoveAll();
+    EXPECT_FALSE(Exists("Print_8.log"));
+    waitpid(zombie, nullptr, 0);
 }
 
 TEST_F(BackendFiles, ReportsReasonChangesAndMediaLevels)

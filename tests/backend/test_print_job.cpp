@@ -22,6 +22,9 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -40,7 +43,7 @@ std::vector<uint8_t> Job(const std::vector<std::pair<int, int>>& sizes, int mult
     return job;
 }
 
-class BackendJob : public rt50emu::Rt50EmulatorTest {
+class BackendPrint : public rt50emu::Rt50EmulatorTest {
 protected:
     void SetUp() override
     {
@@ -164,7 +167,7 @@ protected:
 
 using Sizes = std::vector<std::pair<int, int>>;
 
-TEST_F(BackendJob, PrintsEverySheetWhileHoldingThePrinterAndReportsMedia)
+TEST_F(BackendPrint, PrintsEverySheetWhileHoldingThePrinterAndReportsMedia)
 {
     Control("set " + serial() + " remain 150");
     Control("set " + serial() + " rate 4000000");
@@ -195,7 +198,7 @@ TEST_F(BackendJob, PrintsEverySheetWhileHoldingThePrinterAndReportsMedia)
 
 // Errors the user mends at the printer are waited out; a sheet the printer
 // refused is sent again, once.
-TEST_F(BackendJob, WaitsOutPaperEndAndDoorOpenAndSendsTheRefusedSheetAgain)
+TEST_F(BackendPrint, WaitsOutPaperEndAndDoorOpenAndSendsTheRefusedSheetAgain)
 {
     Control("set " + serial() + " remain 1");
     const int code = Print(Job({{64, 40}, {48, 30}}), [&] {
@@ -220,7 +223,7 @@ TEST_F(BackendJob, WaitsOutPaperEndAndDoorOpenAndSendsTheRefusedSheetAgain)
 
 // Unplugged inside a plane: the backend waits, and after the replug the
 // sheet is sent again from its start; sheets the printer took before are not.
-TEST_F(BackendJob, UnpluggedMidPlaneResumesAfterReplugWithoutLosingOrDoublingSheets)
+TEST_F(BackendPrint, UnpluggedMidPlaneResumesAfterReplugWithoutLosingOrDoublingSheets)
 {
     Control("fault " + serial() + " unplugafter 3000000");
     const int code = Print(Job({{64, 40}, {1408, 900}}), [&] {
@@ -237,7 +240,7 @@ TEST_F(BackendJob, UnpluggedMidPlaneResumesAfterReplugWithoutLosingOrDoublingShe
 
 // A printer that does not come back, or stops taking data, never ends the
 // job as done: CUPS retries it, and the printer is left without a cut packet.
-TEST_F(BackendJob, LostOrStalledPrinterEndsTheJobForARetry)
+TEST_F(BackendPrint, LostOrStalledPrinterEndsTheJobForARetry)
 {
     settings.replugWaitMs = 300;
     Control("fault " + serial() + " unplugafter 1000000");
@@ -270,7 +273,7 @@ TEST_F(BackendJob, LostOrStalledPrinterEndsTheJobForARetry)
 
 // Cancelled inside a plane: the printer forgets the cut packet and the
 // unfinished sheet, so the next job prints as it should.
-TEST_F(BackendJob, CancelledMidPlaneLeavesTheNextJobIntact)
+TEST_F(BackendPrint, CancelledMidPlaneLeavesTheNextJobIntact)
 {
     Control("set " + serial() + " rate 4000000");
     const int code = Print(Job({{1408, 1800}}), [&] {
@@ -290,7 +293,7 @@ TEST_F(BackendJob, CancelledMidPlaneLeavesTheNextJobIntact)
 
 // A printer that is not there yet, is busy, has a halted endpoint or was
 // left inside a command by a client that died still gets the job.
-TEST_F(BackendJob, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
+TEST_F(BackendPrint, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
 {
     Control("unplug " + serial());
     EXPECT_EQ(Print(Job({{64, 40}}), [&] {
@@ -323,7 +326,7 @@ TEST_F(BackendJob, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
 // A job ends once its sheets are printed, waiting out an error while they
 // print, unless another job waits on the queue (or asking fails: then it
 // waits as well); with another job waiting it ends when they are taken.
-TEST_F(BackendJob, EndsWhenItsSheetsArePrintedUnlessAnotherJobWaits)
+TEST_F(BackendPrint, EndsWhenItsSheetsArePrintedUnlessAnotherJobWaits)
 {
     Control("set " + serial() + " printms 1500");
     std::atomic<int> asked{0};
@@ -366,7 +369,7 @@ TEST_F(BackendJob, EndsWhenItsSheetsArePrintedUnlessAnotherJobWaits)
 // The door opens as the printer begins a sheet: the status after its START
 // shows the error, yet the printer took the sheet. It prints once when the
 // door closes, never twice.
-TEST_F(BackendJob, ADoorOpenedJustAfterStartDoesNotDoubleTheSheet)
+TEST_F(BackendPrint, ADoorOpenedJustAfterStartDoesNotDoubleTheSheet)
 {
     Control("fault " + serial() + " afterstart 1000");
     const int code = Print(Job({{64, 40}, {48, 30}}), [&] {
@@ -384,7 +387,7 @@ TEST_F(BackendJob, ADoorOpenedJustAfterStartDoesNotDoubleTheSheet)
 
 // A job run again (a retry, a scheduler that stopped, a printer back after
 // the grace time) prints only the sheets its earlier runs did not.
-TEST_F(BackendJob, AJobRunAgainPrintsOnlyTheMissingSheets)
+TEST_F(BackendPrint, AJobRunAgainPrintsOnlyTheMissingSheets)
 {
     const std::vector<uint8_t> job = Job({{64, 40}, {1408, 900}, {48, 30}});
     // Unplugged inside sheet 2 and not back in time: a retry.
@@ -428,9 +431,59 @@ TEST_F(BackendJob, AJobRunAgainPrintsOnlyTheMissingSheets)
     EXPECT_EQ(Sheets().size(), 6u);
 }
 
+// A backend killed in the middle of a sheet (the scheduler stops with
+// SIGKILL): the printer is free again at once, and the job run again
+// prints the missing sheets.
+TEST_F(BackendPrint, AKilledBackendLeavesThePrinterToTheJobRunAgain)
+{
+    const std::vector<uint8_t> job = Job({{64, 40}, {1408, 900}});
+    const std::string file = m_exchange + "/job";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
+    }
+    Control("set " + serial() + " rate 2000000");
+    const std::string uri = "DEVICE_URI=vantora-zpxbackend://VANTORA/RT-50?serial=" + serial();
+    const std::string records = "VANTORA_RT50_JOB_RECORDS=" + settings.recordsFolder;
+    std::vector<char*> env;
+    for (char** variable = environ; *variable != nullptr; ++variable)
+        env.push_back(*variable);
+    env.push_back(const_cast<char*>(uri.c_str()));
+    env.push_back(const_cast<char*>(records.c_str()));
+    env.push_back(nullptr);
+    const std::string options = "job-uuid=" + settings.jobUuid;
+    char program[] = VANTORA_BACKEND_PROGRAM;
+    char* argv[] = {program, const_cast<char*>("7"), const_cast<char*>("user"), const_cast<char*>("title"),
+                    const_cast<char*>("1"), const_cast<char*>(options.c_str()), const_cast<char*>(file.c_str()),
+                    nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t backend = -1;
+    ASSERT_EQ(posix_spawn(&backend, program, &actions, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const bool sending = WaitUntil([&] { return Sheets().size() == 1 && Shown("stream").rfind("payload", 0) == 0; });
+    kill(backend, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(backend, &status, 0), backend);
+    ASSERT_TRUE(sending) << Shown("stream");
+
+    Control("set " + serial() + " rate 0");
+    const int code = Print(job, [&] {
+        // Not free again within a minute: the job gives up.
+        for (int i = 0; i < 600 && Sheets().size() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (Sheets().size() < 2)
+            RequestCancel();
+    });
+    EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
+    EXPECT_FALSE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {1408, 900}}));
+}
+
 // Media that cannot print the job's page: nothing is sent, the job waits
 // with media-needed, and prints once the right media is loaded.
-TEST_F(BackendJob, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)
+TEST_F(BackendPrint, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)
 {
     const int code = Print(Job({{1408, 60}}, 51), [&] {
         ASSERT_TRUE(WaitUntil([&] { return Shown("outcount") != "0"; }));
@@ -461,7 +514,7 @@ TEST_F(BackendJob, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)
 
 // A raw job of anything but the filter's commands ends with ERROR: and
 // nothing of it reaches the printer.
-TEST_F(BackendJob, RawStreamsOfUnknownCommandsAreRefused)
+TEST_F(BackendPrint, RawStreamsOfUnknownCommandsAreRefused)
 {
     std::vector<uint8_t> raw = rt50test::Packet("CNTRL", "FIRMWARE", {'0', '0', '0', '0', '0', '0', '0', '1'});
     const std::vector<uint8_t> sheet = rt50test::SheetJob(64, 40);
@@ -478,7 +531,7 @@ TEST_F(BackendJob, RawStreamsOfUnknownCommandsAreRefused)
 
 // Discovery lists each RT-50 once with its URI, also while it is busy, and
 // the program refuses a device URI without a usable serial number.
-TEST_F(BackendJob, ListsPrintersAndRefusesUrisWithoutASerial)
+TEST_F(BackendPrint, ListsPrintersAndRefusesUrisWithoutASerial)
 {
     ASSERT_TRUE(emulator().AddPrinter("RT50TEST0002"));
     std::vector<FoundPrinter> printers = ListPrinters(m_usb, SerialSource::kAskPrinter);

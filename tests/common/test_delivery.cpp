@@ -105,7 +105,7 @@ public:
         ++polls;
         if (errorPolls > 0 && --errorPolls == 0)
             status = 0;
-        if (status == 0 && !held.empty() && --held.front() <= 0) {
+        if (status == 0 && !held.empty() && --held.front() <= 0 && !finishOnCounter) {
             held.pop_front();
             ++counter;
         }
@@ -116,7 +116,19 @@ public:
         return held.empty() ? 0 : 1;
     }
 
-    long Counter(bool) override { return counter; }
+    long Counter(bool) override
+    {
+        if (failCounter > 0) {
+            --failCounter;
+            return -1;
+        }
+        // The sheet is done between the status answer and the counter's.
+        if (finishOnCounter && status == 0 && !held.empty() && held.front() <= 0) {
+            held.pop_front();
+            ++counter;
+        }
+        return counter;
+    }
     int Media() override { return media; }
     bool Reset() override { ++resets; return true; }
     void ClearHalt() override {}
@@ -147,6 +159,8 @@ public:
     int errorPolls = 0;          // the error in `status` mends itself after this many polls
     bool dropOnError = false;    // an error drops the sheets held
     bool refuseNext = false;
+    bool finishOnCounter = false;   // a sheet is done just after a status answer that said printing
+    int failCounter = 0;            // counter queries still to fail
     bool canceled = false;
     std::deque<int> held;        // polls left for each sheet held
     std::function<void(int start, bool accepted)> onStart;
@@ -216,6 +230,63 @@ TEST(Delivery, AnErrorRightAfterStartIsJudgedFromWhatThePrinterDoesNext)
     EXPECT_EQ(queued.Print(third, Job(2)), SheetSender::kPrinted);
     EXPECT_EQ(queued.starts, 2);
     EXPECT_EQ(queued.counter, 502);
+
+    // Paper end refuses sheet 2 while sheet 1 prints. Once mended, a status
+    // still says "printing" (sheet 1) and the counter read just after it
+    // already counts sheet 1: that printing was sheet 1's, not sheet 2's.
+    // And a counter read that fails meanwhile proves nothing.
+    for (const bool failing : {false, true}) {
+        FakePrinter paperEnd;
+        paperEnd.printPolls = 6;
+        paperEnd.finishOnCounter = true;
+        paperEnd.onStart = [&](int start, bool) {
+            if (start == 2) {
+                paperEnd.refuseNext = true;
+                paperEnd.status = 1100;
+                paperEnd.errorPolls = 3;
+                paperEnd.failCounter = failing ? 4 : 0;
+            }
+        };
+        SheetSender resending(paperEnd, Fast());
+        EXPECT_EQ(paperEnd.Print(resending, Job(2)), SheetSender::kPrinted) << resending.Reason();
+        EXPECT_EQ(paperEnd.starts, 3);
+        EXPECT_EQ(paperEnd.counter, 502);
+        EXPECT_EQ(resending.Figures().resent, 1);
+    }
+}
+
+// The printer takes a sheet's START whole and leaves the bus before the
+// transfer ends: back again, it prints the sheet, which is not sent again.
+// One that leaves inside the START forgets the sheet: it goes again.
+TEST(Delivery, APrinterThatLeavesAsItTakesTheStartKeepsTheSheet)
+{
+    for (const size_t cut : {size_t{0}, size_t{5}}) {
+        struct Leaving : FakePrinter {
+            size_t cut = 0;
+            int leaves = 0;
+            WriteResult Write(const uint8_t* data, size_t length, unsigned int timeout, size_t* took) override
+            {
+                const std::string text(reinterpret_cast<const char*>(data), length);
+                const bool start = text.find("START") != std::string::npos && leaves == 0;
+                if (!start)
+                    return FakePrinter::Write(data, length, timeout, took);
+                ++leaves;
+                if (cut == 0)
+                    FakePrinter::Write(data, length, timeout, took);
+                *took = length - cut;
+                return WriteResult::kGone;
+            }
+            bool Gone() override { return false; }
+            Return AwaitReturn() override { return Return::kBack; }
+        } printer;
+        printer.cut = cut;
+        SheetSender sender(printer, Fast());
+        EXPECT_EQ(printer.Print(sender, Job(1)), SheetSender::kPrinted) << cut;
+        EXPECT_EQ(printer.leaves, 1) << cut;
+        EXPECT_EQ(printer.starts, 1) << cut;
+        EXPECT_EQ(printer.counter, 501) << cut;
+        EXPECT_EQ(sender.Figures().resent, cut == 0 ? 0 : 1) << cut;
+    }
 }
 
 // An error that drops the sheets the printer held: the run ends with the

@@ -48,12 +48,14 @@ for file in /lib/systemd/system/vantora-rt50-usbmon.service /lib/systemd/system/
 done
 
 mkdir -m 0755 "$work/bin"
-printf '#!/bin/sh\nLD_PRELOAD=libumockdev-preload.so.0\nASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0\nexport LD_PRELOAD ASAN_OPTIONS\nexec %s "$@"\n' \
+# The backend on the emulated bus with hot-plug events of its own, as the
+# emulator preloads its other clients (RT50_EMULATOR_PRELOAD).
+printf '#!/bin/sh\nLD_PRELOAD=$RT50_EMULATOR_PRELOAD\nASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0\nexport LD_PRELOAD ASAN_OPTIONS\nexec %s "$@"\n' \
   "$backend" > "$work/bin/vantora-zpxbackend"
 chmod 0700 "$work/bin/vantora-zpxbackend"
 serial=PKG$$
 "$emulator" --serial "$serial" --print-ms 50 -- sh -c \
-  'exec "$0" --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --backend "$1" -- lpinfo --include-schemes vantora-zpxbackend -v' \
+  'exec "$0" --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --files-conf "SetEnv RT50_EMULATOR_PRELOAD $RT50_EMULATOR_PRELOAD" --backend "$1" -- lpinfo --include-schemes vantora-zpxbackend -v' \
   "$cupsd" "$work/bin/vantora-zpxbackend" > "$work/lpinfo.txt"
 cat "$work/lpinfo.txt"
 grep -q "^direct vantora-zpxbackend://VANTORA/RT-50?serial=$serial\$" "$work/lpinfo.txt" ||

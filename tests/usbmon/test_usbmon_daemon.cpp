@@ -375,6 +375,39 @@ TEST_F(Daemon, FaultsStayWithTheirPrinter)
     EXPECT_GT(GetMonitorStats().handOvers, 0);
     EXPECT_EQ(GetMonitorStats().mostSectionsAtOnce, 1);
 
+    // A backend wants the silent printer (a killed backend left it inside a
+    // packet): the daemon lets go after its next failed query, not after
+    // the rest of its cycle.
+    libusb_context* usb = nullptr;
+    ASSERT_EQ(libusb_init(&usb), 0);
+    auto claimSilent = [&] {
+        libusb_device** list = nullptr;
+        const ssize_t count = libusb_get_device_list(usb, &list);
+        int result = LIBUSB_ERROR_NOT_FOUND;
+        for (ssize_t i = 0; i < count && result == LIBUSB_ERROR_NOT_FOUND; ++i) {
+            libusb_device_descriptor descriptor{};
+            libusb_device_handle* handle = nullptr;
+            unsigned char text[64] = {};
+            if (libusb_get_device_descriptor(list[i], &descriptor) != 0 || libusb_open(list[i], &handle) != 0)
+                continue;
+            if (libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text, sizeof text - 1) > 0 &&
+                silent == reinterpret_cast<const char*>(text))
+                result = libusb_claim_interface(handle, 0);
+            if (result == 0)
+                libusb_release_interface(handle, 0);
+            libusb_close(handle);
+        }
+        if (count >= 0)
+            libusb_free_device_list(list, 1);
+        return result;
+    };
+    const std::string pause = folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + silent);
+    ASSERT_TRUE(WaitFor(15s, [&] { return claimSilent() == LIBUSB_ERROR_BUSY; })) << "the daemon holds the printer";
+    WriteAll(pause, std::to_string(getpid()) + "\n");
+    EXPECT_TRUE(WaitFor(6s, [&] { return claimSilent() == 0; }));
+    unlink(pause.c_str());
+    libusb_exit(usb);
+
     // A halted bulk endpoint, IN or OUT, is cleared and the printer answers again.
     Control("fault " + silent + " clear");
     for (const char* endpoint : {"in", "out"}) {

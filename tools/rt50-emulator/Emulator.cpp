@@ -205,7 +205,7 @@ bool Emulator::AddPrinter(const std::string& serial, std::string* error)
     printer->model = std::make_shared<PrinterModel>();
     const int printMs = m_options.printMs;
     const long rate = m_options.rate;
-    printer->model->Update([&](PrinterState& s) {
+    printer->model->Update([&](EmulatedState& s) {
         s.serial = serial;
         s.printMs = printMs;
         s.rate = rate;
@@ -419,7 +419,7 @@ bool Emulator::QuitRequested() const
 
 std::string Emulator::Show(Printer& printer)
 {
-    const PrinterState s = printer.model->State(Clock::now());
+    const EmulatedState s = printer.model->State(Clock::now());
     std::ostringstream out;
     out << "serial=" << s.serial << "\n"
         << "serialno=" << EncodeSerialText(s.reportedSerial.empty() ? s.serial : s.reportedSerial) << "\n"
@@ -531,7 +531,7 @@ std::string Emulator::Execute(const std::string& line)
                        (key == "product" ? "126" : "1000") + " characters\n";
             if (key == "serialno" && !DecodeSerialText(std::string(whole), &whole))
                 return "ERR serialno: \\x needs two hex digits\n";
-            printer->model->Update([&](PrinterState& s) {
+            printer->model->Update([&](EmulatedState& s) {
                 (key == "product" ? s.product : key == "deviceid" ? s.deviceId : s.reportedSerial) = whole;
             });
             return "OK\n";
@@ -539,38 +539,38 @@ std::string Emulator::Execute(const std::string& line)
         if (key == "idorder") {
             if (text != "le" && text != "be")
                 return "ERR idorder is le or be\n";
-            printer->model->Update([&](PrinterState& s) { s.deviceIdLittleEndian = text == "le"; });
+            printer->model->Update([&](EmulatedState& s) { s.deviceIdLittleEndian = text == "le"; });
             return "OK\n";
         }
         if (key == "firmware") {
             if (text.size() > 32)
                 return "ERR firmware text too long\n";
-            printer->model->Update([&](PrinterState& s) { s.firmware = text; });
+            printer->model->Update([&](EmulatedState& s) { s.firmware = text; });
             return "OK\n";
         }
         if (!ParseNumber(text, 0, 99999999, &value))
             return "ERR value must be a number from 0 to 99999999\n";
         const int number = static_cast<int>(value);
         if (key == "status")
-            printer->model->Update([&](PrinterState& s) { s.status = value; });
+            printer->model->Update([&](EmulatedState& s) { s.status = value; });
         else if (key == "media")
-            printer->model->Update([&](PrinterState& s) { s.mediaSize = number % 1000; });
+            printer->model->Update([&](EmulatedState& s) { s.mediaSize = number % 1000; });
         else if (key == "class")
-            printer->model->Update([&](PrinterState& s) { s.mediaClass = number; });
+            printer->model->Update([&](EmulatedState& s) { s.mediaClass = number; });
         else if (key == "initial")
-            printer->model->Update([&](PrinterState& s) { s.mediaInitial = number; });
+            printer->model->Update([&](EmulatedState& s) { s.mediaInitial = number; });
         else if (key == "remain")
-            printer->model->Update([&](PrinterState& s) { s.mediaRemain = number; });
+            printer->model->Update([&](EmulatedState& s) { s.mediaRemain = number; });
         else if (key == "counter")
-            printer->model->Update([&](PrinterState& s) { s.counter = value; });
+            printer->model->Update([&](EmulatedState& s) { s.counter = value; });
         else if (key == "printms")
-            printer->model->Update([&](PrinterState& s) { s.printMs = number; });
+            printer->model->Update([&](EmulatedState& s) { s.printMs = number; });
         else if (key == "driver")
-            printer->model->Update([&](PrinterState& s) { s.driverBound = value != 0; });
+            printer->model->Update([&](EmulatedState& s) { s.driverBound = value != 0; });
         else if (key == "rate")
-            printer->model->Update([&](PrinterState& s) { s.rate = value; });
+            printer->model->Update([&](EmulatedState& s) { s.rate = value; });
         else if (key == "buffer")
-            printer->model->Update([&](PrinterState& s) { s.bufferSize = value; });
+            printer->model->Update([&](EmulatedState& s) { s.bufferSize = value; });
         else
             return "ERR unknown key " + key + "\n";
         return "OK\n";

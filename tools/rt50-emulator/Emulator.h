@@ -22,7 +22,7 @@ class UsbDevice;
 struct EmulatorOptions {
     std::string outputFolder;   // where printed sheets are recorded; empty: nowhere
     int printMs = 2000;         // printing time of one sheet for new printers
-    long rate = PrinterState().rate;   // bulk OUT bytes per second of new printers; 0: no limit
+    long rate = EmulatedState().rate;   // bulk OUT bytes per second of new printers; 0: no limit
     // Device numbers run from 2 to this (at most 127) and then wrap; tests
     // make it small to reach the wrap in a few arrivals.
     int lastDevnum = 127;

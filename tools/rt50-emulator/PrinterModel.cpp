@@ -133,7 +133,7 @@ void PrinterModel::HandlePacket(CommandPacket& packet, Clock::time_point now)
     const std::string name = Printable(packet.name);
     const std::string param = Printable(packet.param);
     std::vector<uint8_t>& payload = packet.payload;
-    const PrinterState& s = m_state;
+    const EmulatedState& s = m_state;
     char text[64];
     if (name == "STATUS") {
         std::snprintf(text, sizeof text, "%04ld", ReportedStatus());
@@ -373,16 +373,16 @@ std::string PrinterModel::DeviceIdReply() const
     return reply + id.substr(0, total - 2);
 }
 
-PrinterState PrinterModel::State(Clock::time_point now)
+EmulatedState PrinterModel::State(Clock::time_point now)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Settle(now);
-    PrinterState state = m_state;
+    EmulatedState state = m_state;
     state.status = ReportedStatus();
     return state;
 }
 
-void PrinterModel::Update(const std::function<void(PrinterState&)>& change)
+void PrinterModel::Update(const std::function<void(EmulatedState&)>& change)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const Clock::time_point now = Clock::now();

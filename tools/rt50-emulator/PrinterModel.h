@@ -22,7 +22,7 @@ namespace rt50emu {
 using Clock = std::chrono::steady_clock;
 
 // What the printer reports to the queries, and what it does with a job.
-struct PrinterState {
+struct EmulatedState {
     long status = 0;              // STATUS: 0 waiting, 1 printing, 1000 door open ...
     std::string serial = "RT50EMU0001";
     int mediaSize = 150;          // MEDIA: 150 (4x6in) or 161 (4.5x8in)
@@ -115,10 +115,10 @@ public:
     // The same with its two length bytes (which count themselves).
     std::string DeviceIdReply() const;
 
-    PrinterState State(Clock::time_point now);
+    EmulatedState State(Clock::time_point now);
     // Changes the state under the model's lock (status 1 while printing is
     // reported, not stored, so a change never freezes it).
-    void Update(const std::function<void(PrinterState&)>& change);
+    void Update(const std::function<void(EmulatedState&)>& change);
     void SetFault(const Fault& fault);
     Fault CurrentFault() const;
 
@@ -142,7 +142,7 @@ private:
     bool ConsumeFault(FaultKind kind);
 
     mutable std::mutex m_mutex;
-    PrinterState m_state;
+    EmulatedState m_state;
     Fault m_fault;
 
     // Command stream reassembly.

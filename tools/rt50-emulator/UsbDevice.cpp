@@ -262,7 +262,7 @@ Clock::time_point UsbDevice::PumpOut(Clock::time_point now)
         return wake;
     // State() also lets the printer finish the sheets that are due, which
     // frees their room in the buffer.
-    const PrinterState state = m_model->State(now);
+    const EmulatedState state = m_model->State(now);
     const double burst = std::max(512.0, static_cast<double>(state.rate) / 500.0);   // 2 ms
     if (state.rate > 0) {
         const double seconds = std::chrono::duration<double>(now - m_creditAt).count();
@@ -440,7 +440,7 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
                 *error = ENODATA;
                 return -1;
             }
-            m_model->Update([](PrinterState& s) { s.driverBound = false; });
+            m_model->Update([](EmulatedState& s) { s.driverBound = false; });
             return 0;
         }
         if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
@@ -450,7 +450,7 @@ long UsbDevice::Ioctl(UMockdevIoctlClient* client, unsigned long request, int* e
                     return -1;
                 }
             }
-            m_model->Update([](PrinterState& s) { s.driverBound = true; });
+            m_model->Update([](EmulatedState& s) { s.driverBound = true; });
             return 1;   // as the kernel: positive when a driver was bound
         }
         *error = ENOTTY;

@@ -63,7 +63,7 @@ std::string Cut(const std::string& reply, size_t cut)
 TEST(PrinterModel, ReplyShapesFitHowTheDaemonCutsThem)
 {
     PrinterModel model;
-    model.Update([](rt50emu::PrinterState& s) {
+    model.Update([](rt50emu::EmulatedState& s) {
         s.serial = "A1B2";
         s.mediaSize = 161;
         s.mediaClass = 3;
@@ -109,7 +109,7 @@ std::string DaemonRead(PrinterModel& model, const char* command, const char* par
 TEST(PrinterModel, EveryReplyPassesTheDaemonsChecks)
 {
     PrinterModel model;
-    model.Update([](rt50emu::PrinterState& s) { s.status = 2610; });
+    model.Update([](rt50emu::EmulatedState& s) { s.status = 2610; });
     EXPECT_EQ(DaemonRead(model, "STATUS", nullptr, 8), "2610");
     EXPECT_EQ(DaemonRead(model, "INFO", "SERIAL_NUMBER", -1), "RT50EMU0001");
     EXPECT_EQ(DaemonRead(model, "INFO", "MEDIA", -1), "00150");
@@ -189,7 +189,7 @@ TEST(PrinterModel, FaultsShapeTheNextReplies)
 TEST(PrinterModel, PrintsASheetForItsPrintingTime)
 {
     PrinterModel model;
-    model.Update([](rt50emu::PrinterState& s) {
+    model.Update([](rt50emu::EmulatedState& s) {
         s.printMs = 1000;
         s.mediaRemain = 2;
         s.counter = 7;
@@ -220,7 +220,7 @@ TEST(PrinterModel, PrintsASheetForItsPrintingTime)
 
     // Two sheets back to back print one after the other; a further one
     // finds no media left and stops the printer with "paper end".
-    model.Update([](rt50emu::PrinterState& s) { s.mediaRemain = 2; });
+    model.Update([](rt50emu::EmulatedState& s) { s.mediaRemain = 2; });
     Feed(model, rt50test::SheetJob(64, 10), 1000);
     Feed(model, rt50test::SheetJob(64, 10), 1000);
     EXPECT_EQ(model.State(At(2500)).status, 1);
@@ -260,11 +260,11 @@ TEST(PrinterModel, RefusesSheetsWithBrokenPlanes)
 
     // A printer showing an error does not print, and the error shows even
     // while an earlier sheet is still printing.
-    other.Update([](rt50emu::PrinterState& s) { s.status = 1000; });
+    other.Update([](rt50emu::EmulatedState& s) { s.status = 1000; });
     Feed(other, rt50test::SheetJob(16, 4));
     EXPECT_TRUE(other.TakeSheets().empty());
     EXPECT_EQ(other.State(At(0)).status, 1000);
-    other.Update([](rt50emu::PrinterState& s) { s.status = 0; });
+    other.Update([](rt50emu::EmulatedState& s) { s.status = 0; });
     EXPECT_EQ(other.State(At(0)).status, 1);
 }
 
