@@ -206,7 +206,16 @@ done > "$work/recorded"
 echo "soak: $jobs jobs on $printers printers, $print_ms ms a sheet, seed $seed, $elapsed s"
 echo "faults injected: $(wc -l < "$work/faults" 2>/dev/null || echo 0) ($(sort "$work/faults" 2>/dev/null | awk '{print $1}' | uniq -c | awk '{printf "%s %s, ", $1, $2}' | sed 's/, $//'))"
 submitted=$(wc -l < "$work/submitted" 2>/dev/null || echo 0)
-sed -nE 's/.*\[Job ([0-9]+)\] Job completed\./\1/p' "$work/error_log" 2>/dev/null | sort -un > "$work/completed"
+# A job is completed when that is the last of what happened to it: a
+# scheduler that stops may log a job completed that it runs again after its
+# start, or aborts for want of its files.
+awk 'match($0, /\[Job [0-9]+\] /) {
+       id = substr($0, RSTART + 5, RLENGTH - 7); text = substr($0, RSTART + RLENGTH)
+       if (text ~ /^Job completed\./) last[id] = "completed"
+       else if (text ~ /^Started backend/) last[id] = "running"
+       else if ($1 ~ /^[IE]$/ && text ~ /[Aa]bort|[Cc]ancel|Job held|Job stopped/) last[id] = "ended"
+     }
+     END { for (id in last) if (last[id] == "completed") print id }' "$work/error_log" 2>/dev/null | sort -n > "$work/completed"
 completed=$(awk 'NR==FNR {done[$1]=1; next} ($5 in done) {n++} END {print n+0}' "$work/completed" "$work/submitted" 2>/dev/null || echo 0)
 echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed"
 awk -v serials="${serials[*]}" '
