@@ -168,6 +168,14 @@ TEST_F(AppAccessTest, JobsBelongToTheirOwners)
     EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "eve"), "4||");
     EXPECT_EQ(attributes(IPP_OP_GET_JOBS, "eve"), "4||");
     EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "alice"), "4|alice-holiday|alice");
+    // So does the printer's web page, but for an administrator.
+    for (const Login& login : {Login{}, kPlain, kAdmin}) {
+        std::string page;
+        EXPECT_EQ(m_server.WebStatus("/VANTORA-RT-50_" + serial() + "/", login, nullptr, &page), HTTP_STATUS_OK);
+        const bool named = page.find("alice-holiday") != std::string::npos;
+        EXPECT_EQ(named, login.user == kAdmin.user) << "login \"" << login.user << "\"";
+        EXPECT_EQ(page.find("Withheld") != std::string::npos, !named);
+    }
 
     // The owner and an administrator may.
     EXPECT_EQ(Status(Request(IPP_OP_HOLD_JOB, "admin", job), kAdmin), IPP_STATUS_OK);
