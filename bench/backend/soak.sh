@@ -177,8 +177,9 @@ exit 0
 INNER
 
 begin=$(date +%s)
-# UMOCKDEV_DIR is known only inside the emulator. The scheduler keeps its
-# jobs' history and files as CUPS does by default: when it stops while
+# UMOCKDEV_DIR is known only inside the emulator. The scheduler takes as
+# many jobs (500) and keeps its jobs' history and files as CUPS does by
+# default (bursts queue more than 100 jobs at once): when it stops while
 # several jobs print, CUPS 2.4 completes one of them with its backend still
 # running, and only its saved files let it run again after the start.
 export RESTART=$restart LOG_LEVEL=${LOG_LEVEL:-debug}
@@ -188,7 +189,7 @@ export RESTART=$restart LOG_LEVEL=${LOG_LEVEL:-debug}
     exec "$cupsd" --ppd "$build/ppd/VANTORA_RT-50.ppd" --filter "$build/filter/vantora_rt50_filter" \
       --filter "$build/filter/vantora_rt50_photo" --backend "$work/bin/vantora-zpxbackend" \
       --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "JobRetryInterval 2" \
-      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "PreserveJobHistory Yes" --cupsd-conf "LogLevel ${LOG_LEVEL:-debug}" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
+      --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "MaxJobs 500" --cupsd-conf "PreserveJobHistory Yes" --cupsd-conf "LogLevel ${LOG_LEVEL:-debug}" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
       -- bash "$work/inner.sh" "$work" "$@" 2> "$work/inner.log"' \
   soak "$build/tests/support/private-cupsd" "$build" "$work" "$jobs" "$printers" "$seed" "$limit_s" \
   "$build/usbmon/vantora_rt50_usbmon" "$build/tools/rt50-emulator/rt50-emulator" "$top/tests/e2e/data/coffee.jpg" \
@@ -205,13 +206,23 @@ done > "$work/recorded"
 
 echo "soak: $jobs jobs on $printers printers, $print_ms ms a sheet, seed $seed, $elapsed s"
 echo "faults injected: $(wc -l < "$work/faults" 2>/dev/null || echo 0) ($(sort "$work/faults" 2>/dev/null | awk '{print $1}' | uniq -c | awk '{printf "%s %s, ", $1, $2}' | sed 's/, $//'))"
-submitted=$(wc -l < "$work/submitted" 2>/dev/null || echo 0)
-sed -nE 's/.*\[Job ([0-9]+)\] Job completed\./\1/p' "$work/error_log" 2>/dev/null | sort -un > "$work/completed"
+submitted=$(awk '$5 != 0' "$work/submitted" 2>/dev/null | wc -l)
+refused=$(awk '$5 == 0' "$work/submitted" 2>/dev/null | wc -l)
+# A job is completed when that is the last of what happened to it: a
+# scheduler that stops may log a job completed that it runs again after its
+# start, or aborts for want of its files.
+awk 'match($0, /\[Job [0-9]+\] /) {
+       id = substr($0, RSTART + 5, RLENGTH - 7); text = substr($0, RSTART + RLENGTH)
+       if (text ~ /^Job completed\./) last[id] = "completed"
+       else if (text ~ /^Started backend/) last[id] = "running"
+       else if ($1 ~ /^[IE]$/ && text ~ /[Aa]bort|[Cc]ancel|Job held|Job stopped/) last[id] = "ended"
+     }
+     END { for (id in last) if (last[id] == "completed") print id }' "$work/error_log" 2>/dev/null | sort -n > "$work/completed"
 completed=$(awk 'NR==FNR {done[$1]=1; next} ($5 in done) {n++} END {print n+0}' "$work/completed" "$work/submitted" 2>/dev/null || echo 0)
-echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed"
+echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed$([ "$refused" = 0 ] || echo ", $refused refused by the scheduler")"
 awk -v serials="${serials[*]}" '
   BEGIN { n = split(serials, s, " "); for (i = 1; i <= n; i++) idx[s[i]] = i }
-  NR == FNR { asked[$2 "|" $4] += $3; perAsked[$2] += $3; next }
+  NR == FNR { if ($5 != 0) { asked[$2 "|" $4] += $3; perAsked[$2] += $3 }; next }
   { q = idx[$1]; got[q "|" $2]++; perGot[q]++ }
   END {
     for (k in asked) { d = got[k] - asked[k]; if (d > 0) doubled += d; if (d < 0) lost -= d }

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <thread>
 #include <fcntl.h>
 #include <spawn.h>
@@ -127,6 +128,39 @@ protected:
         log.assign(text, size);
         std::free(text);
         return code;
+    }
+
+    // Starts the backend program as the scheduler does, on the job `file`,
+    // or on `input` (its standard input) when `file` is empty; its messages
+    // go to the file `messages`. The process id, or -1.
+    pid_t StartBackend(const std::string& file, int input, const std::string& messages)
+    {
+        const std::string uri = "DEVICE_URI=vantora-zpxbackend://VANTORA/RT-50?serial=" + serial();
+        const std::string records = "VANTORA_RT50_JOB_RECORDS=" + settings.recordsFolder;
+        std::vector<char*> env;
+        for (char** variable = environ; *variable != nullptr; ++variable)
+            env.push_back(*variable);
+        env.push_back(const_cast<char*>(uri.c_str()));
+        env.push_back(const_cast<char*>(records.c_str()));
+        env.push_back(nullptr);
+        const std::string options = "job-uuid=" + settings.jobUuid;
+        char program[] = VANTORA_BACKEND_PROGRAM;
+        std::vector<char*> argv = {program, const_cast<char*>("7"), const_cast<char*>("user"),
+                                   const_cast<char*>("title"), const_cast<char*>("1"),
+                                   const_cast<char*>(options.c_str())};
+        if (!file.empty())
+            argv.push_back(const_cast<char*>(file.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (input >= 0)
+            posix_spawn_file_actions_adddup2(&actions, input, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, messages.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t backend = -1;
+        if (posix_spawn(&backend, program, &actions, nullptr, argv.data(), env.data()) != 0)
+            backend = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return backend;
     }
 
     // Sizes of the recorded sheets, in printing order.
@@ -443,25 +477,8 @@ TEST_F(BackendPrint, AKilledBackendLeavesThePrinterToTheJobRunAgain)
         out.write(reinterpret_cast<const char*>(job.data()), static_cast<std::streamsize>(job.size()));
     }
     Control("set " + serial() + " rate 2000000");
-    const std::string uri = "DEVICE_URI=vantora-zpxbackend://VANTORA/RT-50?serial=" + serial();
-    const std::string records = "VANTORA_RT50_JOB_RECORDS=" + settings.recordsFolder;
-    std::vector<char*> env;
-    for (char** variable = environ; *variable != nullptr; ++variable)
-        env.push_back(*variable);
-    env.push_back(const_cast<char*>(uri.c_str()));
-    env.push_back(const_cast<char*>(records.c_str()));
-    env.push_back(nullptr);
-    const std::string options = "job-uuid=" + settings.jobUuid;
-    char program[] = VANTORA_BACKEND_PROGRAM;
-    char* argv[] = {program, const_cast<char*>("7"), const_cast<char*>("user"), const_cast<char*>("title"),
-                    const_cast<char*>("1"), const_cast<char*>(options.c_str()), const_cast<char*>(file.c_str()),
-                    nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t backend = -1;
-    ASSERT_EQ(posix_spawn(&backend, program, &actions, nullptr, argv, env.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t backend = StartBackend(file, -1, "/dev/null");
+    ASSERT_GT(backend, 0);
     const bool sending = WaitUntil([&] { return Sheets().size() == 1 && Shown("stream").rfind("payload", 0) == 0; });
     kill(backend, SIGKILL);
     int status = 0;
@@ -479,6 +496,46 @@ TEST_F(BackendPrint, AKilledBackendLeavesThePrinterToTheJobRunAgain)
     EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
     EXPECT_FALSE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
     EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {1408, 900}}));
+}
+
+// The scheduler stops while the backend waits for the job's first data: it
+// sends SIGTERM to the filter and the backend, and the filter may end its
+// output first. The backend never reports such a job done, leaves the
+// printer free, and the job run again prints each sheet once.
+TEST_F(BackendPrint, AJobStoppedBeforeItsFirstDataIsNeverDoneAndPrintsOnceWhenRunAgain)
+{
+    const std::string messages = m_exchange + "/messages";
+    for (const bool dataEnds : {false, true}) {
+        SCOPED_TRACE(dataEnds ? "the filter ended first" : "the filter still runs");
+        int pipeFds[2];
+        ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+        const pid_t backend = StartBackend("", pipeFds[0], messages);
+        close(pipeFds[0]);
+        ASSERT_GT(backend, 0);
+        const auto said = [&](const char* line) {
+            std::ifstream in(messages);
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            return text.find(line) != std::string::npos;
+        };
+        const bool waiting = WaitUntil([&] { return said("INFO: Connected to the printer"); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));   // into its first read
+        if (dataEnds)
+            close(pipeFds[1]);
+        kill(backend, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(waitpid(backend, &status, 0), backend);
+        if (!dataEnds)
+            close(pipeFds[1]);
+        EXPECT_TRUE(waiting);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), CUPS_BACKEND_RETRY);
+    }
+    EXPECT_TRUE(Sheets().empty());
+
+    EXPECT_EQ(Print(Job({{64, 40}, {1408, 900}})), CUPS_BACKEND_OK) << log;
+    EXPECT_FALSE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {1408, 900}}));
+    EXPECT_TRUE(std::filesystem::is_empty(settings.recordsFolder)) << "the record outlives the job";
 }
 
 // Media that cannot print the job's page: nothing is sent, the job waits
