@@ -238,7 +238,11 @@ void ServePrinterHomePage(pappl_client_t* client, pappl_printer_t* printer, cons
     papplPrinterGetOrganization(printer, organization, sizeof organization);
     papplPrinterGetOrganizationalUnit(printer, unit, sizeof unit);
     papplPrinterGetContact(printer, &contact);
-    _papplClientHTMLInfo(client, false, dnssdName, location, geoLocation, organization, unit, &contact);
+    // Unset values are null for PAPPL (an empty geo-location would be drawn
+    // as a map of 0° N 0° E).
+    auto set = [](const char* value) { return value[0] != '\0' ? value : nullptr; };
+    _papplClientHTMLInfo(client, false, set(dnssdName), set(location), set(geoLocation), set(organization), set(unit),
+                         &contact);
     if (!(papplSystemGetOptions(papplPrinterGetSystem(printer)) & PAPPL_SOPTIONS_MULTI_QUEUE))
         _papplSystemWebSettings(client);
     papplClientHTMLPrintf(client, "        </div>\n        <div class=\"col-6\">\n          <h1 class=\"title\">"
