@@ -1,6 +1,7 @@
 #include "AppAuth.h"
 
 #include "DocumentCheck.h"
+#include "InfoPage.h"
 #include "JobSettings.h"
 
 #include <grp.h>
@@ -244,9 +245,21 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
 
 bool ServeGuardedPrinterPage(pappl_client_t* client, void* data)
 {
-    if (papplClientGetMethod(client) == HTTP_STATE_POST && !papplClientHTMLAuthorize(client))
+    pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
+    if (papplClientGetMethod(client) == HTTP_STATE_POST) {
+        if (papplClientHTMLAuthorize(client))
+            _papplPrinterWebHome(client, printer);
         return true;
-    _papplPrinterWebHome(client, static_cast<pappl_printer_t*>(data));
+    }
+    // Open to everyone; a login the browser sends along shows that user's
+    // job names, or all of them to an administrator.
+    std::string user;
+    const LoginState login = EvaluateLogin(client, &user);
+    JobViewer viewer;
+    viewer.admin = login == LoginState::kAdmin;
+    if (login == LoginState::kUser || login == LoginState::kAdmin)
+        viewer.user = user;
+    ServePrinterHomePage(client, printer, viewer);
     return true;
 }
 

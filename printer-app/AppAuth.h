@@ -54,7 +54,8 @@ void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, i
 void SetUpAuthorization(pappl_system_t* system, const std::string& adminGroup);
 
 // The printer page's actions (hold new jobs, identify, ...) need an
-// administrator's login too: installs a guard in front of PAPPL's page.
+// administrator's login too, and the page withholds other owners' job
+// names: installs a guard in front of PAPPL's page.
 // Call from the printer creation callback, before PAPPL adds its pages.
 void GuardPrinterPage(pappl_printer_t* printer);
 

@@ -12,9 +12,19 @@
 #include <mutex>
 #include <string>
 
-// PAPPL's own jobs page (exported by libpappl 1.3, not declared in its
-// headers): it carries out the actions posted from ours.
-extern "C" void _papplPrinterWebJobs(pappl_client_t* client, pappl_printer_t* printer);
+// PAPPL's own jobs page and the parts of its printer page (exported by
+// libpappl 1.3, not declared in its headers): the jobs page carries out the
+// actions posted from ours; the printer page below is PAPPL's with the job
+// list of JobRow.
+extern "C" {
+void _papplPrinterWebJobs(pappl_client_t* client, pappl_printer_t* printer);
+void _papplPrinterWebIteratorCallback(pappl_printer_t* printer, pappl_client_t* client);
+void _papplClientHTMLInfo(pappl_client_t* client, bool is_form, const char* dns_sd_name, const char* location,
+                          const char* geo_location, const char* organization, const char* org_unit,
+                          pappl_contact_t* contact);
+const char* _papplClientGetAuthWebScheme(pappl_client_t* client);
+void _papplSystemWebSettings(pappl_client_t* client);
+}
 
 namespace {
 
@@ -103,7 +113,19 @@ bool ServeInfoPage(pappl_client_t* client, void*)
 struct JobRows {
     pappl_client_t* client;
     std::string path;
+    JobViewer viewer;
 };
+
+// Whether the viewer may see the job's name and owner: administrators see
+// all, a logged-in user their own jobs, others none (as CUPS withholds
+// them).
+bool ShowsNames(const JobViewer& viewer, pappl_job_t* job)
+{
+    if (viewer.admin)
+        return true;
+    const char* owner = papplJobGetUsername(job);
+    return !viewer.user.empty() && owner != nullptr && viewer.user == owner;
+}
 
 const char* JobStateText(ipp_jstate_t state)
 {
@@ -136,11 +158,12 @@ void JobRow(pappl_job_t* job, void* data)
     localtime_r(&when, &local);
     strftime(time, sizeof time, "%H:%M:%S", &local);
     papplClientHTMLPrintf(client, "              <tr><td>%d</td><td>", papplJobGetID(job));
+    const bool shown = ShowsNames(rows->viewer, job);
     const char* name = papplJobGetName(job);
-    Escaped(client, name != nullptr ? name : "");
+    Escaped(client, !shown ? "Withheld" : (name != nullptr ? name : ""));
     papplClientHTMLPuts(client, "</td><td>");
     const char* owner = papplJobGetUsername(job);
-    Escaped(client, owner != nullptr ? owner : "");
+    Escaped(client, !shown ? "Withheld" : (owner != nullptr ? owner : ""));
     papplClientHTMLPrintf(client, "</td><td>%d</td><td>%s at %s</td><td>", papplJobGetImpressionsCompleted(job),
                           JobStateText(state), time);
     const char* message = papplJobGetMessage(job);
@@ -179,7 +202,7 @@ bool ServeJobsPage(pappl_client_t* client, void* data)
                             "            <thead><tr><th>Job #</th><th>Name</th><th>Owner</th><th>Pages Completed</th>"
                             "<th>Status</th><th>Reason</th><th></th></tr></thead>\n"
                             "            <tbody>\n");
-        JobRows rows{client, path};
+        JobRows rows{client, path, JobViewer{"", true}};
         papplPrinterIterateAllJobs(printer, JobRow, &rows, 1, 100);
         papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
     } else {
@@ -190,6 +213,60 @@ bool ServeJobsPage(pappl_client_t* client, void* data)
 }
 
 }  // namespace
+
+void ServePrinterHomePage(pappl_client_t* client, pappl_printer_t* printer, const JobViewer& viewer)
+{
+    // As PAPPL's page, with the job list of the jobs page.
+    char path[256];
+    papplPrinterGetPath(printer, "", path, sizeof path);
+    if (path[0] != '\0' && path[strlen(path) - 1] == '/')
+        path[strlen(path) - 1] = '\0';
+    papplClientHTMLPrinterHeader(client, printer, nullptr, papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING ? 10 : 0,
+                                 nullptr, nullptr);
+    papplClientHTMLPuts(client, "      <div class=\"row\">\n        <div class=\"col-6\">\n");
+    _papplPrinterWebIteratorCallback(printer, client);
+    papplClientHTMLPrintf(client,
+                          "          <h1 class=\"title\">Configuration <a class=\"btn\" href=\"%s://%s:%d%s/config\">"
+                          "Change</a></h1>\n",
+                          _papplClientGetAuthWebScheme(client), papplClientGetHostName(client),
+                          papplClientGetHostPort(client), path);
+    char dnssdName[256] = "", location[256] = "", geoLocation[256] = "", organization[256] = "", unit[256] = "";
+    pappl_contact_t contact {};
+    papplPrinterGetDNSSDName(printer, dnssdName, sizeof dnssdName);
+    papplPrinterGetLocation(printer, location, sizeof location);
+    papplPrinterGetGeoLocation(printer, geoLocation, sizeof geoLocation);
+    papplPrinterGetOrganization(printer, organization, sizeof organization);
+    papplPrinterGetOrganizationalUnit(printer, unit, sizeof unit);
+    papplPrinterGetContact(printer, &contact);
+    // Unset values are null for PAPPL (an empty geo-location would be drawn
+    // as a map of 0° N 0° E).
+    auto set = [](const char* value) { return value[0] != '\0' ? value : nullptr; };
+    _papplClientHTMLInfo(client, false, set(dnssdName), set(location), set(geoLocation), set(organization), set(unit),
+                         &contact);
+    if (!(papplSystemGetOptions(papplPrinterGetSystem(printer)) & PAPPL_SOPTIONS_MULTI_QUEUE))
+        _papplSystemWebSettings(client);
+    papplClientHTMLPrintf(client, "        </div>\n        <div class=\"col-6\">\n          <h1 class=\"title\">"
+                                  "<a href=\"%s/jobs\">Jobs</a>",
+                          path);
+    if (papplPrinterGetNumberOfJobs(printer) > 0) {
+        if (papplPrinterGetNumberOfActiveJobs(printer) > 0)
+            papplClientHTMLPrintf(client, " <a class=\"btn\" href=\"%s://%s:%d%s/cancelall\">Cancel All Jobs</a>",
+                                  _papplClientGetAuthWebScheme(client), papplClientGetHostName(client),
+                                  papplClientGetHostPort(client), path);
+        papplClientHTMLPuts(client,
+                            "</h1>\n"
+                            "          <table class=\"list\" summary=\"Jobs\">\n"
+                            "            <thead><tr><th>Job #</th><th>Name</th><th>Owner</th><th>Pages Completed</th>"
+                            "<th>Status</th><th>Reason</th><th></th></tr></thead>\n"
+                            "            <tbody>\n");
+        JobRows rows{client, std::string(path) + "/jobs", viewer};
+        papplPrinterIterateAllJobs(printer, JobRow, &rows, 1, 20);
+        papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
+    } else {
+        papplClientHTMLPuts(client, "</h1>\n        <p>No jobs in history.</p>\n");
+    }
+    papplClientHTMLPrinterFooter(client);
+}
 
 void AddJobsPage(pappl_printer_t* printer)
 {

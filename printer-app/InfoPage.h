@@ -6,7 +6,20 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+
 class AttachedPrinter;
+
+// Who looks at a list of jobs: an administrator sees every job's name and
+// owner, a logged-in user those of their own jobs, anyone else none.
+struct JobViewer {
+    std::string user;
+    bool admin = false;
+};
+
+// The printer's page (a GET): its status, configuration and latest jobs,
+// other owners' job names and user names withheld from `viewer`.
+void ServePrinterHomePage(pappl_client_t* client, pappl_printer_t* printer, const JobViewer& viewer);
 
 // Adds the page and its navigation link to the system.
 void AddInfoPage(pappl_system_t* system);

@@ -59,5 +59,13 @@ std::string SerialInRt50Uri(const char* uri);
 // thread and every sheet are stopped instead.
 void PrinterDeleted(pappl_printer_t* printer);
 
+// A PAPPL printer was made (the system's creation callback). PAPPL 1.3
+// gives a printer made while the system runs the printer-id attribute 0
+// until the next start: one added by hand (the add command, the web form,
+// Create-Printer) is made again with its id, settings kept, by the hot-plug
+// thread once the client that added it has gone, as long as it has no job
+// yet.
+void PrinterCreated(pappl_printer_t* printer);
+
 // The name of the printer made for a serial number: "VANTORA-RT-50_<serial>".
 std::string PrinterNameForSerial(const std::string& serial);

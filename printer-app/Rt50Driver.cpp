@@ -318,6 +318,7 @@ void RefreshPrinterAttributes(pappl_printer_t* printer, const MediaState& media)
 
 void Rt50PrinterCreated(pappl_printer_t* printer, void*)
 {
+    PrinterCreated(printer);
     // PAPPL adds its own pages after this: the first one added for a path
     // is the one served.
     GuardPrinterPage(printer);

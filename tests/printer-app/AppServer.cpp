@@ -149,6 +149,8 @@ bool AppServer::Launch()
                   "-o", "log-level=debug", "-o", log.c_str(), "-o", spool.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
+        // Another port only when this one was taken (the server ended); a
+        // slow start on a loaded machine is waited for, never cut short.
         const bool up = WaitFor(
             [this] {
                 int status = 0;
@@ -161,12 +163,16 @@ bool AppServer::Launch()
                 ippDelete(response);
                 return answered;
             },
-            20000);
+            kStartSeconds * 1000);
         if (up && m_pid > 0)
             return true;
-        Stop(true);
+        if (!up) {
+            Stop(true);
+            m_error = "the printer of " + m_serial + " did not answer within " + std::to_string(kStartSeconds) + " s";
+            return false;
+        }
     }
-    m_error = "the printer application did not come up";
+    m_error = "the printer application ended at start on every port tried";
     return false;
 }
 

@@ -40,8 +40,8 @@ public:
     AppServer(const AppServer&) = delete;
     AppServer& operator=(const AppServer&) = delete;
 
-    // Starts the server and waits (at most 20 s) until the printer of
-    // `serial` answers. False with a reason in error().
+    // Starts the server and waits (at most kStartSeconds) until the printer
+    // of `serial` answers. False with a reason in error().
     bool Start(const std::string& serial);
     // SIGTERM and a wait of at most kStopSeconds (then SIGKILL); removes
     // the folder unless `keepFolder`. False, with a reason in error(), when
@@ -50,7 +50,10 @@ public:
     // Stops the server and starts it again on its state and spool folder.
     bool Restart();
 
-    static constexpr int kStopSeconds = 20;
+    // Bounds for a loaded machine. A stop ends within the application's
+    // own 15 s wait for the jobs being printed (less than a 60 s sheet).
+    static constexpr int kStartSeconds = 90;
+    static constexpr int kStopSeconds = 45;
 
     int port() const { return m_port; }
     const std::string& folder() const { return m_folder; }

@@ -168,6 +168,14 @@ TEST_F(AppAccessTest, JobsBelongToTheirOwners)
     EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "eve"), "4||");
     EXPECT_EQ(attributes(IPP_OP_GET_JOBS, "eve"), "4||");
     EXPECT_EQ(attributes(IPP_OP_GET_JOB_ATTRIBUTES, "alice"), "4|alice-holiday|alice");
+    // So does the printer's web page, but for an administrator.
+    for (const Login& login : {Login{}, kPlain, kAdmin}) {
+        std::string page;
+        EXPECT_EQ(m_server.WebStatus("/VANTORA-RT-50_" + serial() + "/", login, nullptr, &page), HTTP_STATUS_OK);
+        const bool named = page.find("alice-holiday") != std::string::npos;
+        EXPECT_EQ(named, login.user == kAdmin.user) << "login \"" << login.user << "\"";
+        EXPECT_EQ(page.find("Withheld") != std::string::npos, !named);
+    }
 
     // The owner and an administrator may.
     EXPECT_EQ(Status(Request(IPP_OP_HOLD_JOB, "admin", job), kAdmin), IPP_STATUS_OK);
@@ -195,6 +203,17 @@ TEST_F(AppAccessTest, DeletingAPrinterLeavesTheOthersServed)
     EXPECT_NE(firstId, "0");
     EXPECT_NE(secondId, "0");
     EXPECT_NE(firstId, secondId);
+    // So has one added by hand, once the command that added it has ended,
+    // and it is deleted by its name.
+    const std::string hand = "RT50HAND0001", handName = "VANTORA-RT-50_" + hand;
+    ASSERT_EQ(m_server.Command({"add", "-d", handName, "-v", "vantora-rt50://VANTORA/RT-50?serial=" + hand, "-m",
+                                "vantora_rt50"}),
+              0);
+    EXPECT_TRUE(WaitFor([&] { return !printerId(hand).empty() && printerId(hand) != "0"; }, 60000)) << printerId(hand);
+    EXPECT_NE(printerId(hand), firstId);
+    EXPECT_NE(printerId(hand), secondId);
+    ASSERT_EQ(m_server.Command({"delete", "-d", handName}), 0);
+    EXPECT_EQ(printerId(hand), "");
 
     // Loaded from the saved state, as after a restart.
     ASSERT_TRUE(m_server.Restart()) << m_server.error();

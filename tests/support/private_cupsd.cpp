@@ -306,7 +306,7 @@ bool PrivateCupsd::Start()
 
 bool PrivateCupsd::WaitUntilAnswering()
 {
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;

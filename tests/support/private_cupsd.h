@@ -38,7 +38,7 @@ public:
     PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
     // Builds the root, starts cupsd and waits until it answers IPP requests
-    // (at most 10 s). Sets CUPS_SERVER and libcups' server for this process.
+    // (at most 30 s). Sets CUPS_SERVER and libcups' server for this process.
     // Returns false, with a reason in error(), when the scheduler did not come up.
     bool Start();
 
