@@ -13,9 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 using apptest::AppServer;
 using apptest::WaitFor;
@@ -97,14 +100,32 @@ void ExpectSameSheet(const std::string& png, const StreamSheet& sheet)
     ASSERT_EQ(width, sheet.cyan.width);
     ASSERT_EQ(height, sheet.cyan.height);
     long differing = 0;
+    int largest = 0, firstX = -1, firstY = -1;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const uint8_t* pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-            differing += pixel[0] != sheet.cyan.At(x, y) || pixel[1] != sheet.magenta.At(x, y) ||
-                         pixel[2] != sheet.yellow.At(x, y);
+            const int expected[3] = {sheet.cyan.At(x, y), sheet.magenta.At(x, y), sheet.yellow.At(x, y)};
+            bool same = true;
+            for (int c = 0; c < 3; ++c) {
+                largest = std::max(largest, std::abs(pixel[c] - expected[c]));
+                same = same && pixel[c] == expected[c];
+            }
+            if (!same && differing++ == 0) {
+                firstX = x;
+                firstY = y;
+            }
         }
     }
-    EXPECT_EQ(differing, 0) << "of " << width * height << " pixels";
+    // A mismatch says how far off the sheet is (a shift or a rounding
+    // differs by little, another rendering by much) and what the printer
+    // recorded with it.
+    std::string recorded;
+    if (differing != 0) {
+        std::ifstream text(png.substr(0, png.size() - 3) + "txt");
+        recorded.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+    }
+    EXPECT_EQ(differing, 0) << "of " << width * height << " pixels; first at " << firstX << "," << firstY
+                            << ", largest difference " << largest << "; recorded:\n" << recorded;
 }
 
 TEST_F(PrinterAppTest, PhotoPrintsTheFilterChainsSheetAndCompletesOnlyWhenPrinted)
