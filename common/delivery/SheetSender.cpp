@@ -272,20 +272,12 @@ SheetSender::Step SheetSender::Recover()
 
 SheetSender::Step SheetSender::AfterUnplug()
 {
-    switch (m_port.AwaitReturn()) {
-    case PrinterPort::Return::kCanceled:
-        return Stop(kCanceled);
-    case PrinterPort::Return::kGaveUp:
-        return Stop(kGaveUp, "The printer was unplugged during the job and did not come back");
-    case PrinterPort::Return::kBack:
-        break;
-    }
+    const Step step = AwaitPrinterWithSheet();
     // A new plug starts the printer's stream afresh: the sheet being sent
     // goes again from its start. Sheets it took before stay taken.
-    SendSheetAgain();
-    m_blockedSince = Clock::time_point();
-    m_failures = 0;
-    return kGoOn;
+    if (step == kGoOn)
+        SendSheetAgain();
+    return step;
 }
 
 SheetSender::Step SheetSender::AwaitPrinterWithSheet()
