@@ -4,7 +4,9 @@
 #include "PhotoJob.h"
 #include "PhotoPrinterDeviceRT50.h"
 #include "AttachedPrinter.h"
+#include "PdfPages.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <cstdio>
@@ -91,6 +93,7 @@ AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, co
     m_filter.cancelData = job;
     m_filter.messages = &m_messages;
     m_scaling = options.print_scaling;
+    m_scalingChosen = scaling != nullptr;
     m_monochrome = options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
     DeviceEntry_RT50* device = new DeviceEntry_RT50();
     device->SetSink(&m_sink);
@@ -236,17 +239,27 @@ bool AppPrintJob::PrintPhoto(const char* file, int copies, bool monochrome)
 {
     if (m_failed)
         return false;
-    vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
-    request.monochrome = request.monochrome || monochrome;
     const int fd = file != nullptr ? open(file, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) {
         RefusePhoto(std::string("The photo cannot be read: ") + std::strerror(errno));
         return false;
     }
+    const bool printed = PrintPicture(fd, copies, monochrome, false);
+    close(fd);
+    return printed;
+}
+
+bool AppPrintJob::PrintPicture(int fd, int copies, bool monochrome, bool documentPage)
+{
+    vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
+    request.monochrome = request.monochrome || monochrome;
+    // A photo fills the sheet unless the job says otherwise; a document's
+    // page is shown whole unless it has the sheet's shape.
+    if (documentPage && !m_scalingChosen)
+        request.scaling = vantora_photo::Scaling::Auto;
     vantora_photo::RenderedPage page;
     std::string reason;
     const vantora_photo::RenderResult rendered = vantora_photo::RenderPhoto(fd, request, &page, &reason);
-    close(fd);
     if (rendered == vantora_photo::RenderResult::Canceled)
         return true;
     if (rendered == vantora_photo::RenderResult::Refused) {
@@ -256,11 +269,43 @@ bool AppPrintJob::PrintPhoto(const char* file, int copies, bool monochrome)
     const int clamped = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
     if (vantora_photo::PrintRenderedPage(&m_filter, &page, clamped, m_pageIndex, &m_pending) != 0) {
         std::free(page.pixels);
-        Log(PAPPL_LOGLEVEL_ERROR, "The photo could not be printed.");
+        Log(PAPPL_LOGLEVEL_ERROR, "The page could not be printed.");
         m_failed = true;
         return false;
     }
     ++m_pageIndex;
+    return true;
+}
+
+bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collate, bool monochrome)
+{
+    if (m_failed)
+        return false;
+    const vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
+    const pdf_pages::CancelCheck cancel{request.isCanceled, request.cancelData};
+    const int clamped = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
+    const int rounds = collate ? clamped : 1;
+    const int together = collate ? 1 : clamped;
+    for (int round = 0; round < rounds; ++round) {
+        for (int number = first; number <= last; ++number) {
+            if (JobCanceled(m_filter))
+                return true;
+            int png = -1;
+            std::string reason;
+            const pdf_pages::PdfResult drawn = pdf_pages::RenderPdfPage(
+                pdf, number, std::max(request.width, request.height), cancel, &png, &reason);
+            if (drawn == pdf_pages::PdfResult::Canceled)
+                return true;
+            if (drawn == pdf_pages::PdfResult::Refused) {
+                RefusePhoto(reason);
+                return false;
+            }
+            const bool printed = PrintPicture(png, together, monochrome, true);
+            close(png);
+            if (!printed)
+                return false;
+        }
+    }
     return true;
 }
 

@@ -4,7 +4,8 @@
 //
 // Photos (JPEG, PNG) are rendered by the photo front end exactly as the
 // CUPS queue's photo filter renders them, so a photo prints the same sheet
-// either way; PWG raster pages come line by line from PAPPL.
+// either way; a PDF's pages are drawn as pictures by poppler and then take
+// the photo's way; PWG raster pages come line by line from PAPPL.
 #pragma once
 
 #include "AttachedPrinter.h"
@@ -78,6 +79,15 @@ public:
     // job with the reason in its log. True also when the job was cancelled.
     bool PrintPhoto(const char* file, int copies, bool monochrome);
 
+    // Prints pages `first` to `last` (from 1) of the PDF open on `pdf`,
+    // each drawn by poppler's renderer (PdfPages) and printed as a photo
+    // would be, `copies` times: the whole range again for each copy when
+    // `collate`, else each page's copies together. A page the job did not
+    // ask to fill or fit is filled when its shape is within 10 % of the
+    // sheet's, else shown whole. A PDF that cannot be drawn fails the job
+    // with the reason in its log. True also when the job was cancelled.
+    bool PrintPdf(int pdf, int first, int last, int copies, bool collate, bool monochrome);
+
     // Prints the last incomplete sheet. False when the job failed.
     bool Finish();
 
@@ -92,6 +102,9 @@ private:
     bool UseResolution(unsigned x, unsigned y);
     // Logs why the photo is not printed and marks the job failed.
     void RefusePhoto(const std::string& reason);
+    // Renders the picture open on `fd` and prints it `copies` times; a
+    // document's page is filled or fitted by its shape unless the job chose.
+    bool PrintPicture(int fd, int copies, bool monochrome, bool documentPage);
 
     pappl_job_t* m_job;
     SheetSink m_sink;
@@ -109,5 +122,6 @@ private:
     bool m_failed = false;
     bool m_started = false;
     bool m_monochrome = false;
+    bool m_scalingChosen = false;   // the job named its print-scaling
     pappl_scaling_t m_scaling = PAPPL_SCALING_AUTO;
 };

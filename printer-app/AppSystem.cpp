@@ -147,7 +147,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     papplSystemAddTimerCallback(system, 0, 0, RestrictSocketOnce, nullptr);
 
     papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, Rt50PrinterCreated, Rt50DriverCallback, nullptr);
-    AddPhotoFilters(system);
+    AddDocumentFilters(system);
     papplSystemSetMaxImageSize(system, static_cast<size_t>(kMaxJpegSide) * kMaxJpegSide * 3, kMaxJpegSide, kMaxJpegSide);
     papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
     AddInfoPage(system);

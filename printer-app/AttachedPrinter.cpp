@@ -295,6 +295,19 @@ void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
     m_printerFree.wait(lock, [this] { return m_printerUsers == 0; });
 }
 
+void AttachedPrinter::ShowLastPoll()
+{
+    int64_t status;
+    MediaState media;
+    {
+        std::lock_guard<std::mutex> lock(m_state);
+        status = m_facts.status;
+        media = m_facts.media;
+    }
+    if (status != kStatusFailed)
+        Publish(status, &media);
+}
+
 pappl_printer_t* AttachedPrinter::AcquireShownPrinter()
 {
     std::lock_guard<std::mutex> lock(m_state);

@@ -112,6 +112,10 @@ public:
     // The PAPPL printer that shows this printer's state; null: none.
     // Setting another one waits until no UsePrinter call uses the old one.
     void SetPrinter(pappl_printer_t* printer);
+    // Shows what the last poll found (ready media, supplies, reasons) on
+    // the printer just set, instead of at the next poll: a client asking at
+    // once (a CUPS queue being made) sees the media loaded, not the default.
+    void ShowLastPoll();
     pappl_printer_t* Printer() const;
 
     // Calls `use` with the PAPPL printer, which stays valid meanwhile (it

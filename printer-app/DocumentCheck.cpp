@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr const char* kPrintable[] = {"image/jpeg", "image/png", "image/pwg-raster", "image/urf"};
+constexpr const char* kPrintable[] = {"application/pdf", "image/jpeg", "image/png", "image/pwg-raster", "image/urf"};
 
 // Answers the request with `status`, the document's format among the
 // unsupported attributes, and leaves PAPPL nothing to print: Print-Job's
@@ -62,7 +62,7 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
     const bool typed = format != nullptr && std::strcmp(format, "application/octet-stream") != 0;
     if (typed && !IsPrintableFormat(format)) {
         Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, format,
-               (std::string("The format \"") + format + "\" is not printed: send JPEG, PNG, PWG or Apple raster.").c_str());
+               (std::string("The format \"") + format + "\" is not printed: send PDF, JPEG, PNG, PWG or Apple raster.").c_str());
         return true;
     }
 
@@ -85,8 +85,8 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
         if (!IsPrintableFormat(sniffed)) {
             Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, sniffed != nullptr ? sniffed : "application/octet-stream",
                    sniffed != nullptr ? (std::string("The document is ") + sniffed +
-                                         ", which is not printed: send JPEG, PNG, PWG or Apple raster.").c_str()
-                                      : "The document's format is not known: send JPEG, PNG, PWG or Apple raster.");
+                                         ", which is not printed: send PDF, JPEG, PNG, PWG or Apple raster.").c_str()
+                                      : "The document's format is not known: send PDF, JPEG, PNG, PWG or Apple raster.");
             return true;
         }
         format = sniffed;

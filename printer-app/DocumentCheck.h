@@ -1,4 +1,4 @@
-// The documents the application prints: JPEG, PNG, PWG and Apple raster.
+// The documents the application prints: PDF, JPEG, PNG, PWG and Apple raster.
 // Anything else is refused when it is announced or arrives (Validate-Job,
 // Print-Job, Send-Document) with client-error-document-format-not-supported,
 // instead of being taken and aborted later; a JPEG larger than the limits

@@ -129,6 +129,7 @@ void EnsurePrinter(Registry& registry, AttachedPrinter& link)
         link.SetPrinter(nullptr);
         return;
     }
+    link.ShowLastPoll();
     link.UsePrinter([&](pappl_printer_t* shown) { LabelPrinterPage(shown, link); });
 }
 
@@ -213,8 +214,10 @@ bool TakeArrival(Registry& registry, libusb_device* device)
     link->Attach(device, handle, firmware, found.deviceId.c_str());
     papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
     ShowFirmwareVersions(registry);
-    EnsurePrinter(registry, *link);
+    // Polled first, so that the printer shows the media loaded from the
+    // moment clients see it.
     link->Poll();
+    EnsurePrinter(registry, *link);
     return true;
 }
 

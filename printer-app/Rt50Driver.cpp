@@ -9,12 +9,16 @@
 #include "AttachedPrinter.h"
 #include "PrinterRegistry.h"
 #include "PapplState.h"
+#include "PdfPages.h"
 #include "PrinterIcons.h"
 #include "UsbScheme.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 
 pappl_pr_driver_t kRt50Drivers[1] = {
     {kRt50DriverName, "VANTORA RT-50", "MFG:VANTORA;MDL:RT-50;", nullptr},
@@ -87,6 +91,28 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
 }
 
+// The options of a photo or document job: PAPPL takes the highest
+// resolution for them; they print at 300 dpi unless the job asks for 600.
+pappl_pr_options_t PictureSettings(pappl_job_t* job, const pappl_pr_options_t& options)
+{
+    pappl_pr_options_t settings = options;
+    if (papplJobGetAttribute(job, "printer-resolution") == nullptr) {
+        settings.printer_resolution[0] = 300;
+        settings.printer_resolution[1] = 300;
+    }
+    return settings;
+}
+
+// Ends a job whose document cannot be printed, with the reason in its log
+// and on its page.
+bool RefuseDocument(pappl_job_t* job, const std::string& reason)
+{
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", reason.c_str());
+    papplJobSetMessage(job, "%s.", reason.c_str());
+    papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    return false;
+}
+
 // JPEG and PNG: the photo front end, then the page pipeline. A photo that
 // cannot be printed ends the job aborted, its reason in the job's log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
@@ -99,22 +125,62 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
     if (options == nullptr)
         return false;
-    // PAPPL takes the highest resolution for photos; a photo prints at
-    // 300 dpi unless the job asks for 600.
-    pappl_pr_options_t settings = *options;
-    ipp_attribute_t* resolution = papplJobGetAttribute(job, "printer-resolution");
-    if (resolution == nullptr) {
-        settings.printer_resolution[0] = 300;
-        settings.printer_resolution[1] = 300;
-    }
     bool done;
     {
-        AppPrintJob printJob(job, settings, ExplicitScaling(job), link);
+        AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), link);
         const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
         done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), options->copies, monochrome) &&
                printJob.Finish();
     }
     papplJobDeletePrintOptions(options);
+    return done;
+}
+
+bool JobIsCanceled(void* job)
+{
+    return papplJobIsCanceled(static_cast<pappl_job_t*>(job));
+}
+
+// PDF: its pages counted, then the pages of the job's page-ranges drawn one
+// at a time and printed as photos, collated copies unless the job asks for
+// uncollated ones.
+bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
+{
+    AttachedPrinter* link = LinkOfDevice(device);
+    if (link == nullptr) {
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
+        return false;
+    }
+    const int pdf = open(papplJobGetFilename(job), O_RDONLY | O_CLOEXEC);
+    if (pdf < 0)
+        return RefuseDocument(job, std::string("The PDF cannot be read: ") + std::strerror(errno));
+    int pages = 0;
+    std::string reason;
+    const pdf_pages::PdfResult counted = pdf_pages::CountPdfPages(pdf, {JobIsCanceled, job}, &pages, &reason);
+    if (counted != pdf_pages::PdfResult::Done) {
+        close(pdf);
+        return counted == pdf_pages::PdfResult::Refused ? RefuseDocument(job, reason) : false;
+    }
+    pappl_pr_options_t* options = papplJobCreatePrintOptions(job, static_cast<unsigned>(pages), true);
+    if (options == nullptr) {
+        close(pdf);
+        return false;
+    }
+    ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
+    const char* handlingValue = handling != nullptr ? ippGetString(handling, 0, nullptr) : nullptr;
+    const bool collate =
+        handlingValue == nullptr || std::strcmp(handlingValue, "separate-documents-uncollated-copies") != 0;
+    bool done;
+    {
+        AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), link);
+        const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
+        done = printJob.Start() &&
+               printJob.PrintPdf(pdf, static_cast<int>(options->first_page), static_cast<int>(options->last_page),
+                                 options->copies, collate, monochrome) &&
+               printJob.Finish();
+    }
+    papplJobDeletePrintOptions(options);
+    close(pdf);
     return done;
 }
 
@@ -259,10 +325,11 @@ const char* Rt50AutoAdd(const char*, const char*, const char* deviceId, void*)
     return deviceId != nullptr && ParseRt50DeviceId(deviceId, model, sizeof model) ? kRt50DriverName : nullptr;
 }
 
-void AddPhotoFilters(pappl_system_t* system)
+void AddDocumentFilters(pappl_system_t* system)
 {
     papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "application/pdf", kRt50Format, PrintPdfFile, nullptr);
 }
 
 namespace {

@@ -30,6 +30,6 @@ void Rt50PrinterCreated(pappl_printer_t* printer, void* data);
 // papplMainloop's auto-add callback: the driver for an RT-50's device ID.
 const char* Rt50AutoAdd(const char* deviceInfo, const char* deviceUri, const char* deviceId, void* data);
 
-// Registers the photo filters (JPEG and PNG into the driver) with the
-// system.
-void AddPhotoFilters(pappl_system_t* system);
+// Registers the document filters (JPEG, PNG and PDF into the driver) with
+// the system.
+void AddDocumentFilters(pappl_system_t* system);

@@ -80,3 +80,31 @@ bool JpegDimensions(const unsigned char* data, size_t length, int* width, int* h
     return false;
 }
 
+
+int PdfInfoPageCount(const char* report, size_t length, int limit)
+{
+    static const char kKey[] = "Pages:";
+    const size_t keyLength = sizeof kKey - 1;
+    int count = 0;
+    size_t line = 0;
+    while (line < length) {
+        const void* end = std::memchr(report + line, '\n', length - line);
+        const size_t next = end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - report) : length;
+        if (next - line > keyLength && std::memcmp(report + line, kKey, keyLength) == 0) {
+            size_t at = line + keyLength;
+            while (at < next && report[at] == ' ')
+                ++at;
+            long value = 0;
+            bool digits = false;
+            while (at < next && report[at] >= '0' && report[at] <= '9' && value <= limit) {
+                value = value * 10 + (report[at] - '0');
+                digits = true;
+                ++at;
+            }
+            const bool whole = at == next || (at + 1 == next && report[at] == '\r');
+            count = digits && whole && value >= 1 && value <= limit ? static_cast<int>(value) : 0;
+        }
+        line = next + 1;
+    }
+    return count;
+}

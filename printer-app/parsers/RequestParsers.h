@@ -1,6 +1,7 @@
 // Readers of what a client sends before the application lets PAPPL take it:
 // the Basic login header, and a document's first bytes (its format, a
-// JPEG's size). Plain functions on bytes, for the fuzzer too.
+// JPEG's size); and what pdfinfo says of a client's PDF. Plain functions on
+// bytes, for the fuzzer too.
 #pragma once
 
 #include <cstddef>
@@ -17,3 +18,9 @@ const char* SniffFormat(const unsigned char* data, size_t length);
 // The width and height of a JPEG from its first bytes (its frame header);
 // false when the header is not among them.
 bool JpegDimensions(const unsigned char* data, size_t length, int* width, int* height);
+
+// The page count in pdfinfo's report of a PDF (its "Pages:" line), 1 to
+// `limit`; 0 when the report has none or a count out of that range. The
+// report's last such line counts: the document's own texts (title, author)
+// come before it and may hold a line of that form.
+int PdfInfoPageCount(const char* report, size_t length, int limit);

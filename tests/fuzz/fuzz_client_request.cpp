@@ -1,7 +1,7 @@
 // What a client sends the printer application before anything is taken:
-// the input as an Authorization header value (NUL-terminated copy) and as a
-// document's first bytes, exactly as long as the input, so that a read past
-// them is caught.
+// the input as an Authorization header value (NUL-terminated copy), and as
+// a document's first bytes and a PDF's pdfinfo report, exactly as long as
+// the input, so that a read past them is caught.
 #include "RequestParsers.h"
 
 #include <cstdint>
@@ -26,5 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             __builtin_trap();
     }
     (void)format;
+
+    const int pages = PdfInfoPageCount(reinterpret_cast<const char*>(head.data()), head.size(), 500);
+    if (pages < 0 || pages > 500)
+        __builtin_trap();
     return 0;
 }

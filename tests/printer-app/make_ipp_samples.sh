@@ -1,8 +1,8 @@
 #!/bin/sh
 # Makes the documents ipp-everywhere.test refers to in folder $1: real
-# photos (color.jpg, gray.jpg) and PWG raster pages (4x6, A4, Letter) in
-# sgray_8 and srgb_8 at 300 and 600 dpi, which the RT-50 prints, and empty placeholders for
-# the other resolutions, colour types and documents (ipptool gives up on a
+# photos (color.jpg, gray.jpg), PDF documents (A4, Letter) and PWG raster
+# pages (4x6, A4, Letter) in sgray_8 and srgb_8 at 300 and 600 dpi, which
+# the RT-50 prints, and empty placeholders for the other resolutions, colour types and documents (ipptool gives up on a
 # whole file when one of them is missing, even for tests it skips).
 set -eu
 out=$1
@@ -56,4 +56,7 @@ for sample in 300:sgray-8 300:srgb-8 600:sgray-8 600:srgb-8; do
        -sOutputFile="$dir/${doc%%:*}-$type-${dpi}dpi.pwg" "${doc##*:}.ps" > /dev/null 2>&1
   done
 done
+# The PDF documents, for a printer that takes PDF.
+gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=document-a4.pdf a4.ps
+gs -q -dSAFER -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=document-letter.pdf letter.ps
 rm -f photo.ps a4.ps letter.ps

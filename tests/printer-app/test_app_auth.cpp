@@ -1,5 +1,5 @@
 // The parsing behind the access rules: the Basic login header, and the job
-// attributes withheld from other users.
+// attributes withheld from other users; and the page count of a client's PDF.
 #include "AppAuth.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +21,21 @@ TEST(AppAuth, ParsesBasicLoginsOnly)
     EXPECT_FALSE(ParseBasicAuthorization("Basic bm9jb2xvbg==", &user, &password));  // "nocolon"
     EXPECT_FALSE(ParseBasicAuthorization("Basic OnB3", &user, &password));          // ":pw", no user
     EXPECT_FALSE(ParseBasicAuthorization(("Basic " + std::string(2000, 'A')).c_str(), &user, &password));
+}
+
+TEST(PdfInfoPageCount, TakesTheReportsOwnLineWithinTheLimit)
+{
+    auto count = [](const std::string& report) { return PdfInfoPageCount(report.data(), report.size(), 500); };
+    // The document's title may pretend a count; pdfinfo's own line comes last.
+    EXPECT_EQ(count("Title:          x\nPages: 900\nCreator:        gs\nPages:           3\nEncrypted:      no\n"), 3);
+    EXPECT_EQ(count("Pages:           12\r\n"), 12);
+    EXPECT_EQ(count("Pages:           500"), 500);
+    EXPECT_EQ(count("Pages:           501\n"), 0);
+    EXPECT_EQ(count("Pages:           99999999999999999999\n"), 0);
+    EXPECT_EQ(count("Pages:           0\n"), 0);
+    EXPECT_EQ(count("Pages:           3x\n"), 0);
+    EXPECT_EQ(count("Title: Pages: 4\nEncrypted: no\n"), 0);
+    EXPECT_EQ(count(""), 0);
 }
 
 TEST(AppAuth, WithholdsTheJobsPrivateAttributes)

@@ -169,9 +169,11 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     ASSERT_TRUE(cupsd.Start()) << cupsd.error();
     ASSERT_EQ(cupsd.Run({"lpadmin", "-p", "kiosk", "-E", "-v", m_server.PrinterUri(), "-m", "everywhere"}), 0)
         << cupsd.ErrorLog();
-    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", photo}), 0) << cupsd.ErrorLog();
-    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(1); }, 240000)) << cupsd.ErrorLog();
+    // CUPS sends the photo as it is, and its copies with it.
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-n", "2", photo}), 0) << cupsd.ErrorLog();
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(2); }, 240000)) << cupsd.ErrorLog();
     ExpectSameSheet(SheetPath(1), expected);
+    ExpectSameSheet(SheetPath(2), expected);
 
     // A document prints borderless by default (the queue's default size is
     // the loaded media's borderless one, the first one ready), as many
@@ -185,8 +187,8 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     ASSERT_EQ(filtertest::RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite",
                                                      "-sOutputFile=" + pdf, ps}, "", "").exitStatus, 0);
     ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-n", "2", pdf}), 0) << cupsd.ErrorLog();
-    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(3); }, 240000)) << cupsd.ErrorLog();
-    for (int sheet : {2, 3}) {
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(4); }, 240000)) << cupsd.ErrorLog();
+    for (int sheet : {3, 4}) {
         // White from the sheet's edge inwards along its middle row and
         // column: only the paper beside the 4x6 page (1266 dots wide), no
         // border on the page.
@@ -207,7 +209,7 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     }
     struct timespec pause {1, 0};
     nanosleep(&pause, nullptr);
-    EXPECT_FALSE(SheetRecorded(4));
+    EXPECT_FALSE(SheetRecorded(5));
 }
 
 // A recorded sheet's value from its text file ("PIXELS_PER_METRE_Y", ...).
@@ -276,10 +278,10 @@ TEST_F(PrinterAppTest, RasterPagesPrintAtTheirOwnResolutionCountedOnceAndInGreyW
 
 TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
 {
-    const std::string pdf = m_files.Path("letter.pdf");
+    const std::string ps = m_files.Path("letter.ps");
     {
-        std::ofstream file(pdf);
-        file << "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+        std::ofstream file(ps);
+        file << "%!PS\n/Helvetica findfont 24 scalefont setfont 72 700 moveto (Letter) show showpage\n";
     }
     auto request = [&](ipp_op_t operation, const char* format, int jobId = 0) {
         ipp_t* ipp = ippNewRequest(operation);
@@ -311,13 +313,14 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // Neither advertised nor taken: announced, sent, or typed by its bytes.
     ipp_t* attributes = m_server.PrinterAttributes({"document-format-supported"});
     EXPECT_EQ(AppServer::Values(attributes, "document-format-supported"),
-              "application/octet-stream,image/pwg-raster,image/urf,image/jpeg,image/png");
+              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/jpeg,image/png");
     ippDelete(attributes);
-    EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/pdf"), ""),
+    EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/postscript"), ""),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/pdf"), pdf), IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), pdf),
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps),
+              IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(jobCount(), "");
 
@@ -327,7 +330,7 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     ASSERT_NE(id, nullptr);
     const int job = ippGetInteger(id, 0);
     ippDelete(created);
-    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/pdf", job), pdf),
+    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/postscript", job), ps),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_HELD);
     EXPECT_EQ(status(request(IPP_OP_CANCEL_JOB, nullptr, job), ""), IPP_STATUS_OK);
@@ -355,6 +358,72 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     const std::string huge = m_files.Path("huge.jpg");
     ASSERT_TRUE(apptest::MakePhoto(huge, 17000, 16));
     EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge), IPP_STATUS_ERROR_REQUEST_ENTITY);
+}
+
+// The colour of the sheet at (x, y): 'r', 'g', 'b', 'w' (white) or '?'.
+char SheetColour(const std::string& png, double x, double y)
+{
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    if (!rt50emu::ReadPng(png, &width, &height, &rgb))
+        return '?';
+    const uint8_t* p = &rgb[(static_cast<size_t>(y * (height - 1)) * width + static_cast<size_t>(x * (width - 1))) * 3];
+    if (p[0] > 240 && p[1] > 240 && p[2] > 240)
+        return 'w';
+    for (int c = 0; c < 3; ++c) {
+        if (p[c] > p[(c + 1) % 3] + 60 && p[c] > p[(c + 2) % 3] + 60)
+            return "rgb"[c];
+    }
+    return '?';
+}
+
+TEST_F(PrinterAppTest, PdfPagesPrintInTheirRangeCollatedAndADamagedPdfSaysWhy)
+{
+    // A red and a blue postcard round a green Letter page.
+    const std::string ps = m_files.Path("three.ps"), pdf = m_files.Path("three.pdf");
+    {
+        std::ofstream file(ps);
+        file << "%!PS\n<< /PageSize [288 432] >> setpagedevice 1 0 0 setrgbcolor 0 0 288 432 rectfill showpage\n"
+                "<< /PageSize [612 792] >> setpagedevice 0 0.7 0 setrgbcolor 0 0 612 792 rectfill showpage\n"
+                "<< /PageSize [288 432] >> setpagedevice 0 0 1 setrgbcolor 0 0 288 432 rectfill showpage\n";
+    }
+    ASSERT_EQ(filtertest::RunProgram("/usr/bin/gs", {"-q", "-dSAFER", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite",
+                                                     "-sOutputFile=" + pdf, ps}, "", "").exitStatus, 0);
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "application/pdf");
+    ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, "copies", 2);
+    ippAddRange(request, IPP_TAG_JOB, "page-ranges", 2, 3);
+    ipp_t* response = m_server.Send(request, m_server.PrinterResource(), {}, pdf);
+    ipp_attribute_t* id = response != nullptr ? ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) : nullptr;
+    ASSERT_NE(id, nullptr) << (response != nullptr ? ippGetStatusCode(response) : cupsLastError());
+    const int job = ippGetInteger(id, 0);
+    ippDelete(response);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 120000))
+        << m_server.JobValue(job, "job-state-message");
+    // Green, blue, green, blue; the Letter page shown whole (paper above
+    // it), the postcard filling its sheet.
+    std::string colours, tops;
+    for (int sheet = 1; sheet <= 4; ++sheet) {
+        colours += SheetColour(SheetPath(sheet), 0.5, 0.5);
+        tops += SheetColour(SheetPath(sheet), 0.5, 0.01);
+    }
+    EXPECT_EQ(colours, "gbgb");
+    EXPECT_EQ(tops, "wbwb");
+    EXPECT_FALSE(SheetRecorded(5));
+    EXPECT_EQ(m_server.JobValue(job, "job-impressions-completed"), "4");
+
+    const std::string damaged = m_files.Path("damaged.pdf");
+    {
+        std::ofstream file(damaged);
+        file << "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\nnot a PDF at all\n";
+    }
+    const int refused = m_server.PrintFile(damaged, "application/pdf");
+    ASSERT_GT(refused, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 60000));
+    const std::string reason = m_server.JobValue(refused, "job-state-message");
+    EXPECT_EQ(reason.rfind("The PDF ", 0), 0u) << reason;
+    EXPECT_FALSE(SheetRecorded(5));
 }
 
 TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)

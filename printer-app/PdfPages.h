@@ -1,0 +1,40 @@
+// PDF documents as page pictures. Poppler's pdfinfo counts the pages and
+// pdftoppm draws one page at a time as a PNG, each as a program of its
+// own: it reads the document on its standard input and writes the picture
+// to a pipe, runs as an unprivileged user (when the application is root)
+// with no new privileges, bounded memory, CPU time and output, and is
+// killed when the job is cancelled or it takes too long. A PDF that
+// crashes or hangs the renderer ends that program, not the application.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace pdf_pages {
+
+// Most pages printed from one PDF.
+inline constexpr int kMaxPdfPages = 500;
+// Longest time one page (or the page count) may take, in seconds.
+inline constexpr int kRenderSeconds = 60;
+
+enum class PdfResult {
+    Done,
+    Refused,   // not printable: *reason says why, as a sentence without a final stop
+    Canceled,
+};
+
+// Asked while a renderer runs; true ends it.
+struct CancelCheck {
+    bool (*isCanceled)(void* data) = nullptr;
+    void* data = nullptr;
+};
+
+// The number of pages of the PDF open on `pdf` (1 to kMaxPdfPages).
+PdfResult CountPdfPages(int pdf, const CancelCheck& cancel, int* pages, std::string* reason);
+
+// Draws page `page` (from 1) of the PDF open on `pdf` as a PNG whose long
+// side is `longSide` pixels, into a new memory file open for reading at
+// its start (*png; the caller closes it).
+PdfResult RenderPdfPage(int pdf, int page, int longSide, const CancelCheck& cancel, int* png, std::string* reason);
+
+}  // namespace pdf_pages
