@@ -283,6 +283,11 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
         return false;
     const vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
     const pdf_pages::CancelCheck cancel{request.isCanceled, request.cancelData};
+    // The page drawn at least as large as the sheet's page both ways for a
+    // page up to 2:3 in shape (600 dpi pages are twice as wide).
+    const int longer = std::max(request.width, request.height);
+    const int shorter = std::min(request.width, request.height);
+    const int drawnSide = std::max(longer, shorter * 3 / 2);
     const int clamped = copies < 1 ? 1 : (copies > 999 ? 999 : copies);
     const int rounds = collate ? clamped : 1;
     const int together = collate ? 1 : clamped;
@@ -292,8 +297,8 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
                 return true;
             int png = -1;
             std::string reason;
-            const pdf_pages::PdfResult drawn = pdf_pages::RenderPdfPage(
-                pdf, number, std::max(request.width, request.height), cancel, &png, &reason);
+            const pdf_pages::PdfResult drawn =
+                pdf_pages::RenderPdfPage(pdf, number, drawnSide, cancel, &png, &reason);
             if (drawn == pdf_pages::PdfResult::Canceled)
                 return true;
             if (drawn == pdf_pages::PdfResult::Refused) {
