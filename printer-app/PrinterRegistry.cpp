@@ -264,7 +264,8 @@ void HandleQueued(Registry& registry, bool retryNow)
     }
 }
 
-// The "<name>-default" values of the driver's own settings, as options.
+// The "<name>-default" values of the driver's own settings, as options
+// named "<name>" (as papplPrinterSetDriverDefaults takes them).
 int VendorDefaults(pappl_printer_t* printer, const pappl_pr_driver_data_t& data, cups_option_t** options)
 {
     int count = 0;
@@ -274,7 +275,7 @@ int VendorDefaults(pappl_printer_t* printer, const pappl_pr_driver_data_t& data,
         ipp_attribute_t* attr = ippFindAttribute(attrs, name.c_str(), IPP_TAG_ZERO);
         char value[256];
         if (attr != nullptr && ippAttributeString(attr, value, sizeof value) > 0)
-            count = cupsAddOption(name.c_str(), value, count, options);
+            count = cupsAddOption(data.vendor[i], value, count, options);
     }
     ippDelete(attrs);
     return count;

@@ -206,34 +206,49 @@ void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)
     PrinterDeleted(printer);
 }
 
-void AddKeywordSetting(ipp_t* attrs, const char* name, const char* const* keywords, int count)
+// A photo setting's keyword attributes; its default stays the one in
+// `current` (the printer's attributes so far, may be null) when valid.
+void AddKeywordSetting(ipp_t* attrs, const char* name, const char* const* keywords, int count, ipp_t* current)
 {
     char attribute[128];
     std::snprintf(attribute, sizeof attribute, "%s-default", name);
-    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attribute, nullptr, keywords[0]);
+    const char* value = keywords[0];
+    ipp_attribute_t* chosen = current != nullptr ? ippFindAttribute(current, attribute, IPP_TAG_KEYWORD) : nullptr;
+    for (int i = 0; chosen != nullptr && i < count; ++i) {
+        if (std::strcmp(ippGetString(chosen, 0, nullptr), keywords[i]) == 0)
+            value = keywords[i];
+    }
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attribute, nullptr, value);
     std::snprintf(attribute, sizeof attribute, "%s-supported", name);
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, attribute, count, nullptr, keywords);
 }
 
-void AddIntegerSetting(ipp_t* attrs, const IntegerSetting& setting)
+// A photo setting's integer attributes; its default as for keywords.
+void AddIntegerSetting(ipp_t* attrs, const IntegerSetting& setting, ipp_t* current)
 {
     char attribute[128];
     std::snprintf(attribute, sizeof attribute, "%s-default", setting.attribute);
-    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, attribute, setting.fallback);
+    int value = setting.fallback;
+    ipp_attribute_t* chosen = current != nullptr ? ippFindAttribute(current, attribute, IPP_TAG_INTEGER) : nullptr;
+    if (chosen != nullptr && ippGetInteger(chosen, 0) >= setting.lower && ippGetInteger(chosen, 0) <= setting.upper)
+        value = ippGetInteger(chosen, 0);
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, attribute, value);
     std::snprintf(attribute, sizeof attribute, "%s-supported", setting.attribute);
     ippAddRange(attrs, IPP_TAG_PRINTER, attribute, setting.lower, setting.upper);
 }
 
 // What PAPPL 1.3 does not send by itself, the photo settings and the
-// supplies.
-ipp_t* ExtraAttributes(const MediaState& media)
+// supplies. The photo settings' defaults are those of `current` (the
+// printer's attributes so far; null for a new printer): PAPPL keeps the
+// defaults set on the web page or over IPP among these attributes.
+ipp_t* ExtraAttributes(const MediaState& media, ipp_t* current)
 {
     ipp_t* attrs = ippNew();
     AddSupplyAttributes(attrs, media);
-    AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount);
-    AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount);
+    AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount, current);
+    AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount, current);
     for (const IntegerSetting& setting : kIntegerSettings)
-        AddIntegerSetting(attrs, setting);
+        AddIntegerSetting(attrs, setting, current);
 
     ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
     static const char* const kOverrides[] = {"document-numbers", "pages"};
@@ -315,7 +330,7 @@ bool Rt50DriverCallback(pappl_system_t*, const char* driverName, const char* dev
     data->icons[1] = {"", kPrinterIconMedium, kPrinterIconMediumSize};
     data->icons[2] = {"", kPrinterIconLarge, kPrinterIconLargeSize};
 
-    *attrs = ExtraAttributes(MediaState{});
+    *attrs = ExtraAttributes(MediaState{}, nullptr);
     return true;
 }
 
@@ -378,7 +393,9 @@ void RefreshPrinterAttributes(pappl_printer_t* printer, const MediaState& media)
     pappl_pr_driver_data_t data;
     if (papplPrinterGetDriverData(printer, &data) == nullptr)
         return;
-    ipp_t* attrs = ExtraAttributes(media);
+    ipp_t* current = papplPrinterGetDriverAttributes(printer);
+    ipp_t* attrs = ExtraAttributes(media, current);
+    ippDelete(current);
     papplPrinterSetDriverData(printer, &data, attrs);
     ippDelete(attrs);
 }

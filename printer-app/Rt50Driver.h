@@ -20,7 +20,7 @@ bool Rt50DriverCallback(pappl_system_t* system, const char* driverName, const ch
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void* cbdata);
 
 // Makes the printer's driver attributes again with the supplies of the
-// loaded media.
+// loaded media, keeping the photo settings' defaults.
 void RefreshPrinterAttributes(pappl_printer_t* printer, const MediaState& media);
 
 // The printer creation callback: guards the printer's web page (AppAuth.h),

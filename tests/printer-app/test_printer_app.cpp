@@ -426,8 +426,21 @@ TEST_F(PrinterAppTest, PdfPagesPrintInTheirRangeCollatedAndADamagedPdfSaysWhy)
     EXPECT_FALSE(SheetRecorded(5));
 }
 
-TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)
+TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinterAndTheSettingsDefaultsStay)
 {
+    // Photo settings' defaults set by an administrator stay when the
+    // supplies change.
+    ASSERT_EQ(m_server.Command({"modify", "-d", "VANTORA-RT-50_" + serial(), "-o", "photo-sharpness=5", "-o",
+                                "photo-border=white"}), 0);
+    auto defaults = [&] {
+        ipp_t* response = m_server.PrinterAttributes({"photo-sharpness-default", "photo-border-default"});
+        const std::string text = AppServer::Values(response, "photo-sharpness-default") + " " +
+                                 AppServer::Values(response, "photo-border-default");
+        ippDelete(response);
+        return text;
+    };
+    EXPECT_EQ(defaults(), "5 white");
+
     auto level = [&] {
         ipp_t* response = m_server.PrinterAttributes({"marker-levels", "printer-supply-description"});
         const std::string text = AppServer::Values(response, "marker-levels") + " " +
@@ -442,6 +455,7 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinter)
     // The supply keeps its name; its level follows the prints left.
     EXPECT_TRUE(WaitFor([&] { return level() == "5 Ribbon and paper"; }, 5000)) << level();
     EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-low") != std::string::npos; }, 5000)) << Reasons();
+    EXPECT_EQ(defaults(), "5 white");
 
     const struct {
         const char* status;
