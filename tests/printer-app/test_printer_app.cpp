@@ -92,7 +92,9 @@ StreamSheet FilterChainSheet(const std::string& photo)
 
 // Compares a recorded sheet with a sheet of the filter's stream, pixel by
 // pixel (red from cyan, green from magenta, blue from yellow).
-void ExpectSameSheet(const std::string& png, const StreamSheet& sheet)
+// A mismatch also shows the application's log lines about the job's
+// settings from `serverLog`, when given.
+void ExpectSameSheet(const std::string& png, const StreamSheet& sheet, const std::string& serverLog = "")
 {
     int width = 0, height = 0;
     std::vector<uint8_t> rgb;
@@ -123,6 +125,18 @@ void ExpectSameSheet(const std::string& png, const StreamSheet& sheet)
     if (differing != 0) {
         std::ifstream text(png.substr(0, png.size() - 3) + "txt");
         recorded.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+        std::ifstream log(serverLog);
+        std::string line;
+        int shown = 0;
+        while (std::getline(log, line) && shown < 60) {
+            for (const char* key : {"Filter options", "media", "scaling", "print-", "photo-", "resolution"}) {
+                if (line.find(key) != std::string::npos) {
+                    recorded += line.substr(0, 300) + "\n";
+                    ++shown;
+                    break;
+                }
+            }
+        }
     }
     EXPECT_EQ(differing, 0) << "of " << width * height << " pixels; first at " << firstX << "," << firstY
                             << ", largest difference " << largest << "; recorded:\n" << recorded;
@@ -156,7 +170,7 @@ TEST_F(PrinterAppTest, PhotoPrintsTheFilterChainsSheetAndCompletesOnlyWhenPrinte
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 30000));
     EXPECT_EQ(Shown("status"), "0");
     EXPECT_TRUE(SheetRecorded(2));
-    ExpectSameSheet(SheetPath(2), expected);
+    ExpectSameSheet(SheetPath(2), expected, m_server.folder() + "/server.log");
 }
 
 TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
@@ -172,8 +186,8 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     // CUPS sends the photo as it is, and its copies with it.
     ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-n", "2", photo}), 0) << cupsd.ErrorLog();
     ASSERT_TRUE(WaitFor([&] { return SheetRecorded(2); }, 240000)) << cupsd.ErrorLog();
-    ExpectSameSheet(SheetPath(1), expected);
-    ExpectSameSheet(SheetPath(2), expected);
+    ExpectSameSheet(SheetPath(1), expected, m_server.folder() + "/server.log");
+    ExpectSameSheet(SheetPath(2), expected, m_server.folder() + "/server.log");
 
     // A document prints borderless by default (the queue's default size is
     // the loaded media's borderless one, the first one ready), as many
