@@ -128,8 +128,8 @@ void ExpectSameSheet(const std::string& png, const StreamSheet& sheet, const std
         std::ifstream log(serverLog);
         std::string line;
         int shown = 0;
-        while (std::getline(log, line) && shown < 60) {
-            for (const char* key : {"Filter options", "media", "scaling", "print-", "photo-", "resolution"}) {
+        while (std::getline(log, line) && shown < 80) {
+            for (const char* key : {"[Job ", "media", "scaling", "print-", "photo-", "resolution"}) {
                 if (line.find(key) != std::string::npos) {
                     recorded += line.substr(0, 300) + "\n";
                     ++shown;
