@@ -299,8 +299,10 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
             std::string reason;
             const pdf_pages::PdfResult drawn =
                 pdf_pages::RenderPdfPage(pdf, number, drawnSide, cancel, &png, &reason);
-            if (drawn == pdf_pages::PdfResult::Canceled)
+            if (drawn == pdf_pages::PdfResult::Canceled) {
+                Log(PAPPL_LOGLEVEL_INFO, pdf_pages::kRendererStopped);
                 return true;
+            }
             if (drawn == pdf_pages::PdfResult::Refused) {
                 RefusePhoto(reason);
                 return false;

@@ -17,6 +17,9 @@ inline constexpr int kMaxPdfPages = 500;
 // Longest time one page (or the page count) may take, in seconds.
 inline constexpr int kRenderSeconds = 60;
 
+// The job's log line when a cancel stopped a renderer.
+inline constexpr char kRendererStopped[] = "The PDF renderer was stopped: the job was canceled.";
+
 enum class PdfResult {
     Done,
     Refused,   // not printable: *reason says why, as a sentence without a final stop

@@ -159,7 +159,10 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
     const pdf_pages::PdfResult counted = pdf_pages::CountPdfPages(pdf, {JobIsCanceled, job}, &pages, &reason);
     if (counted != pdf_pages::PdfResult::Done) {
         close(pdf);
-        return counted == pdf_pages::PdfResult::Refused ? RefuseDocument(job, reason) : false;
+        if (counted == pdf_pages::PdfResult::Refused)
+            return RefuseDocument(job, reason);
+        papplLogJob(job, PAPPL_LOGLEVEL_INFO, "%s", pdf_pages::kRendererStopped);
+        return false;
     }
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, static_cast<unsigned>(pages), true);
     if (options == nullptr) {

@@ -573,7 +573,38 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
 // Photos the front end refuses (here a truncated JPEG) abort the job with
 // the reason in the job's log; a Cancel-Job while a large photo is decoded
 // ends the job without a sheet. (The photos are the photo tests'.)
-TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
+// A one-page PDF that takes poppler seconds to draw: a form of 2000 small
+// squares drawn 3000 times.
+void WriteSlowPdf(const std::string& path)
+{
+    std::string form, content;
+    for (int i = 0; i < 2000; ++i)
+        form += std::to_string(i * 7 % 288) + " " + std::to_string(i * 13 % 432) + " 3 3 re f\n";
+    for (int i = 0; i < 3000; ++i)
+        content += "q /F Do Q\n";
+    const std::string objects[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 288 432] /Contents 4 0 R /Resources << /XObject << /F 5 0 R >> "
+        ">> >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+        "<< /Type /XObject /Subtype /Form /BBox [0 0 288 432] /Length " + std::to_string(form.size()) +
+            " >>\nstream\n" + form + "endstream"};
+    std::string pdf = "%PDF-1.4\n", xref;
+    int number = 0;
+    for (const std::string& object : objects) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(++number) + " 0 obj\n" + object + "\nendobj\n";
+    }
+    const size_t start = pdf.size();
+    pdf += "xref\n0 6\n0000000000 65535 f \n" + xref + "trailer\n<< /Size 6 /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(start) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << pdf;
+}
+
+TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
 {
     const int refused = m_server.PrintFile(VANTORA_TEST_PHOTOS "/truncated.jpg", "image/jpeg");
     ASSERT_GT(refused, 0);
@@ -592,6 +623,20 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecoding)
     ASSERT_TRUE(m_server.CancelJob(canceled));
     EXPECT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_CANCELED; }, 30000))
         << m_server.JobState(canceled);
+    EXPECT_FALSE(SheetRecorded(1));
+
+    // A PDF's renderer is stopped, not waited for.
+    const std::string slow = m_files.Path("slow.pdf");
+    WriteSlowPdf(slow);
+    const int stopped = m_server.PrintFile(slow, "application/pdf");
+    ASSERT_GT(stopped, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(stopped) == IPP_JSTATE_PROCESSING; }, 30000));
+    ASSERT_TRUE(m_server.CancelJob(stopped));
+    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(stopped) == IPP_JSTATE_CANCELED; }, 30000))
+        << m_server.JobState(stopped);
+    std::ifstream after(m_server.folder() + "/server.log");
+    const std::string afterText((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
+    EXPECT_NE(afterText.find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
 }
 
