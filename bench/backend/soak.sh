@@ -167,6 +167,7 @@ while [ "$(date +%s)" -lt $((deadline + 60)) ] && [ -n "$(lpstat -o 2>/dev/null)
 sleep 2
 grep VmRSS /proc/$usbmon_pid/status | awk '{print $2}' > "$work/rss-after"
 lpstat -o 2>/dev/null > "$work/not-completed"
+lpstat -l -p 2>/dev/null > "$work/queue-states"
 kill -TERM $usbmon_pid; wait $usbmon_pid 2>/dev/null
 for s in "${serials[@]}"; do echo "$s $(shown "$s" errors)" >> "$work/framing"; done
 cat "$root/log/error_log.O" "$root/log/error_log" > "$work/error_log" 2>/dev/null
@@ -246,4 +247,19 @@ if [ "$clean" = 1 ] && [ "$completed" = "$submitted" ] && [ "$submitted" = "$job
 fi
 [ -s "$work/lp.errors" ] && head -n 5 "$work/lp.errors"
 [ -s "$work/not-completed" ] && head -n 5 "$work/not-completed"
+# Why: the queues' states at the end, the scheduler's errors, the first
+# stuck job's own log lines and the daemon's last words.
+echo "--- queues at the end"
+cat "$work/queue-states" 2>/dev/null
+echo "--- the scheduler's errors (first 20)"
+grep '^E ' "$work/error_log" 2>/dev/null | head -n 20
+first=$(head -n 1 "$work/not-completed" 2>/dev/null | awk '{print $1}' | sed -E 's/.*-([0-9]+)$/\1/')
+if [ -n "$first" ]; then
+  echo "--- job $first (its first 40 and last 20 lines)"
+  grep "\[Job $first\]" "$work/error_log" 2>/dev/null | grep -v '^d ' | head -n 40
+  echo "..."
+  grep "\[Job $first\]" "$work/error_log" 2>/dev/null | grep -v '^d ' | tail -n 20
+fi
+echo "--- the daemon's log (last 15 lines)"
+tail -n 15 "$work/usbmon.log" 2>/dev/null
 exit 1
