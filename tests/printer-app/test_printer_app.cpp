@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 using apptest::AppServer;
 using apptest::WaitFor;
@@ -61,13 +62,19 @@ protected:
         return std::filesystem::exists(text);
     }
 
-    std::string Reasons() const
+    // The values of the printer's attributes `names`, each joined by ','
+    // and the attributes by ' '.
+    std::string PrinterValues(const std::vector<const char*>& names) const
     {
-        ipp_t* response = m_server.PrinterAttributes({"printer-state-reasons"});
-        const std::string reasons = AppServer::Values(response, "printer-state-reasons");
+        ipp_t* response = m_server.PrinterAttributes(names);
+        std::string text;
+        for (const char* name : names)
+            text += (text.empty() ? "" : " ") + AppServer::Values(response, name);
         ippDelete(response);
-        return reasons;
+        return text;
     }
+
+    std::string Reasons() const { return PrinterValues({"printer-state-reasons"}); }
 
 
     AppServer m_server;
@@ -446,22 +453,10 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinterAndTheSettingsDefa
     // supplies change.
     ASSERT_EQ(m_server.Command({"modify", "-d", "VANTORA-RT-50_" + serial(), "-o", "photo-sharpness=5", "-o",
                                 "photo-border=white"}), 0);
-    auto defaults = [&] {
-        ipp_t* response = m_server.PrinterAttributes({"photo-sharpness-default", "photo-border-default"});
-        const std::string text = AppServer::Values(response, "photo-sharpness-default") + " " +
-                                 AppServer::Values(response, "photo-border-default");
-        ippDelete(response);
-        return text;
-    };
+    auto defaults = [&] { return PrinterValues({"photo-sharpness-default", "photo-border-default"}); };
     EXPECT_EQ(defaults(), "5 white");
 
-    auto level = [&] {
-        ipp_t* response = m_server.PrinterAttributes({"marker-levels", "printer-supply-description"});
-        const std::string text = AppServer::Values(response, "marker-levels") + " " +
-                                 AppServer::Values(response, "printer-supply-description");
-        ippDelete(response);
-        return text;
-    };
+    auto level = [&] { return PrinterValues({"marker-levels", "printer-supply-description"}); };
     EXPECT_TRUE(WaitFor([&] { return level().rfind("100 ", 0) == 0; }, 5000)) << level();
     EXPECT_EQ(Reasons(), "none");
 
