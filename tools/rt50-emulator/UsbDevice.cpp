@@ -4,7 +4,9 @@
 
 #include <umockdev.h>
 
+#include <gio/gio.h>
 #include <linux/usbdevice_fs.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -72,6 +74,30 @@ UMockdevIoctlData* Resolve(UMockdevIoctlData* data, size_t offset, size_t size)
     if (error != nullptr)
         g_error_free(error);
     return child;
+}
+
+// Whether the program behind `client` has closed its end of umockdev's
+// socket, that is has ended. umockdev 0.17 marks a client as gone only when
+// it reads the end of its next request; a program that dies in the middle
+// of a request leaves it waiting for good (the answer cannot be written
+// back), so the client would keep its claim forever, where the kernel
+// drops a dead program's claim and transfers at once. The client's fields
+// begin with its handler and its stream (umockdev-ioctl.vala); the handler
+// check keeps another layout from being read.
+bool ClientSocketClosed(UMockdevIoctlBase* handler, UMockdevIoctlClient* client)
+{
+    struct ClientFields {
+        UMockdevIoctlBase* handler;
+        GIOStream* stream;
+    };
+    const auto* fields = reinterpret_cast<const ClientFields*>(client->priv);
+    if (fields == nullptr || fields->handler != handler || !G_IS_SOCKET_CONNECTION(fields->stream))
+        return false;
+    GSocket* socket = g_socket_connection_get_socket(G_SOCKET_CONNECTION(fields->stream));
+    pollfd peer{g_socket_get_fd(socket), POLLRDHUP, 0};
+    if (peer.fd < 0 || poll(&peer, 1, 0) != 1)
+        return false;
+    return (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
 }
 
 }  // namespace
@@ -176,17 +202,18 @@ void UsbDevice::Forget(UMockdevIoctlClient* client)
 
 void UsbDevice::Prune()
 {
-    // umockdev marks a client whose program closed the node or died as no
-    // longer connected (this version does not announce it): its claim and
-    // transfers go.
+    // A client whose program closed the node or died loses its claim and
+    // its transfers (umockdev does not announce it in this version).
+    const auto ended = [this](UMockdevIoctlClient* client) {
+        return !umockdev_ioctl_client_get_connected(client) || ClientSocketClosed(m_handler, client);
+    };
     std::vector<UMockdevIoctlClient*> gone;
     for (const auto& entry : m_clients) {
-        if (!umockdev_ioctl_client_get_connected(entry.first))
+        if (ended(entry.first))
             gone.push_back(entry.first);
     }
     for (const Urb& urb : m_urbs) {
-        if (!umockdev_ioctl_client_get_connected(urb.client) &&
-            std::find(gone.begin(), gone.end(), urb.client) == gone.end())
+        if (std::find(gone.begin(), gone.end(), urb.client) == gone.end() && ended(urb.client))
             gone.push_back(urb.client);
     }
     for (UMockdevIoctlClient* client : gone)

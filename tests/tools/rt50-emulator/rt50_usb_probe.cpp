@@ -7,14 +7,23 @@
 //
 // "rt50_usb_probe hold" opens the printer, claims it, starts a read that
 // gets no reply, says "holding" and waits to be killed: a program that dies
-// with the printer in use.
+// with the printer in use. "rt50_usb_probe hold-mid-request" also leaves a
+// request unanswered when it is killed: it floods umockdev's socket with
+// requests and reads none of the answers until the emulator can write no
+// more of them.
 #include "UsbTestClient.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <libusb.h>
+#include <linux/usbdevice_fs.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -59,9 +68,44 @@ std::string Control(const std::string& line)
     return reply;
 }
 
+// The descriptor of umockdev's socket for the printer's node, or -1.
+int IoctlSocket()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr)
+        return -1;
+    int found = -1;
+    while (dirent* entry = readdir(folder)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_un peer{};
+        socklen_t length = sizeof peer;
+        if (fd > 2 && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            peer.sun_family == AF_UNIX && std::string(peer.sun_path).find("/ioctl/") != std::string::npos)
+            found = fd;
+    }
+    closedir(folder);
+    return found;
+}
+
+// Sends requests without reading their answers until nothing more gets
+// through for half a second: the emulator is then stuck answering.
+bool Flood(int fd)
+{
+    const unsigned long request[3] = {1, USBDEVFS_DISCARDURB, 0};   // an ioctl, no memory to read
+    if (fd < 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+        return false;
+    for (;;) {
+        pollfd room{fd, POLLOUT, 0};
+        if (poll(&room, 1, 500) == 0)
+            return true;
+        if (send(fd, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request) && errno != EAGAIN)
+            return false;
+    }
+}
+
 }  // namespace
 
-int Hold()
+int Hold(bool midRequest)
 {
     rt50test::UsbClient client;
     if (!client.Start() || !client.WaitFor(3000, [&] { return client.Arrivals() > 0; }) || client.Open() != 0)
@@ -72,6 +116,8 @@ int Hold()
                               [](libusb_transfer*) {}, nullptr, 0);
     if (libusb_submit_transfer(transfer) != 0)
         return 1;
+    if (midRequest && !Flood(IoctlSocket()))
+        return 1;
     std::printf("holding\n");
     std::fflush(stdout);
     for (;;)
@@ -80,8 +126,8 @@ int Hold()
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::string(argv[1]) == "hold")
-        return Hold();
+    if (argc == 2 && (std::string(argv[1]) == "hold" || std::string(argv[1]) == "hold-mid-request"))
+        return Hold(std::string(argv[1]) == "hold-mid-request");
     if (argc != 3) {
         std::fprintf(stderr, "usage: rt50_usb_probe PRINTERS OUTPUT-FOLDER\n");
         return 2;

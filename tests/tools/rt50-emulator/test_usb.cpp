@@ -340,34 +340,39 @@ TEST_F(EmulatedPrinter, EveryClientGetsItsOwnHotPlugEvents)
 TEST_F(EmulatedPrinter, APrinterHeldByADeadProgramIsFreeAgain)
 {
     // Another process opens and claims the printer, waits on a read, and
-    // is killed: its claim and transfer go with it.
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char program[] = RT50_PROBE_PATH;
-    char mode[] = "hold";
-    char* argv[] = {program, mode, nullptr};
-    pid_t child = -1;
-    ASSERT_EQ(posix_spawn(&child, program, &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    char said[16] = {};
-    const ssize_t n = read(out[0], said, sizeof said - 1);
-    close(out[0]);
-    EXPECT_EQ(std::string(said, n > 0 ? static_cast<size_t>(n) : 0), "holding\n");
-
+    // is killed: its claim and transfer go with it, as with the kernel, even
+    // when it dies in the middle of a request.
     ASSERT_TRUE(client().Start());
     ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() >= 1; }));
-    EXPECT_EQ(client().Open(), LIBUSB_ERROR_BUSY);
-    kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    // The emulator notices the closed connection on its own thread.
-    EXPECT_TRUE(client().WaitFor(2000, [&] { return client().Open() == 0; }));
-    EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+    for (const char* way : {"hold", "hold-mid-request"}) {
+        SCOPED_TRACE(way);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::string program = RT50_PROBE_PATH;
+        std::string mode = way;
+        char* argv[] = {program.data(), mode.data(), nullptr};
+        pid_t child = -1;
+        ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        char said[16] = {};
+        const ssize_t n = read(out[0], said, sizeof said - 1);
+        close(out[0]);
+        EXPECT_EQ(std::string(said, n > 0 ? static_cast<size_t>(n) : 0), "holding\n");
+
+        EXPECT_EQ(client().Open(), LIBUSB_ERROR_BUSY);
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        // The emulator notices the closed connection on its own thread.
+        EXPECT_TRUE(client().WaitFor(2000, [&] { return client().Open() == 0; }));
+        EXPECT_EQ(client().Query("STATUS", nullptr).value, "0000");
+        client().Close();
+    }
 }
 
 TEST_F(EmulatedPrinter, SeveralPrintersAtOnce)
