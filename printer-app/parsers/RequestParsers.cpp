@@ -80,7 +80,6 @@ bool JpegDimensions(const unsigned char* data, size_t length, int* width, int* h
     return false;
 }
 
-
 int PdfInfoPageCount(const char* report, size_t length, int limit)
 {
     static const char kKey[] = "Pages:";

@@ -565,9 +565,6 @@ TEST_F(PrinterAppTest, UnpluggedPrinterKeepsTheJobAndPrintsItWhenBack)
     ExpectSameSheet(SheetPath(1), FilterChainSheet(photo));
 }
 
-// Photos the front end refuses (here a truncated JPEG) abort the job with
-// the reason in the job's log; a Cancel-Job while a large photo is decoded
-// ends the job without a sheet. (The photos are the photo tests'.)
 // A one-page PDF that takes poppler seconds to draw: a form of 2000 small
 // squares drawn 3000 times.
 void WriteSlowPdf(const std::string& path)
@@ -599,39 +596,39 @@ void WriteSlowPdf(const std::string& path)
     std::ofstream(path, std::ios::binary) << pdf;
 }
 
+// Photos the front end refuses (here a truncated JPEG) abort the job with
+// the reason in the job's log; a Cancel-Job while a large photo is decoded
+// or a PDF page is drawn ends the job without a sheet. (The photos are the
+// photo tests'.)
 TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
 {
     const int refused = m_server.PrintFile(VANTORA_TEST_PHOTOS "/truncated.jpg", "image/jpeg");
     ASSERT_GT(refused, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
         << m_server.JobState(refused);
-    std::ifstream log(m_server.folder() + "/server.log");
-    const std::string logText((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    EXPECT_NE(logText.find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
+    const auto serverLog = [&] {
+        std::ifstream log(m_server.folder() + "/server.log");
+        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_NE(serverLog().find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
 
+    // Cancels the job once it is processing; true when it then ends canceled.
+    const auto printAndCancel = [&](const std::string& path, const char* format) {
+        const int job = m_server.PrintFile(path, format);
+        return job > 0 && WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_PROCESSING; }, 30000) &&
+               m_server.CancelJob(job) &&
+               WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_CANCELED; }, 30000);
+    };
     // 81 megapixels of PNG: most of a second of decoding, more under the
     // sanitizers.
-    const std::string large = VANTORA_TEST_PHOTOS "/large.png";
-    const int canceled = m_server.PrintFile(large, "image/png");
-    ASSERT_GT(canceled, 0);
-    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_PROCESSING; }, 30000));
-    ASSERT_TRUE(m_server.CancelJob(canceled));
-    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(canceled) == IPP_JSTATE_CANCELED; }, 30000))
-        << m_server.JobState(canceled);
+    EXPECT_TRUE(printAndCancel(VANTORA_TEST_PHOTOS "/large.png", "image/png"));
     EXPECT_FALSE(SheetRecorded(1));
 
     // A PDF's renderer is stopped, not waited for.
     const std::string slow = m_files.Path("slow.pdf");
     WriteSlowPdf(slow);
-    const int stopped = m_server.PrintFile(slow, "application/pdf");
-    ASSERT_GT(stopped, 0);
-    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(stopped) == IPP_JSTATE_PROCESSING; }, 30000));
-    ASSERT_TRUE(m_server.CancelJob(stopped));
-    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(stopped) == IPP_JSTATE_CANCELED; }, 30000))
-        << m_server.JobState(stopped);
-    std::ifstream after(m_server.folder() + "/server.log");
-    const std::string afterText((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
-    EXPECT_NE(afterText.find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
+    EXPECT_TRUE(printAndCancel(slow, "application/pdf"));
+    EXPECT_NE(serverLog().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
 }
 

@@ -2,6 +2,7 @@
 // made before libusb_init and outlives libusb_exit.
 #include "ControlServer.h"
 #include "EmulatedPrinter.h"
+#include "HoldingProbe.h"
 #include "SheetRecorder.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <linux/netlink.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -346,24 +346,8 @@ TEST_F(EmulatedPrinter, APrinterHeldByADeadProgramIsFreeAgain)
     ASSERT_TRUE(client().WaitFor(2000, [&] { return client().Arrivals() >= 1; }));
     for (const char* way : {"hold", "hold-mid-request"}) {
         SCOPED_TRACE(way);
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::string program = RT50_PROBE_PATH;
-        std::string mode = way;
-        char* argv[] = {program.data(), mode.data(), nullptr};
-        pid_t child = -1;
-        ASSERT_EQ(posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        char said[16] = {};
-        const ssize_t n = read(out[0], said, sizeof said - 1);
-        close(out[0]);
-        EXPECT_EQ(std::string(said, n > 0 ? static_cast<size_t>(n) : 0), "holding\n");
-
+        const pid_t child = rt50test::StartHoldingProbe(way);
+        ASSERT_GT(child, 0);
         EXPECT_EQ(client().Open(), LIBUSB_ERROR_BUSY);
         kill(child, SIGKILL);
         int status = 0;

@@ -3,11 +3,11 @@
 // finish, a printer that leaves in the middle of a plane, and an unplug that
 // open handles learn of as from usbfs.
 #include "EmulatedPrinter.h"
+#include "HoldingProbe.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -201,26 +201,8 @@ TEST_F(EmulatedPrinter, UnplugSendsNoHangupToASessionHoldingThePrinter)
 {
     // A program in a session of its own (a daemon) makes the node its
     // controlling terminal when it opens it; a hang-up would kill it.
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    char program[] = RT50_PROBE_PATH;
-    char mode[] = "hold";
-    char* argv[] = {program, mode, nullptr};
-    pid_t child = -1;
-    ASSERT_EQ(posix_spawn(&child, program, &actions, &attributes, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(out[1]);
-    char said[16] = {};
-    EXPECT_GT(read(out[0], said, sizeof said - 1), 0);
-    close(out[0]);
+    const pid_t child = rt50test::StartHoldingProbe("hold", true);
+    ASSERT_GT(child, 0);
 
     ASSERT_TRUE(client().Start());
     Control("unplug " + serial());
