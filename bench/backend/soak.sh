@@ -83,6 +83,8 @@ serials=("$@")
 RANDOM=$seed
 send() { "$emulator" --send "$*" > /dev/null 2>&1 || true; }
 shown() { "$emulator" --send "show $1" 2>/dev/null | sed -n "s/^$2=//p"; }
+# Notes a fault, with its time.
+fault() { echo "$* $(date +%T.%N | cut -c1-12)" >> "$work/faults"; }
 root=$PRIVATE_CUPSD_ROOT
 
 send "set ${serials[$((printers - 1))]} media 150"
@@ -107,13 +109,13 @@ faults() {
     for s in "${serials[@]}"; do [ "$(shown "$s" plugged)" = 0 ] && send "plug $s"; done
     s=${serials[$((RANDOM % printers))]}
     case $((RANDOM % 6)) in
-      0) send "unplug $s"; echo "unplug $s" >> "$work/faults"; sleep "$((RANDOM % 2)).$((RANDOM % 9))"; send "plug $s" ;;
-      1) send "fault $s unplugafter $((RANDOM * 40))"; echo "unplug-mid-transfer $s" >> "$work/faults"
+      0) send "unplug $s"; fault "unplug $s"; sleep "$((RANDOM % 2)).$((RANDOM % 9))"; send "plug $s" ;;
+      1) send "fault $s unplugafter $((RANDOM * 40))"; fault "unplug-mid-transfer $s"
          sleep 3; send "fault $s clear"
          [ "$(shown "$s" plugged)" = 0 ] && { sleep 0.5; send "plug $s"; } ;;
-      2) send "set $s status 1100"; echo "paper-end $s" >> "$work/faults"; sleep "1.$((RANDOM % 9))"; send "set $s status 0" ;;
-      3) send "set $s status 1000"; echo "door $s" >> "$work/faults"; sleep "0.$((RANDOM % 9 + 1))"; send "set $s status 0" ;;
-      4) send "fault $s afterstart 1000"; echo "door-after-start $s" >> "$work/faults"
+      2) send "set $s status 1100"; fault "paper-end $s"; sleep "1.$((RANDOM % 9))"; send "set $s status 0" ;;
+      3) send "set $s status 1000"; fault "door $s"; sleep "0.$((RANDOM % 9 + 1))"; send "set $s status 0" ;;
+      4) send "fault $s afterstart 1000"; fault "door-after-start $s"
          sleep "1.$((RANDOM % 9))"; send "fault $s clear"; send "set $s status 0" ;;
       5) ;;
     esac
@@ -131,22 +133,24 @@ restart_cupsd() {
   while [ -e "/proc/$pid" ] && ! awk '{exit $3 == "Z" ? 0 : 1}' "/proc/$pid/stat" 2>/dev/null; do sleep 0.1; done
   env -u LD_PRELOAD cupsd -f -c "$root/etc/cupsd.conf" -s "$root/etc/cups-files.conf" >> "$root/log/cupsd.out" 2>&1 &
   echo $! > "$work/cupsd-pid"
-  for _ in $(seq 100); do lpstat -r > /dev/null 2>&1 && break; sleep 0.1; done
-  echo "scheduler restarted" >> "$work/faults"
+  # lpstat -r exits 0 either way: its words tell.
+  for _ in $(seq 100); do [ "$(LC_ALL=C lpstat -r 2>/dev/null)" = "scheduler is running" ] && break; sleep 0.1; done
+  fault "scheduler restarted"
 }
 
 submitted=0
 while read -r j q copies key options media; do
   queue=${queues[$((q - 1))]}
-  id=$(lp -d "$queue" -n "$copies" -o "${options//,/ }" "$photo" 2>>"$work/lp.errors" | sed -E 's/.*-([0-9]+) .*/\1/')
+  id=$(lp -d "$queue" -n "$copies" -o "${options//,/ }" "$photo" 2>"$work/lp.error" | sed -E 's/.*-([0-9]+) .*/\1/')
+  [ -s "$work/lp.error" ] && echo "job $j to $queue at $(date +%T.%N | cut -c1-12): $(cat "$work/lp.error")" >> "$work/lp.errors"
   echo "$j $q $copies $key ${id:-0}" >> "$work/submitted"
   submitted=$((submitted + 1))
   if [ "$media" = media ]; then
     # The wrong media waits with media-needed until the media is changed.
     s=${serials[$((q - 1))]}
     for _ in $(seq 600); do lpstat -l -p "$queue" 2>/dev/null | grep -q media-needed && break; sleep 0.1; done
-    lpstat -l -p "$queue" 2>/dev/null | grep -q media-needed && echo "media-needed seen on $queue" >> "$work/faults"
-    send "set $s media 161"; echo "media change $s" >> "$work/faults"
+    lpstat -l -p "$queue" 2>/dev/null | grep -q media-needed && fault "media-needed seen on $queue"
+    send "set $s media 161"; fault "media change $s"
   fi
   [ "$RESTART" = 1 ] && [ $submitted -eq $((jobs * 2 / 5)) ] && restart_cupsd
   # Bursts: a few jobs at once, then a pause.
@@ -251,6 +255,8 @@ fi
 # stuck job's own log lines and the daemon's last words.
 echo "--- queues at the end"
 cat "$work/queue-states" 2>/dev/null
+echo "--- the faults, in order"
+cat "$work/faults" 2>/dev/null
 echo "--- the scheduler's errors (first 20)"
 grep '^E ' "$work/error_log" 2>/dev/null | head -n 20
 first=$(head -n 1 "$work/not-completed" 2>/dev/null | awk '{print $1}' | sed -E 's/.*-([0-9]+)$/\1/')
