@@ -237,12 +237,14 @@ awk -v serials="${serials[*]}" '
     exit (doubled > 0 || lost > 0) ? 1 : 0
   }' "$work/submitted" "$work/recorded" && clean=1 || clean=0
 echo "daemon memory (VmRSS): $(cat "$work/rss-before" 2>/dev/null || echo ?) kB before, $(cat "$work/rss-after" 2>/dev/null || echo ?) kB after"
+# Files of /tmp matching `find` tests; other tests come and go there meanwhile.
+count_in_tmp() { { find /tmp -maxdepth 1 "$@" 2>/dev/null || true; } | wc -l; }
 left_pause=0; left_status=0
 for s in "${serials[@]}"; do
-  left_pause=$((left_pause + $(find /tmp -maxdepth 1 -name "Pause_*serial=$s" | wc -l)))
-  left_status=$((left_status + $(find /tmp -maxdepth 1 -name "RT-50_$s.log" | wc -l)))
+  left_pause=$((left_pause + $(count_in_tmp -name "Pause_*serial=$s")))
+  left_status=$((left_status + $(count_in_tmp -name "RT-50_$s.log")))
 done
-left_start=$(find /tmp -maxdepth 1 -name 'Print_*.log' -newer "$work/started" | wc -l)
+left_start=$(count_in_tmp -name 'Print_*.log' -newer "$work/started")
 left_records=$(find "$work/records" -type f | wc -l)
 echo "files left in /tmp: $left_pause pause files, $left_start job start files (any program's, made during the soak), $left_status status files (the daemon's offline files, kept by design); job records left: $left_records"
 echo "framing errors at the printers: $(awk '{s += $2} END {print s+0}' "$work/framing" 2>/dev/null)"

@@ -88,6 +88,8 @@ public:
     std::string JobValue(int jobId, const char* name) const;
     // Cancel-Job of `jobId`; true when the printer accepted it.
     bool CancelJob(int jobId) const;
+    // The application's process ID (-1 when it is not running).
+    pid_t pid() const { return m_pid; }
 
     // All values of a keyword/text attribute joined by ','; "" when missing.
     static std::string Values(ipp_t* response, const char* name);

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -596,6 +597,29 @@ void WriteSlowPdf(const std::string& path)
     std::ofstream(path, std::ios::binary) << pdf;
 }
 
+// Whether `parent` has a child process running `program`.
+bool ChildRuns(pid_t parent, const std::string& program)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces, not ')'.
+        const size_t close = line.rfind(')');
+        const size_t open = line.find('(');
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            continue;
+        std::istringstream rest(line.substr(close + 1));
+        std::string state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent && line.compare(open + 1, close - open - 1, program) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Photos the front end refuses (here a truncated JPEG) abort the job with
 // the reason in the job's log; a Cancel-Job while a large photo is decoded
 // or a PDF page is drawn ends the job without a sheet. (The photos are the
@@ -612,22 +636,24 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     };
     EXPECT_NE(serverLog().find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
 
-    // Cancels the job once it is processing; true when it then ends canceled.
-    const auto printAndCancel = [&](const std::string& path, const char* format) {
+    // Cancels the job once it is processing and `started` holds; true when
+    // it then ends canceled.
+    const auto printAndCancel = [&](const std::string& path, const char* format, auto started) {
         const int job = m_server.PrintFile(path, format);
-        return job > 0 && WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_PROCESSING; }, 30000) &&
+        return job > 0 &&
+               WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_PROCESSING && started(); }, 30000) &&
                m_server.CancelJob(job) &&
                WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_CANCELED; }, 30000);
     };
     // 81 megapixels of PNG: most of a second of decoding, more under the
     // sanitizers.
-    EXPECT_TRUE(printAndCancel(VANTORA_TEST_PHOTOS "/large.png", "image/png"));
+    EXPECT_TRUE(printAndCancel(VANTORA_TEST_PHOTOS "/large.png", "image/png", [] { return true; }));
     EXPECT_FALSE(SheetRecorded(1));
 
-    // A PDF's renderer is stopped, not waited for.
+    // A PDF's renderer, once drawing, is stopped, not waited for.
     const std::string slow = m_files.Path("slow.pdf");
     WriteSlowPdf(slow);
-    EXPECT_TRUE(printAndCancel(slow, "application/pdf"));
+    EXPECT_TRUE(printAndCancel(slow, "application/pdf", [&] { return ChildRuns(m_server.pid(), "pdftoppm"); }));
     EXPECT_NE(serverLog().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
 }
