@@ -225,12 +225,15 @@ awk 'match($0, /\[Job [0-9]+\] /) {
      END { for (id in last) if (last[id] == "completed") print id }' "$work/error_log" 2>/dev/null | sort -n > "$work/completed"
 completed=$(awk 'NR==FNR {done[$1]=1; next} ($5 in done) {n++} END {print n+0}' "$work/completed" "$work/submitted" 2>/dev/null || echo 0)
 echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed$([ "$refused" = 0 ] || echo ", $refused refused by the scheduler")"
-awk -v serials="${serials[*]}" '
+awk -v serials="${serials[*]}" -v mismatched="$work/mismatched" '
   BEGIN { n = split(serials, s, " "); for (i = 1; i <= n; i++) idx[s[i]] = i }
-  NR == FNR { if ($5 != 0) { asked[$2 "|" $4] += $3; perAsked[$2] += $3 }; next }
+  NR == FNR { k = $2 "|" $4; if ($5 != 0) { asked[k] += $3; perAsked[$2] += $3; before = (k in id) ? id[k] "," : ""; id[k] = before $5 }; next }
   { q = idx[$1]; got[q "|" $2]++; perGot[q]++ }
   END {
-    for (k in asked) { d = got[k] - asked[k]; if (d > 0) doubled += d; if (d < 0) lost -= d }
+    for (k in asked) {
+      d = got[k] - asked[k]; if (d > 0) doubled += d; if (d < 0) lost -= d
+      if (d != 0) printf "%s %d %d\n", id[k], asked[k], got[k] > mismatched
+    }
     for (k in got) if (!(k in asked)) { doubled += got[k]; stray += got[k] }
     for (i = 1; i <= n; i++) printf "printer %s: %d sheets asked, %d recorded\n", s[i], perAsked[i], perGot[i]
     printf "doubled sheets: %d, lost sheets: %d%s\n", doubled, lost, stray ? " (" stray " recorded sheets of no job)" : ""
@@ -268,6 +271,13 @@ if [ -n "$first" ]; then
   echo "..."
   grep "\[Job $first\]" "$work/error_log" 2>/dev/null | grep -v '^d ' | tail -n 20
 fi
+# Jobs printed more or fewer times than asked: what their backends said.
+while read -r ids asked got; do
+  for job in ${ids//,/ }; do
+    echo "--- job $job: $asked sheets asked, $got recorded for its settings (its first 60 lines)"
+    grep "\[Job $job\]" "$work/error_log" 2>/dev/null | grep -v '^d ' | head -n 60
+  done
+done < <(cat "$work/mismatched" 2>/dev/null)
 echo "--- the daemon's log (last 15 lines)"
 tail -n 15 "$work/usbmon.log" 2>/dev/null
 exit 1
