@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -526,9 +527,15 @@ TEST(Delivery, JobRecordsAreKeptPerJobAndOnlyInAPrivateFolder)
     EXPECT_FALSE(other.Load(&loaded));
     records.SetHandoffMark("S1", 77);
     EXPECT_EQ(other.HandoffMark("S1"), 77);
-    records.CleanOld(-1);
+    // Cleaning goes by age: records two hours old go, a fresh one stays.
+    // (Ages are set on the files; a file's time may run a second ahead of time().)
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        std::filesystem::last_write_time(entry.path(), entry.last_write_time() - std::chrono::hours(2));
+    ASSERT_TRUE(other.Save(record));
+    records.CleanOld(3600);
     EXPECT_FALSE(records.Load(&loaded));
     EXPECT_EQ(records.HandoffMark("S1"), -1);
+    EXPECT_TRUE(other.Load(&loaded));
 
     // A folder others may read keeps no records.
     chmod(dir.c_str(), 0755);
