@@ -9,13 +9,35 @@
 #include "UsbScheme.h"
 #include "UsbTransfer.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
 std::string g_stateFile;
+
+// Takes the lock of a state file for this process's lifetime. False only
+// when another server holds it; a lock file that cannot be made (a user
+// without a configuration folder) does not stop the server.
+bool LockStateFile(const std::string& stateFile)
+{
+    const std::string lockFile = stateFile + ".lock";
+    // Close-on-exec: a renderer started for a job must not keep the lock
+    // after the server has ended.
+    const int fd = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;   // held until the process ends
+    const bool taken = errno == EWOULDBLOCK;
+    close(fd);
+    return !taken;
+}
 
 bool SaveState(pappl_system_t* system, void* path)
 {
@@ -102,8 +124,21 @@ std::string StateFilePath()
     return std::string(home != nullptr ? home : "/tmp") + "/.config/" + kAppName + ".state";
 }
 
-pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
+pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* data)
 {
+    if (data != nullptr && *static_cast<const AppRole*>(data) == AppRole::kListDrivers)
+        return papplSystemCreate(PAPPL_SOPTIONS_NONE, "VANTORA RT-50 Printer Application", 0, nullptr, nullptr,
+                                 "-", PAPPL_LOGLEVEL_ERROR, nullptr, false);
+    // One server per state file. PAPPL starts a server of its own for a
+    // command that could not reach the running one; a second server would
+    // take the running one's printers and control socket. Refused, the
+    // command goes on trying the running server.
+    g_stateFile = StateFilePath();
+    if (!LockStateFile(g_stateFile)) {
+        std::fprintf(stderr, "%s: another server is running with the state file \"%s\".\n", kAppName,
+                     g_stateFile.c_str());
+        return nullptr;
+    }
     // The stop signals go to the application's own thread (AppStop.h).
     BlockStopSignals();
     const char* spool = cupsGetOption("spool-directory", numOptions, options);
@@ -152,7 +187,6 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void*)
     papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
     AddInfoPage(system);
 
-    g_stateFile = StateFilePath();
     if (!RequeueInterruptedJobs(g_stateFile))
         papplLog(system, PAPPL_LOGLEVEL_ERROR, "Unable to queue the jobs of the last run again in \"%s\".",
                  g_stateFile.c_str());

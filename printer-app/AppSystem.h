@@ -14,11 +14,16 @@ inline constexpr char kAppName[] = "vantora-rt50-printer-app";
 // for root, else $HOME/.config/<name>.state.
 std::string StateFilePath();
 
-// papplMainloop's system callback. Options as PAPPL's own server takes
+// What the system is made for: serving, or only listing the drivers
+// (no state, no printers). papplMainloop's callback data points to one.
+enum class AppRole { kServe, kListDrivers };
+
+// papplMainloop's system callback (`data`: an AppRole, null for serving). Options as PAPPL's own server takes
 // them: server-port, server-options (no-tls, ...), server-hostname,
 // log-level, log-file, spool-directory; admin-group (the administrators'
 // group, "lpadmin" by default) and auth-service (the PAM service of logins,
-// the application's name by default).
+// the application's name by default). A second server for the same state
+// file is refused (null).
 pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* data);
 
 // Ends the hot-plug thread once the system has stopped.

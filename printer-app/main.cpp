@@ -12,9 +12,15 @@ int main(int argc, char* argv[])
     // PAPPL's own device listing aborts without Avahi; only USB counts here.
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0)
         return ListRt50Devices(stdout);
+    // PAPPL makes a system for the drivers listing too: one that only lists.
+    AppRole role = AppRole::kServe;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "drivers") == 0)
+            role = AppRole::kListDrivers;
+    }
     const int status = papplMainloop(argc, argv, VANTORA_VERSION, "VANTORA RT-50 Printer Application", 1,
                                      kRt50Drivers, Rt50AutoAdd, Rt50DriverCallback, nullptr, nullptr,
-                                     CreateAppSystem, nullptr, nullptr);
+                                     CreateAppSystem, nullptr, &role);
     EndAppSystem();
     return status;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -284,6 +285,17 @@ http_status_t AppServer::WebStatus(const std::string& path, const Login& login, 
     }
     httpClose(http);
     return status;
+}
+
+std::string AppServer::Log() const
+{
+    std::ifstream file(m_folder + "/server.log");
+    std::string log, line;
+    while (std::getline(file, line)) {
+        if (line.rfind("D ", 0) != 0)
+            log += line + "\n";
+    }
+    return log;
 }
 
 int AppServer::Command(const std::vector<std::string>& args) const

@@ -74,6 +74,8 @@ public:
     // TLS, with a login.
     http_status_t WebStatus(const std::string& path, const Login& login = {}, const char* form = nullptr,
                             std::string* body = nullptr) const;
+    // The server's log so far, without its debug lines.
+    std::string Log() const;
     // Runs a command of the program (delete, pause, ...) as root over the
     // control socket; its exit status, -1 when it had to be killed after
     // kCommandSeconds.

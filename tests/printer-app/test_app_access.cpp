@@ -226,7 +226,7 @@ TEST_F(AppAccessTest, DeletingAPrinterLeavesTheOthersServed)
         ippDelete(response);
         return levels;
     };
-    ASSERT_TRUE(WaitFor([&] { return level() == "100"; }, 20000)) << level();
+    ASSERT_TRUE(WaitFor([&] { return level() == "100"; }, 20000)) << level() << "\n" << m_server.Log();
     EXPECT_EQ(printerId(second), secondId);
     ASSERT_EQ(m_server.Command({"delete", "-d", "VANTORA-RT-50_" + second}), 0);
     EXPECT_TRUE(WaitFor([&] { return printerId(serial()) == firstId; }, 5000));
@@ -241,6 +241,18 @@ TEST_F(AppAccessTest, DeletingAPrinterLeavesTheOthersServed)
     Control("plug " + second);
     EXPECT_TRUE(WaitFor([&] { return !printerId(second).empty(); }, 20000));
     EXPECT_EQ(printerId(serial()), firstId);
+}
+
+// PAPPL starts a server of its own for a command that cannot reach the
+// running one (a moment's delay is enough): that server, on the same
+// state, must not take the running one's printers and control socket.
+TEST_F(AppAccessTest, ASecondServerOnTheSameStateIsRefused)
+{
+    EXPECT_EQ(m_server.Command({"server", "-o", "server-port=" + std::to_string(m_server.port() + 1)}), 1);
+    EXPECT_EQ(m_server.Command({"status"}), 0);
+    EXPECT_EQ(PrinterState(), "3");
+    // Listing the drivers needs no server and works beside one.
+    EXPECT_EQ(m_server.Command({"drivers"}), 0);
 }
 
 }  // namespace

@@ -630,11 +630,7 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     ASSERT_GT(refused, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(refused) == IPP_JSTATE_ABORTED; }, 30000))
         << m_server.JobState(refused);
-    const auto serverLog = [&] {
-        std::ifstream log(m_server.folder() + "/server.log");
-        return std::string((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    };
-    EXPECT_NE(serverLog().find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
+    EXPECT_NE(m_server.Log().find("The photo is damaged: VipsJpeg: Premature end of"), std::string::npos);
 
     // Cancels the job once it is processing and `started` holds; true when
     // it then ends canceled.
@@ -654,7 +650,7 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     const std::string slow = m_files.Path("slow.pdf");
     WriteSlowPdf(slow);
     EXPECT_TRUE(printAndCancel(slow, "application/pdf", [&] { return ChildRuns(m_server.pid(), "pdftoppm"); }));
-    EXPECT_NE(serverLog().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
+    EXPECT_NE(m_server.Log().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
 }
 
