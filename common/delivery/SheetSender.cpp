@@ -329,13 +329,28 @@ SheetSender::Step SheetSender::CheckMedia()
 
 SheetSender::Step SheetSender::BeforeStart()
 {
+    int counterFailures = 0;
     while (!m_port.Canceled()) {
         const int64_t status = QueryStatus();
         if (status == kStatusFailed)
             return QueryFailed();
         if (vantora_exchange::SheetMayStart(status)) {
-            if (!m_judge.Begun())
-                m_judge.Begin(status, ReadCounter(status, false), m_handoffMark);
+            if (!m_judge.Begun()) {
+                // The run's first counter is asked again when the printer
+                // should have answered it (the answer was lost, the
+                // printer left): read only after the START, it may already
+                // count the run's first sheet, which would then never be
+                // known printed.
+                const long counter = ReadCounter(status, false);
+                if (counter < 0 && vantora_exchange::CounterAnswersPromptly(status) &&
+                    ++counterFailures < kStatusAttempts) {
+                    if (m_port.Gone())
+                        return AfterUnplug();
+                    Sleep(m_timing.statusIntervalMs);
+                    continue;
+                }
+                m_judge.Begin(status, counter, m_handoffMark);
+            }
             m_startChecked = true;
             return kGoOn;
         }

@@ -256,6 +256,21 @@ TEST(Delivery, AnErrorRightAfterStartIsJudgedFromWhatThePrinterDoesNext)
     }
 }
 
+// The counter read before the first START fails, and the printer prints
+// fast: the counter read after the START already counts the sheet. The run
+// asks for the counter again before it starts, or its sheet would never be
+// known printed.
+TEST(Delivery, TheRunsFirstCounterIsAskedAgainWhenItFails)
+{
+    FakePrinter fast;
+    fast.printPolls = 1;
+    fast.failCounter = 1;
+    SheetSender sender(fast, Fast());
+    EXPECT_EQ(fast.Print(sender, Job(1)), SheetSender::kPrinted) << sender.Reason();
+    EXPECT_EQ(sender.Judge().Base(), 500);
+    EXPECT_EQ(fast.starts, 1);
+}
+
 // The printer takes a sheet's START whole and leaves the bus before the
 // transfer ends: back again, it prints the sheet, which is not sent again.
 // One that leaves inside the START forgets the sheet: it goes again.
