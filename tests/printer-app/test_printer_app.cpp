@@ -191,6 +191,11 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     ASSERT_TRUE(cupsd.Start()) << cupsd.error();
     ASSERT_EQ(cupsd.Run({"lpadmin", "-p", "kiosk", "-E", "-v", m_server.PrinterUri(), "-m", "everywhere"}), 0)
         << cupsd.ErrorLog();
+    // The scheduler makes the queue's PPD after lpadmin has returned (and
+    // has enabled the queue): a job sent before then finds no way to print.
+    ASSERT_TRUE(WaitFor([&] { return cupsd.ErrorLog().find("Printer \"kiosk\" is now available.") != std::string::npos; },
+                        60000))
+        << cupsd.ErrorLog();
     // CUPS sends the photo as it is, and its copies with it.
     ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-n", "2", photo}), 0) << cupsd.ErrorLog();
     ASSERT_TRUE(WaitFor([&] { return SheetRecorded(2); }, 240000)) << cupsd.ErrorLog();
