@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +113,19 @@ bool RestrictSocketOnce(pappl_system_t*, void*)
 }
 
 }  // namespace
+
+bool UseServiceStateFolder(const char* folder)
+{
+    // PAPPL puts root's control socket in $SNAP_COMMON, else in /run: a
+    // command run with sudo would not find the service's socket and would
+    // start a server of its own, on another state file.
+    if (getuid() != 0 || std::getenv("SNAP_COMMON") != nullptr)
+        return false;
+    struct stat info {};
+    if (lstat(folder, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != 0)
+        return false;
+    return setenv("SNAP_COMMON", folder, 1) == 0;
+}
 
 std::string StateFilePath()
 {

@@ -10,6 +10,14 @@
 // Name of the application: program, state file, control socket.
 inline constexpr char kAppName[] = "vantora-rt50-printer-app";
 
+// The packaged service's state folder (its unit sets SNAP_COMMON to it).
+inline constexpr char kServiceStateFolder[] = "/var/lib/vantora-rt50-printer-app";
+
+// For root without SNAP_COMMON, when `folder` exists: sets SNAP_COMMON to
+// it, so that root's commands reach the service's control socket and a
+// server started by hand uses the service's state. True when it was set.
+bool UseServiceStateFolder(const char* folder);
+
 // The state file: $SNAP_COMMON/<name>.state, else /var/lib/<name>.state
 // for root, else $HOME/.config/<name>.state.
 std::string StateFilePath();

@@ -12,6 +12,7 @@ int main(int argc, char* argv[])
     // PAPPL's own device listing aborts without Avahi; only USB counts here.
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0)
         return ListRt50Devices(stdout);
+    UseServiceStateFolder(kServiceStateFolder);
     // PAPPL makes a system for the drivers listing too: one that only lists.
     AppRole role = AppRole::kServe;
     for (int i = 1; i < argc; ++i) {

@@ -1,10 +1,13 @@
 // The parsing behind the access rules: the Basic login header, and the job
 // attributes withheld from other users; and the page count of a client's PDF.
 #include "AppAuth.h"
+#include "AppSystem.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <string>
 
 namespace {
@@ -64,3 +67,28 @@ TEST(AppAuth, WithholdsTheJobsPrivateAttributes)
 }
 
 }  // namespace
+
+// Root's commands (sudo vantora-rt50-printer-app pause ...) use the
+// service's folder, where its control socket is; an explicit SNAP_COMMON,
+// a missing folder or one root does not own leave things as they are.
+TEST(ServiceStateFolder, RootsCommandsFindTheService)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "only root's commands use the service's folder";
+    char folder[] = "/tmp/svc.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    unsetenv("SNAP_COMMON");
+    EXPECT_FALSE(UseServiceStateFolder("/nonexistent/vantora"));
+    EXPECT_EQ(std::getenv("SNAP_COMMON"), nullptr);
+    ASSERT_EQ(chown(folder, 1, 1), 0);
+    EXPECT_FALSE(UseServiceStateFolder(folder));
+    ASSERT_EQ(chown(folder, 0, 0), 0);
+    EXPECT_TRUE(UseServiceStateFolder(folder));
+    EXPECT_STREQ(std::getenv("SNAP_COMMON"), folder);
+    EXPECT_EQ(StateFilePath(), std::string(folder) + "/vantora-rt50-printer-app.state");
+    setenv("SNAP_COMMON", "/elsewhere", 1);
+    EXPECT_FALSE(UseServiceStateFolder(folder));
+    EXPECT_STREQ(std::getenv("SNAP_COMMON"), "/elsewhere");
+    unsetenv("SNAP_COMMON");
+    rmdir(folder);
+}
