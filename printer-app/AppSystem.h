@@ -13,7 +13,7 @@ inline constexpr char kAppName[] = "vantora-rt50-printer-app";
 // The packaged service's state folder (its unit sets SNAP_COMMON to it).
 inline constexpr char kServiceStateFolder[] = "/var/lib/vantora-rt50-printer-app";
 
-// For root without SNAP_COMMON, when `folder` exists: sets SNAP_COMMON to
+// For root without SNAP_COMMON, when `folder` is root's: sets SNAP_COMMON to
 // it, so that root's commands reach the service's control socket and a
 // server started by hand uses the service's state. True when it was set.
 bool UseServiceStateFolder(const char* folder);
@@ -26,12 +26,12 @@ std::string StateFilePath();
 // (no state, no printers). papplMainloop's callback data points to one.
 enum class AppRole { kServe, kListDrivers };
 
-// papplMainloop's system callback (`data`: an AppRole, null for serving). Options as PAPPL's own server takes
-// them: server-port, server-options (no-tls, ...), server-hostname,
-// log-level, log-file, spool-directory; admin-group (the administrators'
-// group, "lpadmin" by default) and auth-service (the PAM service of logins,
-// the application's name by default). A second server for the same state
-// file is refused (null).
+// papplMainloop's system callback (`data`: an AppRole, null for serving).
+// Options as PAPPL's own server takes them: server-port, server-options
+// (no-tls, ...), server-hostname, log-level, log-file, spool-directory;
+// admin-group (the administrators' group, "lpadmin" by default) and
+// auth-service (the PAM service of logins, the application's name by
+// default). A second server for the same state file is refused (null).
 pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* data);
 
 // Ends the hot-plug thread once the system has stopped.
