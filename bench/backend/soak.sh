@@ -254,6 +254,8 @@ echo "framing errors at the printers: $(awk '{s += $2} END {print s+0}' "$work/f
 if [ "$clean" = 1 ] && [ "$completed" = "$submitted" ] && [ "$submitted" = "$jobs" ]; then
   exit 0
 fi
+# The report of a failure: a grep that finds nothing must not end it.
+set +e
 [ -s "$work/lp.errors" ] && head -n 5 "$work/lp.errors"
 [ -s "$work/not-completed" ] && head -n 5 "$work/not-completed"
 # Why: the queues' states at the end, the scheduler's errors, the first
