@@ -97,6 +97,7 @@ private:
     int GiveUp(const char* why);
     bool AnotherJobWaits();
     void Keep();
+    void Ended();
 
     void Report(int64_t status);
     void ReportMarkers();
@@ -219,6 +220,15 @@ bool JobRun::Resume()
     JobRecord record;
     if (!m_recorded || !m_records.Load(&record))
         return true;
+    if (record.scheduler != 0 && record.scheduler == m_settings.scheduler) {
+        // The scheduler that saw the job end runs it again: it was asked
+        // to print it anew.
+        m_messages.Info("The job is printed anew");
+        m_records.Remove();
+        return true;
+    }
+    if (record.scheduler != 0)
+        m_messages.Info("The job ended before the scheduler restarted: only what it did not print is sent");
     m_messages.Info("The job ran before: %d sheet%s printed, %d more taken by the printer", record.printed,
                     record.printed == 1 ? "" : "s", record.taken - record.printed);
     if (m_sender.ResumeFrom(record, m_settings.serial) != SheetSender::kNeedData)
@@ -266,6 +276,21 @@ void JobRun::Keep()
 {
     if (m_recorded)
         m_records.Save(m_sender.Delivered(m_settings.serial));
+}
+
+// The job ended with its sheets printed (or left printing): its record
+// stays, marked with the scheduler, so that a scheduler restarted before
+// it learnt of the end does not print them twice (CUPS 2.4 may leave a
+// backend running while it stops, and run the job again once started).
+void JobRun::Ended()
+{
+    if (!m_recorded || m_settings.scheduler <= 0) {
+        m_records.Remove();
+        return;
+    }
+    JobRecord record = m_sender.Delivered(m_settings.serial);
+    record.scheduler = m_settings.scheduler;
+    m_records.Save(record);
 }
 
 void JobRun::SheetTaken()
@@ -323,7 +348,7 @@ int JobRun::Finish()
         // The next job judges its own sheets after these.
         if (sheets > 0)
             m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
-        m_records.Remove();
+        Ended();
         return m_exitCode;
     }
     switch (m_sender.AwaitPrinted([this] { return AnotherJobWaits(); })) {
@@ -333,11 +358,11 @@ int JobRun::Finish()
         m_messages.Info("Job printed: %d sheet%s", sheets, sheets == 1 ? "" : "s");
         figures.waitedForPrint = true;
         m_records.SetHandoffMark(m_settings.serial, -1);
-        m_records.Remove();
+        Ended();
         return m_exitCode;
     case SheetSender::kStoppedEarly:
         m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
-        m_records.Remove();
+        Ended();
         return m_exitCode;
     case SheetSender::kCanceled:
         return Cancelled();

@@ -45,6 +45,11 @@ struct BackendJobSettings {
     std::string jobId;                  // the CUPS job id, and
     std::string jobUuid;                // its job-uuid: they name the job's record
     std::string recordsFolder;          // the records' folder; empty: no records
+    // The scheduler that runs the job (its process id; 0 unknown). A job
+    // that ended is run again by the same scheduler only when asked to
+    // print it anew; by another, when the scheduler stopped before it
+    // learnt that the job had ended: then nothing is printed twice.
+    long scheduler = 0;
     // 1 when another job waits on the queue, 0 when none, -1 when that is
     // not known (then the job waits until its sheets are printed). Asked
     // when the data has ended and about once a second while printing.

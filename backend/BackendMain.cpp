@@ -120,6 +120,7 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         settings.jobUuid = JobUuidOf(argv[5]);
         const char* records = std::getenv(kRecordsVariable);
         settings.recordsFolder = records != nullptr && records[0] == '/' ? records : kRecordsFolder;
+        settings.scheduler = getppid();
         // CUPS names the queue in PRINTER and its own socket in CUPS_SERVER.
         const char* queue = std::getenv("PRINTER");
         const int jobId = JobIdOf(argv[1]);

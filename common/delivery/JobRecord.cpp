@@ -142,10 +142,10 @@ bool JobRecords::Load(JobRecord* record) const
                 return false;
             (key == "printed" ? loaded.printed : loaded.taken) = static_cast<int>(number);
             sawPrinted = sawPrinted || key == "printed";
-        } else if (key == "mark") {
-            if (!ParseNumber(value, &number) || number < -1)
+        } else if (key == "mark" || key == "scheduler") {
+            if (!ParseNumber(value, &number) || number < (key == "mark" ? -1 : 0))
                 return false;
-            loaded.mark = number;
+            (key == "mark" ? loaded.mark : loaded.scheduler) = number;
         }
     }
     if (!sawPrinted || loaded.taken < loaded.printed)
@@ -157,9 +157,9 @@ bool JobRecords::Load(JobRecord* record) const
 bool JobRecords::Save(const JobRecord& record)
 {
     char text[kMaxRecordBytes];
-    std::snprintf(text, sizeof text, "serial=%s\nprinted=%d\ntaken=%d\nmark=%ld\n",
+    std::snprintf(text, sizeof text, "serial=%s\nprinted=%d\ntaken=%d\nmark=%ld\nscheduler=%ld\n",
                   vantora_exchange::IsValidSerial(record.serial.c_str()) ? record.serial.c_str() : "", record.printed,
-                  record.taken, record.mark);
+                  record.taken, record.mark, record.scheduler);
     return Write(m_job, text);
 }
 

@@ -18,6 +18,7 @@ struct JobRecord {
     int printed = 0;      // the job's first sheets, known printed
     int taken = 0;        // sheets the printer took (or may hold), from the first; at least `printed`
     long mark = -1;       // the life counter once all `taken` are printed; -1 unknown
+    long scheduler = 0;   // the job ended, run by this scheduler (its process id); 0: it has not
 };
 
 class JobRecords {
@@ -36,7 +37,7 @@ public:
     bool Load(JobRecord* record) const;
     // Writes the chosen job's record whole. False when it could not.
     bool Save(const JobRecord& record);
-    // The job ended for good: its record goes.
+    // The job's record goes (it ended for good, or is printed anew).
     void Remove();
 
     // The hand-off mark of a printer, -1 when none; SetHandoffMark with -1 removes it.

@@ -463,6 +463,21 @@ TEST_F(BackendPrint, AJobRunAgainPrintsOnlyTheMissingSheets)
     EXPECT_EQ(figures.skipped, 3) << log;
     EXPECT_EQ(Shown("printed"), "6");
     EXPECT_EQ(Sheets().size(), 6u);
+
+    // A job that ended, run again by a scheduler restarted before it learnt
+    // of the end: nothing is printed twice. The same scheduler running it
+    // again was asked to print it anew (restart-job).
+    settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f2";
+    settings.scheduler = 100;
+    const std::vector<uint8_t> one = Job({{64, 40}});
+    EXPECT_EQ(Print(one), CUPS_BACKEND_OK) << log;
+    settings.scheduler = 101;
+    EXPECT_EQ(Print(one), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(figures.skipped, 1) << log;
+    EXPECT_EQ(Sheets().size(), 7u);
+    EXPECT_EQ(Print(one), CUPS_BACKEND_OK) << log;
+    EXPECT_TRUE(Logged("INFO: The job is printed anew")) << log;
+    EXPECT_EQ(Sheets().size(), 8u);
 }
 
 // A backend killed in the middle of a sheet (the scheduler stops with
