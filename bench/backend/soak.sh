@@ -249,7 +249,7 @@ for s in "${serials[@]}"; do
 done
 left_start=$(count_in_tmp -name 'Print_*.log' -newer "$work/started")
 left_records=$(find "$work/records" -type f | wc -l)
-echo "files left in /tmp: $left_pause pause files, $left_start job start files (any program's, made during the soak), $left_status status files (the daemon's offline files, kept by design); job records left: $left_records"
+echo "files left in /tmp: $left_pause pause files, $left_start job start files (any program's, made during the soak), $left_status status files (the daemon's offline files, kept by design); job records kept: $left_records (one per ended job, by design)"
 echo "framing errors at the printers: $(awk '{s += $2} END {print s+0}' "$work/framing" 2>/dev/null)"
 if [ "$clean" = 1 ] && [ "$completed" = "$submitted" ] && [ "$submitted" = "$jobs" ]; then
   exit 0
