@@ -2,8 +2,12 @@
 // byte, the request, pause and job start file names, serial numbers that
 // may name files, device URIs and queue names.
 #include "ExchangeFiles.h"
+#include "FailoverMarks.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -223,3 +227,33 @@ TEST(StatusCodes, StatesAndTheRuleOfStartingASheet)
 }
 
 }  // namespace
+
+// A mark makes root start a queue again: only a private folder keeps them,
+// and a mark holds exactly one queue name and one line of reason.
+TEST(FailoverMarks, KeptOnlyInAPrivateFolderAndReadBackWhole)
+{
+    char pattern[] = "/tmp/failover.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = std::string(pattern) + "/marks";
+
+    EXPECT_TRUE(WriteFailoverMark(folder, {"AB12", "VANTORA-RT-50-2", "Ribbon end\nsecond line"}));
+    EXPECT_FALSE(WriteFailoverMark(folder, {"../x", "Q", ""}));
+    EXPECT_FALSE(WriteFailoverMark(folder, {"CD34", "", "no queue"}));
+    EXPECT_FALSE(WriteFailoverMark(folder, {"CD34", "Q\nother", ""}));
+    std::vector<FailoverMark> marks = ReadFailoverMarks(folder);
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].serial, "AB12");
+    EXPECT_EQ(marks[0].queue, "VANTORA-RT-50-2");
+    EXPECT_EQ(marks[0].reason, "Ribbon end second line");
+
+    // Others may enter the folder: its marks are not believed.
+    chmod(folder.c_str(), 0755);
+    EXPECT_TRUE(ReadFailoverMarks(folder).empty());
+    chmod(folder.c_str(), 0700);
+
+    EXPECT_TRUE(RemoveFailoverMark(folder, "AB12"));
+    EXPECT_TRUE(RemoveFailoverMark(folder, "AB12"));
+    EXPECT_TRUE(ReadFailoverMarks(folder).empty());
+    rmdir(folder.c_str());
+    rmdir(pattern);
+}
