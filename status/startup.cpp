@@ -32,11 +32,11 @@ bool checkDoubleStartApp()
     if (listing == nullptr)
         return false;
     // The shell and grep carry "grep" in their command lines; this process
-    // is counted itself, and so is anything else naming the program.
-    const int count = CountInstancePieces(listing, stdout);
+    // is counted itself, and so is anything else naming the program. The
+    // listing is not echoed: the window starts without a word on its
+    // terminal.
+    const int count = CountInstancePieces(listing, nullptr);
     pclose(listing);
-    // The echo must not wait in a buffer for the whole run of the window.
-    fflush(stdout);
     return count > 2;
 }
 

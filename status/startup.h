@@ -9,7 +9,8 @@
 inline constexpr char kStatusInstalledPath[] = "/opt/vantora_systems/vantora_rt50_status/vantora_rt50_status";
 
 // True when the window is judged to run already: runs
-// "ps auxww | grep <installed path>" and counts its output.
+// "ps auxww | grep <installed path>" and counts its output, printing none
+// of it.
 bool checkDoubleStartApp();
 
 // Counts the pieces of a process listing (read with at most 254 characters
