@@ -7,6 +7,7 @@
 #include "PrinterQueries.h"
 #include "PrinterStatusCodes.h"
 #include "SheetSender.h"
+#include "StatusMirror.h"
 #include "UsbPrinterPort.h"
 
 #include <cups/backend.h>
@@ -56,7 +57,8 @@ class JobRun : public UsbPrinterPort {
 public:
     JobRun(libusb_context* context, const BackendJobSettings& settings, JobFiles& files, CupsMessages& messages)
         : m_settings(settings), m_files(files), m_messages(messages), m_link(context, settings.serial),
-          m_sender(*this, TimingOf(settings)), m_records(settings.recordsFolder), m_buffer(kReadAhead)
+          m_sender(*this, TimingOf(settings)), m_records(settings.recordsFolder), m_buffer(kReadAhead),
+          m_mirror(settings.serial, files.folder())
     {
     }
 
@@ -65,7 +67,17 @@ public:
 
     Return AwaitReturn() override;
     bool Canceled() override { return CancelRequested(); }
-    void ShowStatus(int64_t status) override { Report(status); }
+    void ShowStatus(int64_t status) override
+    {
+        Report(status);
+        m_mirror.Status(m_link.handle(), status);
+    }
+    long Counter(bool patient) override
+    {
+        const long counter = UsbPrinterPort::Counter(patient);
+        m_mirror.Counter(m_link.handle(), counter);
+        return counter;
+    }
     void ShowMediaNeeded(int multicut, int loaded) override;
     void TransferFailed(WriteResult result) override
     {
@@ -111,6 +123,7 @@ private:
     JobRecords m_records;
     bool m_recorded = false;    // the job has a record
     std::vector<uint8_t> m_buffer;
+    StatusMirror m_mirror;      // the status file while the window watches
 
     bool m_readFailed = false;
     bool m_mediaNeeded = false;
@@ -180,6 +193,7 @@ bool JobRun::Connect(Clock::time_point deadline)
             m_messages.SetReasons({});
             m_lastStatus = kStatusFailed;
             NewPlug();
+            m_mirror.NewPlug();
             m_messages.Info("Connected to the printer (serial %s)", m_settings.serial.c_str());
             return true;
         }

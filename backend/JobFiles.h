@@ -32,6 +32,8 @@ public:
     // Removes both files, as far as they are still ours.
     void RemoveAll();
 
+    // The exchange folder the files are made in.
+    const std::string& folder() const { return m_folder; }
     bool pauseHeld() const { return m_pause.owned(); }
     bool startFileOwned() const { return m_start.owned(); }
 

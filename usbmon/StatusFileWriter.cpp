@@ -1,6 +1,7 @@
 #include "StatusFileWriter.h"
 
 #include "ProgramRunner.h"
+#include "StatusFileStore.h"
 #include "UsbSection.h"
 
 #include <cerrno>
@@ -42,20 +43,6 @@ void Relabel(const char* type, const char* path)
     RunProgram(argv);
 }
 
-bool WriteAll(int fd, const char* text, size_t length)
-{
-    while (length > 0) {
-        const ssize_t wrote = write(fd, text, length);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return false;
-        text += wrote;
-        length -= static_cast<size_t>(wrote);
-    }
-    return true;
-}
-
 // The total count of the life counter's reply: its first two characters
 // dropped, the rest read as strtol does. False when it does not fit an int.
 bool CountOfReply(const char* reply, int* count)
@@ -71,9 +58,10 @@ bool CountOfReply(const char* reply, int* count)
 
 // Decides whether this cycle reads the total count and stores what it
 // takes in record->totalCount. `status` is this cycle's status, `printEnded`
-// whether the printer left the printing state since the last write. False
-// when the section is to end at once (AfterExchange).
-bool DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t status, bool printEnded)
+// whether the printer left the printing state since the last write, `path`
+// the status file. False when the section is to end at once (AfterExchange).
+bool DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t status, bool printEnded,
+                      const char* path)
 {
     char value[kQueryValueSize];
     bool stopped = false;
@@ -115,6 +103,16 @@ bool DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t stat
             take(refreshed);
             return true;
         }
+        // The backend kept the file during the pause with the counter it
+        // read; a printer that now saves power does not answer at once, and
+        // the count from before the job would undo the backend's. A life
+        // counter never falls.
+        int kept = 0;
+        if (record->bResumed && record->requestFlags != 0 && vantora_exchange::ReadStatusFileCount(path, &kept) &&
+            kept > record->totalCount) {
+            record->totalCount = kept;
+            return true;
+        }
     }
     if (record->bUtilSeen && !record->bCountRead) {
         // A printer saving power is not woken for the watch period's count.
@@ -140,41 +138,10 @@ bool WriteStatusText(const char* path, const char* text, size_t length)
 {
     if (path == nullptr || text == nullptr)
         return false;
-    // ".RT-50_<serial>.log.XXXXXX" beside the status file.
-    char temporary[PATH_MAX];
-    const char* slash = std::strrchr(path, '/');
-    const int dirLength = slash != nullptr ? static_cast<int>(slash - path) : 0;
-    const char* name = slash != nullptr ? slash + 1 : path;
-    const int made = slash != nullptr
-                         ? std::snprintf(temporary, sizeof temporary, "%.*s/.%s.XXXXXX", dirLength, path, name)
-                         : std::snprintf(temporary, sizeof temporary, ".%s.XXXXXX", name);
-    if (made < 0 || static_cast<size_t>(made) >= sizeof temporary)
-        return false;
-
-    const int fd = mkostemp(temporary, O_CLOEXEC);
-    if (fd < 0) {
-        ReportWriteFailure(path, errno);
-        return false;
-    }
-    if (bSELinuxEnabled && existFile(temporary))
-        Relabel("tmp_t", temporary);
-    bool ok = fchmod(fd, 0666) == 0 && WriteAll(fd, text, length);
-    int error = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && bSELinuxEnabled)
-        Relabel("cupsd_tmp_t", temporary);
-    if (ok && rename(temporary, path) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        unlink(temporary);
+    const int error = vantora_exchange::WriteExchangeText(path, text, length, bSELinuxEnabled ? Relabel : nullptr);
+    if (error != 0)
         ReportWriteFailure(path, error);
-    }
-    return ok;
+    return error == 0;
 }
 
 void WriteFile(libusb_device_handle* handle, thdata* record)
@@ -218,7 +185,7 @@ void WriteFile(libusb_device_handle* handle, thdata* record)
             return;
     }
 
-    if (!DecideTotalCount(handle, record, status, printEnded))
+    if (!DecideTotalCount(handle, record, status, printEnded, path))
         return;
     values.totalCount = record->totalCount;
 

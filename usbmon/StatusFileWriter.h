@@ -2,11 +2,10 @@
 // the online form written while the printer is watched (or just
 // identified), the offline form when it has left.
 //
-// Every write makes a new file: a temporary file created exclusively in the
-// exchange folder, given mode 0666 on its descriptor, written whole,
-// relabelled for SELinux when enforcing, and renamed over the status file.
-// So a planted link is never followed, another user's file never truncated,
-// and the window never reads half a file.
+// Every write is vantora_exchange::WriteExchangeText's (StatusFileStore.h),
+// the backend's as well: a new file renamed over the status file, never
+// through a planted link, never into another user's file, never read half;
+// relabelled for SELinux when enforcing.
 #pragma once
 
 #include "Records.h"
@@ -31,7 +30,8 @@ void WriteFile(const char* serial);
 bool existFile(const char* path);
 
 // Writes `text` as the file `path` in the way described above. False (and
-// the old file untouched) when it could not be written.
+// the old file untouched) when it could not be written; that is reported
+// once per process.
 bool WriteStatusText(const char* path, const char* text, size_t length);
 
 }  // namespace vantora_usbmon

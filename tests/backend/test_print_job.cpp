@@ -25,6 +25,7 @@
 #include <thread>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -355,6 +356,60 @@ TEST_F(BackendPrint, WaitsForAbsentOrBusyPrintersAndRecoversConfusedOnes)
     EXPECT_TRUE(Logged("INFO: Waiting for the printer: another program is using it")) << log;
     EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}}));
     EXPECT_EQ(Shown("errors"), "0");
+}
+
+// The daemon stays off a printer while its backend prints, so the backend
+// keeps the status file of a watched printer: a door opened during the job
+// shows within a few seconds, then printing and ready again, with the media
+// remaining and the life counter as the job left them. An unwatched
+// printer's file is left alone.
+TEST_F(BackendPrint, KeepsAWatchedPrintersStatusFileTrueDuringTheJob)
+{
+    const std::string status = m_exchange + "/RT-50_" + serial() + ".log";
+    auto value = [&](const std::string& key) {
+        std::ifstream file(status);
+        const std::string text = "\n" + std::string(std::istreambuf_iterator<char>(file), {});
+        const size_t at = text.find("\n" + key + "=\"");
+        if (at == std::string::npos)
+            return std::string("?");
+        const size_t begin = at + key.size() + 3;
+        return text.substr(begin, text.find('"', begin) - begin);
+    };
+    Control("set " + serial() + " counter 40");
+    Control("set " + serial() + " remain 120");
+    ASSERT_EQ(Print(Job({{64, 40}})), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(access(status.c_str(), F_OK), -1);
+
+    std::fclose(std::fopen((m_exchange + "/RT-50_" + serial() + "_UTIL").c_str(), "w"));
+    Control("set " + serial() + " printms 1500");
+    std::string shown;
+    EXPECT_EQ(Print(Job({{64, 40}, {48, 30}}), [&] {
+                  ASSERT_TRUE(WaitUntil([&] { return Shown("status") == "1"; }));
+                  Control("set " + serial() + " status 1000");
+                  ASSERT_TRUE(WaitUntil([&] { return value("PRINTER_STATUS") == "01000"; }));
+                  shown = value("PRINTER_MESSAGE") + " " + value("PRINTER_SERIAL_NO") + " " + value("MEDIA_SIZE") +
+                          " " + value("MEDIA_INITIAL") + " " + value("TOTAL_COUNT");
+                  Control("set " + serial() + " status 0");
+                  ASSERT_TRUE(WaitUntil([&] { return value("PRINTER_STATUS") != "01000"; }));
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_EQ(shown, "00100 " + serial() + " 150 300 41");
+    EXPECT_EQ(Shown("printed"), "3");
+    // The job ended once its sheets were printed: the file says so.
+    EXPECT_EQ(value("PRINTER_STATUS"), "00000");
+    EXPECT_EQ(value("TOTAL_COUNT"), "43");
+    EXPECT_EQ(value("MEDIA_REMAIN"), "117");
+    EXPECT_EQ(value("MODEL"), "RT-50");
+    EXPECT_EQ(value("PRINTER_VERSION"), Shown("firmware"));
+    struct stat info {};
+    ASSERT_EQ(lstat(status.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0666u);
+    // Nothing but the file itself is left in the folder.
+    int temporaries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(m_exchange))
+        temporaries += entry.path().filename().string().rfind(".RT-50_", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(temporaries, 0);
 }
 
 // A job ends once its sheets are printed, waiting out an error while they

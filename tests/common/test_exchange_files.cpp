@@ -3,6 +3,7 @@
 // may name files, device URIs and queue names.
 #include "ExchangeFiles.h"
 #include "FailoverMarks.h"
+#include "StatusFileStore.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -255,5 +257,62 @@ TEST(FailoverMarks, KeptOnlyInAPrivateFolderAndReadBackWhole)
     EXPECT_TRUE(RemoveFailoverMark(folder, "AB12"));
     EXPECT_TRUE(ReadFailoverMarks(folder).empty());
     rmdir(folder.c_str());
+    rmdir(pattern);
+}
+
+// The daemon carries on the count the backend wrote during a job: only from
+// a file one of the package's writers made, and only a plain count.
+TEST(StatusFile, WrittenWholeAndItsCountReadBackOnlyFromOurOwnFiles)
+{
+    char pattern[] = "/tmp/statusstore.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string folder = pattern;
+    const std::string path = folder + "/RT-50_AB12.log";
+    auto put = [&](const std::string& text) {
+        unlink(path.c_str());
+        std::ofstream(path) << text;
+    };
+
+    int count = -7;
+    EXPECT_FALSE(ReadStatusFileCount(path.c_str(), &count));   // none yet
+    const mode_t oldMask = umask(077);
+    ASSERT_EQ(WriteStatusFile(path.c_str(), Online(1000), nullptr), 0);
+    umask(oldMask);
+    struct stat info {};
+    ASSERT_EQ(lstat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0666u);
+    EXPECT_TRUE(ReadStatusFileCount(path.c_str(), &count));
+    EXPECT_EQ(count, 12345);
+
+    // No count yet, or one that is not a plain number of at most nine digits.
+    for (const char* text : {"TOTAL_COUNT=\"\"\n", "TOTAL_COUNT=\"-3\"\n", "TOTAL_COUNT=\"12a\"\n",
+                             "TOTAL_COUNT=\"1234567890\"\n", "TOTAL_COUNT=\"12\n", "XTOTAL_COUNT=\"5\"\n"}) {
+        put(std::string("#COUNTER_INFORMATION\n") + text);
+        count = -7;
+        EXPECT_FALSE(ReadStatusFileCount(path.c_str(), &count)) << text;
+        EXPECT_EQ(count, -7);
+    }
+    // Another user's file, a link to ours, a second link, an oversized file.
+    put("#COUNTER_INFORMATION\nTOTAL_COUNT=\"77\"\n");
+    EXPECT_TRUE(ReadStatusFileCount(path.c_str(), &count));
+    EXPECT_EQ(count, 77);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(ReadStatusFileCount(path.c_str(), &count));
+    }
+    put("#COUNTER_INFORMATION\nTOTAL_COUNT=\"77\"\n");
+    const std::string link = folder + "/RT-50_CD34.log";
+    ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(ReadStatusFileCount(link.c_str(), &count));
+    unlink(link.c_str());
+    ASSERT_EQ(::link(path.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(ReadStatusFileCount(path.c_str(), &count));
+    unlink(link.c_str());
+    put(std::string(kStatusTextSize, '\n') + "TOTAL_COUNT=\"77\"\n");
+    EXPECT_FALSE(ReadStatusFileCount(path.c_str(), &count));
+
+    // A folder that cannot take it: the error, and nothing written.
+    EXPECT_EQ(WriteStatusFile((folder + "/missing/RT-50_AB12.log").c_str(), Online(0), nullptr), ENOENT);
+    unlink(path.c_str());
     rmdir(pattern);
 }
