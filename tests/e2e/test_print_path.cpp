@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <csignal>
 #include <sys/wait.h>
@@ -311,6 +312,52 @@ TEST_F(PrintPath, UnplugPaperEndAndCancelDuringJobs)
     EXPECT_EQ(ShownFor(serial(), "errors"), "0");
 }
 
+// The USB monitor daemon as the service runs it, on the emulated bus: it
+// runs under this program's preload libraries. Its process id.
+pid_t StartDaemon(const std::string& preload)
+{
+    const pid_t daemon = fork();
+    if (daemon == 0) {
+        if (!preload.empty())
+            setenv("LD_PRELOAD", preload.c_str(), 1);
+        execl(VANTORA_USBMON_PROGRAM, VANTORA_USBMON_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return daemon;
+}
+
+// One value of a status file, without its quotes; "?" when it has none.
+std::string StatusValue(const std::string& path, const std::string& key)
+{
+    std::ifstream file(path);
+    const std::string text = "\n" + std::string(std::istreambuf_iterator<char>(file), {});
+    const size_t at = text.find("\n" + key + "=\"");
+    if (at == std::string::npos)
+        return "?";
+    const size_t begin = at + key.size() + 3;
+    return text.substr(begin, text.find('"', begin) - begin);
+}
+
+// The queue whose device URI names `printer`, once the daemon has made it;
+// empty after `seconds`.
+std::string QueueOf(const std::string& printer, int seconds)
+{
+    std::string queue;
+    for (int i = 0; i < seconds * 10 && queue.empty(); ++i) {
+        cups_dest_t* dests = nullptr;
+        const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
+        for (int d = 0; d < count; ++d) {
+            const char* uri = cupsGetOption("device-uri", dests[d].num_options, dests[d].options);
+            if (uri != nullptr && uri == kUriPrefix + printer)
+                queue = dests[d].name;
+        }
+        cupsFreeDests(count, dests);
+        if (queue.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return queue;
+}
+
 // The USB monitor daemon makes the printer's queue by itself, stays off the
 // printer while the backend prints, and its status file shows the life
 // counter one higher after the job.
@@ -324,39 +371,62 @@ TEST_F(PrintPath, DaemonMakesTheQueueAndCountsThePrintedSheet)
     const std::string watch = "/tmp/RT-50_" + printer + "_UTIL";
     const std::string status = "/tmp/RT-50_" + printer + ".log";
     std::fclose(std::fopen(watch.c_str(), "w"));
-    const pid_t daemon = fork();
-    if (daemon == 0) {
-        // The daemon talks to the emulated printer: it runs under this
-        // program's preload libraries.
-        if (!m_preload.empty())
-            setenv("LD_PRELOAD", m_preload.c_str(), 1);
-        execl(VANTORA_USBMON_PROGRAM, VANTORA_USBMON_PROGRAM, static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    const pid_t daemon = StartDaemon(m_preload);
     ASSERT_GT(daemon, 0);
-    auto statusHas = [&](const std::string& text) {
-        std::ifstream file(status);
-        const std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        return content.find(text) != std::string::npos;
-    };
-    std::string queue;
-    EXPECT_TRUE(WaitUntil(30, [&] {
-        cups_dest_t* dests = nullptr;
-        const int count = cupsGetDests2(CUPS_HTTP_DEFAULT, &dests);
-        for (int i = 0; i < count; ++i) {
-            const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
-            if (uri != nullptr && uri == kUriPrefix + printer)
-                queue = dests[i].name;
-        }
-        cupsFreeDests(count, dests);
-        return !queue.empty();
-    })) << m_cupsd->ErrorLog();
-    EXPECT_TRUE(WaitUntil(30, [&] { return statusHas("TOTAL_COUNT=\"0\""); }));
+    const std::string queue = QueueOf(printer, 30);
+    EXPECT_FALSE(queue.empty()) << m_cupsd->ErrorLog();
+    EXPECT_TRUE(WaitUntil(30, [&] { return StatusValue(status, "TOTAL_COUNT") == "0"; }));
     if (!queue.empty()) {
         const int job = Submit(queue, VANTORA_TEST_PHOTO);
         EXPECT_TRUE(WaitForJob(job, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
-        EXPECT_TRUE(WaitUntil(30, [&] { return statusHas("TOTAL_COUNT=\"1\""); }));
-        EXPECT_TRUE(statusHas("PRINTER_SERIAL_NO=\"" + printer + "\""));
+        EXPECT_TRUE(WaitUntil(30, [&] { return StatusValue(status, "TOTAL_COUNT") == "1"; }));
+        EXPECT_EQ(StatusValue(status, "PRINTER_SERIAL_NO"), printer);
+        EXPECT_EQ(Sheets(printer).size(), 1u);
+    }
+    kill(daemon, SIGTERM);
+    waitpid(daemon, nullptr, 0);
+    unlink(watch.c_str());
+    unlink(status.c_str());
+}
+
+// What the status window reads stays true during a job: the daemon stays
+// off the printer while the backend holds it, and the backend keeps the
+// watched printer's status file. A door opened while the sheet prints shows
+// within a few seconds, printing once it is shut, then the printer ready
+// with its new count.
+TEST_F(PrintPath, StatusFileShowsADoorOpenedDuringAJob)
+{
+    Control("unplug " + serial());
+    const std::string printer = "E2D" + std::to_string(getpid());
+    ASSERT_TRUE(emulator().AddPrinter(printer));
+    Control("set " + printer + " printms 3000");
+    const std::string watch = "/tmp/RT-50_" + printer + "_UTIL";
+    const std::string status = "/tmp/RT-50_" + printer + ".log";
+    const std::string pause = "/tmp/Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + printer;
+    std::fclose(std::fopen(watch.c_str(), "w"));
+    const pid_t daemon = StartDaemon(m_preload);
+    ASSERT_GT(daemon, 0);
+    const std::string queue = QueueOf(printer, 30);
+    EXPECT_FALSE(queue.empty()) << m_cupsd->ErrorLog();
+    EXPECT_TRUE(WaitUntil(30, [&] { return StatusValue(status, "TOTAL_COUNT") == "0"; }));
+    if (!queue.empty()) {
+        const int job = Submit(queue, VANTORA_TEST_PHOTO);
+        EXPECT_TRUE(WaitUntil(60, [&] { return ShownFor(printer, "status") == "1"; })) << m_cupsd->ErrorLog();
+        Control("set " + printer + " status 1000");
+        EXPECT_TRUE(WaitUntil(5, [&] { return StatusValue(status, "PRINTER_STATUS") == "01000"; }))
+            << StatusValue(status, "PRINTER_STATUS");
+        // The backend still holds the printer: the daemon did not write it.
+        EXPECT_EQ(access(pause.c_str(), F_OK), 0);
+        EXPECT_EQ(StatusValue(status, "PRINTER_MESSAGE"), "00100");
+        EXPECT_EQ(StatusValue(status, "MEDIA_REMAIN"), "300");
+        Control("set " + printer + " status 0");
+        EXPECT_TRUE(WaitUntil(5, [&] { return StatusValue(status, "PRINTER_STATUS") == "00001"; }))
+            << StatusValue(status, "PRINTER_STATUS");
+        EXPECT_TRUE(WaitForJob(job, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+        EXPECT_TRUE(WaitUntil(10, [&] {
+            return StatusValue(status, "PRINTER_STATUS") == "00000" && StatusValue(status, "TOTAL_COUNT") == "1" &&
+                   StatusValue(status, "MEDIA_REMAIN") == "299";
+        }));
         EXPECT_EQ(Sheets(printer).size(), 1u);
     }
     kill(daemon, SIGTERM);

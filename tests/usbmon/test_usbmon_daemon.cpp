@@ -6,6 +6,7 @@
 // serial number cannot be trusted.
 #include "HotplugLoop.h"
 #include "Records.h"
+#include "StatusFileStore.h"
 #include "Rt50EmulatorFixture.h"
 #include "UsbTransfer.h"
 #include "private_cupsd.h"
@@ -279,6 +280,44 @@ TEST_F(Daemon, RequestFilesDecideWhatIsReadAndWritten)
     EXPECT_EQ(count(), "103");
     WriteAll(folder_ / ("RT-50_" + serial() + "_TC_UTIL"), "");
     ASSERT_TRUE(WaitFor(3s, [&] { return count() == "104"; }));
+}
+
+// During a job the backend keeps the watched printer's status file with
+// the counter it reads. A printer that saves power once the job is over
+// answers its counter only after a while: the daemon's first cycle after
+// the pause carries the backend's count on instead of undoing it with the
+// one from before the job.
+TEST_F(Daemon, AfterAPauseTheBackendsCountIsNotUndoneByAnOldOne)
+{
+    auto set = [&](const std::string& change) { Control("set " + serial() + " " + change); };
+    set("counter 100");
+    set("wake 600");   // longer than the daemon's reply time-out here
+    StartMonitor();
+    Watch(serial());
+    ASSERT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "100", 10s));
+
+    const std::string pause = folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + serial());
+    WriteAll(pause, std::to_string(getpid()) + "\n");
+    std::this_thread::sleep_for(3 * kCycle);
+    // The job prints three sheets; the backend's file says so.
+    set("counter 103");
+    vantora_exchange::StatusFileValues values = vantora_exchange::OfflineStatusValues();
+    values.status = 0;
+    std::snprintf(values.serial, sizeof values.serial, "%s", serial().c_str());
+    values.totalCount = 103;
+    ASSERT_EQ(vantora_exchange::WriteStatusFile(StatusPath(serial()).c_str(), values, nullptr), 0);
+    set("status 900");
+    unlink(pause.c_str());
+    ASSERT_TRUE(WaitForValue(serial(), "PRINTER_STATUS", "00900"));
+    std::this_thread::sleep_for(3 * kCycle);
+    EXPECT_EQ(Value(serial(), "TOTAL_COUNT"), "103");
+    EXPECT_EQ(Value(serial(), "MEDIA_REMAIN"), "300");   // the daemon's own cycle wrote it
+
+    // A count the printer answers is still the printer's.
+    set("status 0");
+    set("counter 104");
+    WriteAll(folder_ / ("RT-50_" + serial() + "_TC_UTIL"), "");
+    EXPECT_TRUE(WaitForValue(serial(), "TOTAL_COUNT", "104"));
 }
 
 TEST_F(Daemon, EachPrinterSeesTheEndOfItsOwnPrinting)

@@ -443,6 +443,7 @@ std::string Emulator::Show(Printer& printer)
         << "lasterror=" << printer.model->LastError() << "\n"
         << "stream=" << printer.model->StreamState() << "\n"
         << "rate=" << s.rate << "\n"
+        << "wake=" << s.wakeMs << "\n"
         << "buffer=" << s.bufferSize << "\n";
     // What the host did since the plug.
     const UsbDevice::Traffic traffic = printer.usb ? printer.usb->GetTraffic() : UsbDevice::Traffic();
@@ -478,7 +479,7 @@ std::string Emulator::Execute(const std::string& line)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (verb == "help") {
         return "list | add SERIAL | plug SERIAL | unplug SERIAL | replug SERIAL | show SERIAL\n"
-               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer VALUE\n"
+               "set SERIAL status|media|class|initial|remain|firmware|counter|printms|driver|idorder|rate|buffer|wake VALUE\n"
                "set SERIAL product|deviceid|serialno TEXT...\n"
                "fault SERIAL clear|noanswer|badheader|badlength LEN|slow MS|stall in|stall out|splitreply|stallwrite [TIMES]\n"
                "fault SERIAL unplugafter BYTES | afterstart STATUS [TIMES]\n"
@@ -571,6 +572,8 @@ std::string Emulator::Execute(const std::string& line)
             printer->model->Update([&](EmulatedState& s) { s.rate = value; });
         else if (key == "buffer")
             printer->model->Update([&](EmulatedState& s) { s.bufferSize = value; });
+        else if (key == "wake")
+            printer->model->Update([&](EmulatedState& s) { s.wakeMs = number; });
         else
             return "ERR unknown key " + key + "\n";
         return "OK\n";

@@ -156,9 +156,12 @@ void PrinterModel::HandlePacket(CommandPacket& packet, Clock::time_point now)
         else
             Answer("", now);
     } else if (name == "MNT_RD") {
-        if (param == "COUNTER_LIFE")
+        if (param == "COUNTER_LIFE") {
             std::snprintf(text, sizeof text, "%08ld", s.counter), Answer(text, now);
-        else
+            // A printer saving power wakes before it answers its counter.
+            if (s.status == 900 && s.wakeMs > 0)
+                m_replyReadyAt = std::max(m_replyReadyAt, now + std::chrono::milliseconds(s.wakeMs));
+        } else
             Answer("", now);
     } else if (name == "CNTRL" && param == "START") {
         Start(now);

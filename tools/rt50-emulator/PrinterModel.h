@@ -39,6 +39,7 @@ struct EmulatedState {
     bool deviceIdLittleEndian = false;  // send the ID's length in the wrong byte order
     long rate = 40000000;         // bulk OUT bytes per second the link carries; 0: no limit
     long bufferSize = 24 * 1024 * 1024;  // receive buffer: the planes of the largest sheet
+    int wakeMs = 0;               // saving power (900), COUNTER_LIFE is answered this much later
 };
 
 // One way of answering wrongly, for the next `times` replies (0: until
