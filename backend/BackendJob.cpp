@@ -78,6 +78,12 @@ public:
         m_mirror.Counter(m_link.handle(), counter);
         return counter;
     }
+    int Media() override
+    {
+        const int media = UsbPrinterPort::Media();
+        m_mirror.Media(media);
+        return media;
+    }
     void ShowMediaNeeded(int multicut, int loaded) override;
     void TransferFailed(WriteResult result) override
     {

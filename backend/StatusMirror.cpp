@@ -101,6 +101,10 @@ void StatusMirror::Status(libusb_device_handle* handle, int64_t status)
         m_needIdentity = true;
         m_needMedia = true;
         m_written.clear();
+        // Until the job reads the counter, the count the file showed.
+        int shown = 0;
+        if (m_counter < 0 && vantora_exchange::ReadStatusFileCount(m_statusPath.c_str(), &shown))
+            m_values.totalCount = shown;
     }
     if (m_needIdentity)
         AskIdentity(handle);
@@ -122,6 +126,14 @@ void StatusMirror::Counter(libusb_device_handle* handle, long counter)
     if (m_needRemain)
         AskRemain(handle);
     Write();
+}
+
+void StatusMirror::Media(int media)
+{
+    // Another media than the one shown was loaded: asked again at the
+    // next status.
+    if (media >= 0 && media != MediaCodeOfAnswer(m_values.media))
+        m_needMedia = true;
 }
 
 bool StatusMirror::TakeCounter(long counter)

@@ -7,10 +7,12 @@
 // each query the job makes between packets and the life counter it reads to
 // judge its sheets. Besides those it asks only a little, and only while
 // watched: the model, firmware and media once per connection, the prints
-// remaining again when the life counter rose, and the media again when an
-// error the user mends (door, paper, ribbon, ...) is over, since the media
-// may have been changed meanwhile. The file is written (StatusFileStore.h)
-// whenever what it shows changes, and when the watch begins.
+// remaining again when the life counter rose, and the media again when the
+// job finds another one loaded or an error the user mends (door, paper,
+// ribbon, ...) is over, since the media may have been changed meanwhile.
+// Until the job has read the life counter, the count is the one the file
+// showed. The file is written (StatusFileStore.h) whenever what it shows
+// changes, and when the watch begins.
 //
 // Every call is made between two packets of the job, where the printer
 // answers queries; nothing here talks to the printer inside one.
@@ -41,6 +43,9 @@ public:
     // A life counter the job read on `handle` (-1: not answered). A new
     // one is written at once while watched, with the prints remaining.
     void Counter(libusb_device_handle* handle, long counter);
+
+    // The loaded media's code the job read (-1: not answered).
+    void Media(int media);
 
     // Status files written so far, and the errno value of the last write
     // that failed (0 when none did).

@@ -410,6 +410,24 @@ TEST_F(BackendPrint, KeepsAWatchedPrintersStatusFileTrueDuringTheJob)
     for (const auto& entry : std::filesystem::directory_iterator(m_exchange))
         temporaries += entry.path().filename().string().rfind(".RT-50_", 0) == 0 ? 1 : 0;
     EXPECT_EQ(temporaries, 0);
+
+    // A printer saving power is not asked its counter: the count shown
+    // stays until the job reads one. Media loaded while the job waits for
+    // it is shown as soon as the job sees it.
+    Control("set " + serial() + " status 900");
+    Control("set " + serial() + " printms 100");
+    std::string waiting;
+    EXPECT_EQ(Print(Job({{1408, 60}}, 51), [&] {
+                  ASSERT_TRUE(WaitUntil([&] { return value("PRINTER_STATUS") == "00900"; }));
+                  waiting = value("TOTAL_COUNT") + " " + value("MEDIA_SIZE");
+                  Control("set " + serial() + " media 161");
+                  ASSERT_TRUE(WaitUntil([&] { return value("MEDIA_SIZE") == "161"; }));
+                  Control("set " + serial() + " status 0");
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_EQ(waiting, "43 150");
+    EXPECT_EQ(value("TOTAL_COUNT"), "44");
 }
 
 // A job ends once its sheets are printed, waiting out an error while they
