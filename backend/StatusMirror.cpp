@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <utility>
 
 namespace vantora_backend {
 
