@@ -2,7 +2,9 @@
 
 #include "CancelSignal.h"
 #include "CupsReasons.h"
+#include "FailoverMarks.h"
 #include "JobRecord.h"
+#include "PrinterCounts.h"
 #include "PrinterConnection.h"
 #include "PrinterQueries.h"
 #include "PrinterStatusCodes.h"
@@ -83,6 +85,8 @@ public:
     }
     void PrinterSlow() override { m_messages.Info("Waiting for the printer to take data"); }
     void SheetStarting() override { Keep(); }
+    bool GiveWay() override;
+    void SheetPrinted(int multicut) override;
 
 protected:
     libusb_device_handle* AcquireHandle() override { return m_link.handle(); }
@@ -95,6 +99,9 @@ private:
     int Finish();
     int Cancelled();
     int GiveUp(const char* why);
+    int HandOver();
+    bool MayLeave() const { return !m_settings.jobClass.empty() && m_mayLeave; }
+    void ReportCount() { m_messages.PagesTotal(m_sender.JobSheetsPrinted()); }
     bool AnotherJobWaits();
     void Keep();
     void Ended();
@@ -114,7 +121,15 @@ private:
 
     bool m_readFailed = false;
     bool m_mediaNeeded = false;
+    std::string m_mediaText;        // the INFO: text while media is needed
+    bool m_showingMedia = false;    // ... and it is the message shown
     int64_t m_lastStatus = kStatusFailed;
+    // Failover of a class job: allowed until every sheet is taken; the
+    // error shown and since when; why the job leaves (empty: it stays).
+    bool m_mayLeave = true;
+    const char* m_errorReason = nullptr;
+    Clock::time_point m_errorSince{};
+    std::string m_leaving;
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
 };
@@ -136,17 +151,60 @@ void JobRun::Report(int64_t status)
     if (m_mediaNeeded)
         reasons.insert("media-needed");
     m_messages.SetReasons(reasons);
-    if (status != m_lastStatus)
-        m_messages.Info("%s", StatusInfoText(status).c_str());
+    // While the job waits for media, a printer that is otherwise ready
+    // keeps showing what the job needs, not "Ready".
+    const bool showMedia = m_mediaNeeded && reason == nullptr;
+    if (status != m_lastStatus || showMedia != m_showingMedia)
+        m_messages.Info("%s", showMedia ? m_mediaText.c_str() : StatusInfoText(status).c_str());
+    m_showingMedia = showMedia;
     m_lastStatus = status;
+    if (reason == nullptr)
+        m_errorReason = nullptr;
+    else if (m_errorReason == nullptr || std::string(m_errorReason) != reason) {
+        m_errorReason = reason;
+        m_errorSince = Clock::now();
+    }
+}
+
+bool JobRun::GiveWay()
+{
+    if (!MayLeave())
+        return false;
+    if (!m_leaving.empty())
+        return true;
+    if (m_mediaNeeded) {
+        m_leaving = m_mediaText;
+        return true;
+    }
+    if (m_errorReason == nullptr || m_lastStatus == kStatusFailed)
+        return false;
+    // Ribbon and paper end wait for a new media set: no use waiting. A door
+    // or a jam is often mended at once.
+    using vantora_exchange::StatusCondition;
+    const StatusCondition condition = vantora_exchange::ConditionOf(m_lastStatus);
+    const bool mediaSetEnded = condition == StatusCondition::kPaperEnd || condition == StatusCondition::kRibbonEnd;
+    if (!mediaSetEnded && Clock::now() - m_errorSince < std::chrono::milliseconds(m_settings.failoverGraceMs))
+        return false;
+    m_leaving = StatusInfoText(m_lastStatus);
+    return true;
+}
+
+void JobRun::SheetPrinted(int multicut)
+{
+    if (!m_settings.countsFolder.empty() &&
+        !vantora_delivery::AddPrintedSheets(m_settings.countsFolder, m_settings.serial, PageSizeOfMulticut(multicut)))
+        m_messages.Debug("The printer's count in %s could not be updated", m_settings.countsFolder.c_str());
+    ReportCount();
 }
 
 void JobRun::ShowMediaNeeded(int multicut, int loaded)
 {
     m_mediaNeeded = multicut != 0;
+    m_showingMedia = m_mediaNeeded;
     if (m_mediaNeeded) {
-        m_messages.Info("Media needed: the %s page needs %s; the printer has %s", PageSizeOfMulticut(multicut),
-                        MediaNeededFor(multicut), MediaName(loaded));
+        m_mediaText = std::string("Media needed: the ") + PageSizeOfMulticut(multicut) + " page needs " +
+                      MediaNeededFor(multicut) + "; the printer has " + MediaName(loaded);
+        m_messages.Info("%s", m_mediaText.c_str());
     } else {
         m_messages.Info("The loaded %s prints the job", MediaName(loaded));
     }
@@ -171,6 +229,7 @@ bool JobRun::Connect(Clock::time_point deadline)
 {
     bool saidAbsent = false;
     bool saidBusy = false;
+    Clock::time_point absentSince{};
     while (!CancelRequested()) {
         m_files.HoldPause(m_settings.serial.c_str());
         const Lookup found = m_link.TryOpen();
@@ -190,8 +249,15 @@ bool JobRun::Connect(Clock::time_point deadline)
             if (!saidAbsent)
                 m_messages.Info("Waiting for printer to become available.");
             saidAbsent = true;
+            if (absentSince == Clock::time_point())
+                absentSince = Clock::now();
+            if (MayLeave() && Clock::now() - absentSince >= std::chrono::milliseconds(m_settings.absentGraceMs)) {
+                m_leaving = "The printer is not connected";
+                return false;
+            }
             Sleep(m_settings.lookIntervalMs);
         } else {
+            absentSince = Clock::time_point();
             m_messages.SetReasons({});
             if (!saidBusy)
                 m_messages.Info("Waiting for the printer: another program is using it");
@@ -207,9 +273,16 @@ PrinterPort::Return JobRun::AwaitReturn()
     m_link.Close();
     m_messages.SetReasons({"offline-report"});
     m_messages.Info("The printer was unplugged; waiting for it to come back");
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_settings.replugWaitMs);
-    if (!Connect(deadline))
-        return CancelRequested() ? Return::kCanceled : Return::kGaveUp;
+    const unsigned int wait =
+        MayLeave() ? std::min(m_settings.replugWaitMs, m_settings.absentGraceMs) : m_settings.replugWaitMs;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait);
+    if (!Connect(deadline)) {
+        if (CancelRequested())
+            return Return::kCanceled;
+        if (MayLeave() && m_leaving.empty())
+            m_leaving = "The printer was unplugged";
+        return Return::kGaveUp;
+    }
     ReportMarkers();
     return Return::kBack;
 }
@@ -233,6 +306,11 @@ bool JobRun::Resume()
                     record.printed == 1 ? "" : "s", record.taken - record.printed);
     if (m_sender.ResumeFrom(record, m_settings.serial) != SheetSender::kNeedData)
         return false;
+    if (record.serial != m_settings.serial && record.taken > record.printed)
+        m_messages.Info("Printer %s took %d sheet%s of the job and prints them once mended; they are not sent here",
+                        record.serial.c_str(), record.taken - record.printed,
+                        record.taken - record.printed == 1 ? "" : "s");
+    ReportCount();
     return true;
 }
 
@@ -314,6 +392,8 @@ bool JobRun::AnotherJobWaits()
 
 int JobRun::Finish()
 {
+    // Every sheet is taken: they print here, and the job waits for them.
+    m_mayLeave = false;
     // What follows the last START is no sheet: it is not sent. A job that
     // ends inside a packet was cut short.
     const bool cut = m_sender.EndedInsideCommand();
@@ -348,6 +428,8 @@ int JobRun::Finish()
         // The next job judges its own sheets after these.
         if (sheets > 0)
             m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_sender.TrustTaken();
+        ReportCount();
         Ended();
         return m_exitCode;
     }
@@ -362,6 +444,8 @@ int JobRun::Finish()
         return m_exitCode;
     case SheetSender::kStoppedEarly:
         m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_sender.TrustTaken();
+        ReportCount();
         Ended();
         return m_exitCode;
     case SheetSender::kCanceled:
@@ -394,17 +478,62 @@ int JobRun::GiveUp(const char* why)
     return m_exitCode;
 }
 
+// A class job leaves this printer for a sister printer: what the printer
+// took stays taken (it prints it once mended) and the job's record says so;
+// the queue is stopped (CUPS_BACKEND_STOP) with a failover mark, so that
+// CUPS gives the job to the next idle member of the class and the USB
+// monitor starts the queue again once the printer can print. The reasons
+// stay on the queue, and the last message is an ERROR:, which CUPS keeps
+// as the stopped queue's printer-state-message.
+int JobRun::HandOver()
+{
+    m_sender.LeavePrinterClean();
+    JobRecord record = m_sender.Delivered(m_settings.serial);
+    using vantora_exchange::StatusCondition;
+    const StatusCondition condition = vantora_exchange::ConditionOf(m_lastStatus);
+    if (m_sender.StartUndecided() &&
+        (condition == StatusCondition::kPaperEnd || condition == StatusCondition::kRibbonEnd)) {
+        // A START answered by ribbon or paper end: the printer had no media
+        // left for that sheet and refused it (the sheets before it had
+        // their media). Left as taken, the sister printer would skip it and
+        // it would never print; it goes there instead.
+        record.taken -= 1;
+        if (record.mark >= 0)
+            record.mark -= 1;
+    }
+    // Sheets the printer holds print once it is mended, as after an early
+    // end: they count now, and its next job judges its own after them.
+    m_sender.TrustTaken();
+    record.counted = m_sender.Delivered(m_settings.serial).counted;
+    ReportCount();
+    if (m_sender.Judge().Taken() > m_sender.Judge().Printed())
+        m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+    if (m_recorded)
+        m_records.Save(record);
+    if (!vantora_exchange::WriteFailoverMark(m_settings.failoverFolder,
+                                            {m_settings.serial, m_settings.queue, m_leaving}))
+        m_messages.Debug("No failover mark could be written in %s", m_settings.failoverFolder.c_str());
+    m_messages.Error("%s; the job goes on another printer of %s", m_leaving.c_str(), m_settings.jobClass.c_str());
+    m_exitCode = CUPS_BACKEND_STOP;
+    return m_exitCode;
+}
+
 int JobRun::Run()
 {
     m_records.CleanOld(kJobRecordMaxAge);
     m_recorded = !m_settings.recordsFolder.empty() &&
                  m_records.Choose(m_settings.jobId.c_str(), m_settings.jobUuid.c_str());
+    // The queue may still show why an earlier job left it.
+    m_messages.ClearLeftOverReasons();
     if (!Connect(Clock::time_point::max()))
-        return Cancelled();
+        return m_leaving.empty() ? Cancelled() : HandOver();
     ReportMarkers();
     m_sender.SetHandoffMark(m_records.HandoffMark(m_settings.serial));
-    if (!Resume())
+    if (!Resume()) {
+        if (!m_leaving.empty() && !CancelRequested())
+            return HandOver();
         return CancelRequested() ? Cancelled() : GiveUp(m_sender.Reason());
+    }
     int code = m_exitCode;
     for (bool done = false; !done;) {
         switch (m_sender.Run()) {
@@ -433,8 +562,13 @@ int JobRun::Run()
             code = GiveUp("The printer dropped sheets of this job after an error");
             done = true;
             break;
+        case SheetSender::kGaveWay:
+            code = HandOver();
+            done = true;
+            break;
         default:
-            code = GiveUp(m_sender.Reason());
+            // A printer unplugged for longer than a class job waits.
+            code = m_leaving.empty() ? GiveUp(m_sender.Reason()) : HandOver();
             done = true;
             break;
         }

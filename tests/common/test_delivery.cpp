@@ -137,6 +137,8 @@ public:
     Return AwaitReturn() override { return Return::kBack; }
     bool Canceled() override { return canceled; }
     void ShowMediaNeeded(int multicut, int) override { mediaNeeded.push_back(multicut); }
+    bool GiveWay() override { return giveWay && giveWay(); }
+    void SheetPrinted(int multicut) override { printedSizes.push_back(multicut); }
 
     // Sends `job` whole and waits until printed.
     SheetSender::Outcome Print(SheetSender& sender, const std::vector<uint8_t>& job)
@@ -170,6 +172,8 @@ public:
     int resets = 0;
     size_t written = 0;
     std::vector<int> mediaNeeded;
+    std::function<bool()> giveWay;   // the program would rather leave the printer
+    std::vector<int> printedSizes;   // SheetPrinted, in order
 
 private:
     CommandPacketReader m_reader;
@@ -385,12 +389,17 @@ TEST(Delivery, AJobRunAgainSendsOnlyTheMissingSheets)
     EXPECT_EQ(busy.Print(waiting, Job(4)), SheetSender::kPrinted);
     EXPECT_EQ(busy.starts, 1);
 
-    // Another printer: only the sheets known printed are skipped.
+    // Another printer (the job moved on to a sister printer): the sheets
+    // the first one took stay its own, which prints them once mended; only
+    // the fourth goes here, and only it counts on this printer.
     FakePrinter other;
     SheetSender elsewhere(other, Fast());
     ASSERT_EQ(elsewhere.ResumeFrom(record, "S2"), SheetSender::kNeedData);
     EXPECT_EQ(other.Print(elsewhere, Job(4)), SheetSender::kPrinted);
-    EXPECT_EQ(other.starts, 3);
+    EXPECT_EQ(other.starts, 1);
+    EXPECT_EQ(other.printedSizes.size(), 1u);
+    EXPECT_EQ(elsewhere.JobSheetsPrinted(), 4);
+    EXPECT_EQ(elsewhere.Delivered("S2").counted, 4);
 }
 
 // Only the filter's commands in its order pass, checked before a byte of
