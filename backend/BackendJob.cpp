@@ -117,6 +117,9 @@ private:
     SheetSender m_sender;
     JobRecords m_records;
     bool m_recorded = false;    // the job has a record
+    // The sender has taken over what the record said (Resume): until then
+    // its figures are not the job's and are never saved over the record.
+    bool m_resumed = false;
     std::vector<uint8_t> m_buffer;
 
     bool m_readFailed = false;
@@ -291,6 +294,7 @@ bool JobRun::Resume()
 {
     // A job run again sends only what an earlier run did not deliver.
     JobRecord record;
+    m_resumed = true;
     if (!m_recorded || !m_records.Load(&record))
         return true;
     if (record.scheduler != 0 && record.scheduler == m_settings.scheduler) {
@@ -352,7 +356,7 @@ bool JobRun::ReadMore()
 
 void JobRun::Keep()
 {
-    if (m_recorded)
+    if (m_recorded && m_resumed)
         m_records.Save(m_sender.Delivered(m_settings.serial));
 }
 
@@ -508,7 +512,7 @@ int JobRun::HandOver()
     ReportCount();
     if (m_sender.Judge().Taken() > m_sender.Judge().Printed())
         m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
-    if (m_recorded)
+    if (m_recorded && m_resumed)
         m_records.Save(record);
     if (!vantora_exchange::WriteFailoverMark(m_settings.failoverFolder,
                                             {m_settings.serial, m_settings.queue, m_leaving}))

@@ -614,7 +614,11 @@ SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std:
     }
     if (open > 0 && record.mark >= 0) {
         // The counter settles them once the printer has printed, or
-        // dropped, what it holds.
+        // dropped, what it holds. Whatever ends the waiting (a cancel, the
+        // printer lost, the job leaving the printer) leaves the record as
+        // it was: Delivered gives it back meanwhile.
+        m_resuming = true;
+        m_resumeRecord = record;
         m_lastProgress = Clock::time_point();
         for (bool first = true;; first = false) {
             if (!first)
@@ -642,6 +646,7 @@ SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std:
             if (GivingWay())
                 return m_outcome;
         }
+        m_resuming = false;
     }
     m_skip = skip;
     m_skipCountEnd = skip;
@@ -650,6 +655,8 @@ SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std:
 
 JobRecord SheetSender::Delivered(const std::string& serial) const
 {
+    if (m_resuming)
+        return m_resumeRecord;
     JobRecord record;
     record.serial = serial;
     // A START that went out (or is going out) and is not judged yet.

@@ -223,6 +223,11 @@ private:
     int m_countedEnd = 0;
     int m_skipCountEnd = 0;
 
+    // While ResumeFrom waits for the printer to settle an earlier run's
+    // sheets, the job's delivery is that run's record.
+    bool m_resuming = false;
+    JobRecord m_resumeRecord;
+
     Clock::time_point m_lastQuery{};
     Clock::time_point m_blockedSince{};   // writes have taken nothing since
     bool m_blocked = false;               // the last write took nothing: the printer's buffer is full

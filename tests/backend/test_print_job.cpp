@@ -432,6 +432,14 @@ TEST_F(BackendPrint, AJobRunAgainPrintsOnlyTheMissingSheets)
     Control("fault " + serial() + " unplugafter " + std::to_string(job.size() / 3 + 200000));
     EXPECT_EQ(Print(job), CUPS_BACKEND_RETRY) << log;
     EXPECT_EQ(Sheets(), (Sizes{{64, 40}}));
+    // Stopped again while it waits for the printer to come back: the
+    // record of the first run stays whole.
+    EXPECT_EQ(Print(job, [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                  RequestCancel();
+              }),
+              CUPS_BACKEND_RETRY)
+        << log;
     Control("plug " + serial());
     // The scheduler stops (SIGTERM) while sheet 2 is sent.
     Control("set " + serial() + " rate 4000000");
