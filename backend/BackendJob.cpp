@@ -27,6 +27,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A class job that could leave asks the scheduler this often whether a
+// sister queue is enabled.
+constexpr auto kSisterAskInterval = std::chrono::seconds(3);
+
 // Job data read ahead of the printer in one go.
 constexpr size_t kReadAhead = 1024 * 1024;
 
@@ -101,6 +105,7 @@ private:
     int GiveUp(const char* why);
     int HandOver();
     bool MayLeave() const { return !m_settings.jobClass.empty() && m_mayLeave; }
+    bool SisterReady();
     void ReportCount() { m_messages.PagesTotal(m_sender.JobSheetsPrinted()); }
     bool AnotherJobWaits();
     void Keep();
@@ -133,6 +138,8 @@ private:
     const char* m_errorReason = nullptr;
     Clock::time_point m_errorSince{};
     std::string m_leaving;
+    Clock::time_point m_sisterAsked{};   // the scheduler was last asked about the class then
+    bool m_sisterReady = false;
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
 };
@@ -176,6 +183,8 @@ bool JobRun::GiveWay()
     if (!m_leaving.empty())
         return true;
     if (m_mediaNeeded) {
+        if (!SisterReady())
+            return false;
         m_leaving = m_mediaText;
         return true;
     }
@@ -188,8 +197,26 @@ bool JobRun::GiveWay()
     const bool mediaSetEnded = condition == StatusCondition::kPaperEnd || condition == StatusCondition::kRibbonEnd;
     if (!mediaSetEnded && Clock::now() - m_errorSince < std::chrono::milliseconds(m_settings.failoverGraceMs))
         return false;
+    if (!SisterReady())
+        return false;
     m_leaving = StatusInfoText(m_lastStatus);
     return true;
+}
+
+bool JobRun::SisterReady()
+{
+    // With no sister to go to, the job would only wait pending on the
+    // class while this queue is stopped; it waits here, and asks again.
+    if (!m_settings.sisterReady)
+        return true;
+    const Clock::time_point now = Clock::now();
+    if (m_sisterAsked == Clock::time_point() || now - m_sisterAsked >= kSisterAskInterval) {
+        m_sisterAsked = now;
+        m_sisterReady = m_settings.sisterReady() != 0;
+        if (!m_sisterReady)
+            m_messages.Debug("No other printer of %s is enabled: the job waits here", m_settings.jobClass.c_str());
+    }
+    return m_sisterReady;
 }
 
 void JobRun::SheetPrinted(int multicut)
@@ -254,7 +281,8 @@ bool JobRun::Connect(Clock::time_point deadline)
             saidAbsent = true;
             if (absentSince == Clock::time_point())
                 absentSince = Clock::now();
-            if (MayLeave() && Clock::now() - absentSince >= std::chrono::milliseconds(m_settings.absentGraceMs)) {
+            if (MayLeave() && Clock::now() - absentSince >= std::chrono::milliseconds(m_settings.absentGraceMs) &&
+                SisterReady()) {
                 m_leaving = "The printer is not connected";
                 return false;
             }
@@ -276,16 +304,11 @@ PrinterPort::Return JobRun::AwaitReturn()
     m_link.Close();
     m_messages.SetReasons({"offline-report"});
     m_messages.Info("The printer was unplugged; waiting for it to come back");
-    const unsigned int wait =
-        MayLeave() ? std::min(m_settings.replugWaitMs, m_settings.absentGraceMs) : m_settings.replugWaitMs;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait);
-    if (!Connect(deadline)) {
-        if (CancelRequested())
-            return Return::kCanceled;
-        if (MayLeave() && m_leaving.empty())
-            m_leaving = "The printer was unplugged";
-        return Return::kGaveUp;
-    }
+    // A class job leaves a printer gone for absentGraceMs (Connect says so
+    // in m_leaving).
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_settings.replugWaitMs);
+    if (!Connect(deadline))
+        return CancelRequested() ? Return::kCanceled : Return::kGaveUp;
     ReportMarkers();
     return Return::kBack;
 }

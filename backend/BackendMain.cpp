@@ -134,6 +134,10 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         const int jobId = JobIdOf(argv[1]);
         if (queue != nullptr)
             settings.queue = queue;
+        if (queue != nullptr && !settings.jobClass.empty()) {
+            const std::string name = settings.jobClass;
+            settings.sisterReady = [name, queue] { return SisterQueueReady(name.c_str(), queue); };
+        }
         if (queue != nullptr && jobId > 0)
             settings.otherJobsWaiting = [queue, jobId] { return OtherJobsWaiting(queue, jobId); };
         JobFigures figures;

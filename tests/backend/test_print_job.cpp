@@ -632,13 +632,25 @@ TEST_F(BackendPrint, AClassJobLeavesAPrinterThatCannotPrintItForItsSister)
     EXPECT_EQ(Sheets().size(), 2u);
     EXPECT_EQ(markOf(serial()), "");
 
-    // Through a class: it leaves at once, the reason stays on the queue.
+    // Through a class: it leaves at once when a sister queue is enabled,
+    // and waits while none is. The reason stays on the queue.
     settings.jobClass = "kiosk";
     settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f3";
+    std::atomic<int> sisterReady{0};
+    std::atomic<bool> leftEarly{false};
+    settings.sisterReady = [&] { return sisterReady.load(); };
     Control("set " + serial() + " status 1200");
-    const auto begun = std::chrono::steady_clock::now();
-    EXPECT_EQ(Print(job), CUPS_BACKEND_STOP) << log;
-    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(5));
+    auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(Print(job, [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                  leftEarly = markOf(serial()) != "";
+                  sisterReady = 1;
+                  begun = std::chrono::steady_clock::now();
+              }),
+              CUPS_BACKEND_STOP)
+        << log;
+    EXPECT_FALSE(leftEarly) << "left while no sister queue was enabled";
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(8));
     EXPECT_TRUE(Logged("STATE: +marker-print-ribbon-empty-error")) << log;
     EXPECT_FALSE(Logged("STATE: -marker-print-ribbon-empty-error")) << log;
     EXPECT_NE(log.find("the job goes on another printer of kiosk\n"), std::string::npos) << log;
