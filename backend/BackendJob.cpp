@@ -2,7 +2,9 @@
 
 #include "CancelSignal.h"
 #include "CupsReasons.h"
+#include "FailoverMarks.h"
 #include "JobRecord.h"
+#include "PrinterCounts.h"
 #include "PrinterConnection.h"
 #include "PrinterQueries.h"
 #include "PrinterStatusCodes.h"
@@ -25,6 +27,10 @@ namespace vantora_backend {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// A class job that could leave asks the scheduler this often whether a
+// sister queue is enabled.
+constexpr auto kSisterAskInterval = std::chrono::seconds(3);
 
 // Job data read ahead of the printer in one go.
 constexpr size_t kReadAhead = 1024 * 1024;
@@ -101,6 +107,8 @@ public:
     }
     void PrinterSlow() override { m_messages.Info("Waiting for the printer to take data"); }
     void SheetStarting() override { Keep(); }
+    bool GiveWay() override;
+    void SheetPrinted(int multicut) override;
 
 protected:
     libusb_device_handle* AcquireHandle() override { return m_link.handle(); }
@@ -113,6 +121,10 @@ private:
     int Finish();
     int Cancelled();
     int GiveUp(const char* why);
+    int HandOver();
+    bool MayLeave() const { return !m_settings.jobClass.empty() && m_mayLeave; }
+    bool SisterReady();
+    void ReportCount() { m_messages.PagesTotal(m_sender.JobSheetsPrinted()); }
     bool AnotherJobWaits();
     void Keep();
     void Ended();
@@ -128,12 +140,25 @@ private:
     SheetSender m_sender;
     JobRecords m_records;
     bool m_recorded = false;    // the job has a record
+    // The sender has taken over what the record said (Resume): until then
+    // its figures are not the job's and are never saved over the record.
+    bool m_resumed = false;
     std::vector<uint8_t> m_buffer;
     StatusMirror m_mirror;      // the status file while the window watches
 
     bool m_readFailed = false;
     bool m_mediaNeeded = false;
+    std::string m_mediaText;        // the INFO: text while media is needed
+    bool m_showingMedia = false;    // ... and it is the message shown
     int64_t m_lastStatus = kStatusFailed;
+    // Failover of a class job: allowed until every sheet is taken; the
+    // error shown and since when; why the job leaves (empty: it stays).
+    bool m_mayLeave = true;
+    const char* m_errorReason = nullptr;
+    Clock::time_point m_errorSince{};
+    std::string m_leaving;
+    Clock::time_point m_sisterAsked{};   // the scheduler was last asked about the class then
+    bool m_sisterReady = false;
     int m_exitCode = CUPS_BACKEND_FAILED;
     Clock::time_point m_begun = Clock::now();
 };
@@ -155,17 +180,80 @@ void JobRun::Report(int64_t status)
     if (m_mediaNeeded)
         reasons.insert("media-needed");
     m_messages.SetReasons(reasons);
-    if (status != m_lastStatus)
-        m_messages.Info("%s", StatusInfoText(status).c_str());
+    // While the job waits for media, a printer that is otherwise ready
+    // keeps showing what the job needs, not "Ready".
+    const bool showMedia = m_mediaNeeded && reason == nullptr;
+    if (status != m_lastStatus || showMedia != m_showingMedia)
+        m_messages.Info("%s", showMedia ? m_mediaText.c_str() : StatusInfoText(status).c_str());
+    m_showingMedia = showMedia;
     m_lastStatus = status;
+    if (reason == nullptr)
+        m_errorReason = nullptr;
+    else if (m_errorReason == nullptr || std::string(m_errorReason) != reason) {
+        m_errorReason = reason;
+        m_errorSince = Clock::now();
+    }
+}
+
+bool JobRun::GiveWay()
+{
+    if (!MayLeave())
+        return false;
+    if (!m_leaving.empty())
+        return true;
+    if (m_mediaNeeded) {
+        if (!SisterReady())
+            return false;
+        m_leaving = m_mediaText;
+        return true;
+    }
+    if (m_errorReason == nullptr || m_lastStatus == kStatusFailed)
+        return false;
+    // Ribbon and paper end wait for a new media set: no use waiting. A door
+    // or a jam is often mended at once.
+    using vantora_exchange::StatusCondition;
+    const StatusCondition condition = vantora_exchange::ConditionOf(m_lastStatus);
+    const bool mediaSetEnded = condition == StatusCondition::kPaperEnd || condition == StatusCondition::kRibbonEnd;
+    if (!mediaSetEnded && Clock::now() - m_errorSince < std::chrono::milliseconds(m_settings.failoverGraceMs))
+        return false;
+    if (!SisterReady())
+        return false;
+    m_leaving = StatusInfoText(m_lastStatus);
+    return true;
+}
+
+bool JobRun::SisterReady()
+{
+    // With no sister to go to, the job would only wait pending on the
+    // class while this queue is stopped; it waits here, and asks again.
+    if (!m_settings.sisterReady)
+        return true;
+    const Clock::time_point now = Clock::now();
+    if (m_sisterAsked == Clock::time_point() || now - m_sisterAsked >= kSisterAskInterval) {
+        m_sisterAsked = now;
+        m_sisterReady = m_settings.sisterReady() != 0;
+        if (!m_sisterReady)
+            m_messages.Debug("No other printer of %s is enabled: the job waits here", m_settings.jobClass.c_str());
+    }
+    return m_sisterReady;
+}
+
+void JobRun::SheetPrinted(int multicut)
+{
+    if (!m_settings.countsFolder.empty() &&
+        !vantora_delivery::AddPrintedSheets(m_settings.countsFolder, m_settings.serial, PageSizeOfMulticut(multicut)))
+        m_messages.Debug("The printer's count in %s could not be updated", m_settings.countsFolder.c_str());
+    ReportCount();
 }
 
 void JobRun::ShowMediaNeeded(int multicut, int loaded)
 {
     m_mediaNeeded = multicut != 0;
+    m_showingMedia = m_mediaNeeded;
     if (m_mediaNeeded) {
-        m_messages.Info("Media needed: the %s page needs %s; the printer has %s", PageSizeOfMulticut(multicut),
-                        MediaNeededFor(multicut), MediaName(loaded));
+        m_mediaText = std::string("Media needed: the ") + PageSizeOfMulticut(multicut) + " page needs " +
+                      MediaNeededFor(multicut) + "; the printer has " + MediaName(loaded);
+        m_messages.Info("%s", m_mediaText.c_str());
     } else {
         m_messages.Info("The loaded %s prints the job", MediaName(loaded));
     }
@@ -190,6 +278,7 @@ bool JobRun::Connect(Clock::time_point deadline)
 {
     bool saidAbsent = false;
     bool saidBusy = false;
+    Clock::time_point absentSince{};
     while (!CancelRequested()) {
         m_files.HoldPause(m_settings.serial.c_str());
         const Lookup found = m_link.TryOpen();
@@ -210,8 +299,16 @@ bool JobRun::Connect(Clock::time_point deadline)
             if (!saidAbsent)
                 m_messages.Info("Waiting for printer to become available.");
             saidAbsent = true;
+            if (absentSince == Clock::time_point())
+                absentSince = Clock::now();
+            if (MayLeave() && Clock::now() - absentSince >= std::chrono::milliseconds(m_settings.absentGraceMs) &&
+                SisterReady()) {
+                m_leaving = "The printer is not connected";
+                return false;
+            }
             Sleep(m_settings.lookIntervalMs);
         } else {
+            absentSince = Clock::time_point();
             m_messages.SetReasons({});
             if (!saidBusy)
                 m_messages.Info("Waiting for the printer: another program is using it");
@@ -227,6 +324,8 @@ PrinterPort::Return JobRun::AwaitReturn()
     m_link.Close();
     m_messages.SetReasons({"offline-report"});
     m_messages.Info("The printer was unplugged; waiting for it to come back");
+    // A class job leaves a printer gone for absentGraceMs (Connect says so
+    // in m_leaving).
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_settings.replugWaitMs);
     if (!Connect(deadline))
         return CancelRequested() ? Return::kCanceled : Return::kGaveUp;
@@ -238,6 +337,7 @@ bool JobRun::Resume()
 {
     // A job run again sends only what an earlier run did not deliver.
     JobRecord record;
+    m_resumed = true;
     if (!m_recorded || !m_records.Load(&record))
         return true;
     if (record.scheduler != 0 && record.scheduler == m_settings.scheduler) {
@@ -253,6 +353,11 @@ bool JobRun::Resume()
                     record.printed == 1 ? "" : "s", record.taken - record.printed);
     if (m_sender.ResumeFrom(record, m_settings.serial) != SheetSender::kNeedData)
         return false;
+    if (record.serial != m_settings.serial && record.taken > record.printed)
+        m_messages.Info("Printer %s took %d sheet%s of the job and prints them once mended; they are not sent here",
+                        record.serial.c_str(), record.taken - record.printed,
+                        record.taken - record.printed == 1 ? "" : "s");
+    ReportCount();
     return true;
 }
 
@@ -294,7 +399,7 @@ bool JobRun::ReadMore()
 
 void JobRun::Keep()
 {
-    if (m_recorded)
+    if (m_recorded && m_resumed)
         m_records.Save(m_sender.Delivered(m_settings.serial));
 }
 
@@ -334,6 +439,8 @@ bool JobRun::AnotherJobWaits()
 
 int JobRun::Finish()
 {
+    // Every sheet is taken: they print here, and the job waits for them.
+    m_mayLeave = false;
     // What follows the last START is no sheet: it is not sent. A job that
     // ends inside a packet was cut short.
     const bool cut = m_sender.EndedInsideCommand();
@@ -368,6 +475,8 @@ int JobRun::Finish()
         // The next job judges its own sheets after these.
         if (sheets > 0)
             m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_sender.TrustTaken();
+        ReportCount();
         Ended();
         return m_exitCode;
     }
@@ -382,6 +491,8 @@ int JobRun::Finish()
         return m_exitCode;
     case SheetSender::kStoppedEarly:
         m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+        m_sender.TrustTaken();
+        ReportCount();
         Ended();
         return m_exitCode;
     case SheetSender::kCanceled:
@@ -414,17 +525,62 @@ int JobRun::GiveUp(const char* why)
     return m_exitCode;
 }
 
+// A class job leaves this printer for a sister printer: what the printer
+// took stays taken (it prints it once mended) and the job's record says so;
+// the queue is stopped (CUPS_BACKEND_STOP) with a failover mark, so that
+// CUPS gives the job to the next idle member of the class and the USB
+// monitor starts the queue again once the printer can print. The reasons
+// stay on the queue, and the last message is an ERROR:, which CUPS keeps
+// as the stopped queue's printer-state-message.
+int JobRun::HandOver()
+{
+    m_sender.LeavePrinterClean();
+    JobRecord record = m_sender.Delivered(m_settings.serial);
+    using vantora_exchange::StatusCondition;
+    const StatusCondition condition = vantora_exchange::ConditionOf(m_lastStatus);
+    if (m_sender.StartUndecided() &&
+        (condition == StatusCondition::kPaperEnd || condition == StatusCondition::kRibbonEnd)) {
+        // A START answered by ribbon or paper end: the printer had no media
+        // left for that sheet and refused it (the sheets before it had
+        // their media). Left as taken, the sister printer would skip it and
+        // it would never print; it goes there instead.
+        record.taken -= 1;
+        if (record.mark >= 0)
+            record.mark -= 1;
+    }
+    // Sheets the printer holds print once it is mended, as after an early
+    // end: they count now, and its next job judges its own after them.
+    m_sender.TrustTaken();
+    record.counted = m_sender.Delivered(m_settings.serial).counted;
+    ReportCount();
+    if (m_sender.Judge().Taken() > m_sender.Judge().Printed())
+        m_records.SetHandoffMark(m_settings.serial, m_sender.Judge().Mark());
+    if (m_recorded && m_resumed)
+        m_records.Save(record);
+    if (!vantora_exchange::WriteFailoverMark(m_settings.failoverFolder,
+                                            {m_settings.serial, m_settings.queue, m_leaving}))
+        m_messages.Debug("No failover mark could be written in %s", m_settings.failoverFolder.c_str());
+    m_messages.Error("%s; the job goes on another printer of %s", m_leaving.c_str(), m_settings.jobClass.c_str());
+    m_exitCode = CUPS_BACKEND_STOP;
+    return m_exitCode;
+}
+
 int JobRun::Run()
 {
     m_records.CleanOld(kJobRecordMaxAge);
     m_recorded = !m_settings.recordsFolder.empty() &&
                  m_records.Choose(m_settings.jobId.c_str(), m_settings.jobUuid.c_str());
+    // The queue may still show why an earlier job left it.
+    m_messages.ClearLeftOverReasons();
     if (!Connect(Clock::time_point::max()))
-        return Cancelled();
+        return m_leaving.empty() ? Cancelled() : HandOver();
     ReportMarkers();
     m_sender.SetHandoffMark(m_records.HandoffMark(m_settings.serial));
-    if (!Resume())
+    if (!Resume()) {
+        if (!m_leaving.empty() && !CancelRequested())
+            return HandOver();
         return CancelRequested() ? Cancelled() : GiveUp(m_sender.Reason());
+    }
     int code = m_exitCode;
     for (bool done = false; !done;) {
         switch (m_sender.Run()) {
@@ -453,8 +609,13 @@ int JobRun::Run()
             code = GiveUp("The printer dropped sheets of this job after an error");
             done = true;
             break;
+        case SheetSender::kGaveWay:
+            code = HandOver();
+            done = true;
+            break;
         default:
-            code = GiveUp(m_sender.Reason());
+            // A printer unplugged for longer than a class job waits.
+            code = m_leaving.empty() ? GiveUp(m_sender.Reason()) : HandOver();
             done = true;
             break;
         }

@@ -20,6 +20,22 @@
 // an ERROR: line, as does a printer that drops sheets it took after an
 // error. A stream that is not the filter's is refused before a byte of it
 // reaches the printer.
+//
+// A job that came through a CUPS class does not wait on a printer that
+// cannot print it while a sister printer may: when the printer is not
+// found or was unplugged (absentGraceMs), is at ribbon or paper end, lacks
+// the job's media, or shows another error for failoverGraceMs (a door open,
+// a jam), the backend says why, leaves a failover mark for the queue and
+// ends with CUPS_BACKEND_STOP: CUPS stops the queue and sets the job
+// pending on its class, whose next idle member runs it (while no other
+// member is enabled, it waits here instead); the job's record
+// makes that run print only the sheets this printer did not take. Once all
+// of a job's sheets are taken it stays (they print here once mended). A job
+// sent to the queue itself waits as before.
+//
+// Every sheet known printed is counted: "PAGE: total" for CUPS (page_log,
+// job-impressions-completed) and the printer's own count per page size
+// (PrinterCounts).
 #pragma once
 
 #include "CupsMessages.h"
@@ -45,6 +61,18 @@ struct BackendJobSettings {
     std::string jobId;                  // the CUPS job id, and
     std::string jobUuid;                // its job-uuid: they name the job's record
     std::string recordsFolder;          // the records' folder; empty: no records
+    std::string countsFolder;           // the printers' counts (PrinterCounts); empty: not counted
+    // The class the job came through (CUPS's CLASS); empty: sent to the
+    // queue itself, which waits until the printer is mended.
+    std::string jobClass;
+    std::string queue;                  // the queue (CUPS's PRINTER), named in the failover mark
+    std::string failoverFolder;         // where failover marks go (FailoverMarks)
+    unsigned int absentGraceMs = 10000;      // a class job leaves a printer not found (or unplugged) this long
+    unsigned int failoverGraceMs = 30000;    // ... one showing an error other than ribbon or paper end this long
+    // 1 when another member of the job's class is enabled and accepting, 0
+    // when none is (then the job waits here, as it would pending on the
+    // class, and asks again every few seconds), -1 unknown; unset: 1.
+    std::function<int()> sisterReady;
     // The scheduler that runs the job (its process id; 0 unknown). A job
     // that ended is run again by the same scheduler only when asked to
     // print it anew; by another, when the scheduler stopped before it

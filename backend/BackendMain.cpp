@@ -4,7 +4,9 @@
 #include "CupsMessages.h"
 #include "DiscoveryLine.h"
 #include "ExchangeFiles.h"
+#include "FailoverMarks.h"
 #include "JobFiles.h"
+#include "PrinterCounts.h"
 #include "BackendJob.h"
 #include "PrinterFinder.h"
 #include "QueueJobs.h"
@@ -120,10 +122,22 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
         settings.jobUuid = JobUuidOf(argv[5]);
         const char* records = std::getenv(kRecordsVariable);
         settings.recordsFolder = records != nullptr && records[0] == '/' ? records : kRecordsFolder;
+        settings.countsFolder = vantora_delivery::PrinterCountsFolder();
+        settings.failoverFolder = vantora_exchange::FailoverFolder();
+        // CUPS names the class a job came through in CLASS.
+        const char* jobClass = std::getenv("CLASS");
+        if (jobClass != nullptr && jobClass[0] != '\0' && std::strlen(jobClass) < 128)
+            settings.jobClass = jobClass;
         settings.scheduler = getppid();
         // CUPS names the queue in PRINTER and its own socket in CUPS_SERVER.
         const char* queue = std::getenv("PRINTER");
         const int jobId = JobIdOf(argv[1]);
+        if (queue != nullptr)
+            settings.queue = queue;
+        if (queue != nullptr && !settings.jobClass.empty()) {
+            const std::string name = settings.jobClass;
+            settings.sisterReady = [name, queue] { return SisterQueueReady(name.c_str(), queue); };
+        }
         if (queue != nullptr && jobId > 0)
             settings.otherJobsWaiting = [queue, jobId] { return OtherJobsWaiting(queue, jobId); };
         JobFigures figures;
@@ -140,7 +154,9 @@ int RunBackend(int argc, char** argv, FILE* out, FILE* listing)
     } else {
         messages.Error("USB is not available; the job will be retried");
     }
-    messages.SetReasons({});
+    // A queue stopped for a sister printer keeps showing why.
+    if (code != CUPS_BACKEND_STOP)
+        messages.SetReasons({});
     files.RemoveAll();
     if (input != 0)
         close(input);

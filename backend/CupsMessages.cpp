@@ -17,6 +17,12 @@ constexpr char kMarkerType[] = "inkCartridge";
 constexpr char kMarkerColor[] = "#00A0E0";
 constexpr int kMarkerLowLevel = 10;
 
+// Every printer-state-reason the backend reports (CupsReasonOfStatus, the
+// printer's absence and the media a job needs).
+constexpr char kBackendReasons[] =
+    "offline-report,door-open-error,output-tray-missing-error,media-empty-error,marker-print-ribbon-empty-error,"
+    "media-jam-error,marker-print-ribbon-missing-error,input-cannot-feed-size-selected-error,other-error,media-needed";
+
 std::string Joined(const std::set<std::string>& items)
 {
     std::string text;
@@ -92,6 +98,22 @@ void CupsMessages::SetReasons(const std::set<std::string>& reasons)
         std::fprintf(m_out, "STATE: +%s\n", Joined(added).c_str());
     std::fflush(m_out);
     m_reasons = reasons;
+}
+
+void CupsMessages::PagesTotal(int total)
+{
+    if (total <= m_lastTotal)
+        return;
+    std::fprintf(m_out, "PAGE: total %d\n", total);
+    std::fflush(m_out);
+    m_lastTotal = total;
+}
+
+void CupsMessages::ClearLeftOverReasons()
+{
+    std::fprintf(m_out, "STATE: -%s\n", kBackendReasons);
+    std::fflush(m_out);
+    m_reasons.clear();
 }
 
 int CupsMessages::MarkerLevel(long remain, long initial)

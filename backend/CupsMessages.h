@@ -23,6 +23,18 @@ public:
     void SetReasons(const std::set<std::string>& reasons);
     const std::set<std::string>& reasons() const { return m_reasons; }
 
+    // "PAGE: total N": the job's sheets printed so far, its earlier runs'
+    // included. CUPS keeps the highest total as the job's
+    // job-impressions-completed (and job-media-sheets-completed) and writes
+    // it to page_log when the job ends, so a total said twice counts once.
+    // Printed only when it rises.
+    void PagesTotal(int total);
+
+    // Clears the reasons this backend reports, whichever an earlier job
+    // may have left on the queue (one that handed its job to a sister
+    // printer leaves them, so that the stopped queue shows why).
+    void ClearLeftOverReasons();
+
     // The media set as a marker: `remain` prints left of `initial` (the
     // MQTY and MQTY_DEFAULT answers, already cut to their numbers; negative
     // when unknown). Printed again only when the level changes. The marker
@@ -39,6 +51,7 @@ private:
     std::set<std::string> m_reasons;
     std::string m_lastInfo;
     int m_lastLevel = -100;
+    int m_lastTotal = 0;
 };
 
 }  // namespace vantora_backend

@@ -31,16 +31,82 @@ bool IsQueueName(const char* name)
     return true;
 }
 
+// A connection to the scheduler CUPS names to its backends, with short
+// time-outs; nullptr when it does not answer.
+http_t* ConnectScheduler()
+{
+    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectMs, nullptr);
+    if (http != nullptr)
+        httpSetTimeout(http, kAnswerSeconds, nullptr, nullptr);
+    return http;
+}
+
 }  // namespace
+
+int SisterQueueReady(const char* jobClass, const char* printer)
+{
+    if (!IsQueueName(jobClass) || !IsQueueName(printer))
+        return -1;
+    http_t* http = ConnectScheduler();
+    if (http == nullptr)
+        return -1;
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/classes/%s",
+                     jobClass);
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "member-names");
+    ipp_t* members = cupsDoRequest(http, request, "/");
+    // The members' states, from one list of every queue.
+    request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    static const char* const kAttributes[] = {"printer-name", "printer-state", "printer-is-accepting-jobs"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, kAttributes);
+    ipp_t* queues = cupsDoRequest(http, request, "/");
+    httpClose(http);
+    int ready = -1;
+    ipp_attribute_t* names = ippFindAttribute(members, "member-names", IPP_TAG_NAME);
+    if (queues != nullptr && ippGetStatusCode(queues) <= IPP_STATUS_OK_EVENTS_COMPLETE && names != nullptr) {
+        ready = 0;
+        const char* name = nullptr;
+        int state = 0;
+        bool accepting = false;
+        for (ipp_attribute_t* attr = ippFirstAttribute(queues);; attr = ippNextAttribute(queues)) {
+            const bool groupEnds = attr == nullptr || ippGetGroupTag(attr) != IPP_TAG_PRINTER;
+            if (groupEnds && name != nullptr) {
+                bool member = false;
+                for (int i = 0; i < ippGetCount(names) && !member; ++i)
+                    member = std::strcmp(ippGetString(names, i, nullptr), name) == 0;
+                if (member && std::strcmp(name, printer) != 0 && state != IPP_PSTATE_STOPPED && accepting)
+                    ready = 1;
+                name = nullptr;
+                state = 0;
+                accepting = false;
+            }
+            if (attr == nullptr)
+                break;
+            const char* key = ippGetName(attr);
+            if (key == nullptr || ippGetGroupTag(attr) != IPP_TAG_PRINTER)
+                continue;
+            if (std::strcmp(key, "printer-name") == 0)
+                name = ippGetString(attr, 0, nullptr);
+            else if (std::strcmp(key, "printer-state") == 0)
+                state = ippGetInteger(attr, 0);
+            else if (std::strcmp(key, "printer-is-accepting-jobs") == 0)
+                accepting = ippGetBoolean(attr, 0) != 0;
+        }
+    }
+    ippDelete(members);
+    ippDelete(queues);
+    return ready;
+}
 
 int OtherJobsWaiting(const char* printer, int jobId)
 {
     if (!IsQueueName(printer))
         return -1;
-    http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectMs, nullptr);
+    http_t* http = ConnectScheduler();
     if (http == nullptr)
         return -1;
-    httpSetTimeout(http, kAnswerSeconds, nullptr, nullptr);
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
                      printer);

@@ -19,7 +19,8 @@
 # Each job has options of its own (page size, surface finish, cutting,
 # speed, decurl, retry), which the printer records with each sheet, so the
 # sheets tell which job they belong to. Prints: jobs submitted, completed
-# and not completed; sheets asked and recorded per printer; doubled and lost
+# and not completed; sheets asked, recorded and counted per printer
+# (the backend's printer counts), the sheets page_log counts; doubled and lost
 # sheets; the daemon's memory before and after; files left in /tmp. Exits 1
 # when a sheet was doubled or lost or a job did not complete.
 set -euo pipefail
@@ -43,9 +44,9 @@ touch "$work/started"
 
 # The backend on the emulated bus, with hot-plug events of its own and the
 # jobs' records in the work folder.
-printf '#!/bin/sh\nLD_PRELOAD=%s\nVANTORA_RT50_JOB_RECORDS=%s\nexport LD_PRELOAD VANTORA_RT50_JOB_RECORDS\nexec %s "$@"\n' \
-  "$build/tools/rt50-emulator/librt50_emulator_events.so:libumockdev-preload.so.0" "$work/records" \
-  "$build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
+printf '#!/bin/sh\nLD_PRELOAD=%s\nVANTORA_RT50_JOB_RECORDS=%s\nVANTORA_RT50_COUNTS=%s\nVANTORA_RT50_FAILOVER=%s\nexport LD_PRELOAD VANTORA_RT50_JOB_RECORDS VANTORA_RT50_COUNTS VANTORA_RT50_FAILOVER\nexec %s "$@"\n' \
+  "$build/tools/rt50-emulator/librt50_emulator_events.so:libumockdev-preload.so.0" "$work/records" "$work/counts" \
+  "$work/failover" "$build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
 chmod 0700 "$work/bin/vantora-zpxbackend"
 
 # The jobs: each a distinct set of options; the last printer starts with
@@ -175,6 +176,7 @@ lpstat -l -p 2>/dev/null > "$work/queue-states"
 kill -TERM $usbmon_pid; wait $usbmon_pid 2>/dev/null
 for s in "${serials[@]}"; do echo "$s $(shown "$s" errors)" >> "$work/framing"; done
 cat "$root/log/error_log.O" "$root/log/error_log" > "$work/error_log" 2>/dev/null
+cat "$root/log/page_log.O" "$root/log/page_log" > "$work/page_log" 2>/dev/null
 if [ -s "$work/cupsd-pid" ]; then
   kill -TERM "$(cat "$work/cupsd-pid")"; wait "$(cat "$work/cupsd-pid")" 2>/dev/null
 fi
@@ -225,8 +227,8 @@ awk 'match($0, /\[Job [0-9]+\] /) {
      END { for (id in last) if (last[id] == "completed") print id }' "$work/error_log" 2>/dev/null | sort -n > "$work/completed"
 completed=$(awk 'NR==FNR {done[$1]=1; next} ($5 in done) {n++} END {print n+0}' "$work/completed" "$work/submitted" 2>/dev/null || echo 0)
 echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed$([ "$refused" = 0 ] || echo ", $refused refused by the scheduler")"
-awk -v serials="${serials[*]}" -v mismatched="$work/mismatched" '
-  BEGIN { n = split(serials, s, " "); for (i = 1; i <= n; i++) idx[s[i]] = i }
+awk -v serials="${serials[*]}" -v mismatched="$work/mismatched" -v counts="$work/counts" '
+  BEGIN { n = split(serials, s, " "); for (i = 1; i <= n; i++) idx[s[i]] = i; countsDir = counts }
   NR == FNR { k = $2 "|" $4; if ($5 != 0) { asked[k] += $3; perAsked[$2] += $3; before = (k in id) ? id[k] "," : ""; id[k] = before $5 }; next }
   { q = idx[$1]; got[q "|" $2]++; perGot[q]++ }
   END {
@@ -235,10 +237,20 @@ awk -v serials="${serials[*]}" -v mismatched="$work/mismatched" '
       if (d != 0) printf "%s %d %d\n", id[k], asked[k], got[k] > mismatched
     }
     for (k in got) if (!(k in asked)) { doubled += got[k]; stray += got[k] }
-    for (i = 1; i <= n; i++) printf "printer %s: %d sheets asked, %d recorded\n", s[i], perAsked[i], perGot[i]
+    for (i = 1; i <= n; i++) {
+      counted = "?"
+      file = countsDir "/" s[i]
+      while ((getline line < file) > 0) if (line ~ /^total=/) counted = substr(line, 7)
+      printf "printer %s: %d sheets asked, %d recorded, %s counted\n", s[i], perAsked[i], perGot[i], counted
+    }
     printf "doubled sheets: %d, lost sheets: %d%s\n", doubled, lost, stray ? " (" stray " recorded sheets of no job)" : ""
     exit (doubled > 0 || lost > 0) ? 1 : 0
   }' "$work/submitted" "$work/recorded" && clean=1 || clean=0
+# page_log: a job's last line carries its count (a job run more than once
+# has a line per run).
+awk '{ for (i = 4; i < NF; i++) if ($i == "total") { last[$3] = $(i + 1); break } }
+     END { for (j in last) sum += last[j]; printf "page_log: %d jobs, %d sheets\n", length(last), sum }' \
+  "$work/page_log" 2>/dev/null || true
 echo "daemon memory (VmRSS): $(cat "$work/rss-before" 2>/dev/null || echo ?) kB before, $(cat "$work/rss-after" 2>/dev/null || echo ?) kB after"
 # Files of /tmp matching `find` tests; other tests come and go there meanwhile.
 count_in_tmp() { { find /tmp -maxdepth 1 "$@" 2>/dev/null || true; } | wc -l; }

@@ -120,6 +120,7 @@ bool JobRecords::Load(JobRecord* record) const
         return false;
     JobRecord loaded;
     bool sawPrinted = false;
+    bool sawCounted = false;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -137,11 +138,13 @@ bool JobRecords::Load(JobRecord* record) const
             if (!vantora_exchange::IsValidSerial(value.c_str()))
                 return false;
             loaded.serial = value;
-        } else if (key == "printed" || key == "taken") {
+        } else if (key == "printed" || key == "taken" || key == "counted") {
             if (!ParseNumber(value, &number) || number < 0 || number > 1000000)
                 return false;
-            (key == "printed" ? loaded.printed : loaded.taken) = static_cast<int>(number);
+            (key == "printed" ? loaded.printed : key == "taken" ? loaded.taken : loaded.counted) =
+                static_cast<int>(number);
             sawPrinted = sawPrinted || key == "printed";
+            sawCounted = sawCounted || key == "counted";
         } else if (key == "mark" || key == "scheduler") {
             if (!ParseNumber(value, &number) || number < (key == "mark" ? -1 : 0))
                 return false;
@@ -150,6 +153,10 @@ bool JobRecords::Load(JobRecord* record) const
     }
     if (!sawPrinted || loaded.taken < loaded.printed)
         return false;
+    // A record of a version that kept no counts: what it knew printed was
+    // counted as it printed.
+    if (!sawCounted)
+        loaded.counted = loaded.printed;
     *record = loaded;
     return true;
 }
@@ -157,9 +164,9 @@ bool JobRecords::Load(JobRecord* record) const
 bool JobRecords::Save(const JobRecord& record)
 {
     char text[kMaxRecordBytes];
-    std::snprintf(text, sizeof text, "serial=%s\nprinted=%d\ntaken=%d\nmark=%ld\nscheduler=%ld\n",
+    std::snprintf(text, sizeof text, "serial=%s\nprinted=%d\ntaken=%d\nmark=%ld\nscheduler=%ld\ncounted=%d\n",
                   vantora_exchange::IsValidSerial(record.serial.c_str()) ? record.serial.c_str() : "", record.printed,
-                  record.taken, record.mark, record.scheduler);
+                  record.taken, record.mark, record.scheduler, record.counted);
     return Write(m_job, text);
 }
 

@@ -19,6 +19,7 @@ struct JobRecord {
     int taken = 0;        // sheets the printer took (or may hold), from the first; at least `printed`
     long mark = -1;       // the life counter once all `taken` are printed; -1 unknown
     long scheduler = 0;   // the job ended, run by this scheduler (its process id); 0: it has not
+    int counted = 0;      // the job's first sheets already added to their printers' counts
 };
 
 class JobRecords {

@@ -60,6 +60,12 @@ public:
     // True once the job is cancelled (or the program stops).
     virtual bool Canceled() = 0;
 
+    // True when the program would rather leave this printer than wait on it
+    // (a sister printer can print the job): asked while the sender waits for
+    // the printer or media, and between packets. The sender then stops
+    // (SheetSender::kGaveWay) without ending a sheet whose START is judged.
+    virtual bool GiveWay() { return false; }
+
     // A status the printer answered (never kStatusFailed).
     virtual void ShowStatus(int64_t /*status*/) {}
 
@@ -72,6 +78,11 @@ public:
     // sheet (SheetSender::Delivered counts it as possibly taken), so a
     // program that keeps a record writes it now.
     virtual void SheetStarting() {}
+
+    // One more sheet this run took is known printed (or, at the end of a
+    // run that leaves them to the printer, trusted to print); `multicut`
+    // names its size. Called once per sheet, in order.
+    virtual void SheetPrinted(int /*multicut*/) {}
 
     // Progress for the program's log; nothing by default.
     virtual void TransferFailed(WriteResult /*result*/) {}

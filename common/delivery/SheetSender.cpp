@@ -303,6 +303,14 @@ SheetSender::Step SheetSender::QueryFailed()
     return Recover();
 }
 
+bool SheetSender::GivingWay()
+{
+    if (!m_port.GiveWay())
+        return false;
+    Stop(kGaveWay, "The job goes to another printer");
+    return true;
+}
+
 SheetSender::Step SheetSender::CheckMedia()
 {
     const int multicut = m_gate.Multicut();
@@ -312,6 +320,8 @@ SheetSender::Step SheetSender::CheckMedia()
         if (!waited)
             m_port.ShowMediaNeeded(multicut, media);
         waited = true;
+        if (GivingWay())
+            return kStop;
         Sleep(m_timing.statusIntervalMs);
         if (m_port.Canceled())
             return Stop(kCanceled);
@@ -354,6 +364,8 @@ SheetSender::Step SheetSender::BeforeStart()
             m_startChecked = true;
             return kGoOn;
         }
+        if (GivingWay())
+            return kStop;
         Sleep(m_timing.statusIntervalMs);
     }
     return Stop(kCanceled);
@@ -365,8 +377,10 @@ SheetSender::Step SheetSender::AfterStart()
     const long counter = status != kStatusFailed ? ReadCounter(status, false) : -1;
     if (m_judge.AfterStart(status, counter) == DeliveryJudge::kTaken) {
         SheetTaken();
+        NotePrinted(m_judge.Printed());
         return kGoOn;
     }
+    NotePrinted(m_judge.Printed());
     ++m_figures.undecided;
     m_port.SheetUndecided(SheetNumber(), status);
     return JudgeUndecided();
@@ -392,9 +406,12 @@ SheetSender::Step SheetSender::JudgeUndecided()
         } else {
             counter = ReadCounter(status, m_judge.Base() >= 0);
         }
-        switch (m_judge.JudgeStart(status, counter)) {
-        case DeliveryJudge::kTaken:
+        const DeliveryJudge::Verdict verdict = m_judge.JudgeStart(status, counter);
+        if (verdict == DeliveryJudge::kTaken)
             SheetTaken();
+        NotePrinted(m_judge.Printed());
+        switch (verdict) {
+        case DeliveryJudge::kTaken:
             return kGoOn;
         case DeliveryJudge::kRefused:
             m_port.SheetRefused(SheetNumber(), status);
@@ -408,6 +425,9 @@ SheetSender::Step SheetSender::JudgeUndecided()
         }
         if (!Progressed(status, counter))
             return Stop(kGaveUp, "The printer shows no progress");
+        // The sheet stays undecided: the record counts it as possibly held.
+        if (GivingWay())
+            return kStop;
     }
 }
 
@@ -429,7 +449,31 @@ void SheetSender::DropSheet()
 void SheetSender::SheetTaken()
 {
     ++m_figures.sheets;
+    m_takenSizes.push_back(m_gate.Multicut());
     DropSheet();
+}
+
+void SheetSender::NotePrinted(int limit)
+{
+    limit = std::min(limit, static_cast<int>(m_takenSizes.size()));
+    while (m_noted < limit) {
+        const int index = m_noted++;
+        const int sheet = m_skip + index;   // of the job, from 0
+        if (sheet < m_countedEnd)
+            continue;   // an earlier run counted it already
+        m_countedEnd = sheet + 1;
+        m_port.SheetPrinted(m_takenSizes[static_cast<size_t>(index)]);
+    }
+}
+
+void SheetSender::TrustTaken()
+{
+    NotePrinted(m_judge.Taken());
+}
+
+bool SheetSender::StartUndecided() const
+{
+    return m_judge.Undecided() || (m_startEnd != kNone && m_startChecked && m_sent >= m_startBegin);
 }
 
 SheetSender::Outcome SheetSender::Run()
@@ -444,11 +488,21 @@ SheetSender::Outcome SheetSender::Run()
             // A sheet an earlier run printed: read through the gate, not sent.
             if (m_startEnd == kNone)
                 return m_eof ? kDataEnd : kNeedData;
+            if (m_skipped >= m_countedEnd && m_skipped < m_skipCountEnd) {
+                // Printed by this printer after the run that sent it had
+                // ended: counted now, once.
+                m_countedEnd = m_skipped + 1;
+                m_port.SheetPrinted(m_gate.Multicut());
+            }
             DropSheet();
             ++m_skipped;
             ++m_figures.skipped;
             continue;
         }
+        // A sheet whose START went out is judged first; between packets the
+        // program may choose to leave the printer.
+        if (!(m_startEnd != kNone && m_sent >= m_startBegin && m_startChecked) && AtBoundary() && GivingWay())
+            return m_outcome;
         // The gate's MULTICUT is this sheet's once it came and until the
         // next sheet's first packet.
         const bool sizeKnown = m_gate.Multicut() != 0 && (m_startEnd != kNone || !m_gate.SheetEnded());
@@ -514,7 +568,9 @@ SheetSender::Outcome SheetSender::AwaitPrinted(const std::function<bool()>& stop
             continue;
         }
         const long counter = ReadCounter(status, true);
-        switch (m_judge.JudgePrinted(status, counter)) {
+        const DeliveryJudge::Verdict verdict = m_judge.JudgePrinted(status, counter);
+        NotePrinted(m_judge.Printed());
+        switch (verdict) {
         case DeliveryJudge::kPrinted:
             return kPrinted;
         case DeliveryJudge::kLost:
@@ -540,9 +596,29 @@ SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std:
 {
     int skip = record.printed;
     const int open = record.taken - record.printed;
-    if (open > 0 && record.serial == serial && record.mark >= 0) {
+    m_countedEnd = record.counted;
+    if (open > 0 && record.serial != serial) {
+        // Another printer took these sheets and was left before it was seen
+        // printing them (it was unplugged, or ran out of ribbon or paper,
+        // and the job moved on to a sister printer). The RT-50 keeps the
+        // sheets it took through errors and unplugs and prints them once
+        // mended: sent here too, they would print twice the moment it is.
+        // So they stay that printer's. A START it may have refused is not
+        // among them: the run that left it counts it as taken only when
+        // the printer could have printed it (see the backend's hand-over).
+        // They were never counted on this printer and are not now.
+        m_skip = record.taken;
+        m_skipCountEnd = 0;
+        m_countedEnd = std::max(m_countedEnd, record.taken);
+        return kNeedData;
+    }
+    if (open > 0 && record.mark >= 0) {
         // The counter settles them once the printer has printed, or
-        // dropped, what it holds.
+        // dropped, what it holds. Whatever ends the waiting (a cancel, the
+        // printer lost, the job leaving the printer) leaves the record as
+        // it was: Delivered gives it back meanwhile.
+        m_resuming = true;
+        m_resumeRecord = record;
         m_lastProgress = Clock::time_point();
         for (bool first = true;; first = false) {
             if (!first)
@@ -567,14 +643,20 @@ SheetSender::Outcome SheetSender::ResumeFrom(const JobRecord& record, const std:
             }
             if (!Progressed(status, counter))
                 break;
+            if (GivingWay())
+                return m_outcome;
         }
+        m_resuming = false;
     }
     m_skip = skip;
+    m_skipCountEnd = skip;
     return kNeedData;
 }
 
 JobRecord SheetSender::Delivered(const std::string& serial) const
 {
+    if (m_resuming)
+        return m_resumeRecord;
     JobRecord record;
     record.serial = serial;
     // A START that went out (or is going out) and is not judged yet.
@@ -584,6 +666,7 @@ JobRecord SheetSender::Delivered(const std::string& serial) const
     record.printed = m_skip + m_judge.Printed();
     record.taken = m_skip + m_judge.Taken() + maybe;
     record.mark = m_judge.Mark() >= 0 ? m_judge.Mark() + maybe : -1;
+    record.counted = m_countedEnd;
     return record;
 }
 

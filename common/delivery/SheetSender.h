@@ -26,6 +26,12 @@
 // - Whatever stops the sending (cancel, giving up, a bad stream, the data
 //   ending inside a sheet) leaves the printer without a cut packet or an
 //   unfinished sheet: LeavePrinterClean.
+// - A program that would rather leave the printer (PrinterPort::GiveWay: a
+//   sister printer can print the job) is asked while the sender waits for
+//   the printer, its media or a START's verdict, and between packets: the
+//   sender stops with kGaveWay, the sheets taken so far stay taken.
+// - Each sheet of the run known printed is told to the port once
+//   (SheetPrinted), for the printer's own count.
 //
 // Until printed (AwaitPrinted), one rule for every program: errors the user
 // mends at the printer are waited out without limit; a printer that shows
@@ -77,6 +83,7 @@ public:
         kPrinted,     // AwaitPrinted: every sheet taken is printed
         kNoProgress,  // AwaitPrinted: no progress for the time limit
         kStoppedEarly,  // AwaitPrinted: the caller's stop said so
+        kGaveWay,     // PrinterPort::GiveWay said so (Run, ResumeFrom)
     };
 
     SheetSender(PrinterPort& port, const SendTiming& timing);
@@ -104,11 +111,12 @@ public:
     // Sends until one of the outcomes kNeedData .. kLost.
     Outcome Run();
 
-    // The job ran before on the printer `serial` and left `record`: waits
-    // until the printer has settled the sheets it may still hold (errors
-    // the user mends are waited out), then skips the sheets printed. Those
-    // it cannot tell are sent again. kNeedData (Run goes on), kCanceled or
-    // kGaveUp.
+    // The job ran before and left `record`. On the same printer `serial`:
+    // waits until the printer has settled the sheets it may still hold
+    // (errors the user mends are waited out), then skips the sheets
+    // printed; those it cannot tell are sent again. On another printer: the
+    // sheets that printer took are skipped (see the definition for why).
+    // kNeedData (Run goes on), kCanceled, kGaveUp or kGaveWay.
     Outcome ResumeFrom(const JobRecord& record, const std::string& serial);
 
     // What the job has delivered so far, as its record keeps it: the
@@ -120,6 +128,19 @@ public:
     // (kStoppedEarly). kPrinted, kLost, kNoProgress, kCanceled, kGaveUp (the
     // printer left and did not come back), kStoppedEarly.
     Outcome AwaitPrinted(const std::function<bool()>& stopEarly = {});
+
+    // The run ends and leaves the sheets taken and not yet seen printed to
+    // the printer, which holds them and prints them on its own: they are
+    // told to the port as printed (SheetPrinted) now.
+    void TrustTaken();
+
+    // The job's sheets known printed (or trusted to print, TrustTaken), the
+    // earlier runs' included: its count as CUPS shows it.
+    int JobSheetsPrinted() const { return m_skip + m_noted; }
+
+    // True while a START went out whose sheet the printer may or may not
+    // hold (Delivered counts it as taken).
+    bool StartUndecided() const;
 
     // Asks the printer's status (a few attempts) and shows it; the status,
     // or kStatusFailed. Exclusive of a packet being sent: call between Runs.
@@ -159,6 +180,8 @@ private:
     Step QueryFailed();
     void DropSheet();
     void SheetTaken();
+    void NotePrinted(int limit);
+    bool GivingWay();
     void SendSheetAgain();
     long ReadCounter(int64_t status, bool patient);
     bool Progressed(int64_t status, long counter);
@@ -190,6 +213,20 @@ private:
     int m_skip = 0;
     int m_skipped = 0;
     long m_handoffMark = -1;
+
+    // Counting: the size (MULTICUT) of each sheet the run took, the run's
+    // sheets told to the port as printed, the job's first sheets counted
+    // by this run or earlier ones, and the end of the skipped sheets that
+    // this printer printed (counted as they are skipped).
+    std::vector<int> m_takenSizes;
+    int m_noted = 0;
+    int m_countedEnd = 0;
+    int m_skipCountEnd = 0;
+
+    // While ResumeFrom waits for the printer to settle an earlier run's
+    // sheets, the job's delivery is that run's record.
+    bool m_resuming = false;
+    JobRecord m_resumeRecord;
 
     Clock::time_point m_lastQuery{};
     Clock::time_point m_blockedSince{};   // writes have taken nothing since

@@ -5,6 +5,7 @@
 #include "CancelSignal.h"
 #include "JobFiles.h"
 #include "BackendJob.h"
+#include "PrinterCounts.h"
 #include "DiscoveryLine.h"
 #include "PrinterFinder.h"
 #include "Rt50EmulatorFixture.h"
@@ -119,7 +120,8 @@ protected:
         JobFiles files(m_exchange);
         CupsMessages messages(out);
         const int code = RunBackendJob(m_usb, settings, files, messages, &figures);
-        messages.SetReasons({});
+        if (code != CUPS_BACKEND_STOP)   // as the program does: a stopped queue keeps its reasons
+            messages.SetReasons({});
         files.RemoveAll();
         ClearCancel();   // a cancel ends the job; the writer may still be blocked
         close(pipeFds[0]);
@@ -165,12 +167,13 @@ protected:
     }
 
     // Sizes of the recorded sheets, in printing order.
-    std::vector<std::pair<int, int>> Sheets()
+    std::vector<std::pair<int, int>> Sheets() { return SheetsOf(serial()); }
+    std::vector<std::pair<int, int>> SheetsOf(const std::string& printerSerial)
     {
         std::vector<std::pair<int, int>> sheets;
         for (int number = 1;; ++number) {
             char name[64];
-            std::snprintf(name, sizeof name, "/%s-sheet-%04d.txt", serial().c_str(), number);
+            std::snprintf(name, sizeof name, "/%s-sheet-%04d.txt", printerSerial.c_str(), number);
             std::ifstream record(outputFolder() + name);
             if (!record)
                 return sheets;
@@ -502,6 +505,14 @@ TEST_F(BackendPrint, AJobRunAgainPrintsOnlyTheMissingSheets)
     Control("fault " + serial() + " unplugafter " + std::to_string(job.size() / 3 + 200000));
     EXPECT_EQ(Print(job), CUPS_BACKEND_RETRY) << log;
     EXPECT_EQ(Sheets(), (Sizes{{64, 40}}));
+    // Stopped again while it waits for the printer to come back: the
+    // record of the first run stays whole.
+    EXPECT_EQ(Print(job, [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                  RequestCancel();
+              }),
+              CUPS_BACKEND_RETRY)
+        << log;
     Control("plug " + serial());
     // The scheduler stops (SIGTERM) while sheet 2 is sent.
     Control("set " + serial() + " rate 4000000");
@@ -638,10 +649,13 @@ TEST_F(BackendPrint, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)
     EXPECT_EQ(code, CUPS_BACKEND_OK) << log;
     EXPECT_TRUE(Logged("STATE: +media-needed")) << log;
     EXPECT_TRUE(Logged("STATE: -media-needed")) << log;
-    EXPECT_NE(log.find("INFO: Media needed: the 115x153mm page needs 4.5x8in media (code 161); the printer has 4x6in "
-                       "media (code 150)"),
-              std::string::npos)
-        << log;
+    const size_t needed = log.find("INFO: Media needed: the 115x153mm page needs 4.5x8in media (code 161); the printer has "
+                                   "4x6in media (code 150)");
+    ASSERT_NE(needed, std::string::npos) << log;
+    // The message stays while the job waits: no "Ready" replaces it.
+    const size_t loaded = log.find("INFO: The loaded", needed);
+    ASSERT_NE(loaded, std::string::npos) << log;
+    EXPECT_EQ(log.substr(needed + 1, loaded - needed - 1).find("INFO:"), std::string::npos) << log;
     EXPECT_EQ(Sheets(), (Sizes{{1408, 60}}));
     EXPECT_EQ(Shown("errors"), "0");
     EXPECT_EQ(Shown("status"), "0");
@@ -655,6 +669,147 @@ TEST_F(BackendPrint, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)
               CUPS_BACKEND_RETRY);
     EXPECT_EQ(Sheets().size(), 1u);
     EXPECT_EQ(Shown("stream"), "idle");
+}
+
+// A job that came through a class leaves a printer that cannot print it:
+// at ribbon end at once, unplugged or with its door open after a grace
+// time, with the wrong media at once. The queue is stopped with its reason
+// and a failover mark; the sister printer prints the job. A job sent to the
+// queue itself waits as before.
+TEST_F(BackendPrint, AClassJobLeavesAPrinterThatCannotPrintItForItsSister)
+{
+    const std::string sister = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(sister));
+    const std::string marks = m_exchange + "/failover";
+    settings.failoverFolder = marks;
+    settings.countsFolder = m_exchange + "/counts";
+    settings.queue = "VANTORA-RT-50";
+    settings.jobClass = "kiosk";
+    settings.absentGraceMs = 300;
+    settings.failoverGraceMs = 600;
+    const std::vector<uint8_t> job = Job({{64, 40}, {48, 30}});
+    const auto markOf = [&](const std::string& printerSerial) {
+        std::ifstream in(marks + "/" + printerSerial);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+
+    // Sent to the queue itself, a job waits at ribbon end until mended.
+    settings.jobClass.clear();
+    Control("set " + serial() + " status 1200");
+    EXPECT_EQ(Print(job, [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+                  Control("set " + serial() + " status 0");
+              }),
+              CUPS_BACKEND_OK)
+        << log;
+    EXPECT_EQ(Sheets().size(), 2u);
+    EXPECT_EQ(markOf(serial()), "");
+
+    // Through a class: it leaves at once when a sister queue is enabled,
+    // and waits while none is. The reason stays on the queue.
+    settings.jobClass = "kiosk";
+    settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f3";
+    std::atomic<int> sisterReady{0};
+    std::atomic<bool> leftEarly{false};
+    settings.sisterReady = [&] { return sisterReady.load(); };
+    Control("set " + serial() + " status 1200");
+    auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(Print(job, [&] {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                  leftEarly = markOf(serial()) != "";
+                  sisterReady = 1;
+                  begun = std::chrono::steady_clock::now();
+              }),
+              CUPS_BACKEND_STOP)
+        << log;
+    EXPECT_FALSE(leftEarly) << "left while no sister queue was enabled";
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(8));
+    EXPECT_TRUE(Logged("STATE: +marker-print-ribbon-empty-error")) << log;
+    EXPECT_FALSE(Logged("STATE: -marker-print-ribbon-empty-error")) << log;
+    EXPECT_NE(log.find("the job goes on another printer of kiosk\n"), std::string::npos) << log;
+    EXPECT_EQ(log.rfind("ERROR: "), log.rfind('\n', log.size() - 2) + 1) << "the reason is the last message: " << log;
+    EXPECT_EQ(markOf(serial()).rfind("queue=VANTORA-RT-50\nreason=Ribbon end", 0), 0u) << markOf(serial());
+    EXPECT_EQ(Sheets().size(), 2u);
+    settings.serial = sister;
+    EXPECT_EQ(Print(job), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(SheetsOf(sister), (Sizes{{64, 40}, {48, 30}}));
+    EXPECT_TRUE(Logged("PAGE: total 2")) << log;
+
+    // Unplugged, or with the door open past the grace time: it leaves too.
+    settings.serial = serial();
+    Control("set " + serial() + " status 0");
+    Control("unplug " + serial());
+    settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f4";
+    EXPECT_EQ(Print(job), CUPS_BACKEND_STOP) << log;
+    EXPECT_TRUE(Logged("STATE: +offline-report")) << log;
+    EXPECT_FALSE(Logged("STATE: -offline-report")) << log;
+    Control("plug " + serial());
+    Control("set " + serial() + " status 1000");
+    settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f5";
+    const auto opened = std::chrono::steady_clock::now();
+    EXPECT_EQ(Print(job), CUPS_BACKEND_STOP) << log;
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, std::chrono::milliseconds(600));
+    EXPECT_TRUE(Logged("STATE: +door-open-error")) << log;
+
+    // The wrong media for the job's page: at once, media-needed stays.
+    Control("set " + serial() + " status 0");
+    settings.jobUuid = "urn:uuid:5a1e2d3c-4b5a-3968-8776-a5b4c3d2e1f6";
+    EXPECT_EQ(Print(Job({{1408, 60}}, 51)), CUPS_BACKEND_STOP) << log;
+    EXPECT_TRUE(Logged("STATE: +media-needed")) << log;
+    EXPECT_FALSE(Logged("STATE: -media-needed")) << log;
+    EXPECT_NE(markOf(serial()).find("reason=Media needed: the 115x153mm page"), std::string::npos);
+    EXPECT_EQ(Sheets().size(), 2u);
+    EXPECT_EQ(Shown("errors"), "0");
+}
+
+// A class job that runs out of paper after the printer took some of its
+// sheets: the sister printer prints only the sheets never taken; the
+// first printer prints those it holds once mended. Every sheet once, and
+// each printer counts its own.
+TEST_F(BackendPrint, AClassJobMovedAfterSomeSheetsPrintsEachSheetOnceAndCountsThem)
+{
+    const std::string sister = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(sister));
+    settings.failoverFolder = m_exchange + "/failover";
+    settings.countsFolder = m_exchange + "/counts";
+    settings.queue = "VANTORA-RT-50";
+    settings.jobClass = "kiosk";
+    const std::vector<uint8_t> job = Job({{64, 40}, {48, 30}, {1408, 90}, {96, 20}});
+    // Two prints left: the third START finds no paper.
+    Control("set " + serial() + " remain 2");
+    Control("set " + serial() + " printms 400");
+    EXPECT_EQ(Print(job), CUPS_BACKEND_STOP) << log;
+    EXPECT_TRUE(Logged("STATE: +media-empty-error")) << log;
+    const std::string first = log;
+
+    settings.serial = sister;
+    settings.scheduler = 200;
+    EXPECT_EQ(Print(job), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(SheetsOf(sister), (Sizes{{1408, 90}, {96, 20}})) << first << log;
+    EXPECT_EQ(figures.skipped, 2);
+    EXPECT_TRUE(Logged("PAGE: total 4")) << log;
+
+    // Paper loaded: the first printer prints the two sheets it holds.
+    Control("set " + serial() + " remain 50");
+    Control("set " + serial() + " status 0");
+    EXPECT_TRUE(WaitUntil([&] { return Sheets().size() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}, {48, 30}}));
+
+    vantora_delivery::PrinterCount count;
+    ASSERT_TRUE(vantora_delivery::ReadPrinterCount(settings.countsFolder, serial(), &count));
+    EXPECT_EQ(count.total, 2);
+    ASSERT_TRUE(vantora_delivery::ReadPrinterCount(settings.countsFolder, sister, &count));
+    EXPECT_EQ(count.total, 2);
+    EXPECT_EQ(count.sizes["102x153mm"], 2);
+
+    // Run again after it ended (a scheduler restarted before it learnt of
+    // the end): nothing more printed, nothing counted twice.
+    settings.scheduler = 201;
+    EXPECT_EQ(Print(job), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(SheetsOf(sister).size(), 2u);
+    ASSERT_TRUE(vantora_delivery::ReadPrinterCount(settings.countsFolder, sister, &count));
+    EXPECT_EQ(count.total, 2);
 }
 
 // A raw job of anything but the filter's commands ends with ERROR: and

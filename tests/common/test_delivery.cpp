@@ -9,12 +9,14 @@
 #include "DeliveryJudge.h"
 #include "JobRecord.h"
 #include "PlaneBitmap.h"
+#include "PrinterCounts.h"
 #include "PrinterStatusCodes.h"
 #include "SheetSender.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -137,6 +139,8 @@ public:
     Return AwaitReturn() override { return Return::kBack; }
     bool Canceled() override { return canceled; }
     void ShowMediaNeeded(int multicut, int) override { mediaNeeded.push_back(multicut); }
+    bool GiveWay() override { return giveWay && giveWay(); }
+    void SheetPrinted(int multicut) override { printedSizes.push_back(multicut); }
 
     // Sends `job` whole and waits until printed.
     SheetSender::Outcome Print(SheetSender& sender, const std::vector<uint8_t>& job)
@@ -170,6 +174,8 @@ public:
     int resets = 0;
     size_t written = 0;
     std::vector<int> mediaNeeded;
+    std::function<bool()> giveWay;   // the program would rather leave the printer
+    std::vector<int> printedSizes;   // SheetPrinted, in order
 
 private:
     CommandPacketReader m_reader;
@@ -385,12 +391,33 @@ TEST(Delivery, AJobRunAgainSendsOnlyTheMissingSheets)
     EXPECT_EQ(busy.Print(waiting, Job(4)), SheetSender::kPrinted);
     EXPECT_EQ(busy.starts, 1);
 
-    // Another printer: only the sheets known printed are skipped.
+    // Stopped while it waits for them (a cancel, or the program leaving
+    // the printer): the record stays as it was, not emptied.
+    for (const bool cancel : {true, false}) {
+        FakePrinter stuck;
+        stuck.counter = 501;
+        stuck.status = 1000;
+        stuck.canceled = cancel;
+        stuck.giveWay = [] { return true; };
+        SheetSender stopped(stuck, Fast());
+        EXPECT_EQ(stopped.ResumeFrom(record, "S1"), cancel ? SheetSender::kCanceled : SheetSender::kGaveWay);
+        const JobRecord kept = stopped.Delivered("S1");
+        EXPECT_EQ(kept.printed, 1);
+        EXPECT_EQ(kept.taken, 3);
+        EXPECT_EQ(kept.mark, 503);
+    }
+
+    // Another printer (the job moved on to a sister printer): the sheets
+    // the first one took stay its own, which prints them once mended; only
+    // the fourth goes here, and only it counts on this printer.
     FakePrinter other;
     SheetSender elsewhere(other, Fast());
     ASSERT_EQ(elsewhere.ResumeFrom(record, "S2"), SheetSender::kNeedData);
     EXPECT_EQ(other.Print(elsewhere, Job(4)), SheetSender::kPrinted);
-    EXPECT_EQ(other.starts, 3);
+    EXPECT_EQ(other.starts, 1);
+    EXPECT_EQ(other.printedSizes.size(), 1u);
+    EXPECT_EQ(elsewhere.JobSheetsPrinted(), 4);
+    EXPECT_EQ(elsewhere.Delivered("S2").counted, 4);
 }
 
 // Only the filter's commands in its order pass, checked before a byte of
@@ -555,6 +582,61 @@ TEST(Delivery, JobRecordsAreKeptPerJobAndOnlyInAPrivateFolder)
     // A folder others may read keeps no records.
     chmod(dir.c_str(), 0755);
     EXPECT_FALSE(JobRecords(dir).Usable());
+
+    // A record of a version that counted nothing: what it knew printed
+    // counts as counted, so that a run again does not count it twice.
+    const std::string old = std::string(folder) + "/old";
+    JobRecords older(old);
+    ASSERT_TRUE(older.Choose("14", uuid));
+    std::FILE* file = std::fopen((old + "/job-14-" + std::string(uuid + 9)).c_str(), "w");
+    std::fputs("serial=S1\nprinted=2\ntaken=3\nmark=9\nscheduler=0\n", file);
+    std::fclose(file);
+    ASSERT_TRUE(older.Load(&loaded));
+    EXPECT_EQ(loaded.counted, 2);
+    std::filesystem::remove_all(folder);
+}
+
+// Each printer's count per page size adds up across programs, refuses
+// names that would leave its folder, and keeps a broken file aside rather
+// than counting from zero over it.
+TEST(Delivery, PrinterCountsAddUpPerSizeInAPrivateFolder)
+{
+    using namespace vantora_delivery;
+    char folder[] = "/tmp/cnt.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = std::string(folder) + "/counts";
+    ASSERT_TRUE(AddPrintedSheets(dir, "S1", "102x153mm"));
+    ASSERT_TRUE(AddPrintedSheets(dir, "S1", "102x153mm", 2));
+    ASSERT_TRUE(AddPrintedSheets(dir, "S1", "115x204mm"));
+    ASSERT_TRUE(AddPrintedSheets(dir, "S2", "102x102mm"));
+    PrinterCount count;
+    ASSERT_TRUE(ReadPrinterCount(dir, "S1", &count));
+    EXPECT_EQ(count.total, 4);
+    EXPECT_EQ(count.sizes["102x153mm"], 3);
+    EXPECT_EQ(count.sizes["115x204mm"], 1);
+    EXPECT_EQ(count.sizes.size(), 2u);
+    struct stat info {};
+    ASSERT_EQ(stat(dir.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    EXPECT_FALSE(AddPrintedSheets(dir, "../S1", "102x153mm"));
+    EXPECT_FALSE(AddPrintedSheets(dir, "S1", "../x"));
+    EXPECT_FALSE(AddPrintedSheets(dir, "S1", "total"));
+    EXPECT_FALSE(AddPrintedSheets(dir, "S1", "102x153mm", 0));
+    EXPECT_FALSE(ReadPrinterCount(dir, "S3", &count));
+
+    std::FILE* file = std::fopen((dir + "/S2").c_str(), "w");
+    std::fputs("total=5\n102x102mm=oops\n", file);
+    std::fclose(file);
+    EXPECT_FALSE(ReadPrinterCount(dir, "S2", &count));
+    ASSERT_TRUE(AddPrintedSheets(dir, "S2", "102x102mm"));
+    ASSERT_TRUE(ReadPrinterCount(dir, "S2", &count));
+    EXPECT_EQ(count.total, 1);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/S2.broken"));
+
+    // A folder others may enter keeps no counts.
+    chmod(dir.c_str(), 0755);
+    EXPECT_FALSE(AddPrintedSheets(dir, "S1", "102x153mm"));
     std::filesystem::remove_all(folder);
 }
 

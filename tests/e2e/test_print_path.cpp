@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <functional>
 #include <csignal>
 #include <sys/wait.h>
@@ -78,7 +79,12 @@ protected:
         options.filters = {FilterProgram(), VANTORA_PHOTO_PROGRAM};
         options.backends = {VANTORA_BACKEND_WRAPPER};
         options.cupsdConf = {"PreserveJobHistory Yes"};
-        options.filesConf = {"SetEnv UMOCKDEV_DIR " + emulator().RootDir()};
+        // The backend's records, printer counts and failover marks in
+        // folders of this test's.
+        options.filesConf = {"SetEnv UMOCKDEV_DIR " + emulator().RootDir(),
+                             "SetEnv VANTORA_RT50_JOB_RECORDS " + m_state.Path("jobs"),
+                             "SetEnv VANTORA_RT50_COUNTS " + m_state.Path("counts"),
+                             "SetEnv VANTORA_RT50_FAILOVER " + m_state.Path("failover")};
         m_cupsd = std::make_unique<vantora_test::PrivateCupsd>(options);
         ASSERT_TRUE(m_cupsd->Start()) << m_cupsd->error();
     }
@@ -193,9 +199,44 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // One job attribute as text, "" when missing.
+    std::string JobAttribute(int job, const char* name)
+    {
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        const std::string uri = "ipp://localhost/jobs/" + std::to_string(job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+        ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+        std::string text;
+        if (ipp_attribute_t* attr = ippFindAttribute(response, name, IPP_TAG_ZERO)) {
+            char buffer[1024];
+            ippAttributeString(attr, buffer, sizeof buffer);
+            text = buffer;
+        }
+        ippDelete(response);
+        return text;
+    }
+
+    // The last page_log line of `job`, "" when none.
+    std::string PageLogLine(int job)
+    {
+        std::ifstream in(m_cupsd->root() + "/log/page_log");
+        std::string line;
+        std::string last;
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string queue, user, id;
+            fields >> queue >> user >> id;
+            if (id == std::to_string(job))
+                last = line;
+        }
+        return last;
+    }
+
     std::unique_ptr<vantora_test::PrivateCupsd> m_cupsd;
     std::string m_preload;
     TempDir m_docs;
+    TempDir m_state;
 };
 
 std::string MakePdf(const TempDir& dir)
@@ -256,6 +297,9 @@ TEST_F(PrintPath, PhotoAndPdfPrintedWithLpMatchTheFilterChainAndShowTheMedia)
     const int level = std::atoi(PrinterAttribute(queue, "marker-levels").c_str());
     EXPECT_TRUE(level == 40 || level == 39) << level;   // 120 or 119 of 300 left when asked
     EXPECT_EQ(PrinterAttribute(queue, "printer-state"), "idle");
+    // Counted where CUPS and IPP clients look.
+    EXPECT_NE(PageLogLine(photoJob).find(" total 1 "), std::string::npos) << PageLogLine(photoJob);
+    EXPECT_EQ(JobAttribute(pdfJob, "job-impressions-completed"), "1");
 }
 
 TEST_F(PrintPath, TwoPrintersPrintAtOnce)
@@ -270,6 +314,108 @@ TEST_F(PrintPath, TwoPrintersPrintAtOnce)
     EXPECT_TRUE(WaitForJob(two, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
     EXPECT_EQ(Sheets(serial()).size(), 1u);
     EXPECT_EQ(Sheets(second).size(), 1u);
+}
+
+// A class of two printers, the second stopped at first. A job that meets
+// the first at ribbon end waits there while the second is stopped and
+// goes to it once it is enabled; one that meets the first out of paper
+// after it took a sheet prints the rest on the second, and the first
+// prints the sheet it holds once it has paper: every sheet once. The
+// stopped queue shows why; page_log and the job's attributes count every
+// sheet, also after the move.
+TEST_F(PrintPath, AClassJobMovesToTheSisterPrinterAndEverySheetIsCountedOnce)
+{
+    const std::string second = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    const std::string first = AddQueue("VANTORA-RT-50", serial());
+    const std::string other = AddQueue("VANTORA-RT-50-2", second);
+    ASSERT_EQ(m_cupsd->Run({"lpadmin", "-p", first, "-c", "kiosk"}), 0);
+    ASSERT_EQ(m_cupsd->Run({"lpadmin", "-p", other, "-c", "kiosk"}), 0);
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", "kiosk"}), 0);
+    ASSERT_EQ(m_cupsd->Run({"cupsaccept", "kiosk"}), 0);
+    // The sister waits stopped, so that the job meets the first printer.
+    ASSERT_EQ(m_cupsd->Run({"cupsdisable", other}), 0);
+    cups_option_t* options = nullptr;
+    const int count = cupsAddOption("copies", "2", 0, &options);
+
+    Control("set " + serial() + " status 1200");
+    const int ribbonless = cupsPrintFile("kiosk", VANTORA_TEST_PHOTO, "test", count, options);
+    ASSERT_GT(ribbonless, 0) << cupsLastErrorString();
+    ASSERT_TRUE(WaitUntil(90, [&] {
+        return PrinterAttribute(first, "printer-state-reasons").find("marker-print-ribbon-empty-error") !=
+               std::string::npos;
+    })) << m_cupsd->ErrorLog();
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    EXPECT_EQ(PrinterAttribute(first, "printer-state"), "processing") << "no sister queue was enabled";
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", other}), 0);
+    ASSERT_TRUE(WaitUntil(90, [&] { return PrinterAttribute(first, "printer-state") == "stopped"; }))
+        << m_cupsd->ErrorLog();
+    EXPECT_NE(PrinterAttribute(first, "printer-state-reasons").find("marker-print-ribbon-empty-error"),
+              std::string::npos);
+    EXPECT_NE(PrinterAttribute(first, "printer-state-message").find("Ribbon end"), std::string::npos)
+        << PrinterAttribute(first, "printer-state-message");
+    std::ifstream mark(m_state.Path("failover/" + serial()));
+    std::string queueLine;
+    std::getline(mark, queueLine);
+    EXPECT_EQ(queueLine, "queue=" + first);
+    EXPECT_TRUE(WaitForJob(ribbonless, IPP_JSTATE_COMPLETED, 90)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(serial()).size(), 0u);
+    EXPECT_EQ(Sheets(second).size(), 2u);
+    EXPECT_EQ(JobAttribute(ribbonless, "job-impressions-completed"), "2");
+    EXPECT_EQ(JobAttribute(ribbonless, "job-media-sheets-completed"), "2");
+    EXPECT_EQ(PageLogLine(ribbonless).rfind("kiosk ", 0), 0u) << PageLogLine(ribbonless);
+    EXPECT_NE(PageLogLine(ribbonless).find(" total 2 "), std::string::npos) << PageLogLine(ribbonless);
+
+    // One print of paper left: the first printer takes a sheet, refuses
+    // the next, and the job moves with its record.
+    Control("set " + serial() + " status 0");
+    Control("set " + serial() + " remain 1");
+    Control("set " + serial() + " printms 2000");
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", first}), 0);
+    ASSERT_EQ(m_cupsd->Run({"cupsdisable", other}), 0);
+    const int count3 = cupsAddOption("copies", "3", count, &options);
+    const int paperless = cupsPrintFile("kiosk", VANTORA_TEST_PHOTO, "test", count3, options);
+    cupsFreeOptions(count3, options);
+    ASSERT_GT(paperless, 0) << cupsLastErrorString();
+    ASSERT_TRUE(WaitUntil(90, [&] {
+        return PrinterAttribute(first, "printer-state-reasons").find("media-empty-error") != std::string::npos;
+    })) << m_cupsd->ErrorLog();
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", other}), 0);
+    ASSERT_TRUE(WaitUntil(90, [&] { return PrinterAttribute(first, "printer-state") == "stopped"; }))
+        << m_cupsd->ErrorLog();
+    EXPECT_NE(PrinterAttribute(first, "printer-state-reasons").find("media-empty-error"), std::string::npos);
+    EXPECT_TRUE(WaitForJob(paperless, IPP_JSTATE_COMPLETED, 90)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(second).size(), 4u);
+    EXPECT_EQ(JobAttribute(paperless, "job-impressions-completed"), "3");
+    EXPECT_NE(PageLogLine(paperless).find(" total 3 "), std::string::npos) << PageLogLine(paperless);
+    Control("set " + serial() + " remain 50");
+    Control("set " + serial() + " status 0");
+    EXPECT_TRUE(WaitUntil(30, [&] { return Sheets(serial()).size() == 1; }));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(Sheets(serial()).size(), 1u);
+    EXPECT_EQ(Sheets(second).size(), 4u);
+    EXPECT_EQ(ShownFor(serial(), "errors"), "0");
+    EXPECT_EQ(ShownFor(second, "errors"), "0");
+
+    // Unplugged: the job leaves it after a few seconds.
+    Control("unplug " + serial());
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", first}), 0);
+    ASSERT_EQ(m_cupsd->Run({"cupsdisable", other}), 0);
+    const int unplugged = cupsPrintFile("kiosk", VANTORA_TEST_PHOTO, "test", 0, nullptr);
+    ASSERT_GT(unplugged, 0) << cupsLastErrorString();
+    ASSERT_TRUE(WaitUntil(90, [&] {
+        return PrinterAttribute(first, "printer-state-reasons").find("offline-report") != std::string::npos;
+    })) << m_cupsd->ErrorLog();
+    ASSERT_EQ(m_cupsd->Run({"cupsenable", other}), 0);
+    ASSERT_TRUE(WaitUntil(90, [&] { return PrinterAttribute(first, "printer-state") == "stopped"; }))
+        << m_cupsd->ErrorLog();
+    // CUPS drops offline-report when the job ends (for any scheme but
+    // usb:); the message stays.
+    EXPECT_NE(PrinterAttribute(first, "printer-state-message").find("The printer is not connected"), std::string::npos)
+        << PrinterAttribute(first, "printer-state-message");
+    EXPECT_TRUE(WaitForJob(unplugged, IPP_JSTATE_COMPLETED, 90)) << m_cupsd->ErrorLog();
+    EXPECT_EQ(Sheets(second).size(), 5u);
+    EXPECT_NE(PageLogLine(unplugged).find(" total 1 "), std::string::npos) << PageLogLine(unplugged);
 }
 
 // Unplugged in the middle of a plane, out of paper, cancelled inside a
