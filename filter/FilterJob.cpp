@@ -2,6 +2,7 @@
 
 #include "Common.h"
 #include "ExchangeFiles.h"
+#include "PageFit.h"
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <cerrno>
@@ -127,6 +128,42 @@ unsigned char* ReadPage(const FilterJob& job, const cups_page_header2_t& header,
         return nullptr;
     }
     return pixels;
+}
+
+// True when `value` dots are within two of `inches` at `dpi`.
+bool DotsNear(unsigned value, double inches, unsigned dpi)
+{
+    const double dots = inches * dpi;
+    return value + 2.0 >= dots && value <= dots + 2.0;
+}
+
+// A page rasterised at the size of the paper itself, as CUPS rasterises
+// documents for the queue's page sizes, is enlarged to fill the printable
+// page, which reaches past the paper's edges, and cropped evenly: the
+// document prints borderless as a photo does. Any other page is left as it
+// is. Returns the pixels to print (null when memory ran out; `pixels` is
+// released then); `header` then describes them.
+unsigned char* FillPaperPage(const FilterJob& job, unsigned char* pixels, cups_page_header2_t* header)
+{
+    const DeviceMediaBufferInfo& media = job.device->m_media;
+    const unsigned xdpi = header->HWResolution[0];
+    const unsigned ydpi = header->HWResolution[1];
+    if (media.mediaId == -1 || media.tableResolution <= 0 || (xdpi != 300 && xdpi != 600) ||
+        (ydpi != 300 && ydpi != 600) || !DotsNear(header->cupsWidth, media.width, xdpi) ||
+        !DotsNear(header->cupsHeight, media.height, ydpi))
+        return pixels;
+    PageBuffer page;
+    page.pixels = pixels;
+    page.width = header->cupsWidth;
+    page.height = header->cupsHeight;
+    const long pageWidth = static_cast<long>(media.pageWidth) * xdpi / static_cast<unsigned>(media.tableResolution);
+    const long pageHeight = static_cast<long>(media.pageHeight) * ydpi / static_cast<unsigned>(media.tableResolution);
+    if (!FitPageToMedia(&page, pageWidth, pageHeight, true))
+        return nullptr;
+    header->cupsWidth = static_cast<unsigned>(page.width);
+    header->cupsHeight = static_cast<unsigned>(page.height);
+    header->cupsBytesPerLine = header->cupsWidth * 3;
+    return page.pixels;
 }
 
 void ReleaseImage(_tagBITMAPHANDLE* image)
@@ -329,6 +366,11 @@ int PrintJobPages(FilterJob* job)
         unsigned char* pixels = ReadPage(*job, header, &canceled);
         if (canceled)
             return 0;
+        if (pixels == nullptr) {
+            JobMessage(*job, MessageLevel::kError, "Not enough memory for page %d.", pageIndex + 1);
+            return 1;
+        }
+        pixels = FillPaperPage(*job, pixels, &header);
         if (pixels == nullptr) {
             JobMessage(*job, MessageLevel::kError, "Not enough memory for page %d.", pageIndex + 1);
             return 1;
