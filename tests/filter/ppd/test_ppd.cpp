@@ -9,7 +9,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cups/ppd.h>
@@ -137,6 +139,92 @@ TEST_F(BuiltPpdFile, OffersEveryResolutionAndSetting)
         for (const char* choice : keyword.choices)
             EXPECT_NE(ppdFindChoice(option, choice), nullptr) << choice;
     }
+}
+
+// The text of option `keyword` (choice `choice`, when given) in `language`,
+// as the built PPD's translation lines give it; "" when it has none.
+// (libcups loads only the current locale's translations.)
+std::string Translated(const std::string& language, const char* keyword, const char* choice = nullptr)
+{
+    const std::string key = "*" + language + (choice == nullptr ? std::string(".Translation ") + keyword
+                                                                   : "." + std::string(keyword) + " " + choice) + "/";
+    std::ifstream in(BuiltPpd());
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key, 0) == 0)
+            return line.substr(key.size(), line.find(": \"", key.size()) - key.size());
+    }
+    return "";
+}
+
+TEST_F(BuiltPpdFile, EveryOptionSpeaksTheStatusWindowsLanguages)
+{
+    ppd_attr_t* languages = ppdFindAttr(ppd, "cupsLanguages", nullptr);
+    ASSERT_NE(languages, nullptr);
+    EXPECT_STREQ(languages->value, "en de es fr ja zh_CN");
+    for (const std::string language : {"de", "es", "fr", "ja", "zh_CN"}) {
+        SCOPED_TRACE(language);
+        for (int g = 0; g < ppd->num_groups; ++g) {
+            for (int o = 0; o < ppd->groups[g].num_options; ++o) {
+                // The package's own options (CUPS's catalogues name the
+                // standard ones).
+                const ppd_option_t& option = ppd->groups[g].options[o];
+                if (std::strncmp(option.keyword, "Zpx", 3) != 0)
+                    continue;
+                const std::string text = Translated(language, option.keyword);
+                EXPECT_FALSE(text.empty()) << option.keyword;
+                EXPECT_NE(text, option.text) << option.keyword;
+                for (int c = 0; c < option.num_choices; ++c) {
+                    const ppd_choice_t& choice = option.choices[c];
+                    const std::string choiceText = Translated(language, option.keyword, choice.choice);
+                    EXPECT_FALSE(choiceText.empty()) << option.keyword << " " << choice.choice;
+                    // Words are translated (some are the same in German,
+                    // Spanish or French: Japanese and Chinese tell); a value
+                    // such as "-50" is the same everywhere.
+                    if ((language == "ja" || language == "zh_CN") &&
+                        std::strpbrk(choice.text, "abcdefghijklmnopqrstuvwxyz") != nullptr) {
+                        EXPECT_NE(choiceText, choice.text) << option.keyword << " " << choice.choice;
+                    }
+                }
+            }
+        }
+        // The colour adjustments name the setting they need as the
+        // language shows it.
+        const std::string needed = Translated(language, "ZpxColorAdjustment");
+        const std::string on = Translated(language, "ZpxColorAdjustment", "Enable");
+        for (const char* keyword : {"ZpxGamma", "ZpxBrightness", "ZpxContrast", "ZpxChroma"}) {
+            const std::string text = Translated(language, keyword);
+            EXPECT_NE(text.find(needed), std::string::npos) << keyword << ": " << text;
+            EXPECT_NE(text.find(on), std::string::npos) << keyword << ": " << text;
+        }
+    }
+    for (const char* keyword : {"ZpxGamma", "ZpxBrightness", "ZpxContrast", "ZpxChroma"})
+        EXPECT_NE(std::strstr(ppdFindOption(ppd, keyword)->text, "Colour adjustment On"), nullptr) << keyword;
+}
+
+TEST(BuiltPpdLocalized, PrintDialogsUnderAGermanLocaleShowGerman)
+{
+    // What print dialogs do with a queue's PPD (ppdLocalize), in a process
+    // of its own: libcups keeps the first language it finds.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setenv("LANG", "de_DE.UTF-8", 1);
+        unsetenv("LC_ALL");
+        unsetenv("LC_MESSAGES");
+        ppd_file_t* ppd = ppdOpenFile(BuiltPpd().c_str());
+        if (ppd == nullptr || ppdLocalize(ppd) != 0)
+            _exit(2);
+        const bool german = std::strcmp(ppdFindOption(ppd, "ZpxBorder")->text, "Rand") == 0 &&
+                            std::strcmp(ppdFindChoice(ppdFindOption(ppd, "ZpxColorAdjustment"), "Enable")->text, "Ein") == 0 &&
+                            std::strcmp(ppdFindOption(ppd, "PageSize")->text, "Mediengröße") == 0 &&
+                            std::strcmp(ppdFindChoice(ppdFindOption(ppd, "PageSize"), "102x153mm")->text,
+                                        "4 x 6 Zoll (102 x 152 mm)") == 0;
+        ppdClose(ppd);
+        _exit(german ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
