@@ -192,6 +192,26 @@ int CheckPage(const FilterJob& job, const cups_page_header2_t& header, int page)
     return 0;
 }
 
+// Checks that CUPS rasterised the page for the size the job prints. A name
+// of a size the scheduler cannot map to the PPD's (w288h576) leaves a
+// document at the queue's default size: printed on the size asked for, it
+// would show white bands or be cut. Returns 0, or 1 after an ERROR: line.
+int CheckRasterisedSize(const FilterJob& job, const cups_page_header2_t& header, int page)
+{
+    char rasterised[sizeof header.cupsPageSizeName];
+    PrintableCopy(header.cupsPageSizeName, rasterised, sizeof rasterised);
+    const int mediaId = MediaIdForPageSize_RT50(rasterised);
+    if (mediaId == kUnknownMediaId || mediaId == job.device->m_media.mediaId)
+        return 0;
+    char asked[128];
+    PrintableCopy(_GetCupsValue("PageSize", job.numOptions, job.options, job.ppd), asked, sizeof asked);
+    JobMessage(job, MessageLevel::kError,
+               "Page %d was made for the page size \"%s\", not for the \"%s\" the job asks for; ask for the size "
+               "by the PPD's name or its standard name.",
+               page, rasterised, asked);
+    return 1;
+}
+
 // Places the page image into the sheets once per copy the page header asks
 // for, printing each sheet as it fills. An empty page (no width or height) has no planes and
 // prints as a white sheet. Returns 0, or 1 after an ERROR: line.
@@ -359,7 +379,7 @@ int PrintJobPages(FilterJob* job)
         if (JobCanceled(*job))
             return 0;
         // Checked before anything of the page is read.
-        if (CheckPage(*job, header, pageIndex + 1) != 0)
+        if (CheckPage(*job, header, pageIndex + 1) != 0 || CheckRasterisedSize(*job, header, pageIndex + 1) != 0)
             return 1;
 
         bool canceled = false;

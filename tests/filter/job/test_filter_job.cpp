@@ -324,6 +324,18 @@ TEST(FilterJob, EveryNameOfASizePrintsTheSameStream)
         EXPECT_EQ(media.run.exitStatus, 0) << media.run.errors;
         EXPECT_TRUE(SamePackets(AfterClock(media.packets), AfterClock(reference.packets))) << name;
     }
+    // A document CUPS rasterised for the queue's default size, because the
+    // scheduler could not map the name asked for, is not printed on another.
+    RasterPage document = QuadrantPage(1200, 1800);
+    document.pageSizeName = "102x153mm";
+    Job same({document}, "media=w288h432");
+    EXPECT_EQ(same.sheets.size(), 1u) << same.run.errors;
+    Job other({document}, "media=w288h576");
+    EXPECT_EQ(other.run.exitStatus, 1);
+    EXPECT_TRUE(other.sheets.empty());
+    EXPECT_NE(other.run.errors.find("\"102x153mm\", not for the \"w288h576\""), std::string::npos)
+        << other.run.errors;
+
     Job refused({page}, "media=na_5x7_5x7in");
     EXPECT_EQ(refused.run.exitStatus, 1);
     EXPECT_TRUE(refused.sheets.empty());
