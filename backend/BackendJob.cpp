@@ -35,6 +35,10 @@ constexpr auto kSisterAskInterval = std::chrono::seconds(3);
 // Job data read ahead of the printer in one go.
 constexpr size_t kReadAhead = 1024 * 1024;
 
+// How long a job whose data ended before its first sheet waits for the
+// SIGTERM of a scheduler that stops, before it ends as having nothing to print.
+constexpr unsigned int kStopSignalWaitMs = 1000;
+
 SendTiming TimingOf(const BackendJobSettings& settings)
 {
     SendTiming timing;
@@ -464,10 +468,20 @@ int JobRun::Finish()
     }
     const int sheets = m_sender.Figures().sheets;
     if (sheets == 0 && m_sender.Figures().skipped == 0) {
-        // The filter writes a sheet for every page: no sheet at all comes
-        // from a filter that was stopped (a filter that fails ends the job
-        // by itself).
-        return GiveUp("The job data ended before its first sheet");
+        // Nothing to print: the filter wrote no sheet. One that refused the
+        // job ends with an error, and the scheduler then stops the job with
+        // the filter's reason, unless the backend asks for a retry, which
+        // would only be refused again; an empty document has no sheet. A
+        // scheduler that stops sends SIGTERM to the filter and the backend
+        // together, and the filter's output may end first: the signal gets
+        // a moment to arrive, and then the job is not reported done.
+        Sleep(kStopSignalWaitMs);
+        if (CancelRequested())
+            return Cancelled();
+        Keep();
+        m_messages.Debug("The job data ended before its first sheet: nothing to print");
+        m_exitCode = CUPS_BACKEND_OK;
+        return m_exitCode;
     }
     m_messages.Info("Job sent: %d sheet%s", sheets, sheets == 1 ? "" : "s");
     m_exitCode = CUPS_BACKEND_OK;

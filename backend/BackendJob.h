@@ -19,7 +19,9 @@
 // taking data or fails transfers ends the job with CUPS_BACKEND_RETRY and
 // an ERROR: line, as does a printer that drops sheets it took after an
 // error. A stream that is not the filter's is refused before a byte of it
-// reaches the printer.
+// reaches the printer. Data without a sheet (a filter that refused the job,
+// an empty document) ends with CUPS_BACKEND_OK and nothing printed: the
+// filter's exit status decides the job, which a retry would not change.
 //
 // A job that came through a CUPS class does not wait on a printer that
 // cannot print it while a sister printer may: when the printer is not

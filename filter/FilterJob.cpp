@@ -2,6 +2,7 @@
 
 #include "Common.h"
 #include "ExchangeFiles.h"
+#include "PageFit.h"
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <cerrno>
@@ -129,6 +130,42 @@ unsigned char* ReadPage(const FilterJob& job, const cups_page_header2_t& header,
     return pixels;
 }
 
+// True when `value` dots are within two of `inches` at `dpi`.
+bool DotsNear(unsigned value, double inches, unsigned dpi)
+{
+    const double dots = inches * dpi;
+    return value + 2.0 >= dots && value <= dots + 2.0;
+}
+
+// A page rasterised at the size of the paper itself, as CUPS rasterises
+// documents for the queue's page sizes, is enlarged to fill the printable
+// page, which reaches past the paper's edges, and cropped evenly: the
+// document prints borderless as a photo does. Any other page is left as it
+// is. Returns the pixels to print (null when memory ran out; `pixels` is
+// released then); `header` then describes them.
+unsigned char* FillPaperPage(const FilterJob& job, unsigned char* pixels, cups_page_header2_t* header)
+{
+    const DeviceMediaBufferInfo& media = job.device->m_media;
+    const unsigned xdpi = header->HWResolution[0];
+    const unsigned ydpi = header->HWResolution[1];
+    if (media.mediaId == -1 || media.tableResolution <= 0 || (xdpi != 300 && xdpi != 600) ||
+        (ydpi != 300 && ydpi != 600) || !DotsNear(header->cupsWidth, media.width, xdpi) ||
+        !DotsNear(header->cupsHeight, media.height, ydpi))
+        return pixels;
+    PageBuffer page;
+    page.pixels = pixels;
+    page.width = header->cupsWidth;
+    page.height = header->cupsHeight;
+    const long pageWidth = static_cast<long>(media.pageWidth) * xdpi / static_cast<unsigned>(media.tableResolution);
+    const long pageHeight = static_cast<long>(media.pageHeight) * ydpi / static_cast<unsigned>(media.tableResolution);
+    if (!FitPageToMedia(&page, pageWidth, pageHeight, true))
+        return nullptr;
+    header->cupsWidth = static_cast<unsigned>(page.width);
+    header->cupsHeight = static_cast<unsigned>(page.height);
+    header->cupsBytesPerLine = header->cupsWidth * 3;
+    return page.pixels;
+}
+
 void ReleaseImage(_tagBITMAPHANDLE* image)
 {
     if (image == nullptr)
@@ -153,6 +190,26 @@ int CheckPage(const FilterJob& job, const cups_page_header2_t& header, int page)
         return 1;
     }
     return 0;
+}
+
+// Checks that CUPS rasterised the page for the size the job prints. A name
+// of a size the scheduler cannot map to the PPD's (w288h576) leaves a
+// document at the queue's default size: printed on the size asked for, it
+// would show white bands or be cut. Returns 0, or 1 after an ERROR: line.
+int CheckRasterisedSize(const FilterJob& job, const cups_page_header2_t& header, int page)
+{
+    char rasterised[sizeof header.cupsPageSizeName];
+    PrintableCopy(header.cupsPageSizeName, rasterised, sizeof rasterised);
+    const int mediaId = MediaIdForPageSize_RT50(rasterised);
+    if (mediaId == kUnknownMediaId || mediaId == job.device->m_media.mediaId)
+        return 0;
+    char asked[128];
+    PrintableCopy(_GetCupsValue("PageSize", job.numOptions, job.options, job.ppd), asked, sizeof asked);
+    JobMessage(job, MessageLevel::kError,
+               "Page %d was made for the page size \"%s\", not for the \"%s\" the job asks for; ask for the size "
+               "by the PPD's name or its standard name.",
+               page, rasterised, asked);
+    return 1;
 }
 
 // Places the page image into the sheets once per copy the page header asks
@@ -322,13 +379,18 @@ int PrintJobPages(FilterJob* job)
         if (JobCanceled(*job))
             return 0;
         // Checked before anything of the page is read.
-        if (CheckPage(*job, header, pageIndex + 1) != 0)
+        if (CheckPage(*job, header, pageIndex + 1) != 0 || CheckRasterisedSize(*job, header, pageIndex + 1) != 0)
             return 1;
 
         bool canceled = false;
         unsigned char* pixels = ReadPage(*job, header, &canceled);
         if (canceled)
             return 0;
+        if (pixels == nullptr) {
+            JobMessage(*job, MessageLevel::kError, "Not enough memory for page %d.", pageIndex + 1);
+            return 1;
+        }
+        pixels = FillPaperPage(*job, pixels, &header);
         if (pixels == nullptr) {
             JobMessage(*job, MessageLevel::kError, "Not enough memory for page %d.", pageIndex + 1);
             return 1;

@@ -1,6 +1,11 @@
 #include "PhotoPrinterDeviceRT50.h"
 
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+
+#include <cups/cups.h>
 
 const DeviceMediaTableRow gMediaInfo_RT50[] = {
     {91, "102x102mm", 47, 4.0, 4.0, 300, 1266, 1236, 66, 54, 30, 1266, 1236, 1, 1, 1.0},
@@ -19,12 +24,93 @@ const DeviceOvercoatInfo gOverCoatInfo_RT50[] = {
     {-1, 0, 0, 0, 0.0},
 };
 
+namespace {
+
+// Tolerance of a size asked for by its dimensions, hundredths of mm: 5
+// points, as CUPS matches a job's size to a PPD's.
+constexpr int kSizeTolerance = 176;
+
+// Reads a number of points (digits, then perhaps a fraction) at `text`.
+// Returns where it ends, or null when there is none.
+const char* ScanPoints(const char* text, double* points)
+{
+    const char* end = text;
+    double value = 0.0;
+    while (std::isdigit(static_cast<unsigned char>(*end)) && end - text < 6)
+        value = value * 10.0 + (*end++ - '0');
+    if (end == text)
+        return nullptr;
+    if (end[0] == '.' && std::isdigit(static_cast<unsigned char>(end[1]))) {
+        double scale = 0.1;
+        for (++end; std::isdigit(static_cast<unsigned char>(*end)); ++end, scale /= 10.0)
+            value += (*end - '0') * scale;
+    }
+    *points = value;
+    return end;
+}
+
+// Reads "w<points>h<points>", the size names PPDs commonly give, into
+// hundredths of mm. False for anything else.
+bool ScanPointsName(const char* name, int* width, int* length)
+{
+    double w = 0.0;
+    double h = 0.0;
+    const char* end = name[0] == 'w' ? ScanPoints(name + 1, &w) : nullptr;
+    end = end != nullptr && *end == 'h' ? ScanPoints(end + 1, &h) : nullptr;
+    // ".Fullbleed" and the like name the same paper.
+    if (end == nullptr || (*end != '\0' && *end != '.'))
+        return false;
+    *width = static_cast<int>(std::lround(w * 2540.0 / 72.0));
+    *length = static_cast<int>(std::lround(h * 2540.0 / 72.0));
+    return true;
+}
+
+// The paper a size name describes, in hundredths of mm: a PWG
+// self-describing name (na_index-4x6_4x6in), a PPD or common name (4x6,
+// 4x6in, 4x6.Fullbleed), a legacy IPP name or w<points>h<points>. False for
+// a name that describes no dimensions.
+bool PaperOfName(const char* name, int* width, int* length)
+{
+    if (ScanPointsName(name, width, length))
+        return true;
+    pwg_media_t* media = pwgMediaForPWG(name);
+    if (media == nullptr)
+        media = pwgMediaForLegacy(name);
+    if (media == nullptr)
+        media = pwgMediaForPPD(name);
+    if (media == nullptr || media->width <= 0 || media->length <= 0)
+        return false;
+    *width = media->width;
+    *length = media->length;
+    return true;
+}
+
+bool Near(int value, int target)
+{
+    return std::abs(value - target) < kSizeTolerance;
+}
+
+}  // namespace
+
 int MediaIdForPageSize_RT50(const char* pageSize)
 {
     if (pageSize == nullptr)
         return kUnknownMediaId;
     for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row) {
         if (std::strcmp(row->pageSize, pageSize) == 0)
+            return row->mediaId;
+    }
+    // Any other name of one of the papers, portrait or landscape. The
+    // length bound keeps the name parsers to what a name can be.
+    int width = 0;
+    int length = 0;
+    if (std::strlen(pageSize) > 64 || !PaperOfName(pageSize, &width, &length))
+        return kUnknownMediaId;
+    for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row) {
+        const int paperWidth = static_cast<int>(std::lround(row->width * 2540.0));
+        const int paperLength = static_cast<int>(std::lround(row->height * 2540.0));
+        if ((Near(width, paperWidth) && Near(length, paperLength)) ||
+            (Near(width, paperLength) && Near(length, paperWidth)))
             return row->mediaId;
     }
     return kUnknownMediaId;

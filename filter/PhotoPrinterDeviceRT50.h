@@ -48,5 +48,7 @@ public:
     bool isSupportSysTime() override { return true; }
 };
 
-// The media id of an RT-50 page size name, or kUnknownMediaId.
+// The media id of an RT-50 page size: its table name (the PPD's), or any
+// other name of the same paper (na_index-4x6_4x6in, 4x6, w288h432, either
+// orientation, within 5 points); kUnknownMediaId for any other.
 int MediaIdForPageSize_RT50(const char* pageSize);

@@ -637,6 +637,25 @@ TEST_F(BackendPrint, AJobStoppedBeforeItsFirstDataIsNeverDoneAndPrintsOnceWhenRu
     EXPECT_TRUE(std::filesystem::is_empty(settings.recordsFolder)) << "the record outlives the job";
 }
 
+// Data without a sheet (a filter that refused the job, an empty document)
+// ends the job at once: the filter's status decides it, a retry would only
+// be refused again. The printer is left as it was.
+TEST_F(BackendPrint, DataWithoutASheetEndsTheJobWithoutARetry)
+{
+    const std::vector<uint8_t> clockOnly = rt50test::Packet("CNTRL", "SET_SYS_TIME",
+                                                            {'2', '0', '2', '6', '0', '1', '0', '2', '0', '3', '0',
+                                                             '4', '0', '5', '\r', '\0'});
+    for (const std::vector<uint8_t>& data : {std::vector<uint8_t>{}, clockOnly}) {
+        EXPECT_EQ(Print(data), CUPS_BACKEND_OK) << log;
+        EXPECT_FALSE(Logged("ERROR:")) << log;
+        EXPECT_FALSE(Logged("retried")) << log;
+    }
+    EXPECT_TRUE(Sheets().empty());
+    EXPECT_EQ(Shown("stream"), "idle");
+    EXPECT_EQ(Print(Job({{64, 40}})), CUPS_BACKEND_OK) << log;
+    EXPECT_EQ(Sheets(), (Sizes{{64, 40}}));
+}
+
 // Media that cannot print the job's page: nothing is sent, the job waits
 // with media-needed, and prints once the right media is loaded.
 TEST_F(BackendPrint, WrongMediaWaitsWithMediaNeededUntilTheRightMediaIsLoaded)

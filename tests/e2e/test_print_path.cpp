@@ -416,6 +416,103 @@ TEST_F(PrintPath, AClassJobMovesToTheSisterPrinterAndEverySheetIsCountedOnce)
     EXPECT_TRUE(WaitForJob(unplugged, IPP_JSTATE_COMPLETED, 90)) << m_cupsd->ErrorLog();
     EXPECT_EQ(Sheets(second).size(), 5u);
     EXPECT_NE(PageLogLine(unplugged).find(" total 1 "), std::string::npos) << PageLogLine(unplugged);
+// Submits `document` with one option; returns the job id, or 0.
+int SubmitWith(const std::string& queue, const std::string& document, const char* name, const char* value)
+{
+    cups_option_t* options = nullptr;
+    const int count = cupsAddOption(name, value, 0, &options);
+    const int job = cupsPrintFile(queue.c_str(), document.c_str(), "test", count, options);
+    cupsFreeOptions(count, options);
+    return job;
+}
+
+// Submits `document` as an IPP client that names the size only by its
+// dimensions (media-col, hundredths of mm); returns the job id, or 0.
+int SubmitWithMediaCol(const std::string& queue, const std::string& document, int width, int length)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    const std::string uri = "ipp://localhost/printers/" + queue;
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/jpeg");
+    ipp_t* size = ippNew();
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "x-dimension", width);
+    ippAddInteger(size, IPP_TAG_ZERO, IPP_TAG_INTEGER, "y-dimension", length);
+    ipp_t* col = ippNew();
+    ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
+    ippAddCollection(request, IPP_TAG_JOB, "media-col", col);
+    ippDelete(size);
+    ippDelete(col);
+    ipp_t* response = cupsDoFileRequest(CUPS_HTTP_DEFAULT, request, ("/printers/" + queue).c_str(), document.c_str());
+    ipp_attribute_t* id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER);
+    const int job = id != nullptr ? ippGetInteger(id, 0) : 0;
+    ippDelete(response);
+    return job;
+}
+
+// The queue advertises the sizes by their standard names, and a photo asked
+// for by any name of its size prints the very sheet the PPD's name gives.
+TEST_F(PrintPath, StandardSizeNamesPrintThePpdSizesSheet)
+{
+    const std::string queue = AddQueue("VANTORA-RT-50", serial());
+    const std::string supported = PrinterAttribute(queue, "media-supported");
+    EXPECT_NE(supported.find("na_index-4x6_4x6in"), std::string::npos) << supported;
+    EXPECT_EQ(supported.find("107.19"), std::string::npos) << supported;
+    EXPECT_EQ(PrinterAttribute(queue, "media-default"), "na_index-4x6_4x6in");
+
+    const std::string photo = VANTORA_TEST_PHOTO;
+    std::vector<int> jobs = {SubmitWith(queue, photo, "PageSize", "102x153mm")};
+    for (const char* name : {"na_index-4x6_4x6in", "4x6", "w288h432"})
+        jobs.push_back(SubmitWith(queue, photo, "media", name));
+    jobs.push_back(SubmitWithMediaCol(queue, photo, 10160, 15240));
+    // A size the printer's 4x6 media takes besides 4x6.
+    jobs.push_back(SubmitWith(queue, photo, "PageSize", "102x102mm"));
+    jobs.push_back(SubmitWith(queue, photo, "media", "oe_square-photo_4x4in"));
+    for (int job : jobs) {
+        ASSERT_GT(job, 0) << cupsLastErrorString();
+        EXPECT_TRUE(WaitForJob(job, IPP_JSTATE_COMPLETED)) << job << m_cupsd->ErrorLog();
+    }
+    const std::vector<Recorded> sheets = Sheets(serial());
+    ASSERT_EQ(sheets.size(), jobs.size());
+    for (size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ(sheets[i].rgb, sheets[0].rgb) << "sheet " << i + 1;
+        EXPECT_EQ(sheets[i].height, sheets[0].height);
+    }
+    EXPECT_EQ(sheets[6].rgb, sheets[5].rgb);
+    EXPECT_LT(sheets[5].height, sheets[0].height);
+}
+
+// A job the filter refuses (a page size the printer does not have), or the
+// photo front end refuses (a damaged photo), ends with its reason at once
+// instead of being retried, and the queue prints the next job.
+TEST_F(PrintPath, RefusedJobsEndWithTheirReasonAndTheNextPrints)
+{
+    const std::string queue = AddQueue("VANTORA-RT-50", serial());
+    const std::string damaged = m_docs.Path("damaged.jpg");
+    {
+        std::ifstream in(VANTORA_TEST_PHOTO, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream out(damaged, std::ios::binary);
+        out << bytes.substr(0, bytes.size() / 3);
+    }
+    const int a4 = SubmitWith(queue, VANTORA_TEST_PHOTO, "PageSize", "A4");
+    const int broken = Submit(queue, damaged);
+    const int next = Submit(queue, VANTORA_TEST_PHOTO);
+    ASSERT_GT(a4, 0);
+    ASSERT_GT(broken, 0);
+    ASSERT_GT(next, 0);
+    EXPECT_TRUE(WaitForJob(next, IPP_JSTATE_COMPLETED)) << m_cupsd->ErrorLog();
+    for (int job : {a4, broken}) {
+        const int state = JobState(job);
+        EXPECT_TRUE(state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_ABORTED) << job << " " << state;
+    }
+    EXPECT_EQ(Sheets(serial()).size(), 1u);
+    EXPECT_EQ(PrinterAttribute(queue, "printer-state"), "idle");
+    const std::string log = m_cupsd->ErrorLog();
+    // The scheduler's log escapes the quotes around the name.
+    EXPECT_NE(log.find("A4\\\" is not supported by the RT-50"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Job held for"), std::string::npos) << log;
+    EXPECT_EQ(log.find("will be retried"), std::string::npos) << log;
 }
 
 // Unplugged in the middle of a plane, out of paper, cancelled inside a

@@ -294,6 +294,87 @@ TEST(FilterJob, UnknownPageSizeIsRefused)
     EXPECT_NE(none.run.errors.find("ERROR:"), std::string::npos);
 }
 
+// The packets after the clock, whose payload is the time of the run.
+std::vector<StreamPacket> AfterClock(const std::vector<StreamPacket>& packets)
+{
+    return packets.empty() ? packets : std::vector<StreamPacket>(packets.begin() + 1, packets.end());
+}
+
+bool SamePackets(const std::vector<StreamPacket>& a, const std::vector<StreamPacket>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].name != b[i].name || a[i].param != b[i].param || a[i].payload != b[i].payload)
+            return false;
+    return true;
+}
+
+TEST(FilterJob, EveryNameOfASizePrintsTheSameStream)
+{
+    // The names themselves are checked with the model's table; here the
+    // stream: the same bytes whichever name asked, as CUPS hands the name
+    // over (media alone when it could not map it).
+    const RasterPage page = QuadrantPage(240, 300);
+    for (const char* ppdName : {"102x153mm", "115x204mm"}) {
+        Job reference({page}, std::string("PageSize=") + ppdName);
+        ASSERT_EQ(reference.sheets.size(), 1u) << ppdName;
+        const std::string name = ppdName[1] == '0' ? "na_index-4x6_4x6in" : "w324h576";
+        Job media({page}, "media=" + name);
+        EXPECT_EQ(media.run.exitStatus, 0) << media.run.errors;
+        EXPECT_TRUE(SamePackets(AfterClock(media.packets), AfterClock(reference.packets))) << name;
+    }
+    // A document CUPS rasterised for the queue's default size, because the
+    // scheduler could not map the name asked for, is not printed on another.
+    RasterPage document = QuadrantPage(1200, 1800);
+    document.pageSizeName = "102x153mm";
+    Job same({document}, "media=w288h432");
+    EXPECT_EQ(same.sheets.size(), 1u) << same.run.errors;
+    Job other({document}, "media=w288h576");
+    EXPECT_EQ(other.run.exitStatus, 1);
+    EXPECT_TRUE(other.sheets.empty());
+    EXPECT_NE(other.run.errors.find("\"102x153mm\", not for the \"w288h576\""), std::string::npos)
+        << other.run.errors;
+
+    Job refused({page}, "media=na_5x7_5x7in");
+    EXPECT_EQ(refused.run.exitStatus, 1);
+    EXPECT_TRUE(refused.sheets.empty());
+    EXPECT_NE(refused.run.errors.find("\"na_5x7_5x7in\""), std::string::npos) << refused.run.errors;
+}
+
+TEST(FilterJob, APageRasterisedAtThePapersSizeFillsThePrintablePage)
+{
+    // CUPS rasterises a document for the 4x6 in paper; the sheet must reach
+    // every edge of the printable page (1266 x 1836 at 300 dpi) as a photo
+    // does, at each resolution.
+    struct Case {
+        unsigned xdpi, ydpi, width, height;
+        int planeHeight;
+    };
+    for (const Case& c : {Case{300, 300, 1200, 1800, 1836}, Case{300, 600, 1200, 3600, 3672},
+                          Case{600, 600, 2400, 3600, 3672}}) {
+        SCOPED_TRACE(c.ydpi);
+        RasterPage page = QuadrantPage(c.width, c.height);
+        page.xdpi = c.xdpi;
+        page.ydpi = c.ydpi;
+        const std::string resolution = std::to_string(c.xdpi) + "x" + std::to_string(c.ydpi) + "dpi";
+        Job job({page}, "PageSize=102x153mm Resolution=" + resolution);
+        ASSERT_EQ(job.sheets.size(), 1u) << job.run.errors;
+        const StreamSheet& sheet = job.sheets[0];
+        ASSERT_EQ(sheet.yellow.height, c.planeHeight);
+        // The image spans columns 71..1336 of the 1408-dot plane; the
+        // quadrants meet in the middle, none is cut away.
+        for (int y : {0, c.planeHeight / 4, c.planeHeight * 3 / 4, c.planeHeight - 1}) {
+            ExpectDot(sheet, 71, y, y < c.planeHeight / 2 ? 255 : 0, 0, y < c.planeHeight / 2 ? 0 : 255);
+            ExpectDot(sheet, 1336, y, y < c.planeHeight / 2 ? 0 : 255, 255, y < c.planeHeight / 2 ? 0 : 255);
+        }
+    }
+    // A page of another size is printed as it is, centred.
+    Job small({QuadrantPage(1100, 1700)}, "PageSize=102x153mm");
+    ASSERT_EQ(small.sheets.size(), 1u);
+    ExpectDot(small.sheets[0], 71, 918, 255, 255, 255);
+}
+
 TEST(FilterJob, PagesThatAreNot24BitOrTooLargeAreRefused)
 {
     RasterPage grey = QuadrantPage(300, 200);

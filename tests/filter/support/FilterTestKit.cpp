@@ -70,6 +70,7 @@ cups_page_header2_t MakeHeader(const RasterPage& page)
     header.ImagingBoundingBox[2] = header.PageSize[0];
     header.ImagingBoundingBox[3] = header.PageSize[1];
     header.NumCopies = page.copies;
+    std::snprintf(header.cupsPageSizeName, sizeof header.cupsPageSizeName, "%s", page.pageSizeName.c_str());
     header.cupsWidth = page.width;
     header.cupsHeight = page.height;
     header.cupsBitsPerPixel = page.bitsPerPixel;

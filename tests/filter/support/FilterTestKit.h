@@ -23,6 +23,7 @@ struct RasterPage {
     unsigned copies = 1;
     unsigned xdpi = 300, ydpi = 300;
     unsigned linesWritten = ~0u;  // fewer: the stream ends inside the page
+    std::string pageSizeName;     // the PPD size CUPS rasterised the page for; "" none
     std::function<void(unsigned x, unsigned y, uint8_t rgb[3])> pixel;
 };
 

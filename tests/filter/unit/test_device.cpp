@@ -288,6 +288,33 @@ TEST(ModelTables, UnknownPageSizeOrResolution)
     EXPECT_EQ(a4.device.SetMediaInfo(record, 92, 0.5), 3);  // firmware too old
 }
 
+TEST(ModelTables, StandardAndCommonNamesOfEverySize)
+{
+    struct Size {
+        int mediaId;
+        std::vector<const char*> names;
+    };
+    const Size sizes[] = {
+        {91, {"102x102mm", "oe_square-photo_4x4in", "4x4", "4x4in", "w288h288", "custom_4x4in_4x4in", "w288.3h287.7"}},
+        {92, {"102x153mm", "na_index-4x6_4x6in", "4x6", "w288h432", "6x4", "w432h288", "4x6.Fullbleed",
+              "Custom.288x432", "custom_101.6x152.4mm_101.6x152.4mm"}},
+        {93, {"102x204mm", "custom_4x8in_4x8in", "4x8in", "w288h576"}},
+        {94, {"115x115mm", "4.5x4.5", "w324h324", "custom_4.5x4.5in_4.5x4.5in"}},
+        {95, {"115x153mm", "oe_photo_4.5x6in", "w324h432", "4.5x6in"}},
+        {96, {"115x204mm", "4.5x8", "w324h576.Fullbleed", "Custom.324x576"}},
+    };
+    for (const Size& size : sizes)
+        for (const char* name : size.names)
+            EXPECT_EQ(MediaIdForPageSize_RT50(name), size.mediaId) << name;
+    // Sizes the printer does not have, and names that describe no size.
+    for (const char* name : {"na_5x7_5x7in", "A4", "iso_a6_105x148mm", "w288h300", "100x150mm", "3.5x5", "w288",
+                             "wxh", "w288h432x", "h432w288", "na_index-4x6", "", "W288H432",
+                             "w99999999999h432"})
+        EXPECT_EQ(MediaIdForPageSize_RT50(name), kUnknownMediaId) << name;
+    const std::string longName = "na_index-4x6_4x6in" + std::string(100, '_');
+    EXPECT_EQ(MediaIdForPageSize_RT50(longName.c_str()), kUnknownMediaId);
+}
+
 TEST(ModelTables, OvercoatRowsAndFirmware)
 {
     DeviceEntry_RT50 device;

@@ -1,6 +1,8 @@
-// Pages a client rasterised itself (PWG raster) at another size than the
-// printer's page: a Letter page arrives as 2550 x 3300 dots for 4x6 media.
-// They are brought to the printable page with the image library's
+// Pages rasterised at another size than the printer's printable page: a
+// Letter page a client rasterised itself arrives as 2550 x 3300 dots for
+// 4x6 media, a document CUPS rasterised for the queue's 4x6 in paper as
+// 1200 x 1800. They are brought to the printable page (which is larger than
+// the paper, so that a photo reaches every edge) with the image library's
 // resampler before the page pipeline sees them.
 #pragma once
 
