@@ -44,7 +44,8 @@ void SetLogin(http_t* http, const Login& login)
     httpSetAuthString(http, "Basic", encoded);
 }
 
-// The tests' PAM service: pam_exec checks the two logins of AppServer.h.
+// The tests' PAM service: pam_exec checks the two logins of AppServer.h,
+// and notes each login's remote host in the folder's file remote-hosts.
 bool WritePamService(const std::string& folder)
 {
     std::filesystem::create_directories(folder);
@@ -53,9 +54,10 @@ bool WritePamService(const std::string& folder)
     if (file == nullptr)
         return false;
     std::fprintf(file,
-                 "#!/bin/sh\npw=$(tr -d '\\000\\n')\ncase \"$PAM_USER:$pw\" in\n"
+                 "#!/bin/sh\nprintf '%%s\\n' \"$PAM_RHOST\" >>%s/remote-hosts\npw=$(tr -d '\\000\\n')\n"
+                 "case \"$PAM_USER:$pw\" in\n"
                  "  %s:%s|%s:%s) exit 0 ;;\nesac\nexit 1\n",
-                 kAdminUser, kAdminPassword, kPlainUser, kPlainPassword);
+                 folder.c_str(), kAdminUser, kAdminPassword, kPlainUser, kPlainPassword);
     std::fclose(file);
     chmod(script.c_str(), 0755);
     file = std::fopen((folder + "/vantora-rt50-printer-app").c_str(), "w");

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,20 @@ protected:
 
 TEST_F(LoginThrottleTest, RepeatedWrongPasswordsWaitLongerFromTheirAddressOnly)
 {
+    // PAM learns the client's own address as its remote host, not the name
+    // the request's Host header gives (a rule on remote hosts would
+    // otherwise take the client's word).
+    WebRequest named;
+    named.path = m_page + "/config";
+    named.login = kAdmin;
+    named.fields = {{HTTP_FIELD_HOST, "localhost"}};
+    EXPECT_EQ(m_server.Web(named), HTTP_STATUS_OK);
+    std::ifstream remoteHosts(m_server.folder() + "/pam/remote-hosts");
+    std::string host, lastHost;
+    while (std::getline(remoteHosts, host))
+        lastHost = host;
+    EXPECT_EQ(lastHost, apptest::kTestAddress);
+
     // A few mistakes cost nothing: the right password still works.
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(Status(kWrong), HTTP_STATUS_UNAUTHORIZED);
