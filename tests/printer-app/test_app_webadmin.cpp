@@ -159,6 +159,11 @@ TEST_F(WebAdminTest, FormsActOnlyWhenPostedFromTheApplicationsOwnPages)
         std::string page;
         EXPECT_EQ(Post(config, form, ownPage, &page), HTTP_STATUS_OK);
         EXPECT_NE(page.find("Invalid form submission."), std::string::npos) << form;
+        // The page shown again holds the login's token, for the next try.
+        const std::vector<std::string> tokens = Tokens(page);
+        EXPECT_FALSE(tokens.empty());
+        for (const std::string& token : tokens)
+            EXPECT_EQ(token, admin);
     }
     EXPECT_EQ(Location(), before);
 
