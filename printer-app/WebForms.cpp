@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -123,11 +124,17 @@ bool PostFromOwnPages(pappl_client_t* client)
     const bool allowed = ipp ? source != PostSource::kForeign
                              : FormPostAllowed(source, Field(http, HTTP_FIELD_USER_AGENT));
     if (!allowed) {
-        // The value is the client's: only its first 80 characters.
-        const std::string stated = origin != nullptr ? origin : (referer != nullptr ? referer : "");
+        // The value is the client's: only its first 80 characters, the
+        // unprintable ones as '?'.
+        std::string stated = origin != nullptr ? origin : (referer != nullptr ? referer : "");
+        stated.resize(std::min<size_t>(stated.size(), 80));
+        for (char& c : stated) {
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+                c = '?';
+        }
         papplLogClient(client, PAPPL_LOGLEVEL_WARN, "POST to \"%s\" refused: %s.", papplClientGetURI(client),
                        source == PostSource::kForeign
-                           ? ("it comes from another site (" + stated.substr(0, 80) + ")").c_str()
+                           ? ("it comes from another site (" + stated + ")").c_str()
                            : "a browser's POST without Origin or Referer");
     }
     return allowed;
