@@ -3,6 +3,8 @@
 #include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
+#include "LoginThrottle.h"
+#include "WebForms.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -10,9 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +24,8 @@
 // PAPPL's own printer page (exported by libpappl 1.3, not declared in its
 // headers): the guard below serves it once the login is checked.
 extern "C" void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
+// PAPPL's home page, likewise.
+extern "C" void _papplSystemWebHome(pappl_client_t* client, pappl_system_t* system);
 
 namespace {
 
@@ -69,7 +75,7 @@ int PamConversation(int count, const struct pam_message** messages, struct pam_r
 // True when PAM accepts the user's password and account for `service`.
 // $VANTORA_RT50_PAM_CONFDIR (tests) points PAM at another folder of
 // service files.
-bool CheckPassword(const char* host, const std::string& user, const std::string& password)
+bool CheckPassword(const std::string& host, const std::string& user, const std::string& password)
 {
     PamAnswers answers{user.c_str(), password.c_str()};
     pam_conv conversation{PamConversation, &answers};
@@ -78,8 +84,8 @@ bool CheckPassword(const char* host, const std::string& user, const std::string&
     int result = confdir != nullptr && confdir[0] != '\0'
                      ? pam_start_confdir(g_auth.service.c_str(), user.c_str(), &conversation, confdir, &pam)
                      : pam_start(g_auth.service.c_str(), user.c_str(), &conversation, &pam);
-    if (result == PAM_SUCCESS && host != nullptr)
-        result = pam_set_item(pam, PAM_RHOST, host);
+    if (result == PAM_SUCCESS && !host.empty())
+        result = pam_set_item(pam, PAM_RHOST, host.c_str());
     if (result == PAM_SUCCESS)
         result = pam_authenticate(pam, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
     if (result == PAM_SUCCESS)
@@ -115,9 +121,34 @@ bool UserInGroup(const std::string& user, gid_t gid)
     return false;
 }
 
+// Failed logins per client address.
+LoginThrottle g_throttle;
+
+long MonotonicSeconds()
+{
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long>(now.tv_sec);
+}
+
+// The client's own address, as PAM's remote host: the Host header is the
+// client's to choose.
+std::string PeerAddress(pappl_client_t* client)
+{
+    http_t* http = papplClientGetHTTP(client);
+    const http_addr_t* address = http != nullptr ? httpGetAddress(http) : nullptr;
+    char text[256] = "";
+    if (address != nullptr)
+        httpAddrString(address, text, sizeof text);
+    return text;
+}
+
 // The login of the client's request, and its user name. PAPPL may ask
-// twice for one request (printer, then owner or administrator): the last
-// answer is kept per thread, for the same request and header.
+// several times for one request (printer, then owner or administrator; a
+// page's every form for its token): the last answer is kept per thread, for
+// the same client, request and header, for a moment (a connection's next
+// request with the same header is checked again after it). A refusal while
+// the address waits is not kept: its next login after the wait is checked.
 LoginState EvaluateLogin(pappl_client_t* client, std::string* user)
 {
     http_t* http = papplClientGetHTTP(client);
@@ -125,13 +156,16 @@ LoginState EvaluateLogin(pappl_client_t* client, std::string* user)
     if (header == nullptr || header[0] == '\0')
         return LoginState::kNone;
 
+    constexpr long kKeepSeconds = 2;
     thread_local const void* cachedRequest = nullptr;
     thread_local const pappl_client_t* cachedClient = nullptr;
     thread_local std::string cachedHeader;
     thread_local std::string cachedUser;
     thread_local LoginState cachedState = LoginState::kNone;
+    thread_local long cachedAt = 0;
     const void* request = papplClientGetRequest(client);
-    if (cachedClient == client && cachedRequest == request && request != nullptr && cachedHeader == header) {
+    const long now = MonotonicSeconds();
+    if (cachedClient == client && cachedRequest == request && now - cachedAt < kKeepSeconds && cachedHeader == header) {
         *user = cachedUser;
         return cachedState;
     }
@@ -140,12 +174,28 @@ LoginState EvaluateLogin(pappl_client_t* client, std::string* user)
     LoginState state = LoginState::kRejected;
     user->clear();
     if (ParseBasicAuthorization(header, user, &password)) {
-        if (CheckPassword(papplClientGetHostName(client), *user, password)) {
+        const std::string key = ThrottleAddressKey(http != nullptr ? httpGetAddress(http) : nullptr);
+        const long wait = g_throttle.WaitSeconds(key, now);
+        if (wait > 0) {
+            papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                           "Login of \"%s\" refused unchecked: %s waits %ld s after failed logins.", user->c_str(),
+                           key.c_str(), wait);
+            user->clear();
+            return LoginState::kRejected;
+        }
+        if (CheckPassword(PeerAddress(client), *user, password)) {
+            g_throttle.NoteSuccess(key);
             state = UserInGroup(*user, g_auth.adminGid) ? LoginState::kAdmin : LoginState::kUser;
             papplLogClient(client, PAPPL_LOGLEVEL_INFO, "Login of \"%s\"%s.", user->c_str(),
                            state == LoginState::kAdmin ? " (administrator)" : "");
         } else {
-            papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Login of \"%s\" refused.", user->c_str());
+            const long lock = g_throttle.NoteFailure(key, now);
+            if (lock > 0)
+                papplLogClient(client, PAPPL_LOGLEVEL_WARN,
+                               "Login of \"%s\" refused; logins from %s wait %ld s after failed logins.",
+                               user->c_str(), key.c_str(), lock);
+            else
+                papplLogClient(client, PAPPL_LOGLEVEL_WARN, "Login of \"%s\" refused.", user->c_str());
         }
     }
     if (state == LoginState::kRejected)
@@ -155,7 +205,32 @@ LoginState EvaluateLogin(pappl_client_t* client, std::string* user)
     cachedHeader = header;
     cachedUser = *user;
     cachedState = state;
+    cachedAt = now;
     return state;
+}
+
+// The user of the web page being served on this thread's client (each
+// client has a thread of its own), as WebPageUser gives it.
+thread_local const pappl_client_t* t_pageClient = nullptr;
+thread_local std::string t_pageUser;
+
+// Makes `user` (empty: none) the user of the web page being served.
+void SetWebPageUser(pappl_client_t* client, const std::string& user)
+{
+    t_pageClient = client;
+    t_pageUser = user;
+    papplClientSetUsername(client, user.empty() ? nullptr : user.c_str());
+}
+
+// For a page open to everyone: the login the request brings, if any,
+// becomes the page's user.
+LoginState TakeWebLogin(pappl_client_t* client, std::string* user)
+{
+    const LoginState login = EvaluateLogin(client, user);
+    if (login != LoginState::kUser && login != LoginState::kAdmin)
+        user->clear();
+    SetWebPageUser(client, *user);
+    return login;
 }
 
 // The requesting-user-name of an IPP request, as CUPS trusts it without a
@@ -214,6 +289,11 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     // and with the administrators' group for administration and for jobs
     // of other owners.
     const bool adminCheck = group != nullptr;
+    // A POST that another site made a browser send is refused before its
+    // login is looked at: the browser must not ask its user to log in for
+    // that site.
+    if (papplClientGetMethod(client) == HTTP_STATE_POST && !PostFromOwnPages(client))
+        return HTTP_STATUS_FORBIDDEN;
     ipp_t* request = papplClientGetRequest(client);
     const ipp_op_t operation = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
     if (request != nullptr)
@@ -227,7 +307,12 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
         foreign = HasForeignJobs(papplClientGetPrinter(client), user);
 
     const AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
-    if (decision.status == HTTP_STATUS_CONTINUE && !user.empty())
+    if (request == nullptr)
+        SetWebPageUser(client, decision.status == HTTP_STATUS_CONTINUE &&
+                                       (login == LoginState::kUser || login == LoginState::kAdmin)
+                                   ? user
+                                   : "");
+    else if (decision.status == HTTP_STATUS_CONTINUE && !user.empty())
         papplClientSetUsername(client, user.c_str());
     if (decision.withholdPrivate && request != nullptr) {
         int count = 0;
@@ -254,7 +339,7 @@ bool ServeGuardedPrinterPage(pappl_client_t* client, void* data)
     // Open to everyone; a login the browser sends along shows that user's
     // job names, or all of them to an administrator.
     std::string user;
-    const LoginState login = EvaluateLogin(client, &user);
+    const LoginState login = TakeWebLogin(client, &user);
     JobViewer viewer;
     viewer.admin = login == LoginState::kAdmin;
     if (login == LoginState::kUser || login == LoginState::kAdmin)
@@ -263,7 +348,23 @@ bool ServeGuardedPrinterPage(pappl_client_t* client, void* data)
     return true;
 }
 
+bool ServeGuardedHomePage(pappl_client_t* client, void* data)
+{
+    std::string user;
+    TakeWebLogin(client, &user);
+    _papplSystemWebHome(client, static_cast<pappl_system_t*>(data));
+    return true;
+}
+
 }  // namespace
+
+std::string WebPageUser(pappl_client_t* client)
+{
+    const char* name = papplClientGetUsername(client);
+    if (t_pageClient != client || name == nullptr || t_pageUser != name)
+        return "";
+    return t_pageUser;
+}
 
 bool IsPrinterAdministration(ipp_op_t operation)
 {
@@ -361,7 +462,19 @@ void SetUpAuthorization(pappl_system_t* system, const std::string& adminGroup)
                  "the command line as root.",
                  adminGroup.c_str());
     }
+    // $VANTORA_RT50_LOGIN_WAIT_S (tests): the first wait after the free
+    // failed logins, in seconds.
+    ThrottleSettings throttle;
+    if (const char* wait = std::getenv("VANTORA_RT50_LOGIN_WAIT_S")) {
+        const long seconds = std::strtol(wait, nullptr, 10);
+        if (seconds >= 1 && seconds <= 3600) {
+            throttle.firstWaitSeconds = seconds;
+            throttle.maxWaitSeconds = std::max(throttle.maxWaitSeconds, seconds);
+        }
+    }
+    g_throttle.Configure(throttle);
     papplSystemSetAuthCallback(system, "Basic", Authorize, nullptr);
+    CheckFormTokensInstalled(system);
 }
 
 void GuardPrinterPage(pappl_printer_t* printer)
@@ -369,6 +482,12 @@ void GuardPrinterPage(pappl_printer_t* printer)
     char path[256];
     papplPrinterGetPath(printer, "", path, sizeof path);
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", ServeGuardedPrinterPage, printer);
+}
+
+void GuardHomePage(pappl_system_t* system)
+{
+    if (papplSystemGetOptions(system) & PAPPL_SOPTIONS_MULTI_QUEUE)
+        papplSystemAddResourceCallback(system, "/", "text/html", ServeGuardedHomePage, system);
 }
 
 void RestrictControlSocket(const char* appName)

@@ -26,6 +26,14 @@ enum class LoginState {
     kAdmin,     // a good login of an administrator
 };
 
+// The user whose login the web page being served to `client` was checked
+// with; empty for a page served without a good login. Set by the login
+// check of every administration page and of the pages open to everyone
+// (the printer's page, the home page), before the answer starts: PAPPL
+// clears the request's header fields then. The web forms' tokens are this
+// user's (WebForms.h).
+std::string WebPageUser(pappl_client_t* client);
+
 // What the application decides for one check PAPPL asks for.
 struct AccessDecision {
     http_status_t status = HTTP_STATUS_CONTINUE;  // HTTP_STATUS_CONTINUE: allowed
@@ -58,6 +66,12 @@ void SetUpAuthorization(pappl_system_t* system, const std::string& adminGroup);
 // names: installs a guard in front of PAPPL's page.
 // Call from the printer creation callback, before PAPPL adds its pages.
 void GuardPrinterPage(pappl_printer_t* printer);
+
+// The home page is open to everyone too; a login the browser sends along
+// gives its forms that user's token. Installs a guard in front of PAPPL's
+// page (several printers only: with one, the printer's page is the home
+// page). Call before the system runs.
+void GuardHomePage(pappl_system_t* system);
 
 // Makes the control socket (PAPPL's domain socket for the command line)
 // reachable by the server's user only, once it exists.

@@ -192,6 +192,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
     if (hostname != nullptr)
         papplSystemSetHostName(system, hostname);
     SetUpAuthorization(system, adminGroup);
+    GuardHomePage(system);
     papplSystemAddListeners(system, hostname);
     papplSystemAddTimerCallback(system, 0, 0, RestrictSocketOnce, nullptr);
 

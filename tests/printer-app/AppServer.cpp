@@ -25,9 +25,10 @@ constexpr double kAnswerSeconds = 60.0;
 
 // Plain HTTP, upgraded to TLS when the server asks (as it does for
 // printing from another address).
-http_t* Connect(int port, http_encryption_t encryption = HTTP_ENCRYPTION_IF_REQUESTED)
+http_t* Connect(int port, http_encryption_t encryption = HTTP_ENCRYPTION_IF_REQUESTED,
+                const char* address = kTestAddress)
 {
-    http_t* http = httpConnect2(kTestAddress, port, nullptr, AF_INET, encryption, 1, 5000, nullptr);
+    http_t* http = httpConnect2(address, port, nullptr, AF_INET, encryption, 1, 5000, nullptr);
     if (http != nullptr)
         httpSetTimeout(http, kAnswerSeconds, nullptr, nullptr);
     return http;
@@ -43,7 +44,8 @@ void SetLogin(http_t* http, const Login& login)
     httpSetAuthString(http, "Basic", encoded);
 }
 
-// The tests' PAM service: pam_exec checks the two logins of AppServer.h.
+// The tests' PAM service: pam_exec checks the two logins of AppServer.h,
+// and notes each login's remote host in the folder's file remote-hosts.
 bool WritePamService(const std::string& folder)
 {
     std::filesystem::create_directories(folder);
@@ -52,9 +54,10 @@ bool WritePamService(const std::string& folder)
     if (file == nullptr)
         return false;
     std::fprintf(file,
-                 "#!/bin/sh\npw=$(tr -d '\\000\\n')\ncase \"$PAM_USER:$pw\" in\n"
+                 "#!/bin/sh\nprintf '%%s\\n' \"$PAM_RHOST\" >>%s/remote-hosts\npw=$(tr -d '\\000\\n')\n"
+                 "case \"$PAM_USER:$pw\" in\n"
                  "  %s:%s|%s:%s) exit 0 ;;\nesac\nexit 1\n",
-                 kAdminUser, kAdminPassword, kPlainUser, kPlainPassword);
+                 folder.c_str(), kAdminUser, kAdminPassword, kPlainUser, kPlainPassword);
     std::fclose(file);
     chmod(script.c_str(), 0755);
     file = std::fopen((folder + "/vantora-rt50-printer-app").c_str(), "w");
@@ -257,22 +260,35 @@ std::string AppServer::JobValue(int jobId, const char* name) const
 http_status_t AppServer::WebStatus(const std::string& path, const Login& login, const char* form,
                                    std::string* body) const
 {
-    http_t* http = Connect(m_port, HTTP_ENCRYPTION_ALWAYS);
+    WebRequest request;
+    request.path = path;
+    request.login = login;
+    request.form = form;
+    return Web(request, body);
+}
+
+http_status_t AppServer::Web(const WebRequest& request, std::string* body) const
+{
+    http_t* http = Connect(m_port, HTTP_ENCRYPTION_ALWAYS, request.address.c_str());
     if (http == nullptr)
         return HTTP_STATUS_ERROR;
     httpClearFields(http);
-    httpSetField(http, HTTP_FIELD_HOST, kTestAddress);
-    SetLogin(http, login);
+    // libcups adds the port.
+    httpSetField(http, HTTP_FIELD_HOST, request.address.c_str());
+    for (const auto& field : request.fields)
+        httpSetField(http, field.first, field.second.c_str());
+    SetLogin(http, request.login);
     if (httpGetAuthString(http) != nullptr)
         httpSetField(http, HTTP_FIELD_AUTHORIZATION, httpGetAuthString(http));
     http_status_t status = HTTP_STATUS_ERROR;
     bool sent;
+    const char* form = request.form;
     if (form != nullptr) {
         httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/x-www-form-urlencoded");
         httpSetLength(http, std::strlen(form));
-        sent = httpPost(http, path.c_str()) == 0 && httpWrite2(http, form, std::strlen(form)) >= 0;
+        sent = httpPost(http, request.path.c_str()) == 0 && httpWrite2(http, form, std::strlen(form)) >= 0;
     } else {
-        sent = httpGet(http, path.c_str()) == 0;
+        sent = httpGet(http, request.path.c_str()) == 0;
     }
     if (sent) {
         while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace apptest {
@@ -31,6 +32,18 @@ inline constexpr char kPlainPassword[] = "user-secret";
 struct Login {
     std::string user;
     std::string password;
+};
+
+// A web page request as a browser sends it: its Host header names the
+// address and port connected to, over TLS.
+struct WebRequest {
+    std::string path;
+    Login login;
+    const char* form = nullptr;  // POST of this form; GET when null
+    // Further header fields (Origin, Referer, User-Agent).
+    std::vector<std::pair<http_field_t, std::string>> fields;
+    // The server's address to connect to ("127.0.0.1": from loopback).
+    std::string address = kTestAddress;
 };
 
 class AppServer {
@@ -74,6 +87,8 @@ public:
     // TLS, with a login.
     http_status_t WebStatus(const std::string& path, const Login& login = {}, const char* form = nullptr,
                             std::string* body = nullptr) const;
+    // The HTTP status of `request`, its page in `body`.
+    http_status_t Web(const WebRequest& request, std::string* body = nullptr) const;
     // The server's log so far, without its debug lines.
     std::string Log() const;
     // Runs a command of the program (delete, pause, ...) as root over the
