@@ -3,10 +3,12 @@
 // driver prints, turned upright by its orientation tag, converted from its
 // colour profile to sRGB, and filled into (or fitted onto) the page.
 //
-// Photos come from the network and are decoded as root: only the loaders
-// named here run, files and pictures beyond the limits below are refused
-// before decoding, a damaged file is refused instead of printed in part,
-// and decoding stops within moments of a cancel.
+// Photos come from the network: only the loader of the format the job
+// declared runs (a file of another format is refused), files and pictures
+// beyond the limits below are refused before decoding, a damaged file is
+// refused instead of printed in part, and decoding stops within moments of
+// a cancel. The programs decode in a caged child (PhotoCage.h), which calls
+// RenderPhoto.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,9 @@ struct PageRequest {
     int height = 0;
     Scaling scaling = Scaling::Fill;
     bool monochrome = false;
+    // The MIME type the job declared for the photo (image/jpeg, ...): only
+    // that format's loader runs. Null or empty: any photo format.
+    const char* declaredType = nullptr;
     // Asked while decoding; true stops it (RenderResult::Canceled). May be null.
     bool (*isCanceled)(void* data) = nullptr;
     void* cancelData = nullptr;
