@@ -1,7 +1,6 @@
 // vantora_rt50_photo: prints a photo (JPEG, PNG, TIFF, WebP, HEIF, GIF) on
 // the RT-50: the photo front end renders the page in a caged child of this
-// program (started again as the photo decoder) and the raster filter's job
-// driver prints it.
+// program and the raster filter's job driver prints it.
 #include "FilterJob.h"
 #include "PhotoCage.h"
 #include "PhotoJob.h"

@@ -42,9 +42,12 @@ bool CageUser(uid_t* uid, gid_t* gid)
     return true;
 }
 
-// In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void StartCaged(const char* const* argv, int input, int out, int err, const CageLimits& limits,
-                             rlim_t cpuSeconds, bool dropUser, uid_t uid, gid_t gid, pid_t parent)
+// In the child between fork and exec: only async-signal-safe calls (but
+// for `serve`, run instead of a program by a caller with one thread).
+// CPU time unbounded when `cpuSeconds` is 0.
+[[noreturn]] void StartCaged(const char* const* argv, int (*serve)(), int input, int out, int err,
+                             const CageLimits& limits, rlim_t cpuSeconds, bool dropUser, uid_t uid, gid_t gid,
+                             pid_t parent)
 {
     sigset_t none;
     sigemptyset(&none);
@@ -65,7 +68,8 @@ bool CageUser(uid_t* uid, gid_t* gid)
 #endif
     // Past the soft limit SIGXCPU ends it; the hard limit a second later
     // kills it should it catch that.
-    const struct rlimit cpu {cpuSeconds, cpuSeconds + 1};
+    const struct rlimit cpu {cpuSeconds == 0 ? RLIM_INFINITY : cpuSeconds,
+                             cpuSeconds == 0 ? RLIM_INFINITY : cpuSeconds + 1};
     const struct rlimit noFiles {0, 0};
     if (setrlimit(RLIMIT_CPU, &cpu) != 0 || setrlimit(RLIMIT_FSIZE, &noFiles) != 0 ||
         setrlimit(RLIMIT_CORE, &noFiles) != 0)
@@ -77,6 +81,8 @@ bool CageUser(uid_t* uid, gid_t* gid)
     // The caller may have ended before the line above.
     if (getppid() != parent)
         _exit(127);
+    if (serve != nullptr)
+        _exit(serve());
     static const char* const kEnvironment[] = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=/nonexistent",
                                                // Fewer malloc arenas: less address space per thread.
                                                "MALLOC_ARENA_MAX=2", nullptr};
@@ -225,7 +231,8 @@ CageOutcome RunCaged(const char* const* argv, int input, const CageLimits& limit
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        StartCaged(argv, input, out[1], err[1], limits, static_cast<rlim_t>(cpuSeconds), dropUser, uid, gid, parent);
+        StartCaged(argv, nullptr, input, out[1], err[1], limits, static_cast<rlim_t>(cpuSeconds), dropUser, uid, gid,
+                   parent);
     close(out[1]);
     close(err[1]);
     if (pid < 0) {
@@ -311,6 +318,22 @@ CageOutcome RunCaged(const char* const* argv, int input, const CageLimits& limit
                            (outcome.signal == SIGKILL && outcome.cpuSeconds >= static_cast<double>(cpuSeconds));
     }
     return outcome;
+}
+
+pid_t StartCagedService(const char* const* argv, int (*serve)(), int input, const CageLimits& limits)
+{
+    uid_t uid = 0;
+    gid_t gid = 0;
+    const bool dropUser = CageUser(&uid, &gid);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return -1;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        StartCaged(argv, serve, input, null, STDERR_FILENO, limits, 0, dropUser, uid, gid, parent);
+    close(null);
+    return pid;
 }
 
 int LockDownProcess()

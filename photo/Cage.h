@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 #include <sys/resource.h>
+#include <sys/types.h>
 
 namespace vantora_cage {
 
@@ -61,6 +62,13 @@ struct CancelCheck {
 // left, and what it used is taken from it.
 CageOutcome RunCaged(const char* const* argv, int input, const CageLimits& limits, size_t maxOutput, bool keepTail,
                      const CancelCheck& cancel, CpuBudget* budget);
+
+// Starts a long-lived caged process (no CPU limit of its own) on `input`
+// as its standard input, its standard output going nowhere and its
+// standard error the caller's: the program `argv`, or when `argv` is null
+// `serve` (returning its exit status) in the forked child, which only a
+// caller with a single thread may ask for. Returns its process id, or -1.
+pid_t StartCagedService(const char* const* argv, int (*serve)(), int input, const CageLimits& limits);
 
 // Called by a caged program once it has loaded what it needs: from then on
 // it opens no file and no socket and starts no program (Landlock and a

@@ -119,6 +119,8 @@ int PhotoFilterMain(int argc, char* argv[])
 {
     if (argc != 6 && argc != 7)
         return PrintUsage("vantora_rt50_photo");
+    // The decoder service forked while this process has one thread.
+    StartPhotoDecoderHere();
     FilterJob job;
     job.jobId = argv[1];
     job.input = 0;

@@ -10,7 +10,7 @@
 
 int main(int argc, char* argv[])
 {
-    // Photos are decoded by this program started again, caged.
+    // Photos are decoded by this program started again as a caged service.
     if (vantora_photo::IsPhotoDecoderCall(argc, argv))
         return vantora_photo::PhotoDecoderMain(argc, argv);
     // PAPPL's own device listing aborts without Avahi; only USB counts here.
