@@ -47,7 +47,7 @@ bool CageUser(uid_t* uid, gid_t* gid)
 // CPU time unbounded when `cpuSeconds` is 0.
 [[noreturn]] void StartCaged(const char* const* argv, int (*serve)(), int input, int out, int err,
                              const CageLimits& limits, rlim_t cpuSeconds, bool dropUser, uid_t uid, gid_t gid,
-                             pid_t parent)
+                             pid_t parent, bool service)
 {
     sigset_t none;
     sigemptyset(&none);
@@ -77,10 +77,14 @@ bool CageUser(uid_t* uid, gid_t* gid)
     if (dropUser && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0))
         _exit(127);
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
-    // The caller may have ended before the line above.
-    if (getppid() != parent)
-        _exit(127);
+    // A program ends with the thread that waits for it. A service outlives
+    // the thread that started it: it ends when its caller's socket closes.
+    if (!service) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
+        // The caller may have ended before the line above.
+        if (getppid() != parent)
+            _exit(127);
+    }
     if (serve != nullptr)
         _exit(serve());
     static const char* const kEnvironment[] = {"PATH=/usr/bin:/bin", "LC_ALL=C", "HOME=/nonexistent",
@@ -232,7 +236,7 @@ CageOutcome RunCaged(const char* const* argv, int input, const CageLimits& limit
     const pid_t pid = fork();
     if (pid == 0)
         StartCaged(argv, nullptr, input, out[1], err[1], limits, static_cast<rlim_t>(cpuSeconds), dropUser, uid, gid,
-                   parent);
+                   parent, false);
     close(out[1]);
     close(err[1]);
     if (pid < 0) {
@@ -331,7 +335,7 @@ pid_t StartCagedService(const char* const* argv, int (*serve)(), int input, cons
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        StartCaged(argv, serve, input, null, STDERR_FILENO, limits, 0, dropUser, uid, gid, parent);
+        StartCaged(argv, serve, input, null, STDERR_FILENO, limits, 0, dropUser, uid, gid, parent, true);
     close(null);
     return pid;
 }
