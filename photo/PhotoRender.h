@@ -19,10 +19,11 @@ namespace vantora_photo {
 // Largest photo file taken, in bytes.
 inline constexpr int64_t kMaxPhotoBytes = int64_t{64} << 20;
 // Largest photo taken, in pixels, for loaders that decode a strip at a time
-// (baseline JPEG shrinks while it loads, PNG, TIFF, WebP).
+// (baseline JPEG shrinks while it loads, PNG, TIFF).
 inline constexpr int64_t kMaxPhotoPixels = 100'000'000;
 // Largest photo taken from loaders that hold the whole picture while they
-// decode (HEIF, GIF, interlaced PNG, progressive JPEG): bounds their memory.
+// decode (HEIF, its grids by their tiles, GIF, WebP, interlaced PNG,
+// progressive JPEG): bounds their memory.
 inline constexpr int64_t kMaxWholePhotoPixels = 24'000'000;
 
 // How the photo meets the page.
