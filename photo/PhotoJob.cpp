@@ -1,5 +1,7 @@
 #include "PhotoJob.h"
 
+#include "PhotoChecks.h"
+#include "PhotoCage.h"
 #include "PhotoPrinterDeviceRT50.h"
 
 #include <cerrno>
@@ -117,6 +119,8 @@ int PhotoFilterMain(int argc, char* argv[])
 {
     if (argc != 6 && argc != 7)
         return PrintUsage("vantora_rt50_photo");
+    // The decoder service forked while this process has one thread.
+    StartPhotoDecoderHere();
     FilterJob job;
     job.jobId = argv[1];
     job.input = 0;
@@ -142,7 +146,13 @@ int PhotoFilterMain(int argc, char* argv[])
     job.device->SetOutputFd(1);
     job.device->SetResolution(job.numOptions, job.options, job.ppd);
     job.device->SetMediaSize(job.numOptions, job.options, job.ppd);
-    const PageRequest request = PageRequestOf(job);
+    PageRequest request = PageRequestOf(job);
+    // The type the scheduler matched the document to: a file of another
+    // format is refused rather than decoded. Another type means a filter
+    // ahead of this one made the photo, of a format it chose.
+    const char* contentType = std::getenv("CONTENT_TYPE");
+    if (FormatOfType(contentType) != PhotoFormat::Unknown)
+        request.declaredType = contentType;
     const long copies = std::strtol(argv[4], nullptr, 10);
 
     // The photo is decoded while the job driver waits for the backend's job
@@ -154,7 +164,8 @@ int PhotoFilterMain(int argc, char* argv[])
     RenderResult rendered = RenderResult::Done;
     if (request.width > 0) {
         g_rendering = 1;
-        rendered = RenderPhoto(job.input, request, &page, &reason);
+        vantora_cage::CpuBudget budget{vantora_cage::kJobCpuSeconds};
+        rendered = RenderPhotoCaged(job.input, request, &budget, &page, &reason);
         g_rendering = 0;
     }
     int status = 0;

@@ -1,7 +1,7 @@
 // Photo jobs: the photo front end (PhotoRender) in front of the raster
 // filter's job driver. The page the job's size and resolution call for is
-// rendered in this process and handed to the driver as a 24-bit page, as
-// a raster stream's page would be.
+// rendered in a caged decoder (PhotoCage) and handed to the driver as a
+// 24-bit page, as a raster stream's page would be.
 #pragma once
 
 #include "FilterJob.h"

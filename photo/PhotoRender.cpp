@@ -1,5 +1,7 @@
 #include "PhotoRender.h"
 
+#include "PhotoChecks.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -26,18 +28,9 @@ const char* const kAllowedLoaderClasses[] = {
     "VipsForeignLoadJpeg", "VipsForeignLoadPng", "VipsForeignLoadTiff",
     "VipsForeignLoadWebp", "VipsForeignLoadHeif", "VipsForeignLoadNsgif",
 };
-// Their source loaders, checked once more when one is chosen: libvips
-// picks a loader by the file's first bytes without asking whether it is
-// blocked.
-const char* const kAllowedSourceLoaders[] = {
-    "VipsForeignLoadJpegSource", "VipsForeignLoadPngSource", "VipsForeignLoadTiffSource",
-    "VipsForeignLoadWebpSource", "VipsForeignLoadHeifSource", "VipsForeignLoadNsgifSource",
-};
 
-// The loaders' option that refuses a truncated or damaged file instead of
-// padding it with grey. libvips 8.14's thumbnail of a source passes its own
-// "fail_on" to nothing, so loaders get it as an option string.
-const char kFailOnError[] = "fail_on=error";
+// The list of formats for messages.
+const char kPhotoFormats[] = "JPEG, PNG, TIFF, WebP, HEIF or GIF";
 
 bool g_started = false;
 
@@ -125,12 +118,21 @@ bool Canceled(const PageRequest& request)
     return request.isCanceled != nullptr && request.isCanceled(request.cancelData);
 }
 
-// Reads a pipe to its end into `data`, at most kMaxPhotoBytes. Returns 0,
+// Why a decoder stopped, from libvips' error: a photo that needs more
+// memory than the decoder may have is too large, anything else damaged.
+std::string DamagedReason()
+{
+    const std::string text = VipsReason();
+    if (text.find("out of memory") != std::string::npos || text.find("memory allocation") != std::string::npos)
+        return "The photo is too large: decoding it needs more memory than a photo may have";
+    return "The photo is damaged: " + text;
+}
+
+// Reads a file or pipe to its end into `data`, at most kMaxPhotoBytes. Returns 0,
 // EFBIG when the photo is larger, ECANCELED when the job is cancelled
 // (a cancel's signal interrupts the read), or an errno value.
 int ReadWhole(int fd, const PageRequest& request, std::vector<unsigned char>* data)
 {
-    data->clear();
     unsigned char chunk[65536];
     for (;;) {
         if (Canceled(request))
@@ -148,8 +150,8 @@ int ReadWhole(int fd, const PageRequest& request, std::vector<unsigned char>* da
     }
 }
 
-// The photo as a libvips source: the file itself, or the pipe's bytes held
-// in `data`. Null after *reason.
+// The photo as a libvips source over its bytes, held in `data` (the checks
+// before decoding read them). Null after *reason.
 VipsSource* OpenSource(int fd, const PageRequest& request, std::vector<unsigned char>* data, std::string* reason)
 {
     struct stat info {};
@@ -165,10 +167,7 @@ VipsSource* OpenSource(int fd, const PageRequest& request, std::vector<unsigned 
                       std::to_string(kMaxPhotoBytes >> 20) + " MiB)";
             return nullptr;
         }
-        VipsSource* source = vips_source_new_from_descriptor(fd);
-        if (source == nullptr)
-            *reason = "The photo cannot be read: " + VipsReason();
-        return source;
+        data->reserve(static_cast<size_t>(info.st_size));
     }
     const int error = ReadWhole(fd, request, data);
     if (error == EFBIG) {
@@ -187,19 +186,48 @@ VipsSource* OpenSource(int fd, const PageRequest& request, std::vector<unsigned 
     return source;
 }
 
-bool IsAllowedLoader(const char* loader)
+// Opens the photo with the one loader of its format: the header only
+// until its pixels are asked for, sequential access, a damaged file
+// refused instead of padded with grey; a JPEG shrunk by `shrink` while it
+// loads. Null after a libvips error.
+VipsImage* LoadAs(PhotoFormat format, VipsSource* source, int shrink)
 {
-    for (const char* name : kAllowedSourceLoaders) {
-        if (loader != nullptr && std::strcmp(loader, name) == 0)
-            return true;
+    VipsImage* image = nullptr;
+    const VipsAccess access = VIPS_ACCESS_SEQUENTIAL;
+    const VipsFailOn failOn = VIPS_FAIL_ON_ERROR;
+    int result = -1;
+    switch (format) {
+    case PhotoFormat::Jpeg:
+        result = vips_jpegload_source(source, &image, "access", access, "fail_on", failOn, "shrink", shrink, nullptr);
+        break;
+    case PhotoFormat::Png:
+        result = vips_pngload_source(source, &image, "access", access, "fail_on", failOn, nullptr);
+        break;
+    case PhotoFormat::Tiff:
+        result = vips_tiffload_source(source, &image, "access", access, "fail_on", failOn, nullptr);
+        break;
+    case PhotoFormat::Webp:
+        result = vips_webpload_source(source, &image, "access", access, "fail_on", failOn, nullptr);
+        break;
+    case PhotoFormat::Heif:
+        result = vips_heifload_source(source, &image, "access", access, "fail_on", failOn, nullptr);
+        break;
+    case PhotoFormat::Gif:
+        result = vips_gifload_source(source, &image, "access", access, "fail_on", failOn, nullptr);
+        break;
+    case PhotoFormat::Pdf:
+    case PhotoFormat::Unknown:
+        vips_error("photo", "no loader");
+        break;
     }
-    return false;
+    return result == 0 ? image : nullptr;
 }
 
-// Whether the loader holds the whole decoded picture at once.
-bool DecodesWhole(const char* loader, VipsImage* header)
+// Whether the loader holds the whole decoded picture at once: HEIF, GIF
+// and WebP always, JPEG and PNG when progressive or interlaced.
+bool DecodesWhole(PhotoFormat format, VipsImage* header)
 {
-    if (std::strcmp(loader, "VipsForeignLoadHeifSource") == 0 || std::strcmp(loader, "VipsForeignLoadNsgifSource") == 0)
+    if (format == PhotoFormat::Heif || format == PhotoFormat::Gif || format == PhotoFormat::Webp)
         return true;
     int interlaced = 0;
     if (vips_image_get_typeof(header, "interlaced") != 0 && vips_image_get_int(header, "interlaced", &interlaced) != 0)
@@ -213,27 +241,81 @@ struct PhotoFacts {
     int height = 0;
     bool hasProfile = false;
     bool cmyk = false;
-    bool jpeg = false;
+    PhotoFormat format = PhotoFormat::Unknown;
 };
 
-// Checks the photo's header against the limits. False after *reason.
-bool ReadFacts(VipsSource* source, PhotoFacts* facts, std::string* reason)
+// The photo's format from its bytes, when it is the one the job declared
+// (any photo format when it declared none). False after *reason.
+bool CheckFormat(const std::vector<unsigned char>& bytes, const char* declaredType, PhotoFormat* format,
+                 std::string* reason)
 {
-    const char* loader = vips_foreign_find_load_source(source);
-    if (loader == nullptr || !IsAllowedLoader(loader)) {
-        vips_error_clear();
-        *reason = "The file is not a photo this printer takes (JPEG, PNG, TIFF, WebP, HEIF or GIF)";
+    *format = SniffPhotoFormat(bytes.data(), bytes.size());
+    const bool photo = *format != PhotoFormat::Unknown && *format != PhotoFormat::Pdf;
+    if (declaredType == nullptr || declaredType[0] == '\0') {
+        if (!photo)
+            *reason = std::string("The file is not a photo this printer takes (") + kPhotoFormats + ")";
+        return photo;
+    }
+    const PhotoFormat declared = FormatOfType(declaredType);
+    if (declared == PhotoFormat::Unknown) {
+        *reason = std::string("The document's type is not a photo this printer takes (") + kPhotoFormats + ")";
         return false;
     }
-    Ref<VipsImage> header(vips_image_new_from_source(source, "", "access", VIPS_ACCESS_SEQUENTIAL, "fail_on",
-                                                     VIPS_FAIL_ON_ERROR, nullptr));
+    if (!photo) {
+        *reason = std::string("The photo was sent as ") + FormatName(declared) + " but is " +
+                  (*format == PhotoFormat::Pdf ? "a PDF file"
+                                               : std::string("not a photo this printer takes (") + kPhotoFormats + ")");
+        return false;
+    }
+    if (*format != declared) {
+        *reason = std::string("The photo was sent as ") + FormatName(declared) + " but is " + ArticleName(*format) +
+                  " file";
+        return false;
+    }
+    return true;
+}
+
+// What decoding would cost, judged from the bytes: a JPEG's scans (each
+// one a pass over the whole picture) and the pixels a HEIF decodes to.
+// False after *reason.
+bool CheckCost(PhotoFormat format, const std::vector<unsigned char>& bytes, std::string* reason)
+{
+    if (format == PhotoFormat::Jpeg && CountJpegScans(bytes.data(), bytes.size(), kMaxJpegScans) > kMaxJpegScans) {
+        *reason = "The photo has too many scans (more than " + std::to_string(kMaxJpegScans) + ")";
+        return false;
+    }
+    if (format != PhotoFormat::Heif)
+        return true;
+    int64_t pixels = 0;
+    std::string problem;
+    if (!HeifDecodedPixels(bytes.data(), bytes.size(), &pixels, &problem)) {
+        *reason = "The photo cannot be printed: " + problem;
+        return false;
+    }
+    if (pixels > kMaxWholePhotoPixels) {
+        *reason = "The photo is too large (" + std::to_string((pixels + 500'000) / 1'000'000) +
+                  " megapixels when decoded, at most " + std::to_string(kMaxWholePhotoPixels / 1'000'000) +
+                  " megapixels for this kind of file)";
+        return false;
+    }
+    return true;
+}
+
+// Checks the photo's header against the limits. False after *reason.
+bool ReadFacts(VipsSource* source, const std::vector<unsigned char>& bytes, const char* declaredType,
+               PhotoFacts* facts, std::string* reason)
+{
+    PhotoFormat format = PhotoFormat::Unknown;
+    if (!CheckFormat(bytes, declaredType, &format, reason) || !CheckCost(format, bytes, reason))
+        return false;
+    Ref<VipsImage> header(LoadAs(format, source, 1));
     if (header.get() == nullptr) {
-        *reason = "The photo is damaged: " + VipsReason();
+        *reason = DamagedReason();
         return false;
     }
     VipsImage* image = header.get();
     const int64_t pixels = int64_t{vips_image_get_width(image)} * vips_image_get_height(image);
-    const int64_t limit = DecodesWhole(loader, image) ? kMaxWholePhotoPixels : kMaxPhotoPixels;
+    const int64_t limit = DecodesWhole(format, image) ? kMaxWholePhotoPixels : kMaxPhotoPixels;
     if (pixels > limit) {
         *reason = "The photo is too large (" + std::to_string(vips_image_get_width(image)) + " x " +
                   std::to_string(vips_image_get_height(image)) + " pixels, at most " +
@@ -245,7 +327,7 @@ bool ReadFacts(VipsSource* source, PhotoFacts* facts, std::string* reason)
     facts->height = swap ? vips_image_get_width(image) : vips_image_get_height(image);
     facts->hasProfile = vips_image_get_typeof(image, VIPS_META_ICC_NAME) != 0;
     facts->cmyk = vips_image_get_interpretation(image) == VIPS_INTERPRETATION_CMYK;
-    facts->jpeg = std::strcmp(loader, "VipsForeignLoadJpegSource") == 0;
+    facts->format = format;
     return facts->width > 0 && facts->height > 0;
 }
 
@@ -426,7 +508,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
     if (source.get() == nullptr)
         return Canceled(request) ? RenderResult::Canceled : RenderResult::Refused;
     PhotoFacts facts;
-    if (!ReadFacts(source.get(), &facts, reason))
+    if (!ReadFacts(source.get(), piped, request.declaredType, &facts, reason))
         return RenderResult::Refused;
     if (Canceled(request))
         return RenderResult::Canceled;
@@ -448,11 +530,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
     // Shrink-on-load for JPEG; then the orientation tag, the colour profile
     // to sRGB (an untagged photo is taken as sRGB as it is) and the scaling.
     const double scale = fill ? std::max(scaleX, scaleY) : std::min(scaleX, scaleY);
-    std::string options = kFailOnError;
-    if (facts.jpeg)
-        options += ",shrink=" + std::to_string(JpegShrink(scale));
-    Ref<VipsImage> loaded(vips_image_new_from_source(source.get(), options.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
-                                                     nullptr));
+    Ref<VipsImage> loaded(LoadAs(facts.format, source.get(), facts.format == PhotoFormat::Jpeg ? JpegShrink(scale) : 1));
     Ref<VipsImage> photo;
     // Filling, the photo is scaled to cover the box and the page's gravity
     // below cuts it: libvips' own centre crop would decode the whole photo
@@ -466,7 +544,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
                                "srgb", "intent", VIPS_INTENT_RELATIVE, nullptr)
         : vips_thumbnail_image(loaded.get(), photo.out(), width, "height", height, "size", size, nullptr);
     if (shrunk != 0) {
-        *reason = "The photo is damaged: " + VipsReason();
+        *reason = DamagedReason();
         return RenderResult::Refused;
     }
     Ref<VipsImage> steps[5];
@@ -501,7 +579,7 @@ RenderResult RenderPhoto(int fd, const PageRequest& request, RenderedPage* page,
     }
     if (written != 0) {
         std::free(rows.pixels);
-        *reason = "The photo is damaged: " + VipsReason();
+        *reason = DamagedReason();
         return RenderResult::Refused;
     }
     page->pixels = rows.pixels;

@@ -3,10 +3,12 @@
 // driver prints, turned upright by its orientation tag, converted from its
 // colour profile to sRGB, and filled into (or fitted onto) the page.
 //
-// Photos come from the network and are decoded as root: only the loaders
-// named here run, files and pictures beyond the limits below are refused
-// before decoding, a damaged file is refused instead of printed in part,
-// and decoding stops within moments of a cancel.
+// Photos come from the network: only the loader of the format the job
+// declared runs (a file of another format is refused), files and pictures
+// beyond the limits below are refused before decoding, a damaged file is
+// refused instead of printed in part, and decoding stops within moments of
+// a cancel. The programs decode in a caged child (PhotoCage.h), which calls
+// RenderPhoto.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +19,11 @@ namespace vantora_photo {
 // Largest photo file taken, in bytes.
 inline constexpr int64_t kMaxPhotoBytes = int64_t{64} << 20;
 // Largest photo taken, in pixels, for loaders that decode a strip at a time
-// (baseline JPEG shrinks while it loads, PNG, TIFF, WebP).
+// (baseline JPEG shrinks while it loads, PNG, TIFF).
 inline constexpr int64_t kMaxPhotoPixels = 100'000'000;
 // Largest photo taken from loaders that hold the whole picture while they
-// decode (HEIF, GIF, interlaced PNG, progressive JPEG): bounds their memory.
+// decode (HEIF, its grids by their tiles, GIF, WebP, interlaced PNG,
+// progressive JPEG): bounds their memory.
 inline constexpr int64_t kMaxWholePhotoPixels = 24'000'000;
 
 // How the photo meets the page.
@@ -37,6 +40,9 @@ struct PageRequest {
     int height = 0;
     Scaling scaling = Scaling::Fill;
     bool monochrome = false;
+    // The MIME type the job declared for the photo (image/jpeg, ...): only
+    // that format's loader runs. Null or empty: any photo format.
+    const char* declaredType = nullptr;
     // Asked while decoding; true stops it (RenderResult::Canceled). May be null.
     bool (*isCanceled)(void* data) = nullptr;
     void* cancelData = nullptr;

@@ -1,6 +1,7 @@
 #include "AppPrintJob.h"
 
 #include "JobSettings.h"
+#include "PhotoCage.h"
 #include "PhotoJob.h"
 #include "PhotoPrinterDeviceRT50.h"
 #include "AttachedPrinter.h"
@@ -244,12 +245,13 @@ bool AppPrintJob::PrintPhoto(const char* file, int copies, bool monochrome)
         RefusePhoto(std::string("The photo cannot be read: ") + std::strerror(errno));
         return false;
     }
-    const bool printed = PrintPicture(fd, copies, monochrome, false);
+    const bool printed = PrintPicture(fd, m_job != nullptr ? papplJobGetFormat(m_job) : nullptr, copies, monochrome,
+                                      false);
     close(fd);
     return printed;
 }
 
-bool AppPrintJob::PrintPicture(int fd, int copies, bool monochrome, bool documentPage)
+bool AppPrintJob::PrintPicture(int fd, const char* type, int copies, bool monochrome, bool documentPage)
 {
     vantora_photo::PageRequest request = vantora_photo::PageRequestOf(m_filter);
     request.monochrome = request.monochrome || monochrome;
@@ -257,9 +259,11 @@ bool AppPrintJob::PrintPicture(int fd, int copies, bool monochrome, bool documen
     // page is shown whole unless it has the sheet's shape.
     if (documentPage && !m_scalingChosen)
         request.scaling = vantora_photo::Scaling::Auto;
+    request.declaredType = type;
     vantora_photo::RenderedPage page;
     std::string reason;
-    const vantora_photo::RenderResult rendered = vantora_photo::RenderPhoto(fd, request, &page, &reason);
+    const vantora_photo::RenderResult rendered =
+        vantora_photo::RenderPhotoCaged(fd, request, m_cpuBudget, &page, &reason);
     if (rendered == vantora_photo::RenderResult::Canceled)
         return true;
     if (rendered == vantora_photo::RenderResult::Refused) {
@@ -298,7 +302,7 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
             int png = -1;
             std::string reason;
             const pdf_pages::PdfResult drawn =
-                pdf_pages::RenderPdfPage(pdf, number, drawnSide, cancel, &png, &reason);
+                pdf_pages::RenderPdfPage(pdf, number, drawnSide, cancel, m_cpuBudget, &png, &reason);
             if (drawn == pdf_pages::PdfResult::Canceled) {
                 Log(PAPPL_LOGLEVEL_INFO, pdf_pages::kRendererStopped);
                 return true;
@@ -307,7 +311,8 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
                 RefusePhoto(reason);
                 return false;
             }
-            const bool printed = PrintPicture(png, together, monochrome, true);
+            // poppler's picture of the page is a PNG.
+            const bool printed = PrintPicture(png, "image/png", together, monochrome, true);
             close(png);
             if (!printed)
                 return false;

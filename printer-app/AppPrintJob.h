@@ -2,13 +2,14 @@
 // (the same page pipeline as vantora_rt50_filter), its packets collected
 // sheet by sheet and printed through the printer link.
 //
-// Photos (JPEG, PNG) are rendered by the photo front end exactly as the
-// CUPS queue's photo filter renders them, so a photo prints the same sheet
+// Photos (JPEG, PNG) are rendered by the photo front end, in its caged
+// decoder, exactly as the CUPS queue's photo filter renders them, so a photo prints the same sheet
 // either way; a PDF's pages are drawn as pictures by poppler and then take
 // the photo's way; PWG raster pages come line by line from PAPPL.
 #pragma once
 
 #include "AttachedPrinter.h"
+#include "Cage.h"
 #include "FilterJob.h"
 #include "MessageSink.h"
 #include "PacketSink.h"
@@ -93,6 +94,10 @@ public:
 
     SheetSink& Sink() { return m_sink; }
 
+    // The CPU time the job's decoders and renderers may still use, shared
+    // with whoever else works on the job's document (its page count).
+    void ShareCpuBudget(vantora_cage::CpuBudget* budget) { m_cpuBudget = budget; }
+
     // The filter options the job runs with.
     const std::string& OptionText() const { return m_optionText; }
 
@@ -102,9 +107,10 @@ private:
     bool UseResolution(unsigned x, unsigned y);
     // Logs why the photo is not printed and marks the job failed.
     void RefusePhoto(const std::string& reason);
-    // Renders the picture open on `fd` and prints it `copies` times; a
+    // Renders the picture open on `fd`, of MIME type `type` (any photo when
+    // null), in the caged decoder and prints it `copies` times; a
     // document's page is filled or fitted by its shape unless the job chose.
-    bool PrintPicture(int fd, int copies, bool monochrome, bool documentPage);
+    bool PrintPicture(int fd, const char* type, int copies, bool monochrome, bool documentPage);
 
     pappl_job_t* m_job;
     SheetSink m_sink;
@@ -124,4 +130,6 @@ private:
     bool m_monochrome = false;
     bool m_scalingChosen = false;   // the job named its print-scaling
     pappl_scaling_t m_scaling = PAPPL_SCALING_AUTO;
+    vantora_cage::CpuBudget m_ownCpuBudget{vantora_cage::kJobCpuSeconds};
+    vantora_cage::CpuBudget* m_cpuBudget = &m_ownCpuBudget;
 };

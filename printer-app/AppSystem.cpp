@@ -155,6 +155,9 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
     }
     // The stop signals go to the application's own thread (AppStop.h).
     BlockStopSignals();
+    // No file the server writes, spooled documents among them, grows past
+    // the largest document taken.
+    LimitSpoolFiles();
     const char* spool = cupsGetOption("spool-directory", numOptions, options);
     std::string snapSpool;
     const char* snap = std::getenv("SNAP_COMMON");

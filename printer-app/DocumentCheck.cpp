@@ -1,8 +1,12 @@
 #include "DocumentCheck.h"
 
+#include "PhotoRender.h"
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 
 namespace {
 
@@ -36,7 +40,52 @@ void Refuse(pappl_client_t* client, ipp_status_t status, const char* format, con
     }
 }
 
+// The file limit of a document of `format`; 0 for a format that is not
+// spooled (raster streams are printed as they arrive).
+long long FileLimit(const char* format)
+{
+    if (std::strcmp(format, "application/pdf") == 0)
+        return kMaxPdfBytes;
+    if (std::strcmp(format, "image/jpeg") == 0 || std::strcmp(format, "image/png") == 0)
+        return vantora_photo::kMaxPhotoBytes;
+    return 0;
+}
+
+// Refuses a document whose told length is over its format's limit before
+// a byte of it is spooled: its bytes are read and dropped (shutting the
+// connection instead would leave the client without the answer). True when
+// refused.
+bool RefuseOversizedUpload(pappl_client_t* client, const char* format)
+{
+    http_t* http = papplClientGetHTTP(client);
+    const long long limit = FileLimit(format);
+    if (limit == 0 || httpIsChunked(http) || httpGetState(http) != HTTP_STATE_POST_RECV)
+        return false;
+    const long long length = static_cast<long long>(httpGetRemaining(http));
+    if (length <= limit)
+        return false;
+    char message[160];
+    std::snprintf(message, sizeof message, "The document is too large (%.1f MB; at most %lld MiB).",
+                  static_cast<double>(length) / 1e6, limit >> 20);
+    Refuse(client, IPP_STATUS_ERROR_REQUEST_ENTITY, format, message);
+    return true;
+}
+
 }  // namespace
+
+void LimitSpoolFiles()
+{
+    // Past the limit a write fails with EFBIG instead of ending the process.
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0)
+        return;
+    const rlim_t wanted = static_cast<rlim_t>(kMaxSpoolFileBytes);
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > wanted) {
+        limit.rlim_cur = wanted;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+}
 
 bool IsPrintableFormat(const char* format)
 {
@@ -81,6 +130,8 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
     if (length <= 0)
         return false;  // no document
     const char* sniffed = SniffFormat(head, static_cast<size_t>(length));
+    if (IsPrintableFormat(typed ? format : sniffed) && RefuseOversizedUpload(client, typed ? format : sniffed))
+        return true;
     if (!typed) {
         if (!IsPrintableFormat(sniffed)) {
             Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, sniffed != nullptr ? sniffed : "application/octet-stream",

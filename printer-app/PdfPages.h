@@ -1,11 +1,14 @@
 // PDF documents as page pictures. Poppler's pdfinfo counts the pages and
 // pdftoppm draws one page at a time as a PNG, each as a program of its
-// own: it reads the document on its standard input and writes the picture
-// to a pipe, runs as an unprivileged user (when the application is root)
-// with no new privileges, bounded memory, CPU time and output, and is
-// killed when the job is cancelled or it takes too long. A PDF that
-// crashes or hangs the renderer ends that program, not the application.
+// own, caged (Cage.h): it reads the document on its standard input and
+// writes the picture to a pipe, runs as an unprivileged user with bounded
+// memory, CPU time (per page, and the job's budget over all pages) and
+// output, and is killed when the job is cancelled or it takes too long. A
+// PDF that crashes or hangs the renderer ends that program, not the
+// application.
 #pragma once
+
+#include "Cage.h"
 
 #include <cstddef>
 #include <string>
@@ -33,11 +36,15 @@ struct CancelCheck {
 };
 
 // The number of pages of the PDF open on `pdf` (1 to kMaxPdfPages).
-PdfResult CountPdfPages(int pdf, const CancelCheck& cancel, int* pages, std::string* reason);
+// Its CPU time is taken from `budget` (may be null).
+PdfResult CountPdfPages(int pdf, const CancelCheck& cancel, vantora_cage::CpuBudget* budget, int* pages,
+                        std::string* reason);
 
 // Draws page `page` (from 1) of the PDF open on `pdf` as a PNG whose long
 // side is `longSide` pixels, into a new memory file open for reading at
-// its start (*png; the caller closes it).
-PdfResult RenderPdfPage(int pdf, int page, int longSide, const CancelCheck& cancel, int* png, std::string* reason);
+// its start (*png; the caller closes it). Its CPU time is taken from
+// `budget` (may be null).
+PdfResult RenderPdfPage(int pdf, int page, int longSide, const CancelCheck& cancel, vantora_cage::CpuBudget* budget,
+                        int* png, std::string* reason);
 
 }  // namespace pdf_pages

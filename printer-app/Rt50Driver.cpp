@@ -156,7 +156,10 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
         return RefuseDocument(job, std::string("The PDF cannot be read: ") + std::strerror(errno));
     int pages = 0;
     std::string reason;
-    const pdf_pages::PdfResult counted = pdf_pages::CountPdfPages(pdf, {JobIsCanceled, job}, &pages, &reason);
+    // One CPU budget for the whole job: its page count and every page.
+    vantora_cage::CpuBudget budget{vantora_cage::kJobCpuSeconds};
+    const pdf_pages::PdfResult counted =
+        pdf_pages::CountPdfPages(pdf, {JobIsCanceled, job}, &budget, &pages, &reason);
     if (counted != pdf_pages::PdfResult::Done) {
         close(pdf);
         if (counted == pdf_pages::PdfResult::Refused)
@@ -176,6 +179,7 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
     bool done;
     {
         AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), link);
+        printJob.ShareCpuBudget(&budget);
         const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
         done = printJob.Start() &&
                printJob.PrintPdf(pdf, static_cast<int>(options->first_page), static_cast<int>(options->last_page),

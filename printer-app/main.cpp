@@ -3,12 +3,16 @@
 // drivers, add, status, ...).
 #include "AppSystem.h"
 #include "DeviceList.h"
+#include "PhotoCage.h"
 #include "Rt50Driver.h"
 
 #include <cstring>
 
 int main(int argc, char* argv[])
 {
+    // Photos are decoded by this program started again as a caged service.
+    if (vantora_photo::IsPhotoDecoderCall(argc, argv))
+        return vantora_photo::PhotoDecoderMain(argc, argv);
     // PAPPL's own device listing aborts without Avahi; only USB counts here.
     if (argc == 2 && std::strcmp(argv[1], "devices") == 0)
         return ListRt50Devices(stdout);

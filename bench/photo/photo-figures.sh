@@ -16,7 +16,14 @@
 # 2. the whole vantora_rt50_photo on them (the raster filter's page
 #    processing included), without the job start file's one-second pause;
 # 3. larger photos: a 90-megapixel PNG and a 12-megapixel HEIC, their CPU
-#    and peak memory, and how long decoding takes to stop after a cancel.
+#    and peak memory, and how long decoding takes to stop after a cancel;
+# 4. the caged decoder's cost: one rendering of the 12-megapixel photos in
+#    process and by the caged decoder service (started once, as in the
+#    printer application), median time of REPEAT renderings each; and the
+#    decoder's own CPU;
+# 5. hostile photos (tests/photo/make_hostile_photos.py) through
+#    vantora_rt50_photo, their type declared as CUPS does: time, CPU, peak
+#    memory of the largest process, and the reason.
 set -euo pipefail
 photo_page=$1
 photo_filter=$2
@@ -74,3 +81,30 @@ for photo in "$work/big.png" "$work/drawn.jpg" "$work/phone.heic"; do
   printf '  %-22s cancelled 150 ms in: %s\n' "$(basename "$photo")" \
     "$(CANCEL_AFTER_MS=150 "$photo_page" "$photo" 2>&1 > /dev/null | tail -n 1)"
 done
+
+echo "== the caged decoder: one rendering in process and caged (median of ${REPEAT:-7})"
+for photo in "$work/real.jpg" "$work/drawn.jpg" "$work/phone.heic"; do
+  [ -f "$photo" ] || continue
+  inproc=$(REPEAT=${REPEAT:-7} "$photo_page" "$photo" 2>&1 > /dev/null | tail -n 1)
+  caged=$(CAGED=1 REPEAT=${REPEAT:-7} "$photo_page" "$photo" 2>&1 > /dev/null | tail -n 1)
+  printf '  %-12s in process: %s\n  %-12s caged:      %s\n' "$(basename "$photo")" "$inproc" "" "$caged"
+done
+for photo in "$work/drawn.jpg"; do
+  row "$(basename "$photo"), photo_page in process" "$(measure "$photo_page" "$photo")"
+  row "$(basename "$photo"), photo_page, service forked" "$(CAGED=2 measure "$photo_page" "$photo")"
+done
+echo "  (GNU time counts a process and the children it waited for; the caged"
+echo "  decoders are the service's grandchildren: the in-process figure is the"
+echo "  one to compare with the whole job's below.)"
+
+echo "== hostile photos through vantora_rt50_photo"
+python3 "$(dirname "$0")/../../tests/photo/make_hostile_photos.py" "$work" > /dev/null
+for c in grid-bomb.heic:image/heic wide.webp:image/webp scan-bomb.jpg:image/jpeg mismatch.tif:image/jpeg; do
+  file=${c%%:*}
+  type=${c#*:}
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time" env CONTENT_TYPE="$type" PPD="$ppd" \
+    "$photo_filter" "$job" user photo 1 "" "$work/$file" > /dev/null 2> "$work/stderr" || true
+  awk -v f="$file" -v r="$(grep '^ERROR' "$work/stderr" | head -n 1)" \
+    'END { printf "  %-16s %5.2f s, %.2f s CPU, %6.1f MB peak: %s\n", f, $1, $2 + $3, $4 / 1024, r }' "$work/time"
+done
+echo "  (the time includes the filter's one-second pause after an ERROR: line)"

@@ -8,9 +8,17 @@
 // With CANCEL_AFTER_MS=N in the environment the job is cancelled N ms after
 // decoding starts, as Cancel-Job does in the printer application; the
 // program then says on standard error how long decoding took to stop.
+// With CAGED=1 the photo is decoded as the printer application decodes
+// it, by this program started again as the caged decoder service
+// (PhotoCage.h); with CAGED=2 as vantora_rt50_photo does, the service
+// forked from this program. TYPE=mime declares its type. With REPEAT=N the
+// photo is rendered N times (the service started once) and the median
+// time of one rendering is said on standard error.
 #include "FilterJob.h"
+#include "PhotoCage.h"
 #include "PhotoRender.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +28,7 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <cups/raster.h>
 
@@ -38,6 +47,8 @@ bool IsCanceled(void*)
 
 int main(int argc, char* argv[])
 {
+    if (vantora_photo::IsPhotoDecoderCall(argc, argv))
+        return vantora_photo::PhotoDecoderMain(argc, argv);
     if (argc != 2 && argc != 3 && argc != 5) {
         std::fprintf(stderr, "Usage: photo_page PHOTO [fill|fit [WIDTH HEIGHT]]\n");
         return 2;
@@ -66,7 +77,30 @@ int main(int argc, char* argv[])
     }
     vantora_photo::RenderedPage page;
     std::string reason;
-    const vantora_photo::RenderResult result = vantora_photo::RenderPhoto(fd, request, &page, &reason);
+    request.declaredType = std::getenv("TYPE");
+    const char* cagedMode = std::getenv("CAGED");
+    const bool caged = cagedMode != nullptr && (cagedMode[0] == '1' || cagedMode[0] == '2');
+    if (cagedMode != nullptr && cagedMode[0] == '2')
+        vantora_photo::StartPhotoDecoderHere();
+    const char* repeatText = std::getenv("REPEAT");
+    const int repeat = repeatText != nullptr && std::atoi(repeatText) > 1 ? std::atoi(repeatText) : 1;
+    std::vector<double> times;
+    vantora_photo::RenderResult result = vantora_photo::RenderResult::Refused;
+    for (int i = 0; i < repeat; ++i) {
+        if (i > 0) {
+            std::free(page.pixels);
+            lseek(fd, 0, SEEK_SET);
+        }
+        const Clock::time_point began = Clock::now();
+        result = caged ? vantora_photo::RenderPhotoCaged(fd, request, nullptr, &page, &reason)
+                       : vantora_photo::RenderPhoto(fd, request, &page, &reason);
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
+
+    }
+    if (repeat > 1) {
+        std::sort(times.begin(), times.end());
+        std::fprintf(stderr, "one rendering: %.1f ms (median of %d)\n", times[times.size() / 2], repeat);
+    }
     const Clock::time_point stopped = Clock::now();
     if (canceller.joinable())
         canceller.join();

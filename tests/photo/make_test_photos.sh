@@ -7,6 +7,7 @@ set -eu
 out=$1
 photo=$2
 icc=/usr/share/color/icc/ghostscript
+here=$(cd "$(dirname "$0")" && pwd)
 cd "$out"
 
 # The scene as it should print: portrait, its top-left corner marked pure
@@ -60,3 +61,6 @@ cp srgb.jpg padded.jpg
 truncate -s 70M padded.jpg
 printf 'not a photo\n' > text.jpg
 rm -f ./*.v
+
+# Hostile files: bombs and photos of another format than declared.
+python3 "$here/make_hostile_photos.py" .

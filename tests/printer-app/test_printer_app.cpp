@@ -385,6 +385,13 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     const std::string huge = m_files.Path("huge.jpg");
     ASSERT_TRUE(apptest::MakePhoto(huge, 17000, 16));
     EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge), IPP_STATUS_ERROR_REQUEST_ENTITY);
+
+    // So is a photo over the file limit (73 MB; 64 MiB taken), by its told
+    // length, before it is spooled; the server goes on serving.
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), VANTORA_TEST_PHOTOS "/padded.jpg"),
+              IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_NE(m_server.Log().find("The document is too large (73.4 MB; at most 64 MiB)."), std::string::npos);
+    EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
 }
 
 // The colour of the sheet at (x, y): 'r', 'g', 'b', 'w' (white) or '?'.
@@ -657,6 +664,64 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     EXPECT_TRUE(printAndCancel(slow, "application/pdf", [&] { return ChildRuns(m_server.pid(), "pdftoppm"); }));
     EXPECT_NE(m_server.Log().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
+}
+
+// The user id of the first child of `parent` named `program`; -1 when none.
+long ChildUid(pid_t parent, const std::string& program)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string line, name;
+        long ppid = -1, uid = -1;
+        while (std::getline(status, line)) {
+            if (line.rfind("Name:\t", 0) == 0)
+                name = line.substr(6);
+            else if (line.rfind("PPid:\t", 0) == 0)
+                ppid = std::stol(line.substr(6));
+            else if (line.rfind("Uid:\t", 0) == 0)
+                uid = std::stol(line.substr(5));
+        }
+        if (ppid == parent && name == program)
+            return uid;
+    }
+    return -1;
+}
+
+// Photos are decoded by the application started again as a caged decoder,
+// not as root; a photo whose bytes are not its declared format, and a
+// JPEG of 40,000 scans, are refused with their reason. (The hostile photos
+// are the photo tests'.)
+TEST_F(PrinterAppTest, PhotosAreDecodedCagedByTheirDeclaredFormatAndBombsAreRefused)
+{
+    const struct {
+        const char* photo;
+        const char* format;
+        const char* reason;
+    } cases[] = {
+        {"scan-bomb.jpg", "image/jpeg", "The photo has too many scans (more than 100)."},
+        {"mismatch.tif", "image/jpeg", "The photo was sent as JPEG but is a TIFF file."},
+        {"grid-bomb.heic", "image/png", "The photo was sent as PNG but is a HEIF file."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.photo);
+        const int job = m_server.PrintFile(std::string(VANTORA_TEST_PHOTOS "/") + c.photo, c.format);
+        ASSERT_GT(job, 0);
+        EXPECT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_ABORTED; }, 60000))
+            << m_server.JobState(job);
+        EXPECT_NE(m_server.Log().find(c.reason), std::string::npos);
+    }
+    EXPECT_FALSE(SheetRecorded(1));
+
+    // While the 81-megapixel PNG decodes, the decoder service is a child of
+    // the application ("exe": started through /proc/self/exe) running as
+    // nobody.
+    const int job = m_server.PrintFile(VANTORA_TEST_PHOTOS "/large.png", "image/png");
+    ASSERT_GT(job, 0);
+    long uid = -1;
+    EXPECT_TRUE(WaitFor([&] { return (uid = ChildUid(m_server.pid(), "exe")) >= 0; }, 30000));
+    EXPECT_EQ(uid, geteuid() == 0 ? 65534 : static_cast<long>(geteuid()));
+    EXPECT_TRUE(m_server.CancelJob(job));
+    EXPECT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_CANCELED; }, 30000));
 }
 
 }  // namespace
