@@ -416,6 +416,8 @@ TEST_F(PrintPath, AClassJobMovesToTheSisterPrinterAndEverySheetIsCountedOnce)
     EXPECT_TRUE(WaitForJob(unplugged, IPP_JSTATE_COMPLETED, 90)) << m_cupsd->ErrorLog();
     EXPECT_EQ(Sheets(second).size(), 5u);
     EXPECT_NE(PageLogLine(unplugged).find(" total 1 "), std::string::npos) << PageLogLine(unplugged);
+}
+
 // Submits `document` with one option; returns the job id, or 0.
 int SubmitWith(const std::string& queue, const std::string& document, const char* name, const char* value)
 {
