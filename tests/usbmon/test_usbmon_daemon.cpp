@@ -53,6 +53,7 @@ protected:
         settings.exchangeDir = folder_.path();
         settings.cycle = kCycle;
         settings.reports = reports_;
+        settings.failoverDir = folder_ / "failover";
         SetMonitorSettings(settings);
         UsbTimeouts timeouts;
         timeouts.bulkMs = 300;
@@ -115,13 +116,16 @@ protected:
         return WaitFor(limit, [&] { return Value(serial, key) == value; });
     }
 
-    // Queue name -> device URI, as the scheduler lists them.
+    // Queue name -> device URI, as the scheduler lists them (classes apart).
     std::map<std::string, std::string> Queues()
     {
         std::map<std::string, std::string> queues;
         cups_dest_t* dests = nullptr;
         const int count = cupsGetDests(&dests);
         for (int i = 0; i < count; ++i) {
+            const char* type = cupsGetOption("printer-type", dests[i].num_options, dests[i].options);
+            if (type != nullptr && (std::atoi(type) & CUPS_PRINTER_CLASS) != 0)
+                continue;
             const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
             queues[dests[i].name] = uri != nullptr ? uri : "";
         }
