@@ -249,12 +249,17 @@ ClassActions PlanClasses(const ClassInputs& in, std::map<std::string, MarkMemory
     for (auto it = memory->begin(); it != memory->end();)
         it = marked.count(it->first) == 0 ? memory->erase(it) : std::next(it);
 
-    // Members whose printer cannot print are stopped.
+    // Members whose printer cannot print are stopped. While a backend holds
+    // a printer that is still attached, what the daemon last read is old:
+    // the backend stops the queue itself. One that left the bus is stopped
+    // at once, so that a class's job goes on on a sister printer.
     for (const QueueView& queue : in.queues) {
-        if (queue.stopped || queue.printingOwnJob || marked.count(queue.serial) != 0 || isHeld(queue.serial) ||
-            classesOfQueue(queue.name).empty())
+        const PrinterFacts* facts = FactsOf(in, queue.serial);
+        const bool departed = facts != nullptr && facts->departed && !facts->present;
+        if (queue.stopped || queue.printingOwnJob || marked.count(queue.serial) != 0 ||
+            (isHeld(queue.serial) && !departed) || classesOfQueue(queue.name).empty())
             continue;
-        const std::string reason = FailReason(FactsOf(in, queue.serial), in);
+        const std::string reason = FailReason(facts, in);
         if (!reason.empty())
             actions.stop.push_back({queue.serial, queue.name, reason});
     }

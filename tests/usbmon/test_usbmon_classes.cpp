@@ -174,7 +174,12 @@ TEST_F(Plan, AMemberIsStoppedAtOnceAtRibbonOrPaperEndAndAfterALastingError)
     in.queues[0].printingOwnJob = false;
     in.held["A1"] = true;
     EXPECT_EQ(stops(), "");
+    // Gone from the bus in the middle of a class's job: stopped all the same.
+    in.printers["A1"].present = false;
+    in.printers["A1"].departed = true;
+    EXPECT_EQ(stops(), "A1:VANTORA-RT-50:Unplugged;");
     in.held["A1"] = false;
+    in.printers["A1"] = Facts(1200, 150);
     EXPECT_EQ(stops(), "A1:VANTORA-RT-50:Ribbon end;");
 }
 
