@@ -250,16 +250,14 @@ ClassActions PlanClasses(const ClassInputs& in, std::map<std::string, MarkMemory
         it = marked.count(it->first) == 0 ? memory->erase(it) : std::next(it);
 
     // Members whose printer cannot print are stopped. While a backend holds
-    // a printer that is still attached, what the daemon last read is old:
-    // the backend stops the queue itself. One that left the bus is stopped
-    // at once, so that a class's job goes on on a sister printer.
+    // the printer the job is the backend's: it stops the queue itself when
+    // the printer fails (stopping it here would kill the backend in the
+    // middle of a sheet).
     for (const QueueView& queue : in.queues) {
-        const PrinterFacts* facts = FactsOf(in, queue.serial);
-        const bool departed = facts != nullptr && facts->departed && !facts->present;
-        if (queue.stopped || queue.printingOwnJob || marked.count(queue.serial) != 0 ||
-            (isHeld(queue.serial) && !departed) || classesOfQueue(queue.name).empty())
+        if (queue.stopped || queue.printingOwnJob || marked.count(queue.serial) != 0 || isHeld(queue.serial) ||
+            classesOfQueue(queue.name).empty())
             continue;
-        const std::string reason = FailReason(facts, in);
+        const std::string reason = FailReason(FactsOf(in, queue.serial), in);
         if (!reason.empty())
             actions.stop.push_back({queue.serial, queue.name, reason});
     }

@@ -174,11 +174,12 @@ TEST_F(Plan, AMemberIsStoppedAtOnceAtRibbonOrPaperEndAndAfterALastingError)
     in.queues[0].printingOwnJob = false;
     in.held["A1"] = true;
     EXPECT_EQ(stops(), "");
-    // Gone from the bus in the middle of a class's job: stopped all the same.
+    // Gone from the bus in the middle of a job: the backend's to stop.
     in.printers["A1"].present = false;
     in.printers["A1"].departed = true;
-    EXPECT_EQ(stops(), "A1:VANTORA-RT-50:Unplugged;");
+    EXPECT_EQ(stops(), "");
     in.held["A1"] = false;
+    EXPECT_EQ(stops(), "A1:VANTORA-RT-50:Unplugged;");
     in.printers["A1"] = Facts(1200, 150);
     EXPECT_EQ(stops(), "A1:VANTORA-RT-50:Ribbon end;");
 }
