@@ -93,11 +93,12 @@ std::map<std::string, std::vector<std::string>> Membership(const ClassInputs& in
                 actions->deleteClasses.push_back(name);
             continue;
         }
-        if (existing == nullptr || !SameMembers(existing->members, members) || !existing->enabled ||
-            !existing->accepting) {
+        // A class stopped or refusing jobs by a person's hand stays so.
+        if (existing == nullptr || !SameMembers(existing->members, members)) {
             ClassView view;
             view.name = name;
             view.members = members;
+            view.create = existing == nullptr;
             actions->setClasses.push_back(view);
         }
         for (const std::string& member : members)

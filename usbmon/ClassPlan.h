@@ -50,6 +50,7 @@ struct ClassView {
     bool enabled = true;    // not stopped
     bool accepting = true;
     bool hasJobs = false;   // unfinished jobs wait on it
+    bool create = false;    // in ClassActions: made now, enabled and accepting
 };
 
 struct ClassInputs {
@@ -74,7 +75,7 @@ struct MarkMemory {
 };
 
 struct ClassActions {
-    std::vector<ClassView> setClasses;          // make or change: members, enabled, accepting
+    std::vector<ClassView> setClasses;          // make (enabled, accepting) or change the members
     std::vector<std::string> deleteClasses;     // empty and without jobs
     std::vector<QueueView> describe;            // name, info, location to set
     std::vector<vantora_exchange::FailoverMark> stop;   // mark, then stop with the reason

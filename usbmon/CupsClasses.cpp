@@ -235,8 +235,10 @@ bool SetClass(const ClassView& view)
                              (view.name == kClass4x6 ? "4x6in" : "4.5x8in") + " media";
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, info.c_str());
     // A class the scheduler makes starts stopped and refusing jobs.
-    ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
-    ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    if (view.create) {
+        ippAddBoolean(request, IPP_TAG_PRINTER, "printer-is-accepting-jobs", 1);
+        ippAddInteger(request, IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_IDLE);
+    }
     return Send(request, "/admin/");
 }
 

@@ -17,7 +17,8 @@ namespace vantora_usbmon {
 // False when the scheduler did not answer.
 bool ReadSchedulerView(std::vector<QueueView>* queues, std::vector<ClassView>* classes);
 
-// Makes or changes the class with these members, enabled and accepting.
+// Makes the class with these members, enabled and accepting (view.create),
+// or changes its members.
 bool SetClass(const ClassView& view);
 // Removes the class, unless a job has come to wait on it meanwhile.
 bool DeleteClass(const std::string& name);

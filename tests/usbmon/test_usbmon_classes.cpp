@@ -75,12 +75,15 @@ TEST_F(Plan, MembersFollowTheMediaAndAClassWithJobsIsNotRemoved)
     in.printers["B2"].media = 999;
     EXPECT_EQ(Round().setClasses.size(), 1u);
 
-    // Unchanged classes are left alone; a stopped or refusing one is mended.
+    // A new class is made enabled and accepting (the scheduler would make
+    // it stopped and refusing); an unchanged one is left alone, also when a
+    // person has stopped it.
+    EXPECT_TRUE(actions.setClasses[1].create);
+    EXPECT_FALSE(actions.setClasses[0].create);
     in.printers["B2"].media = 150;
-    EXPECT_TRUE(Round().setClasses.empty());
     in.classes[0].accepting = false;
-    EXPECT_EQ(Round().setClasses.size(), 1u);
-    in.classes[0].accepting = true;
+    in.classes[0].enabled = false;
+    EXPECT_TRUE(Round().setClasses.empty());
 
     // Media not known since the start (printer not read yet): the queue
     // stays in the classes the scheduler has it in.
