@@ -86,7 +86,7 @@ stop() { for p in \$pids; do kill "\$p" 2>/dev/null || true; done; wait 2>/dev/n
 trap stop EXIT
 
 echo "== the USB monitor daemon finds the printer and makes its queue"
-"$top/build/usbmon/vantora_rt50_usbmon" > "$work/usbmon.log" 2>&1 &
+VANTORA_RT50_FAILOVER="$work/failover" "$top/build/usbmon/vantora_rt50_usbmon" > "$work/usbmon.log" 2>&1 &
 pids="\$pids \$!"
 queue=""
 for i in \$(seq 300); do

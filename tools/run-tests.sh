@@ -103,7 +103,7 @@ build_others_and_fuzz() {
   cmake -S . -B build-asan "${sanitizer_flags[@]}" -DVANTORA_SANITIZE=ON >/dev/null
   build_tree build-asan || return 1
   cmake -S . -B build-tsan "${sanitizer_flags[@]}" -DVANTORA_TSAN=ON >/dev/null
-  build_tree build-tsan --target test_usbmon_files test_usbmon_daemon vantora_rt50_usbmon \
+  build_tree build-tsan --target test_usbmon_files test_usbmon_classes test_usbmon_daemon vantora_rt50_usbmon \
     private-cupsd rt50-emulator || return 1
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTORA_FUZZERS=ON >/dev/null
   build_tree build-fuzz || return 1

@@ -1,5 +1,7 @@
 #include "HotplugLoop.h"
 
+#include "ClassKeeper.h"
+#include "PrinterBoard.h"
 #include "ProgramRunner.h"
 #include "Records.h"
 #include "RequestFiles.h"
@@ -51,6 +53,7 @@ void StopDepartedWorkers()
             std::lock_guard<std::mutex> lock(m);
             for (thdata* record : thDevData) {
                 if (record->device == device && !record->bStop) {
+                    record->bDeparted = true;
                     StopWorker(record);
                     break;
                 }
@@ -221,6 +224,9 @@ int RunMonitor()
 
     // What killed backends left behind while nobody looked.
     SweepLeftOverMarkers(GetMonitorSettings().exchangeDir.c_str());
+    ResetBoard();
+    if (!StartClassKeeper())
+        ReportFailure("no class keeper thread: the media classes are not kept");
 
     bool eventFailureReported = false;
     while (!StopWasRequested()) {
@@ -249,6 +255,7 @@ int RunMonitor()
     }
     libusb_hotplug_deregister_callback(context, departure);
     libusb_hotplug_deregister_callback(context, arrival);
+    StopClassKeeper();
     StopAllWorkers();
     SetWorkerContext(nullptr);
     libusb_exit(context);

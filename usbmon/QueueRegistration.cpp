@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -85,6 +86,10 @@ bool ListDestinations(std::vector<QueueEntry>* destinations)
         return false;
     }
     for (int i = 0; i < count; ++i) {
+        // Classes (the media classes are named like queues) take no number.
+        const char* type = cupsGetOption("printer-type", dests[i].num_options, dests[i].options);
+        if (type != nullptr && (std::strtol(type, nullptr, 10) & CUPS_PRINTER_CLASS) != 0)
+            continue;
         const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
         destinations->push_back({dests[i].name != nullptr ? dests[i].name : "", uri != nullptr ? uri : ""});
     }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "ExchangeFiles.h"
+#include "FailoverMarks.h"
 #include "PrinterIdentity.h"
 #include "PrinterQueries.h"
 #include "TurnMutex.h"
@@ -50,6 +51,7 @@ struct thdata {
     char model[kModelSize] = {};             // from the device ID
     char serial[kQueryValueSize] = {};       // only a serial IsValidSerial accepts
     std::atomic<bool> bStop{false};          // the printer left, or the daemon stops
+    std::atomic<bool> bDeparted{false};      // set with bStop when the printer left the bus
     bool bModelOk = false;                   // the device ID names the RT-50
     bool bSerialOk = false;                  // serial read and valid
     bool bQueueOk = false;                   // a CUPS queue for the serial exists
@@ -66,6 +68,7 @@ struct thdata {
     std::chrono::steady_clock::time_point claimFailingSince{};  // zero: last section claimed
     std::chrono::steady_clock::time_point turnSince{};          // when it last took the USB section
     std::chrono::steady_clock::time_point arrivedAt{};
+    std::chrono::steady_clock::time_point readAt{};             // last USB section that read its status
     const char* identityProblem = "";        // why it is not identified yet, for the report
     uint8_t bus = 0, address = 0;            // where it sits, for messages
 };
@@ -91,6 +94,24 @@ struct MonitorSettings {
     std::chrono::milliseconds reportAfter{60000};
     // Where failures are reported.
     FILE* reports = stderr;
+    // The class keeper (ClassKeeper.h): one CUPS class per loaded media, and
+    // class members stopped while their printer cannot print.
+    bool keepClasses = true;
+    // An unwatched printer's status and media are read this often (never
+    // while a backend holds it), and at quickRead while it shows an error
+    // or its queue waits to be started again.
+    std::chrono::milliseconds classRead{30000};
+    std::chrono::milliseconds quickRead{5000};
+    // The keeper's round, ended early by news from the workers.
+    std::chrono::milliseconds classRound{5000};
+    // How long a door open, a jam or another error lasts before the
+    // printer's class member is stopped (ribbon and paper end: at once).
+    std::chrono::milliseconds failAfter{30000};
+    // A class member whose printer is not seen this long after the start
+    // counts as unplugged.
+    std::chrono::milliseconds startGrace{60000};
+    // Folder of the failover marks.
+    std::string failoverDir = vantora_exchange::FailoverFolder();
 };
 const MonitorSettings& GetMonitorSettings();
 void SetMonitorSettings(const MonitorSettings& settings);

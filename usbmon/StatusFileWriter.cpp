@@ -1,5 +1,6 @@
 #include "StatusFileWriter.h"
 
+#include "PrinterBoard.h"
 #include "ProgramRunner.h"
 #include "StatusFileStore.h"
 #include "UsbSection.h"
@@ -126,6 +127,20 @@ bool DecideTotalCount(libusb_device_handle* handle, thdata* record, int64_t stat
     return !stopped;
 }
 
+// Asks for the status up to kStatusAttempts times into `status`
+// (kStatusFailed when the printer never answered). False when the section
+// is to end at once (AfterExchange).
+bool ReadStatus(thdata* record, int64_t* status)
+{
+    *status = kStatusFailed;
+    for (int attempt = 0; attempt < kStatusAttempts && *status == kStatusFailed; ++attempt) {
+        *status = GetStatus(record->handle);
+        if (AfterExchange(record, *status != kStatusFailed))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool existFile(const char* path)
@@ -161,11 +176,9 @@ void WriteFile(libusb_device_handle* handle, thdata* record)
     // After each query a failing printer lets the others go first; the
     // section ends at once when the printer leaves or the daemon stops.
     int64_t status = kStatusFailed;
-    for (int attempt = 0; attempt < kStatusAttempts && status == kStatusFailed; ++attempt) {
-        status = GetStatus(handle);
-        if (AfterExchange(record, status != kStatusFailed))
-            return;
-    }
+    if (!ReadStatus(record, &status))
+        return;
+    record->readAt = std::chrono::steady_clock::now();
     if (status == kStatusFailed)
         status = vantora_exchange::kOfflineStatus;
     const bool printEnded = record->prevStatus == kPrinting && status != kPrinting;
@@ -184,6 +197,7 @@ void WriteFile(libusb_device_handle* handle, thdata* record)
         if (AfterExchange(record, query.query(handle, query.value, kQueryValueSize) >= 0))
             return;
     }
+    PostPrinterRead(record->serial, status, MediaCodeOfAnswer(values.media));
 
     if (!DecideTotalCount(handle, record, status, printEnded, path))
         return;
@@ -193,6 +207,19 @@ void WriteFile(libusb_device_handle* handle, thdata* record)
     const int length = vantora_exchange::FormatStatusFile(values, text, sizeof text);
     if (length >= 0)
         WriteStatusText(path, text, static_cast<size_t>(length));
+}
+
+void ReadStatusAndMedia(libusb_device_handle* handle, thdata* record)
+{
+    int64_t status = kStatusFailed;
+    if (!ReadStatus(record, &status))
+        return;
+    record->readAt = std::chrono::steady_clock::now();
+    char media[kQueryValueSize] = {};
+    const bool answered = GetMediaSize(handle, media, sizeof media) >= 0;
+    if (AfterExchange(record, answered))
+        return;
+    PostPrinterRead(record->serial, status, answered ? MediaCodeOfAnswer(media) : -1);
 }
 
 void WriteFile(const char* serial)

@@ -22,6 +22,11 @@ namespace vantora_usbmon {
 // serial. Runs inside the record's USB section.
 void WriteFile(libusb_device_handle* handle, thdata* record);
 
+// The class keeper's read of an unwatched printer: its status and loaded
+// media only, posted to the board (PrinterBoard.h), no status file. Runs
+// inside the record's USB section. WriteFile posts the same.
+void ReadStatusAndMedia(libusb_device_handle* handle, thdata* record);
+
 // Writes the offline form for `serial`. Does nothing for null or for a
 // serial that cannot name a file.
 void WriteFile(const char* serial);

@@ -11,7 +11,10 @@ namespace vantora_usbmon {
 // Thread entry; `arg` is the printer's thdata. Each cycle: look for request
 // files (once the serial is known); when the printer needs attention (not
 // yet identified or registered, or watched), open and claim it inside the
-// USB section and run getPrinterInfo; then wait one cycle. When bStop is
+// USB section and run getPrinterInfo; else, when the class keeper is due a
+// read (classRead, or quickRead while the printer shows an error or its
+// queue waits to start again), read its status and media only, never while
+// a backend holds the printer; then wait one cycle. When bStop is
 // set it writes the offline status file, marks the record ended, wakes the
 // main loop through `context` and returns null.
 void* thread_function(void* arg);

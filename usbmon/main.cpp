@@ -6,6 +6,9 @@
 //
 //   --exchange-dir DIR   for tests: status and request files in DIR (an
 //                        existing folder given by absolute path) instead of /tmp
+//
+// The environment variable VANTORA_RT50_FAILOVER may name another folder
+// of failover marks than /var/lib/vantora-rt50/failover (the backend's too).
 #include "HotplugLoop.h"
 #include "Records.h"
 #include "StopSignals.h"

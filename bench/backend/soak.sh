@@ -91,7 +91,7 @@ root=$PRIVATE_CUPSD_ROOT
 send "set ${serials[$((printers - 1))]} media 150"
 for s in "${serials[@]:0:$((printers - 1))}"; do send "set $s media 161"; done
 
-"$usbmon" > "$work/usbmon.log" 2>&1 &
+VANTORA_RT50_FAILOVER="$work/failover" "$usbmon" > "$work/usbmon.log" 2>&1 &
 usbmon_pid=$!
 queue_of() { lpstat -v 2>/dev/null | grep "serial=$1\$" | sed -E 's/^device for ([^:]+):.*/\1/'; }
 for s in "${serials[@]}"; do

@@ -34,7 +34,7 @@ fi
 daemon=$2 emulator=$3 part=$4
 dir=$(mktemp -d /tmp/usbmonfig.XXXXXX)
 for i in $(seq 100); do : > "$dir/other-file-$i"; done
-"$daemon" --exchange-dir "$dir" 2> "$dir/stderr" &
+VANTORA_RT50_FAILOVER="$dir/failover" "$daemon" --exchange-dir "$dir" 2> "$dir/stderr" &
 pid=$!
 trap 'kill $pid 2>/dev/null; wait $pid 2>/dev/null; rm -rf "$dir"' EXIT
 

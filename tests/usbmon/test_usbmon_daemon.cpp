@@ -2,8 +2,11 @@
 // a private CUPS scheduler: arrival, identification and queues, the request
 // files and the total count, status files online and offline, unplugging in
 // the middle of a cycle, several printers at once, faults that stay with
-// their printer, files that belong to one printer only, and printers whose
-// serial number cannot be trusted.
+// their printer, files that belong to one printer only, printers whose
+// serial number cannot be trusted, and a kiosk's media classes with their
+// members stopped and started as their printers fail and recover.
+#include "ClassPlan.h"
+#include "FailoverMarks.h"
 #include "HotplugLoop.h"
 #include "Records.h"
 #include "StatusFileStore.h"
@@ -15,9 +18,11 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -54,6 +59,7 @@ protected:
         settings.exchangeDir = folder_.path();
         settings.cycle = kCycle;
         settings.reports = reports_;
+        settings.failoverDir = folder_ / "failover";
         SetMonitorSettings(settings);
         UsbTimeouts timeouts;
         timeouts.bulkMs = 300;
@@ -116,13 +122,16 @@ protected:
         return WaitFor(limit, [&] { return Value(serial, key) == value; });
     }
 
-    // Queue name -> device URI, as the scheduler lists them.
+    // Queue name -> device URI, as the scheduler lists them (classes apart).
     std::map<std::string, std::string> Queues()
     {
         std::map<std::string, std::string> queues;
         cups_dest_t* dests = nullptr;
         const int count = cupsGetDests(&dests);
         for (int i = 0; i < count; ++i) {
+            const char* type = cupsGetOption("printer-type", dests[i].num_options, dests[i].options);
+            if (type != nullptr && (std::atoi(type) & CUPS_PRINTER_CLASS) != 0)
+                continue;
             const char* uri = cupsGetOption("device-uri", dests[i].num_options, dests[i].options);
             queues[dests[i].name] = uri != nullptr ? uri : "";
         }
@@ -559,3 +568,216 @@ TEST_F(Daemon, APrinterThatCannotBeTrustedGetsNoQueueAndRunsNothing)
 }
 
 }  // namespace
+
+// A kiosk: the daemon keeps a class per loaded media and stops and starts
+// its members as their printers fail and recover. Short intervals, so that
+// unwatched printers are read and the classes kept within a second or two.
+class Kiosk : public Daemon {
+protected:
+    void SetUp() override
+    {
+        Daemon::SetUp();
+        MonitorSettings settings = GetMonitorSettings();
+        settings.classRead = 300ms;
+        settings.quickRead = 150ms;
+        settings.classRound = 200ms;
+        settings.failAfter = 2s;
+        settings.startGrace = 3s;
+        SetMonitorSettings(settings);
+    }
+
+    // The destination's attributes as text (several values joined by ','),
+    // empty when the scheduler does not know it.
+    std::map<std::string, std::string> Attributes(const char* kind, const std::string& name)
+    {
+        std::map<std::string, std::string> values;
+        char uri[HTTP_MAX_URI];
+        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/%s/%s", kind,
+                         name.c_str());
+        ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+        ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+        if (response != nullptr && cupsLastError() <= IPP_STATUS_OK_CONFLICTING) {
+            for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr;
+                 attr = ippNextAttribute(response)) {
+                char text[2048];
+                if (ippGetGroupTag(attr) == IPP_TAG_PRINTER && ippGetName(attr) != nullptr) {
+                    ippAttributeString(attr, text, sizeof text);
+                    values[ippGetName(attr)] = text;
+                }
+            }
+        }
+        ippDelete(response);
+        return values;
+    }
+    // The class's members, sorted and joined by ','; "-" when there is no such class.
+    std::string Members(const std::string& name)
+    {
+        const auto values = Attributes("classes", name);
+        if (values.empty())
+            return "-";
+        std::vector<std::string> members;
+        std::stringstream list(values.count("member-names") ? values.at("member-names") : "");
+        for (std::string member; std::getline(list, member, ',');)
+            members.push_back(member);
+        std::sort(members.begin(), members.end());
+        std::string joined;
+        for (const std::string& member : members)
+            joined += (joined.empty() ? "" : ",") + member;
+        return joined;
+    }
+    // "idle", "processing" or "stopped", then the state message when stopped.
+    std::string State(const std::string& queue)
+    {
+        auto values = Attributes("printers", queue);
+        const std::string state = values["printer-state"];
+        return state == "stopped" ? state + ": " + values["printer-state-message"] : state;
+    }
+    std::string QueueOf(const std::string& serial)
+    {
+        for (const auto& queue : Queues())
+            if (queue.second == Uri(serial))
+                return queue.first;
+        return "";
+    }
+    std::string MarkPath(const std::string& serial) { return folder_ / ("failover/" + serial); }
+    bool Marked(const std::string& serial) { return access(MarkPath(serial).c_str(), F_OK) == 0; }
+    // What a backend does when a class job meets a printer that cannot print.
+    void StopAsTheBackendDoes(const std::string& serial, const std::string& reason)
+    {
+        ASSERT_TRUE(vantora_exchange::WriteFailoverMark(folder_ / "failover", {serial, QueueOf(serial), reason}));
+        ASSERT_EQ(cupsd_.Run({"cupsdisable", "-r", reason, QueueOf(serial)}), 0);
+    }
+};
+
+TEST_F(Kiosk, ClassesFollowTheLoadedMediaAndQueuesNameTheirPrinter)
+{
+    const std::string second = "RT50TEST0002", large = "RT50TEST0003";
+    for (const std::string& more : {second, large})
+        ASSERT_TRUE(emulator().AddPrinter(more));
+    Control("set " + large + " media 161");
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(20s, [&] { return Queues().size() == 3 && Members(kClass45x8) != "-"; })) << Reports();
+    const std::string q1 = QueueOf(serial()), q2 = QueueOf(second), q3 = QueueOf(large);
+    const std::string both = std::min(q1, q2) + "," + std::max(q1, q2);
+    ASSERT_TRUE(WaitFor(10s, [&] { return Members(kClass4x6) == both; })) << Members(kClass4x6);
+    EXPECT_EQ(Members(kClass45x8), q3);
+    // Enabled and accepting, so that lp to the class works as it is made.
+    for (const char* name : {kClass4x6, kClass45x8}) {
+        auto values = Attributes("classes", name);
+        EXPECT_EQ(values["printer-state"], "idle") << name;
+        EXPECT_EQ(values["printer-is-accepting-jobs"], "true") << name;
+    }
+    ASSERT_TRUE(WaitFor(5s, [&] { return Attributes("printers", q3)["printer-location"].find(large) != std::string::npos; }));
+    auto described = Attributes("printers", q3);
+    EXPECT_NE(described["printer-info"].find(large + ", 4.5x8in media"), std::string::npos) << described["printer-info"];
+    EXPECT_NE(described["printer-location"].find("4.5x8in"), std::string::npos) << described["printer-location"];
+
+    // The large printer gets 4x6in media: it moves, and the empty class goes.
+    Control("set " + large + " media 150");
+    ASSERT_TRUE(WaitFor(10s, [&] { return Members(kClass45x8) == "-"; })) << Members(kClass45x8);
+    std::vector<std::string> all = {q1, q2, q3};
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(Members(kClass4x6), all[0] + "," + all[1] + "," + all[2]);
+    EXPECT_TRUE(WaitFor(5s, [&] { return Attributes("printers", q3)["printer-info"].find("4x6in") != std::string::npos; }));
+
+    // A class with a job waiting is not removed (the scheduler would cancel
+    // the job): it keeps its member until the job is gone.
+    Control("set " + second + " media 161");
+    ASSERT_TRUE(WaitFor(10s, [&] { return Members(kClass45x8) == q2; })) << Members(kClass45x8);
+    WriteAll(folder_ / "photo.raw", "raw");
+    ASSERT_EQ(cupsd_.Run({"lp", "-d", kClass45x8, "-o", "raw", "-H", "hold", folder_ / "photo.raw"}), 0);
+    Control("set " + second + " media 150");
+    ASSERT_TRUE(WaitFor(10s, [&] { return Members(kClass4x6).find(q2) != std::string::npos; }));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(Members(kClass45x8), q2);
+    ASSERT_EQ(cupsd_.Run({"cancel", "-a", kClass45x8}), 0);
+    EXPECT_TRUE(WaitFor(10s, [&] { return Members(kClass45x8) == "-"; }));
+    EXPECT_EQ(Reports(), "");
+}
+
+TEST_F(Kiosk, AMemberThatCannotPrintIsStoppedWithItsReasonAndRejoinsByItself)
+{
+    const std::string second = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(20s, [&] { return Members(kClass4x6).find(',') != std::string::npos; })) << Reports();
+    const std::string q1 = QueueOf(serial()), q2 = QueueOf(second);
+
+    // Unplugged: stopped with its reason and marked; back: started, unmarked.
+    Control("unplug " + second);
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q2) == "stopped: Unplugged"; })) << State(q2);
+    EXPECT_TRUE(Marked(second));
+    EXPECT_EQ(State(q1), "idle");
+    Control("plug " + second);
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q2) == "idle"; })) << State(q2);
+    EXPECT_FALSE(Marked(second));
+
+    // Ribbon end stops it at once; a new ribbon starts it again.
+    Control("set " + serial() + " status 1200");
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q1) == "stopped: Ribbon end"; })) << State(q1);
+    Control("set " + serial() + " status 0");
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q1) == "idle"; })) << State(q1);
+
+    // A door opened to look is left alone; one left open is not.
+    Control("set " + serial() + " status 1000");
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(State(q1), "idle");
+    ASSERT_TRUE(WaitFor(15s, [&] { return State(q1) == "stopped: Door open"; })) << State(q1);
+    Control("set " + serial() + " status 0");
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q1) == "idle"; })) << State(q1);
+    EXPECT_FALSE(Marked(serial()));
+
+    // Never during a job: with a backend holding the printer, a ribbon end
+    // is neither read nor acted on.
+    const std::string pause = folder_ / ("Pause_vantora-zpxbackend:__VANTORA_RT-50?serial=" + second);
+    WriteAll(pause, std::to_string(getpid()) + "\n");
+    std::this_thread::sleep_for(3 * kCycle);
+    const std::string transfers = ShownFor(second, "outcount");
+    Control("set " + second + " status 1200");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(ShownFor(second, "outcount"), transfers);
+    EXPECT_EQ(State(q2), "idle");
+    unlink(pause.c_str());
+    EXPECT_TRUE(WaitFor(10s, [&] { return State(q2) == "stopped: Ribbon end"; })) << State(q2);
+    EXPECT_EQ(Reports(), "");
+}
+
+TEST_F(Kiosk, TheBackendsMarksAreClearedWhenThePrinterIsReadyAndAHandStopStays)
+{
+    const std::string second = "RT50TEST0002";
+    ASSERT_TRUE(emulator().AddPrinter(second));
+    StartMonitor();
+    ASSERT_TRUE(WaitFor(20s, [&] { return Members(kClass4x6).find(',') != std::string::npos; })) << Reports();
+    const std::string q1 = QueueOf(serial()), q2 = QueueOf(second);
+
+    // The backend met a paper end mid-job; the printer says so for a while.
+    Control("set " + serial() + " status 1100");
+    StopAsTheBackendDoes(serial(), "Paper end");
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(State(q1), "stopped: Paper end");
+    EXPECT_TRUE(Marked(serial()));
+    Control("set " + serial() + " status 0");
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q1) == "idle"; })) << State(q1);
+    EXPECT_FALSE(Marked(serial()));
+
+    // Wrong media: a ready printer with the same media would meet the same
+    // job again; it starts once its media changes.
+    StopAsTheBackendDoes(serial(), "Wrong media: the page needs 4.5x8in media");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(State(q1), "stopped: Wrong media: the page needs 4.5x8in media");
+    Control("set " + serial() + " media 161");
+    ASSERT_TRUE(WaitFor(10s, [&] { return State(q1) == "idle"; })) << State(q1);
+    EXPECT_EQ(Members(kClass45x8), q1);
+
+    // Stopped by a person: stays stopped with the person's reason, through
+    // a ribbon end and its mending, and gets no mark.
+    ASSERT_EQ(cupsd_.Run({"cupsdisable", "-r", "Cleaning", q2}), 0);
+    Control("set " + second + " status 1200");
+    std::this_thread::sleep_for(1500ms);
+    Control("set " + second + " status 0");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(State(q2), "stopped: Cleaning");
+    EXPECT_FALSE(Marked(second));
+    EXPECT_EQ(Reports(), "");
+}

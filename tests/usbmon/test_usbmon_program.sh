@@ -19,7 +19,7 @@ chmod 755 "$dir/bin/lpadmin"
 
 # Under AddressSanitizer the programs the daemon starts inherit its runtime;
 # their leaks are not ours (and the daemon itself ends by SIGTERM).
-ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" PATH="$dir/bin:$PATH" "$daemon" --exchange-dir "$dir" 2> "$dir/stderr" &
+ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" PATH="$dir/bin:$PATH" VANTORA_RT50_FAILOVER="$dir/failover" "$daemon" --exchange-dir "$dir" 2> "$dir/stderr" &
 pid=$!
 
 fail() {
@@ -46,7 +46,7 @@ has_value() { [ "$(value "$1" "$2")" = "$3" ]; }
 own_lines() { grep -c '^vantora_rt50_usbmon:' "$dir/stderr"; }
 
 uri='vantora-zpxbackend://VANTORA/RT-50?serial='
-queues() { lpstat -v 2>/dev/null | sort; }
+queues() { lpstat -v 2>/dev/null | grep -F "$uri" | sort; }
 both_queues() {
     [ "$(queues)" = "device for VANTORA-RT-50-2: ${uri}RT50EMU0002
 device for VANTORA-RT-50: ${uri}RT50EMU0001" ] ||
