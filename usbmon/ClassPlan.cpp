@@ -55,10 +55,12 @@ std::string BaseDescription(const std::string& queue)
     return description;
 }
 
-// A mark of the backend's for a job whose page the loaded media cannot print.
+// A mark for a job whose page the loaded media cannot print: the backend
+// writes its media-needed message ("Media needed: the ... page needs ...").
 bool IsWrongMedia(const FailoverMark& mark)
 {
-    return strncasecmp(mark.reason.c_str(), "Wrong media", 11) == 0;
+    return strncasecmp(mark.reason.c_str(), "Wrong media", 11) == 0 ||
+           strncasecmp(mark.reason.c_str(), "Media needed", 12) == 0;
 }
 
 // The classes each queue ends this round in.

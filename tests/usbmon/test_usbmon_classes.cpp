@@ -228,6 +228,13 @@ TEST_F(Plan, WrongMediaStaleAndForeignMarks)
     EXPECT_TRUE(Round().start.empty());
     in.printers["A1"].media = 161;
     EXPECT_EQ(Round().start.size(), 1u);
+    // The backend's own words for it.
+    memory.clear();
+    in.marks = {{"A1", "VANTORA-RT-50", "Media needed: the 102x153mm page needs 4x6in media"}};
+    Round();
+    EXPECT_TRUE(Round().start.empty());
+    in.printers["A1"].media = 150;
+    EXPECT_EQ(Round().start.size(), 1u);
 
     // A mark whose queue runs (started by hand, or the stop never came) is
     // dropped after failAfter; one naming a queue of another printer, or
