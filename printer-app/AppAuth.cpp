@@ -192,20 +192,46 @@ bool HasForeignJobs(pappl_printer_t* printer, const std::string& user)
 
 // PAPPL's web pages show job and user names as they came: characters
 // that mean something in HTML become '_' before a job is made of them.
+// Every value of every attribute of these names counts, whatever its tag
+// or group: a request may carry one twice, and PAPPL may take either.
 void ScrubNames(ipp_t* request)
 {
-    for (const char* name : {"job-name", "document-name", "requesting-user-name"}) {
-        ipp_attribute_t* attr = ippFindAttribute(request, name, IPP_TAG_ZERO);
-        const char* value = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
-        if (value == nullptr || std::strpbrk(value, "<>&\"'") == nullptr)
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+        const char* name = ippGetName(attr);
+        if (name == nullptr || (std::strcmp(name, "job-name") != 0 && std::strcmp(name, "document-name") != 0 &&
+                                std::strcmp(name, "requesting-user-name") != 0))
             continue;
-        std::string scrubbed = value;
-        for (char& c : scrubbed) {
-            if (std::strchr("<>&\"'", c) != nullptr)
-                c = '_';
+        for (int i = 0; i < ippGetCount(attr); ++i) {
+            const char* value = ippGetString(attr, i, nullptr);
+            if (value == nullptr || std::strpbrk(value, "<>&\"'") == nullptr)
+                continue;
+            std::string scrubbed = value;
+            for (char& c : scrubbed) {
+                if (std::strchr("<>&\"'", c) != nullptr)
+                    c = '_';
+            }
+            ippSetString(request, &attr, i, scrubbed.c_str());
         }
-        ippSetString(request, &attr, 0, scrubbed.c_str());
     }
+}
+
+// Whether `user` (not an administrator) may read the events of every
+// subscription a Get-Notifications names: job events (which carry job
+// names, owners and who held a job) only of a subscription to a job of
+// their own.
+bool MayReadNotifications(pappl_system_t* system, ipp_t* request, const std::string& user)
+{
+    ipp_attribute_t* ids = ippFindAttribute(request, "notify-subscription-ids", IPP_TAG_INTEGER);
+    for (int i = 0; ids != nullptr && i < ippGetCount(ids); ++i) {
+        pappl_subscription_t* sub = papplSystemFindSubscription(system, ippGetInteger(ids, i));
+        if (sub == nullptr || (papplSubscriptionGetEvents(sub) & PAPPL_EVENT_JOB_ALL) == 0)
+            continue;
+        pappl_job_t* job = papplSubscriptionGetJob(sub);
+        const char* owner = job != nullptr ? papplJobGetUsername(job) : nullptr;
+        if (owner == nullptr || user.empty() || user != owner)
+            return false;
+    }
+    return true;
 }
 
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
@@ -226,7 +252,16 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     if (!adminCheck && operation == IPP_OP_GET_JOBS && login != LoginState::kAdmin)
         foreign = HasForeignJobs(papplClientGetPrinter(client), user);
 
-    const AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
+    AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
+    if (login != LoginState::kAdmin && request != nullptr) {
+        // Printer and system subscriptions of others than administrators
+        // carry no job events; another's job events are not read.
+        if (operation == IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS || operation == IPP_OP_CREATE_SYSTEM_SUBSCRIPTIONS)
+            DropJobEvents(request);
+        else if (operation == IPP_OP_GET_NOTIFICATIONS && decision.status == HTTP_STATUS_CONTINUE &&
+                 !MayReadNotifications(papplClientGetSystem(client), request, user))
+            decision.status = login == LoginState::kUser ? HTTP_STATUS_FORBIDDEN : HTTP_STATUS_UNAUTHORIZED;
+    }
     if (decision.status == HTTP_STATUS_CONTINUE && !user.empty())
         papplClientSetUsername(client, user.c_str());
     if (decision.withholdPrivate && request != nullptr) {
@@ -333,8 +368,15 @@ void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, i
         for (int i = 0; i < vendorCount; ++i)
             kept.insert(vendorNames[i]);
     }
-    if (requested != nullptr)
-        ippDeleteAttribute(request, requested);
+    // Every requested-attributes goes, not only the one read above: PAPPL
+    // would take a second one once the first is replaced.
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
+        ipp_attribute_t* next = ippNextAttribute(request);
+        const char* name = ippGetName(attr);
+        if (name != nullptr && std::strcmp(name, "requested-attributes") == 0)
+            ippDeleteAttribute(request, attr);
+        attr = next;
+    }
     std::vector<const char*> values;
     for (const std::string& name : kept)
         values.push_back(name.c_str());
@@ -342,6 +384,37 @@ void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, i
         values.push_back("job-id");
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(values.size()),
                   nullptr, values.data());
+}
+
+void DropJobEvents(ipp_t* request)
+{
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
+        ipp_attribute_t* next = ippNextAttribute(request);
+        const char* name = ippGetName(attr);
+        if (name != nullptr && std::strcmp(name, "notify-events") == 0) {
+            std::vector<std::string> kept;
+            for (int i = 0; i < ippGetCount(attr); ++i) {
+                const char* event = ippGetString(attr, i, nullptr);
+                if (event != nullptr && std::strncmp(event, "job-", 4) != 0 && std::strncmp(event, "document-", 9) != 0)
+                    kept.emplace_back(event);
+            }
+            const int dropped = ippGetCount(attr) - static_cast<int>(kept.size());
+            if (kept.empty()) {
+                // Nothing left: PAPPL refuses the subscription for want of events.
+                ippDeleteAttribute(request, attr);
+            } else if (dropped > 0) {
+                // libcups 2.4 deletes no values at the end of an attribute:
+                // the first ones go, the kept ones are written over the rest.
+                if (!ippDeleteValues(request, &attr, 0, dropped)) {
+                    ippDeleteAttribute(request, attr);
+                } else {
+                    for (size_t i = 0; i < kept.size(); ++i)
+                        ippSetString(request, &attr, static_cast<int>(i), kept[i].c_str());
+                }
+            }
+        }
+        attr = next;
+    }
 }
 
 void SetUpAuthorization(pappl_system_t* system, const std::string& adminGroup)

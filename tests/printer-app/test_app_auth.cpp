@@ -9,6 +9,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -64,6 +65,56 @@ TEST(AppAuth, WithholdsTheJobsPrivateAttributes)
     }
     EXPECT_NE(requested("all").find(",overcoat-finish,"), std::string::npos);
     EXPECT_EQ(requested("job-name"), ",job-id,");
+
+    // A second requested-attributes (the first a decoy) is not left for
+    // PAPPL to take once the first is replaced.
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "all");
+    ippAddString(request, IPP_TAG_JOB, IPP_TAG_NAME, "requested-attributes", nullptr, "job-name");
+    WithholdPrivateAttributes(request, kVendor, 1);
+    int count = 0;
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+        if (ippGetName(attr) != nullptr && std::strcmp(ippGetName(attr), "requested-attributes") == 0) {
+            ++count;
+            EXPECT_STREQ(ippGetString(attr, 0, nullptr), "job-id");
+            EXPECT_EQ(ippGetCount(attr), 1);
+        }
+    }
+    EXPECT_EQ(count, 1);
+    ippDelete(request);
+}
+
+// Printer subscriptions of others than administrators lose the events that
+// carry job names and owners, in every subscription group of the request.
+TEST(AppAuth, DropsJobEventsOfSubscriptions)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
+    static const char* const kMixed[] = {"job-created", "printer-state-changed", "job-completed", "printer-config-changed"};
+    static const char* const kJobsOnly[] = {"job-state-changed", "document-created"};
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", 4, nullptr, kMixed);
+    ippAddSeparator(request);
+    ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
+    ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", 2, nullptr, kJobsOnly);
+    DropJobEvents(request);
+    std::vector<std::string> lists;
+    int pullMethods = 0;
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+        const char* name = ippGetName(attr);
+        if (name != nullptr && std::strcmp(name, "notify-pull-method") == 0)
+            ++pullMethods;
+        if (name == nullptr || std::strcmp(name, "notify-events") != 0)
+            continue;
+        std::string list;
+        for (int i = 0; i < ippGetCount(attr); ++i)
+            list += std::string(ippGetString(attr, i, nullptr)) + ",";
+        lists.push_back(list);
+    }
+    ASSERT_EQ(lists.size(), 1u);
+    EXPECT_EQ(lists[0], "printer-state-changed,printer-config-changed,");
+    EXPECT_EQ(pullMethods, 2);
+    ippDelete(request);
 }
 
 }  // namespace
