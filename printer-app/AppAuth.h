@@ -48,11 +48,6 @@ bool IsPrinterAdministration(ipp_op_t operation);
 // "job-template" was asked for.
 void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, int vendorCount);
 
-// Removes the job and document events from every notify-events of a
-// subscription request (their events carry other users' job names and
-// owners); a notify-events left without events goes.
-void DropJobEvents(ipp_t* request);
-
 // Installs the authorization callback and the administrators' group
 // (`adminGroup`; logged when it does not exist: then only the control
 // socket administers).

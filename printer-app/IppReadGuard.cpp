@@ -11,7 +11,9 @@
 // sees every byte in order, follows the nesting with IppNestingGauge and
 // fails the read once it passes kMaxIppNesting. libcups then unwinds every
 // level and reports an error; PAPPL answers 400 Bad Request and closes the
-// connection.
+// connection. Should a libcups read a message otherwise than the gauge
+// follows it, the stack the read has taken is a bound of its own: every
+// level calls the callback before it goes deeper.
 //
 // This file is linked into the program itself (never a library), whose
 // ippReadIO is exported so that libcups' own calls resolve to it.
@@ -20,6 +22,7 @@
 #include <cups/ipp.h>
 #include <dlfcn.h>
 
+#include <cstdint>
 #include <cstdio>
 
 // libcups' setter of the last error (exported, not declared by its
@@ -31,20 +34,28 @@ namespace {
 
 using ReadIOFunction = ipp_state_t (*)(void*, ipp_iocb_t, int, ipp_t*, ipp_t*);
 
+// Stack a read may take: some ten times what kMaxIppNesting levels take
+// (about 1.2 KiB each), far below a thread's stack (8 MiB).
+constexpr uintptr_t kMaxReadStack = 128 * 1024;
+
 struct GuardedSource {
     void* source;
     ipp_iocb_t read;
     IppNestingGauge gauge;
+    uintptr_t stackTop;   // the frame of the outer call
 };
 
 ssize_t GuardedRead(void* data, ipp_uchar_t* buffer, size_t length)
 {
     GuardedSource* guarded = static_cast<GuardedSource*>(data);
-    const ssize_t bytes = guarded->read(guarded->source, buffer, length);
-    if (bytes > 0 && !guarded->gauge.Take(buffer, static_cast<size_t>(bytes))) {
+    const uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    const bool tooDeep = here < guarded->stackTop && guarded->stackTop - here > kMaxReadStack;
+    const ssize_t bytes = tooDeep ? -1 : guarded->read(guarded->source, buffer, length);
+    if (tooDeep || (bytes > 0 && !guarded->gauge.Take(buffer, static_cast<size_t>(bytes)))) {
         if (_cupsSetError != nullptr) {
-            char message[96];
-            std::snprintf(message, sizeof message, "IPP collections nested deeper than %d levels refused.",
+            char message[128];
+            std::snprintf(message, sizeof message,
+                          "IPP request refused: collections nested deeper than %d levels, or an extension tag.",
                           kMaxIppNesting);
             _cupsSetError(IPP_STATUS_ERROR_BAD_REQUEST, message, 0);
         }
@@ -75,6 +86,7 @@ extern "C" ipp_state_t ippReadIO(void* src, ipp_iocb_t cb, int blocking, ipp_t* 
         return real(src, cb, blocking, parent, ipp);
     // libcups leaves a read that does not block only between two
     // attributes of the top level, so the next call starts at a tag.
-    GuardedSource guarded{src, cb, IppNestingGauge(state == IPP_STATE_IDLE || state == IPP_STATE_HEADER)};
+    GuardedSource guarded{src, cb, IppNestingGauge(state == IPP_STATE_IDLE || state == IPP_STATE_HEADER),
+                          reinterpret_cast<uintptr_t>(__builtin_frame_address(0))};
     return real(&guarded, GuardedRead, blocking, parent, ipp);
 }

@@ -74,12 +74,12 @@ bool IppNestingGauge::Complete()
         Expect(Step::kTag, 1);
         return true;
     case Step::kTag:
-    case Step::kExtension:
-        if (m_step == Step::kTag && m_field == kExtension) {
-            // A 32-bit tag follows; libcups takes it as the tag itself.
-            Expect(Step::kExtension, 4);
-            return true;
-        }
+        // libcups 2.4.2 reads a 32-bit tag after an extension tag; its later
+        // releases (and Debian's 2.4.2 since a security fix) read none. No
+        // client sends one: refused, so that the reading here cannot part
+        // from the library's, whichever it is.
+        if (m_field == kExtension)
+            return false;
         m_tag = m_field;
         if (m_tag == kEndOfAttributes) {
             // Ends the attributes at the top level, the collection below.

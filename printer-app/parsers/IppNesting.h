@@ -20,7 +20,8 @@ public:
     explicit IppNestingGauge(bool header, int limit = kMaxIppNesting);
 
     // Takes the next bytes the reader read, in order. False once the
-    // collections nest deeper than the limit (and from then on).
+    // collections nest deeper than the limit, or at an extension tag (0x7f),
+    // and from then on.
     bool Take(const unsigned char* data, size_t size);
 
     // Collections open at this point of the message.
@@ -31,7 +32,7 @@ public:
     bool refused() const { return m_refused; }
 
 private:
-    enum class Step { kHeader, kTag, kExtension, kNameLength, kName, kValueLength, kValue, kDone };
+    enum class Step { kHeader, kTag, kNameLength, kName, kValueLength, kValue, kDone };
 
     // Moves to `step`, which needs `count` more bytes (0: none).
     void Expect(Step step, uint32_t count);

@@ -2,9 +2,12 @@
 // attributes withheld from other users; and the page count of a client's PDF.
 #include "AppAuth.h"
 #include "AppSystem.h"
+#include "IppNesting.h"
+#include "RequestRewrites.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -85,8 +88,74 @@ TEST(AppAuth, WithholdsTheJobsPrivateAttributes)
     ippDelete(request);
 }
 
+// The nesting bound follows a message however its bytes are split into
+// reads: names and values (which may hold any byte) are skipped, not read
+// as tags; an end of attributes inside a collection closes that collection
+// as libcups takes it; an extension tag is refused outright.
+TEST(IppNestingGauge, FollowsTheReadersView)
+{
+    auto attribute = [](int tag, const std::string& name, const std::string& value) {
+        std::string bytes(1, static_cast<char>(tag));
+        bytes += std::string{static_cast<char>(name.size() >> 8), static_cast<char>(name.size() & 0xff)} + name;
+        return bytes + std::string{static_cast<char>(value.size() >> 8), static_cast<char>(value.size() & 0xff)} + value;
+    };
+    const std::string header("\x02\x00\x00\x0b\x00\x00\x00\x01\x01", 9);
+    // A value full of begin-collection bytes, then media-col nested 2 deep.
+    std::string message = header + attribute(0x44, "x", std::string(300, '\x34')) + attribute(0x34, "media-col", "") +
+                          attribute(0x4a, "", "media-size") + attribute(0x34, "", "") +
+                          attribute(0x21, "", std::string("\0\0\x27\x10", 4)) + attribute(0x37, "", "") +
+                          attribute(0x37, "", "") + "\x03";
+    for (size_t split : {size_t{1}, size_t{3}, message.size()}) {
+        IppNestingGauge gauge(true, 2);
+        int deepest = 0;
+        for (size_t at = 0; at < message.size(); at += split) {
+            ASSERT_TRUE(gauge.Take(reinterpret_cast<const unsigned char*>(message.data()) + at,
+                                   std::min(split, message.size() - at)))
+                << split;
+            deepest = std::max(deepest, gauge.depth());
+        }
+        EXPECT_TRUE(gauge.finished());
+        if (split < message.size()) {
+            EXPECT_EQ(deepest, 2) << split;
+        }
+    }
+    auto refused = [&](const std::string& bytes, int limit) {
+        IppNestingGauge gauge(true, limit);
+        return !gauge.Take(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+    EXPECT_TRUE(refused(message, 1));
+    // An end of attributes closes one collection only: the next one opens
+    // at depth 2 again.
+    const std::string reopened = header + attribute(0x34, "a", "") + attribute(0x4a, "", "b") + attribute(0x34, "", "") +
+                                 "\x03" + attribute(0x4a, "", "c") + attribute(0x34, "", "") + attribute(0x37, "", "");
+    EXPECT_FALSE(refused(reopened, 2));
+    EXPECT_TRUE(refused(reopened + attribute(0x4a, "", "d") + attribute(0x34, "", "") + attribute(0x4a, "", "e") +
+                            attribute(0x34, "", ""),
+                        2));
+    EXPECT_TRUE(refused(header + std::string("\x7f\x00\x00\x00\x34", 5), 10));
+}
+
 // Printer subscriptions of others than administrators lose the events that
 // carry job names and owners, in every subscription group of the request.
+// Every value of every name a client sends is scrubbed, whatever its tag.
+TEST(AppAuth, ScrubsEveryNameValue)
+{
+    ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requesting-user-name", nullptr, "alice");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "<b>al'ice</b>");
+    static const char* const kNames[] = {"ok", "a&b", "\"q\""};
+    ippAddStrings(request, IPP_TAG_JOB, IPP_TAG_NAME, "job-name", 3, nullptr, kNames);
+    ScrubNames(request);
+    std::string all;
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+        for (int i = 0; i < ippGetCount(attr); ++i)
+            all += std::string(ippGetName(attr)) + "=" + ippGetString(attr, i, nullptr) + ";";
+    }
+    EXPECT_NE(all.find("requesting-user-name=_b_al_ice_/b_;"), std::string::npos) << all;
+    EXPECT_NE(all.find("job-name=ok;job-name=a_b;job-name=_q_;"), std::string::npos) << all;
+    ippDelete(request);
+}
+
 TEST(AppAuth, DropsJobEventsOfSubscriptions)
 {
     ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
