@@ -231,9 +231,12 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
     if (login != LoginState::kAdmin && request != nullptr) {
         // Printer and system subscriptions of others than administrators
-        // carry no job events; another's job events are not read.
+        // carry no job events; another's job events are not read; who
+        // subscribed is withheld.
         if (operation == IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS || operation == IPP_OP_CREATE_SYSTEM_SUBSCRIPTIONS)
             DropJobEvents(request);
+        else if (operation == IPP_OP_GET_SUBSCRIPTIONS || operation == IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES)
+            WithholdSubscriberNames(request);
         else if (operation == IPP_OP_GET_NOTIFICATIONS && decision.status == HTTP_STATUS_CONTINUE &&
                  !MayReadNotifications(papplClientGetSystem(client), request, user))
             decision.status = login == LoginState::kUser ? HTTP_STATUS_FORBIDDEN : HTTP_STATUS_UNAUTHORIZED;

@@ -1,7 +1,9 @@
 #include "RequestRewrites.h"
 
 #include <cstring>
+#include <set>
 #include <string>
+#include <iterator>
 #include <vector>
 
 void ScrubNames(ipp_t* request)
@@ -54,4 +56,39 @@ void DropJobEvents(ipp_t* request)
         }
         attr = next;
     }
+}
+
+void WithholdSubscriberNames(ipp_t* request)
+{
+    // What PAPPL 1.3 keeps of a subscription.
+    static const char* const kSubscription[] = {
+        "notify-charset",     "notify-events",       "notify-job-id",       "notify-lease-duration",
+        "notify-natural-language", "notify-pull-method", "notify-subscription-id", "notify-subscription-uuid",
+        "notify-user-data"};
+    std::set<std::string> kept;
+    cups_array_t* names = ippCreateRequestedArray(request);
+    if (names == nullptr) {
+        kept.insert(std::begin(kSubscription), std::end(kSubscription));
+    } else {
+        for (const char* name = static_cast<const char*>(cupsArrayFirst(names)); name != nullptr;
+             name = static_cast<const char*>(cupsArrayNext(names))) {
+            if (std::strcmp(name, "notify-subscriber-user-name") != 0)
+                kept.insert(name);
+        }
+        cupsArrayDelete(names);
+    }
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
+        ipp_attribute_t* next = ippNextAttribute(request);
+        const char* name = ippGetName(attr);
+        if (name != nullptr && std::strcmp(name, "requested-attributes") == 0)
+            ippDeleteAttribute(request, attr);
+        attr = next;
+    }
+    std::vector<const char*> values;
+    for (const std::string& name : kept)
+        values.push_back(name.c_str());
+    if (values.empty())
+        values.push_back("notify-subscription-id");
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(values.size()),
+                  nullptr, values.data());
 }

@@ -15,3 +15,10 @@ void ScrubNames(ipp_t* request);
 // subscription request (their events carry other users' job names and
 // owners); a notify-events left without events goes.
 void DropJobEvents(ipp_t* request);
+
+// Rewrites the requested-attributes of a Get-Subscriptions or
+// Get-Subscription-Attributes so that the answer leaves out
+// notify-subscriber-user-name (who subscribed): every requested-attributes
+// goes, and one naming what was asked for ("all" or none: every attribute
+// PAPPL keeps of a subscription) less that name takes their place.
+void WithholdSubscriberNames(ipp_t* request);

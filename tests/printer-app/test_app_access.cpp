@@ -456,6 +456,22 @@ TEST_F(AppAccessTest, WithheldNamesStayWithheldInEveryAnswer)
     const std::string adminEvents = notifications(adminSubscription, kAdmin, &status);
     EXPECT_EQ(status, IPP_STATUS_OK);
     EXPECT_NE(adminEvents.find("job-name=alice-secret-photo"), std::string::npos) << adminEvents;
+
+    // Who subscribed is withheld from others too.
+    auto subscriptions = [&](const Login& login, const char* names) {
+        ipp_t* request = Request(IPP_OP_GET_SUBSCRIPTIONS, login.user.empty() ? "eve" : login.user.c_str());
+        if (names != nullptr)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, names);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), login);
+        const std::string text = AllStrings(response);
+        ippDelete(response);
+        return text;
+    };
+    const std::string subscriber = std::string("notify-subscriber-user-name=") + apptest::kAdminUser;
+    for (const char* names : {static_cast<const char*>(nullptr), "all", "notify-subscriber-user-name"})
+        EXPECT_EQ(subscriptions({}, names).find(subscriber), std::string::npos) << subscriptions({}, names);
+    EXPECT_NE(subscriptions({}, nullptr).find("notify-pull-method=ippget"), std::string::npos);
+    EXPECT_NE(subscriptions(kAdmin, "all").find(subscriber), std::string::npos) << subscriptions(kAdmin, "all");
 }
 
 }  // namespace

@@ -156,6 +156,36 @@ TEST(AppAuth, ScrubsEveryNameValue)
     ippDelete(request);
 }
 
+// Who subscribed is left out of a subscription listing, whatever was asked.
+TEST(AppAuth, WithholdsTheSubscriber)
+{
+    auto requested = [](std::vector<const char*> values) {
+        ipp_t* request = ippNewRequest(IPP_OP_GET_SUBSCRIPTIONS);
+        for (const char* value : values)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, value);
+        WithholdSubscriberNames(request);
+        std::string names = ",";
+        int count = 0;
+        for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+            if (std::strcmp(ippGetName(attr), "requested-attributes") != 0)
+                continue;
+            ++count;
+            for (int i = 0; i < ippGetCount(attr); ++i)
+                names += std::string(ippGetString(attr, i, nullptr)) + ",";
+        }
+        ippDelete(request);
+        return count == 1 ? names : "several";
+    };
+    for (const std::vector<const char*>& values : std::vector<std::vector<const char*>>{
+             {}, {"all"}, {"notify-subscriber-user-name"}, {"notify-events", "all"}}) {
+        const std::string names = requested(values);
+        EXPECT_EQ(names.find("notify-subscriber-user-name"), std::string::npos) << names;
+        EXPECT_NE(names, "several");
+    }
+    EXPECT_NE(requested({}).find(",notify-events,"), std::string::npos);
+    EXPECT_EQ(requested({"notify-subscriber-user-name"}), ",notify-subscription-id,");
+}
+
 TEST(AppAuth, DropsJobEventsOfSubscriptions)
 {
     ipp_t* request = ippNewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS);
