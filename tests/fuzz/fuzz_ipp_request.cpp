@@ -4,8 +4,8 @@
 // Checks that the bound follows libcups exactly: a request libcups read to
 // its end is one the bound saw end, never nested deeper than the bound; a
 // request the bound refused is never read. And that no name keeps a
-// character the web pages would take for HTML, and no subscription keeps a
-// job event.
+// character the web pages would take for HTML, no subscription keeps a
+// job event, and no subscription listing asks for who subscribed.
 #include "IppNesting.h"
 #include "RequestRewrites.h"
 
@@ -82,6 +82,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     __builtin_trap();
             }
         }
+        // Who subscribed stays out of what a subscription listing asks for.
+        WithholdSubscriberNames(request);
+        int lists = 0;
+        for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr; attr = ippNextAttribute(request)) {
+            if (ippGetName(attr) == nullptr || std::strcmp(ippGetName(attr), "requested-attributes") != 0)
+                continue;
+            ++lists;
+            for (int i = 0; i < ippGetCount(attr); ++i) {
+                const char* value = ippGetString(attr, i, nullptr);
+                if (value != nullptr && std::strcmp(value, "notify-subscriber-user-name") == 0)
+                    __builtin_trap();
+            }
+        }
+        if (lists != 1)
+            __builtin_trap();
         // What PAPPL does next with a request: its requested names, and a
         // copy written out (a job's attributes are saved).
         cups_array_t* names = ippCreateRequestedArray(request);
