@@ -4,6 +4,7 @@
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "LoginThrottle.h"
+#include "RequestRewrites.h"
 #include "WebForms.h"
 
 #include <grp.h>
@@ -265,22 +266,23 @@ bool HasForeignJobs(pappl_printer_t* printer, const std::string& user)
     return search.found;
 }
 
-// PAPPL's web pages show job and user names as they came: characters
-// that mean something in HTML become '_' before a job is made of them.
-void ScrubNames(ipp_t* request)
+// Whether `user` (not an administrator) may read the events of every
+// subscription a Get-Notifications names: job events (which carry job
+// names, owners and who held a job) only of a subscription to a job of
+// their own.
+bool MayReadNotifications(pappl_system_t* system, ipp_t* request, const std::string& user)
 {
-    for (const char* name : {"job-name", "document-name", "requesting-user-name"}) {
-        ipp_attribute_t* attr = ippFindAttribute(request, name, IPP_TAG_ZERO);
-        const char* value = attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
-        if (value == nullptr || std::strpbrk(value, "<>&\"'") == nullptr)
+    ipp_attribute_t* ids = ippFindAttribute(request, "notify-subscription-ids", IPP_TAG_INTEGER);
+    for (int i = 0; ids != nullptr && i < ippGetCount(ids); ++i) {
+        pappl_subscription_t* sub = papplSystemFindSubscription(system, ippGetInteger(ids, i));
+        if (sub == nullptr || (papplSubscriptionGetEvents(sub) & PAPPL_EVENT_JOB_ALL) == 0)
             continue;
-        std::string scrubbed = value;
-        for (char& c : scrubbed) {
-            if (std::strchr("<>&\"'", c) != nullptr)
-                c = '_';
-        }
-        ippSetString(request, &attr, 0, scrubbed.c_str());
+        pappl_job_t* job = papplSubscriptionGetJob(sub);
+        const char* owner = job != nullptr ? papplJobGetUsername(job) : nullptr;
+        if (owner == nullptr || user.empty() || user != owner)
+            return false;
     }
+    return true;
 }
 
 http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
@@ -306,7 +308,19 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     if (!adminCheck && operation == IPP_OP_GET_JOBS && login != LoginState::kAdmin)
         foreign = HasForeignJobs(papplClientGetPrinter(client), user);
 
-    const AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
+    AccessDecision decision = DecideAccess(adminCheck, operation, login, foreign);
+    if (login != LoginState::kAdmin && request != nullptr) {
+        // Printer and system subscriptions of others than administrators
+        // carry no job events; another's job events are not read; who
+        // subscribed is withheld.
+        if (operation == IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS || operation == IPP_OP_CREATE_SYSTEM_SUBSCRIPTIONS)
+            DropJobEvents(request);
+        else if (operation == IPP_OP_GET_SUBSCRIPTIONS || operation == IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES)
+            WithholdSubscriberNames(request);
+        else if (operation == IPP_OP_GET_NOTIFICATIONS && decision.status == HTTP_STATUS_CONTINUE &&
+                 !MayReadNotifications(papplClientGetSystem(client), request, user))
+            decision.status = login == LoginState::kUser ? HTTP_STATUS_FORBIDDEN : HTTP_STATUS_UNAUTHORIZED;
+    }
     if (request == nullptr)
         SetWebPageUser(client, decision.status == HTTP_STATUS_CONTINUE &&
                                        (login == LoginState::kUser || login == LoginState::kAdmin)
@@ -434,8 +448,15 @@ void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, i
         for (int i = 0; i < vendorCount; ++i)
             kept.insert(vendorNames[i]);
     }
-    if (requested != nullptr)
-        ippDeleteAttribute(request, requested);
+    // Every requested-attributes goes, not only the one read above: PAPPL
+    // would take a second one once the first is replaced.
+    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
+        ipp_attribute_t* next = ippNextAttribute(request);
+        const char* name = ippGetName(attr);
+        if (name != nullptr && std::strcmp(name, "requested-attributes") == 0)
+            ippDeleteAttribute(request, attr);
+        attr = next;
+    }
     std::vector<const char*> values;
     for (const std::string& name : kept)
         values.push_back(name.c_str());

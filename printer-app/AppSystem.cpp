@@ -191,6 +191,17 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
     if (system == nullptr)
         return nullptr;
 
+    // PAPPL asks a client on another computer to switch to TLS before it
+    // checks a login or a job's owner (printing, jobs, subscriptions), and
+    // with TLS off none can. Those checks need the authorization callback,
+    // so it stays: the server says at start what that means.
+    if ((soptions & PAPPL_SOPTIONS_NO_TLS) != 0) {
+        const char* warning = "TLS is off (server-options=no-tls): clients on other computers cannot print nor see "
+                              "jobs (they are asked to switch to TLS); only clients on this computer print.";
+        std::fprintf(stderr, "%s: %s\n", kAppName, warning);
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "%s", warning);
+    }
+
     const char* hostname = cupsGetOption("server-hostname", numOptions, options);
     if (hostname != nullptr)
         papplSystemSetHostName(system, hostname);

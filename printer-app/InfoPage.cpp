@@ -95,7 +95,7 @@ bool ServeInfoPage(pappl_client_t* client, void*)
                 message = found->second;
         }
         if (!message.empty()) {
-            papplClientHTMLPuts(client, "              <tr><td colspan=\"8\"><b>Identify:</b> ");
+            papplClientHTMLPuts(client, "              <tr><td colspan=\"8\"><b>Identify-Printer</b> at ");
             Escaped(client, message);
             papplClientHTMLPuts(client, "</td></tr>\n");
         }
@@ -275,15 +275,15 @@ void AddJobsPage(pappl_printer_t* printer)
     papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", ServeJobsPage, printer);
 }
 
-void SetIdentifyMessage(pappl_printer_t* printer, const char* message)
+void NoteIdentify(pappl_printer_t* printer)
 {
     char when[32];
     const time_t now = time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
-    strftime(when, sizeof when, "%H:%M:%S ", &local);
+    strftime(when, sizeof when, "%H:%M:%S", &local);
     std::lock_guard<std::mutex> lock(g_identifyMutex);
-    g_identify[printer] = std::string(when) + std::string(message).substr(0, 255);
+    g_identify[printer] = when;
 }
 
 void AddInfoPage(pappl_system_t* system)

@@ -32,6 +32,8 @@ void AddJobsPage(pappl_printer_t* printer);
 // Puts the printer's serial number and firmware version on its page.
 void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link);
 
-// The message of the last Identify-Printer request for `printer`, shown
-// on the page with the time it came.
-void SetIdentifyMessage(pappl_printer_t* printer, const char* message);
+// Notes an Identify-Printer request for `printer`: the page shows the time
+// of the last one. Its message is not shown: anyone may send one, and a
+// public page would carry it to every visitor ("Printer moved: pay at
+// ..."); it goes to the log.
+void NoteIdentify(pappl_printer_t* printer);

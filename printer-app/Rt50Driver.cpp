@@ -198,12 +198,16 @@ bool PrinterStatus(pappl_printer_t*)
     return true;
 }
 
-// The RT-50 has no panel, light or sound: the message is shown on the
-// application's printer page.
+// The RT-50 has no panel, light or sound: the time of the request is shown
+// on the application's page of every RT-50, its message (anyone's text)
+// only in the log, as one line of plain characters.
 void IdentifyPrinter(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
 {
-    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", message != nullptr ? message : "");
-    SetIdentifyMessage(printer, message != nullptr && message[0] != '\0' ? message : "Identify-Printer");
+    std::string text;
+    for (const char* c = message; c != nullptr && *c != '\0' && text.size() < 255; ++c)
+        text += (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7f) ? '_' : *c;
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s", text.c_str());
+    NoteIdentify(printer);
 }
 
 void DeletePrinter(pappl_printer_t* printer, pappl_pr_driver_data_t*)

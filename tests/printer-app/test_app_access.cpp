@@ -1,15 +1,20 @@
 // The printer application as a stranger on the network meets it: from an
 // address that is not loopback, printing and reading are open, while
 // administration needs an administrator's login, a job is cancelled only by
-// its owner, and other users' job names are withheld. Deleting a printer
-// leaves the others served.
+// its owner, and other users' job names are withheld, whatever the request
+// looks like. A hostile request is refused and the others served. Deleting
+// a printer leaves the others served.
 #include "AppServer.h"
 #include "Rt50EmulatorFixture.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
+#include <sys/wait.h>
 
 using apptest::AppServer;
 using apptest::Login;
@@ -253,6 +258,220 @@ TEST_F(AppAccessTest, ASecondServerOnTheSameStateIsRefused)
     EXPECT_EQ(PrinterState(), "3");
     // Listing the drivers needs no server and works beside one.
     EXPECT_EQ(m_server.Command({"drivers"}), 0);
+}
+
+// An IPP request's bytes: Get-Printer-Attributes for `printerUri` with an
+// attribute of collections nested `depth` deep (each holding the next).
+std::string NestedRequest(const std::string& printerUri, int depth)
+{
+    auto attribute = [](int tag, const std::string& name, const std::string& value) {
+        std::string bytes(1, static_cast<char>(tag));
+        bytes += static_cast<char>(name.size() >> 8);
+        bytes += static_cast<char>(name.size() & 0xff);
+        bytes += name;
+        bytes += static_cast<char>(value.size() >> 8);
+        bytes += static_cast<char>(value.size() & 0xff);
+        return bytes + value;
+    };
+    std::string body("\x02\x00\x00\x0b\x00\x00\x00\x01\x01", 9);
+    body += attribute(IPP_TAG_CHARSET, "attributes-charset", "utf-8");
+    body += attribute(IPP_TAG_LANGUAGE, "attributes-natural-language", "en");
+    body += attribute(IPP_TAG_URI, "printer-uri", printerUri);
+    body += attribute(IPP_TAG_BEGIN_COLLECTION, "media-col", "");
+    for (int level = 1; level < depth; ++level)
+        body += attribute(IPP_TAG_MEMBERNAME, "", "media-col") + attribute(IPP_TAG_BEGIN_COLLECTION, "", "");
+    for (int level = 0; level < depth; ++level)
+        body += attribute(IPP_TAG_END_COLLECTION, "", "");
+    return body + std::string(1, static_cast<char>(IPP_TAG_END));
+}
+
+// POSTs `body` as an IPP request over plain HTTP; the HTTP status
+// (HTTP_STATUS_ERROR when the server closed the connection first) and the
+// Server header.
+http_status_t RawIppPost(int port, const std::string& resource, const std::string& body, std::string* server)
+{
+    http_t* http = httpConnect2(apptest::kTestAddress, port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+    if (http == nullptr)
+        return HTTP_STATUS_ERROR;
+    httpSetTimeout(http, 60.0, nullptr, nullptr);
+    httpClearFields(http);
+    httpSetField(http, HTTP_FIELD_HOST, apptest::kTestAddress);
+    httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
+    httpSetLength(http, body.size());
+    http_status_t status = HTTP_STATUS_ERROR;
+    if (httpPost(http, resource.c_str()) == 0) {
+        // The server may answer and close before it has read everything.
+        httpWrite2(http, body.data(), body.size());
+        while ((status = httpUpdate(http)) == HTTP_STATUS_CONTINUE) {
+        }
+        if (server != nullptr)
+            *server = httpGetField(http, HTTP_FIELD_SERVER);
+        httpFlush(http);
+    }
+    httpClose(http);
+    return status;
+}
+
+// Every string value of a response, one per line.
+std::string AllStrings(ipp_t* response)
+{
+    std::string text;
+    for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr; attr = ippNextAttribute(response)) {
+        for (int i = 0; i < ippGetCount(attr); ++i) {
+            const char* value = ippGetString(attr, i, nullptr);
+            if (value != nullptr)
+                text += std::string(ippGetName(attr) != nullptr ? ippGetName(attr) : "") + "=" + value + "\n";
+        }
+    }
+    return text;
+}
+
+TEST_F(AppAccessTest, AHostileRequestIsRefusedAndTheOthersServed)
+{
+    std::signal(SIGPIPE, SIG_IGN);   // the server may close while the request is sent
+    const std::string uri = m_server.PrinterUri(), resource = m_server.PrinterResource();
+    // Nesting as deep as real requests go is read; one level more is not.
+    std::string server;
+    EXPECT_EQ(RawIppPost(m_server.port(), resource, NestedRequest(uri, 10), &server), HTTP_STATUS_OK);
+    EXPECT_EQ(RawIppPost(m_server.port(), resource, NestedRequest(uri, 11), nullptr), HTTP_STATUS_BAD_REQUEST);
+    // 20,000 levels (about 300 KB), anonymous over plain HTTP: an error or
+    // a closed connection, and the application goes on.
+    const http_status_t deep = RawIppPost(m_server.port(), resource, NestedRequest(uri, 20000), nullptr);
+    EXPECT_TRUE(deep == HTTP_STATUS_BAD_REQUEST || deep == HTTP_STATUS_ERROR) << httpStatus(deep);
+    int status = 0;
+    EXPECT_EQ(waitpid(m_server.pid(), &status, WNOHANG), 0) << "the application ended";
+    EXPECT_EQ(PrinterState(), "3");
+    EXPECT_NE(m_server.Log().find("nested deeper than"), std::string::npos) << m_server.Log();
+
+    // No library's version in the Server header nor in the firmware
+    // attributes; the application's own and the RT-50's firmware are there.
+    EXPECT_EQ(server.find("PAPPL"), std::string::npos) << server;
+    EXPECT_EQ(server.find("CUPS"), std::string::npos) << server;
+    EXPECT_NE(server.find("VANTORA"), std::string::npos) << server;
+    for (const char* names : {"all", "printer-firmware-name"}) {
+        ipp_t* request = Request(IPP_OP_GET_PRINTER_ATTRIBUTES, "eve");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, names);
+        ipp_t* response = m_server.Send(request, resource);
+        const std::string firmware = AppServer::Values(response, "printer-firmware-name") + "|" +
+                                     AppServer::Values(response, "printer-firmware-string-version");
+        ippDelete(response);
+        EXPECT_NE(firmware.find("RT-50 " + serial()), std::string::npos) << names << ": " << firmware;
+        for (const char* library : {"PAPPL", "libcups", "libjpeg", "libpng", "1.3.1", "2.4.2"})
+            EXPECT_EQ(firmware.find(library), std::string::npos) << names << ": " << firmware;
+    }
+    ipp_t* request = ippNewRequest(IPP_OP_GET_SYSTEM_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "eve");
+    ipp_t* response = m_server.Send(request, "/ipp/system");
+    EXPECT_EQ(AllStrings(response).find("PAPPL"), std::string::npos) << AllStrings(response);
+    ippDelete(response);
+
+    // Anyone may send Identify-Printer; its message stays off the public page.
+    ipp_t* identify = Request(IPP_OP_IDENTIFY_PRINTER, "eve");
+    ippAddString(identify, IPP_TAG_OPERATION, IPP_TAG_TEXT, "message", nullptr, "Printer moved: pay at evil.example");
+    EXPECT_EQ(Status(identify), IPP_STATUS_OK);
+    std::string page;
+    EXPECT_EQ(m_server.WebStatus("/rt50", {}, nullptr, &page), HTTP_STATUS_OK);
+    EXPECT_EQ(page.find("evil.example"), std::string::npos);
+    EXPECT_NE(page.find("Identify-Printer"), std::string::npos);
+}
+
+TEST_F(AppAccessTest, WithheldNamesStayWithheldInEveryAnswer)
+{
+    // eve's and an administrator's subscriptions to the printer's events,
+    // made before alice's job; the subscription's id or 0.
+    auto subscribe = [&](const Login& login) {
+        ipp_t* request = Request(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, login.user.empty() ? "eve" : login.user.c_str());
+        ippAddString(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
+        static const char* const kEvents[] = {"job-created", "job-state-changed", "printer-state-changed"};
+        ippAddStrings(request, IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events", 3, nullptr, kEvents);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), login);
+        ipp_attribute_t* id = ippFindAttribute(response, "notify-subscription-id", IPP_TAG_INTEGER);
+        const int subscription = id != nullptr ? ippGetInteger(id, 0) : 0;
+        ippDelete(response);
+        return subscription;
+    };
+    const int adminSubscription = subscribe(kAdmin);
+    const int eveSubscription = subscribe({});
+    ASSERT_GT(eveSubscription, 0);
+    ASSERT_GT(adminSubscription, 0);
+
+    // alice's job, sent with requesting-user-name twice: a keyword first,
+    // then the name PAPPL takes as the owner.
+    ipp_t* create = ippNewRequest(IPP_OP_CREATE_JOB);
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requesting-user-name", nullptr, "alice");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "<b>alice</b>");
+    ippAddString(create, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, "alice-secret-photo");
+    ipp_t* created = m_server.Send(create, m_server.PrinterResource());
+    ipp_attribute_t* id = created != nullptr ? ippFindAttribute(created, "job-id", IPP_TAG_INTEGER) : nullptr;
+    ASSERT_NE(id, nullptr) << cupsLastErrorString();
+    const int job = ippGetInteger(id, 0);
+    ippDelete(created);
+
+    // Every value of the owner was scrubbed before it was stored.
+    auto asAdmin = [&](ipp_op_t operation, const char* names) {
+        ipp_t* request = Request(operation, "admin", job);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, names);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), kAdmin);
+        const std::string text = AllStrings(response);
+        ippDelete(response);
+        return text;
+    };
+    const std::string owner = asAdmin(IPP_OP_GET_JOB_ATTRIBUTES, "job-originating-user-name");
+    EXPECT_NE(owner.find("job-originating-user-name=_b_alice_/b_"), std::string::npos) << owner;
+
+    // eve asks with a decoy requested-attributes before the real one.
+    for (ipp_op_t operation : {IPP_OP_GET_JOBS, IPP_OP_GET_JOB_ATTRIBUTES}) {
+        for (const char* names : {"all", "job-name", "job-description"}) {
+            ipp_t* request = Request(operation, "eve", operation == IPP_OP_GET_JOBS ? 0 : job);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, names);
+            ipp_t* response = m_server.Send(request, m_server.PrinterResource());
+            const std::string text = AllStrings(response);
+            EXPECT_NE(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), nullptr) << ippOpString(operation);
+            ippDelete(response);
+            EXPECT_EQ(text.find("alice"), std::string::npos) << ippOpString(operation) << " " << names << "\n" << text;
+        }
+    }
+
+    // The job's events: eve's subscription was made without job events; the
+    // administrator's has them, and only the administrator reads them.
+    auto notifications = [&](int subscription, const Login& login, ipp_status_t* status) {
+        ipp_t* request = Request(IPP_OP_GET_NOTIFICATIONS, login.user.empty() ? "eve" : login.user.c_str());
+        ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", subscription);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), login);
+        *status = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
+        const std::string text = AllStrings(response);
+        ippDelete(response);
+        return text;
+    };
+    ipp_status_t status = IPP_STATUS_OK;
+    const std::string eveEvents = notifications(eveSubscription, {}, &status);
+    EXPECT_EQ(eveEvents.find("alice"), std::string::npos) << eveEvents;
+    EXPECT_EQ(eveEvents.find("notify-subscribed-event=job-"), std::string::npos) << eveEvents;
+    const std::string stolen = notifications(adminSubscription, {}, &status);
+    EXPECT_EQ(status, kNeedsLogin);
+    EXPECT_EQ(stolen.find("alice"), std::string::npos) << stolen;
+    EXPECT_EQ(notifications(adminSubscription, kPlain, &status).find("alice"), std::string::npos);
+    EXPECT_EQ(status, IPP_STATUS_ERROR_FORBIDDEN);
+    const std::string adminEvents = notifications(adminSubscription, kAdmin, &status);
+    EXPECT_EQ(status, IPP_STATUS_OK);
+    EXPECT_NE(adminEvents.find("job-name=alice-secret-photo"), std::string::npos) << adminEvents;
+
+    // Who subscribed is withheld from others too.
+    auto subscriptions = [&](const Login& login, const char* names) {
+        ipp_t* request = Request(IPP_OP_GET_SUBSCRIPTIONS, login.user.empty() ? "eve" : login.user.c_str());
+        if (names != nullptr)
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, names);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), login);
+        const std::string text = AllStrings(response);
+        ippDelete(response);
+        return text;
+    };
+    const std::string subscriber = std::string("notify-subscriber-user-name=") + apptest::kAdminUser;
+    for (const char* names : {static_cast<const char*>(nullptr), "all", "notify-subscriber-user-name"})
+        EXPECT_EQ(subscriptions({}, names).find(subscriber), std::string::npos) << subscriptions({}, names);
+    EXPECT_NE(subscriptions({}, nullptr).find("notify-pull-method=ippget"), std::string::npos);
+    EXPECT_NE(subscriptions(kAdmin, "all").find(subscriber), std::string::npos) << subscriptions(kAdmin, "all");
 }
 
 }  // namespace
