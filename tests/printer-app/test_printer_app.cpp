@@ -493,7 +493,8 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinterAndTheSettingsDefa
 }
 
 // Each job uses up prints and so changes the supply level: the supply keeps
-// one description and one name however many jobs and updates there were.
+// one description and one name however many jobs, updates and restarts
+// there were.
 TEST_F(PrinterAppTest, SupplyIsDescribedOnceAfterJobsAndUpdates)
 {
     const std::string photo = m_files.Path("few.jpg");
@@ -506,6 +507,12 @@ TEST_F(PrinterAppTest, SupplyIsDescribedOnceAfterJobsAndUpdates)
     }
     EXPECT_TRUE(WaitFor([&] { return PrinterValues({"marker-levels"}) == "56"; }, 8000))
         << PrinterValues({"marker-levels"});
+    EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
+    // ... and after a restart on the saved state, and one more job.
+    ASSERT_TRUE(m_server.Restart()) << m_server.error();
+    const int job = m_server.PrintFile(photo, "image/jpeg");
+    ASSERT_GT(job, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000));
     EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
     ipp_t* response = m_server.PrinterAttributes({"printer-supply", "printer-supply-description", "marker-names"});
     for (const char* name : {"printer-supply", "printer-supply-description", "marker-names"}) {
