@@ -71,6 +71,14 @@ void PrintableCopy(const char* text, char* out, size_t outSize)
 int PrintSheet(const FilterJob& job, int count)
 {
     DeviceEntry& device = *job.device;
+    // A cut the page size cannot take is dropped, and the job says so once.
+    if (!device.m_cutRefusalTold && device.TwoInchCutRefused(job.numOptions, job.options, job.ppd)) {
+        device.m_cutRefusalTold = true;
+        JobMessage(job, MessageLevel::kInfo,
+                   "The %gx%g in page cannot be cut into 2-inch strips (only 4, 6 and 8 inch long pages can); "
+                   "it is printed uncut.",
+                   device.m_media.width, device.m_media.height);
+    }
     // A command the sheet does not need (an overcoat the model's table does
     // not list, a model without decurl) sends nothing and gives 0; only a
     // packet that was not written fails the sheet, and it stops every later

@@ -189,6 +189,12 @@ int DeviceEntry::SendSysTime()
     return SendPacket("CNTRL", "SET_SYS_TIME", 16, payload);
 }
 
+bool DeviceEntry::TwoInchCutRefused(int numOptions, cups_option_t* options, ppdfile_s* ppd) const
+{
+    return Equals(_GetCupsValue("Zpx2InchCut", numOptions, options, ppd), "Enable") && m_media.mediaId != -1 &&
+           m_media.twoInchCut != 1;
+}
+
 int DeviceEntry::SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
     const bool twoInch = Equals(_GetCupsValue("Zpx2InchCut", numOptions, options, ppd), "Enable") &&

@@ -76,6 +76,9 @@ public:
     // A packet that cannot be built or written sets OutputError().
     int SendSysTime();
     int SendCutterMode(int numOptions, cups_option_t* options, ppdfile_s* ppd);
+    // True when the job asks for the 2-inch cut (Zpx2InchCut=Enable) on a
+    // page size whose media row does not allow it: CUTTER then asks for no cut.
+    bool TwoInchCutRefused(int numOptions, cups_option_t* options, ppdfile_s* ppd) const;
     int SendOvercoatFinish(int numOptions, cups_option_t* options, ppdfile_s* ppd);
     int SendPrintRetry(int numOptions, cups_option_t* options, ppdfile_s* ppd);
     int SendPrintSpeed(int numOptions, cups_option_t* options, ppdfile_s* ppd);
@@ -134,6 +137,7 @@ public:
     bool m_border = false;
     int32_t m_sharpness = 0;
     bool m_colorAdjustment = false;
+    bool m_cutRefusalTold = false;   // the job was told once that its cut is dropped
     int32_t m_gamma[3] = {};
     int32_t m_brightness[3] = {};
     int32_t m_contrast[3] = {};

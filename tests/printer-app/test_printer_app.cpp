@@ -499,6 +499,39 @@ TEST_F(PrinterAppTest, StateReasonsAndSuppliesFollowThePrinterAndTheSettingsDefa
     EXPECT_TRUE(WaitFor([&] { return Reasons() == "none"; }, 8000)) << Reasons();
 }
 
+// Each job uses up prints and so changes the supply level: the supply keeps
+// one description and one name however many jobs, updates and restarts
+// there were.
+TEST_F(PrinterAppTest, SupplyIsDescribedOnceAfterJobsAndUpdates)
+{
+    const std::string photo = m_files.Path("few.jpg");
+    ASSERT_TRUE(apptest::MakePhoto(photo, 600, 400));
+    for (int i = 1; i <= 3; ++i) {
+        const int job = m_server.PrintFile(photo, "image/jpeg");
+        ASSERT_GT(job, 0);
+        ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000)) << i;
+        emulator().Execute("set " + serial() + " remain " + std::to_string(200 - 10 * i));
+    }
+    EXPECT_TRUE(WaitFor([&] { return PrinterValues({"marker-levels"}) == "56"; }, 8000))
+        << PrinterValues({"marker-levels"});
+    EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
+    // ... and after a restart on the saved state, and one more job.
+    ASSERT_TRUE(m_server.Restart()) << m_server.error();
+    const int job = m_server.PrintFile(photo, "image/jpeg");
+    ASSERT_GT(job, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000));
+    EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
+    ipp_t* response = m_server.PrinterAttributes({"printer-supply", "printer-supply-description", "marker-names"});
+    for (const char* name : {"printer-supply", "printer-supply-description", "marker-names"}) {
+        int copies = 0;
+        for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr;
+             attr = ippNextAttribute(response))
+            copies += ippGetName(attr) != nullptr && std::string(ippGetName(attr)) == name ? ippGetCount(attr) : 0;
+        EXPECT_EQ(copies, 1) << name;
+    }
+    ippDelete(response);
+}
+
 // SIGTERM (systemd's stop) ends the application at once, whatever its jobs
 // do, and loses none of them: a job waiting for an unplugged printer, the
 // job queued behind it (PAPPL may have started both) and a job stopped

@@ -1,8 +1,11 @@
 #include "SheetRecorder.h"
 
+#include "SheetCuts.h"
+
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace rt50emu {
@@ -25,6 +28,17 @@ std::string SafeName(const std::string& text)
         name.push_back(ok ? c : '_');
     }
     return name.empty() ? std::string("printer") : name;
+}
+
+// The last value of a setting the sheet was sent, or "".
+std::string SettingOf(const Sheet& sheet, const char* name)
+{
+    std::string value;
+    for (const auto& setting : sheet.settings) {
+        if (setting.first == name)
+            value = setting.second;
+    }
+    return value;
 }
 
 }  // namespace
@@ -88,6 +102,13 @@ std::string RecordSheet(const std::string& folder, const Sheet& sheet)
         rgb[3 * i + 1] = sheet.planes[1][i];
         rgb[3 * i + 2] = sheet.planes[0][i];
     }
+    // A sheet asking for the 2-inch cut shows where the cutter divides it.
+    int cuts[kMostTwoInchCuts];
+    const int cutCount = std::atoi(SettingOf(sheet, "CUTTER").c_str()) == kTwoInchCutValue
+                             ? TwoInchCutRows(std::atoi(SettingOf(sheet, "MULTICUT").c_str()), sheet.height, cuts)
+                             : 0;
+    for (int i = 0; i < cutCount; ++i)
+        DrawCutLine(rgb.data(), sheet.width, sheet.height, cuts[i]);
     if (!WritePng(base + ".png", sheet.width, sheet.height, rgb.data()))
         return "cannot write " + base + ".png";
 

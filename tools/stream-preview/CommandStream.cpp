@@ -1,5 +1,7 @@
 #include "CommandStream.h"
 
+#include "SheetCuts.h"
+
 #include "PlaneBitmap.h"
 
 #include <cstdio>
@@ -73,7 +75,9 @@ bool CollectSheets(const std::vector<StreamPacket>& packets, std::vector<StreamS
             continue;
         current.packetIndexes.push_back(i);
         seenAny = true;
-        if (packet.name == "IMAGE" && packet.param == "MULTICUT") {
+        if (packet.name == "CNTRL" && packet.param == "CUTTER") {
+            current.cutter = std::atoi(packet.PayloadText().c_str());
+        } else if (packet.name == "IMAGE" && packet.param == "MULTICUT") {
             current.multicut = std::atoi(packet.PayloadText().c_str());
         } else if (packet.name == "IMAGE" &&
                    (packet.param == "YPLANE" || packet.param == "MPLANE" || packet.param == "CPLANE")) {
@@ -179,6 +183,8 @@ namespace {
 bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet& sheet, int left, int width,
                   int height, bool halveRows, png_byte* row)
 {
+    int cuts[kMostTwoInchCuts];
+    const int cutCount = sheet.cutter == kTwoInchCutValue ? TwoInchCutRows(sheet.multicut, height, cuts) : 0;
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_init_io(png, file);
@@ -197,6 +203,8 @@ bool WritePngRows(png_structp png, png_infop info, FILE* file, const StreamSheet
                                            : planes[c]->At(px, y);
             }
         }
+        for (int i = 0; i < cutCount; ++i)
+            DrawCutLine(row, width, 1, cuts[i] - y);
         png_write_row(png, row);
     }
     png_write_end(png, info);

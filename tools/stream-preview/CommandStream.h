@@ -44,6 +44,7 @@ bool DecodePlaneBitmap(const std::vector<uint8_t>& payload, PlaneBitmap& plane, 
 struct StreamSheet {
     std::vector<size_t> packetIndexes;
     int multicut = -1;
+    int cutter = 0;         // CNTRL/CUTTER value; 120 asks for 2-inch strips
     PlaneBitmap yellow, magenta, cyan;
     bool complete = false;  // three planes and START seen
 };
@@ -64,5 +65,6 @@ int MediaWidthForMulticut(int code);
 
 // Writes the sheet as the printer would print it, cut to the media's width: red, green and blue from
 // the cyan, magenta and yellow planes; a 600-dpi-high sheet is brought back
-// to square dots by averaging pairs of rows. False with a reason on failure.
+// to square dots by averaging pairs of rows. Where the sheet asks for the
+// 2-inch cut, a dashed line shows each cut. False with a reason on failure.
 bool WriteSheetPng(const StreamSheet& sheet, const std::string& path, std::string* error);

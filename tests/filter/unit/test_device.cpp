@@ -2,6 +2,7 @@
 // the bytes of every settings packet.
 #include "FilterTestKit.h"
 #include "PhotoPrinterDeviceRT50.h"
+#include "SheetCuts.h"
 
 #include <gtest/gtest.h>
 
@@ -129,6 +130,34 @@ TEST(DeviceSettings, SettingPacketValues)
     const auto sq = square.SettingsPackets();
     EXPECT_EQ(sq[0].PayloadText(), "00000000");
     EXPECT_EQ(sq[1].PayloadText(), "00000001");
+}
+
+// The previews' cut positions follow the media table: exactly the sizes the
+// table lets be cut get cut rows, at every 2 inches of the page after the
+// leading half of its 36-dot bleed; the job is told when its cut is dropped.
+TEST(DeviceSettings, TwoInchCutPositionsFollowTheMediaTable)
+{
+    for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row) {
+        int cuts[kMostTwoInchCuts];
+        const int count = TwoInchCutRows(row->multicutCode, row->imageHeight, cuts);
+        EXPECT_EQ(SizeTakesTwoInchCut(row->multicutCode), row->twoInchCut == 1) << row->pageSize;
+        EXPECT_EQ(count, row->twoInchCut == 1 ? static_cast<int>(row->height / 2) - 1 : 0) << row->pageSize;
+        for (int i = 0; i < count; ++i)
+            EXPECT_EQ(cuts[i], 18 + 600 * (i + 1)) << row->pageSize << " cut " << i;
+    }
+    int cuts[kMostTwoInchCuts];
+    ASSERT_EQ(TwoInchCutRows(48, 3672, cuts), 2);   // 600 dpi rows
+    EXPECT_EQ(cuts[0], 1236);
+    EXPECT_EQ(cuts[1], 2436);
+    EXPECT_EQ(TwoInchCutRows(99, 1836, cuts), 0);
+    EXPECT_EQ(TwoInchCutRows(48, 0, cuts), 0);
+
+    Configured square("PageSize=115x115mm Zpx2InchCut=Enable");
+    EXPECT_TRUE(square.device.TwoInchCutRefused(square.count, square.options, nullptr));
+    Configured strips("PageSize=102x153mm Zpx2InchCut=Enable");
+    EXPECT_FALSE(strips.device.TwoInchCutRefused(strips.count, strips.options, nullptr));
+    Configured plain("PageSize=115x115mm");
+    EXPECT_FALSE(plain.device.TwoInchCutRefused(plain.count, plain.options, nullptr));
 }
 
 TEST(DeviceSettings, ClockPacketCarriesLocalTime)

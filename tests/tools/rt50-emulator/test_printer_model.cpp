@@ -2,6 +2,7 @@
 // shapes, faults and print jobs, with explicit clock values.
 #include "ReplyPackets.h"
 #include "PrinterModel.h"
+#include "SheetRecorder.h"
 #include "TextFields.h"
 #include "UsbTestClient.h"
 
@@ -9,6 +10,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -319,6 +322,52 @@ TEST(PrinterModel, ResetStreamForgetsWhatAKilledJobLeftBehind)
     const auto sheets = model.TakeSheets();
     ASSERT_EQ(sheets.size(), 1u);
     EXPECT_TRUE(sheets[0].settings.empty());
+}
+
+// Records a grey sheet with the settings given and returns the rows of its
+// picture a cut line crosses (pure black and pure white on the grey sheet).
+std::vector<int> RecordedCutRows(const std::string& cutter, const std::string& multicut, int height)
+{
+    char pattern[] = "/tmp/rt50-cutXXXXXX";
+    const char* folder = mkdtemp(pattern);
+    EXPECT_NE(folder, nullptr);
+    if (folder == nullptr)
+        return {};
+    rt50emu::Sheet sheet;
+    sheet.number = 1;
+    sheet.serial = "CUT";
+    sheet.width = 1408;
+    sheet.height = height;
+    sheet.settings = {{"CUTTER", cutter}, {"MULTICUT", multicut}};
+    for (auto& plane : sheet.planes)
+        plane.assign(static_cast<size_t>(sheet.width) * static_cast<size_t>(height), 128);
+    EXPECT_EQ(rt50emu::RecordSheet(folder, sheet), "");
+    int width = 0, rows = 0;
+    std::vector<uint8_t> rgb;
+    EXPECT_TRUE(rt50emu::ReadPng(std::string(folder) + "/CUT-sheet-0001.png", &width, &rows, &rgb));
+    std::filesystem::remove_all(folder);
+    std::vector<int> cut;
+    for (int y = 0; y < rows; ++y) {
+        bool black = false, white = false;
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* pixel = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+            black = black || (pixel[0] == 0 && pixel[1] == 0 && pixel[2] == 0);
+            white = white || (pixel[0] == 255 && pixel[1] == 255 && pixel[2] == 255);
+        }
+        if (black && white)
+            cut.push_back(y);
+    }
+    return cut;
+}
+
+// The sheet's picture shows the 2-inch cut where the printer makes it, only
+// when the sheet asks for it and its size takes it.
+TEST(SheetPicture, ShowsTheTwoInchCutOnlyWhereThePrinterCuts)
+{
+    EXPECT_EQ(RecordedCutRows("00000120", "00000048", 1836), (std::vector<int>{617, 618, 619, 1217, 1218, 1219}));
+    EXPECT_EQ(RecordedCutRows("00000120", "00000047", 2472), (std::vector<int>{1235, 1236, 1237}));
+    EXPECT_TRUE(RecordedCutRows("00000000", "00000048", 1836).empty());
+    EXPECT_TRUE(RecordedCutRows("00000120", "00000050", 1386).empty());
 }
 
 }  // namespace
