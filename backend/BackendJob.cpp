@@ -496,6 +496,11 @@ int JobRun::Finish()
     }
     switch (m_sender.AwaitPrinted([this] { return AnotherJobWaits(); })) {
     case SheetSender::kPrinted:
+        // The status that came with the last counter may still say
+        // printing: a watched printer's file is left with the state after
+        // the job's sheets.
+        if (m_mirror.Watched())
+            m_sender.QueryStatus();
         ReportMarkers();
         m_messages.SetReasons({});
         m_messages.Info("Job printed: %d sheet%s", sheets, sheets == 1 ? "" : "s");

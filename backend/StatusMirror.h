@@ -47,13 +47,15 @@ public:
     // The loaded media's code the job read (-1: not answered).
     void Media(int media);
 
+    // True while the window watches the printer (its watch file exists).
+    bool Watched() const;
+
     // Status files written so far, and the errno value of the last write
     // that failed (0 when none did).
     int writes() const { return m_writes; }
     int lastError() const { return m_lastError; }
 
 private:
-    bool Watched() const;
     bool TakeCounter(long counter);   // true when it is a new one
     void AskIdentity(libusb_device_handle* handle);
     void AskMedia(libusb_device_handle* handle);
