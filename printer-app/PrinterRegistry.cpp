@@ -2,6 +2,7 @@
 
 #include "ExchangeFiles.h"
 #include "InfoPage.h"
+#include "JobQueue.h"
 #include "PrinterClaim.h"
 #include "PrinterFinder.h"
 #include "PrinterIdentity.h"
@@ -366,6 +367,8 @@ void RemakePrintersAddedByHand(Registry& registry)
 // jobs the state file brought back: those are started once the system runs.
 void StartQueuedJobs(pappl_printer_t* printer, void*)
 {
+    // PAPPL would start the newest of them first.
+    QueueLaterPendingJobs(printer);
     if (papplPrinterGetNumberOfActiveJobs(printer) > 0 && papplPrinterGetState(printer) == IPP_PSTATE_IDLE)
         papplPrinterResume(printer);
 }
@@ -389,6 +392,8 @@ void RunRegistry(Registry* registry)
             lastRetry = Clock::now();
         HandleQueued(*registry, retry);
         RemakePrintersAddedByHand(*registry);
+        for (const auto& link : AllAttachedPrinters())
+            link->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *link); });
         if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
             lastPoll = Clock::now();
             for (const auto& link : AllAttachedPrinters()) {

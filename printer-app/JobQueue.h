@@ -1,0 +1,76 @@
+// The order in which a printer's jobs print: the order they were received,
+// except that a job whose page the loaded media cannot print lets the later
+// jobs the media can print go first, and prints once its media is loaded.
+//
+// PAPPL 1.3.1 keeps a printer's active jobs newest first and starts the
+// first pending one, so jobs queued while the printer is busy would print
+// newest first. Instead a job sent over IPP is held from its creation
+// (job-hold-until "indefinite" is added to the request before PAPPL takes
+// it, unless the client asked for a hold of its own) and marked job-queued;
+// the registry's thread releases one such job at a time (KeepJobOrder), so
+// that PAPPL never has more than one pending job to choose from. The mark
+// is part of the saved state, so the order outlasts a restart.
+#pragma once
+
+#include <pappl/pappl.h>
+
+#include <vector>
+
+class AttachedPrinter;
+
+// A printer's job as the queue sees it.
+struct QueueJob {
+    enum class State {
+        kArriving,    // held by the queue, its document not yet received
+        kQueued,      // held by the queue, ready to print
+        kPending,     // PAPPL starts it when the printer is free
+        kProcessing,  // printing (or stopped while printing)
+    };
+    int id = 0;
+    State state = State::kQueued;
+    int multicut = 0;  // the MULTICUT of its sheets; 0 when not known
+};
+
+// What the queue does with a printer's jobs now.
+struct QueuePlan {
+    int release = 0;              // the queued job to release; 0: none
+    std::vector<int> holdBack;    // pending jobs to queue again (all but the oldest pending one)
+    std::vector<int> needMedia;   // queued jobs the loaded media cannot print
+};
+
+// The plan for `jobs` with `mediaCode` loaded (150, 161; -1 unknown: every
+// job counts as printable, it waits for the printer as it prints). The
+// oldest queued job the media prints is released once no job is pending
+// (a job being printed does not stop it: PAPPL starts the released one as
+// soon as the printer is free); later jobs wait for their turn, a job the
+// media cannot print waits for its media.
+QueuePlan PlanQueue(const std::vector<QueueJob>& jobs, int mediaCode);
+
+// The request hook (called with each Print-Job or Create-Job request
+// before PAPPL takes it, from the client's thread): the job it makes is
+// held for the queue unless the client named a hold of its own or the
+// document is a raster stream (PAPPL prints those at once or refuses them
+// as busy), and it gets a job-media-sheets-completed of 0 that the job's
+// sheets count up. Other requests are left alone.
+void QueueJobRequest(ipp_t* request);
+
+// PAPPL's event callback: notes the jobs the request hook held as they are
+// made. Takes no PAPPL lock (PAPPL holds the job's and printer's).
+void NoteQueueEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event,
+                    void* data);
+
+// One round of the queue for `printer`, shown by `link`: marks the jobs
+// just held, queues all pending jobs but the oldest, releases the next job
+// the loaded media prints, and shows which jobs wait for media (their
+// message, the printer's media-needed reason). Must not run under a PAPPL
+// lock.
+void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link);
+
+// Queues all but the oldest of the printer's pending jobs (the jobs a
+// restart brings back may hold several), so that the oldest one is the
+// one PAPPL starts.
+void QueueLaterPendingJobs(pappl_printer_t* printer);
+
+// Sets a job's job-media-sheets-completed (made by QueueJobRequest) to
+// `sheets`; nothing for a job without it.
+void ShowMediaSheetsCompleted(pappl_job_t* job, int sheets);
