@@ -196,6 +196,9 @@ void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
         } else if (job.state == IPP_JSTATE_PENDING) {
             entry.state = QueueJob::State::kPending;
         }
+        // Released by a user's Release-Job instead: no longer queued.
+        if (job.state != IPP_JSTATE_HELD && (job.reasons & PAPPL_JREASON_JOB_QUEUED))
+            papplJobSetReasons(job.job, PAPPL_JREASON_NONE, PAPPL_JREASON_JOB_QUEUED);
         if (entry.state == QueueJob::State::kQueued) {
             int multicut = -1;
             {
