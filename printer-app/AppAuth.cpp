@@ -239,8 +239,8 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
     // A document that will not print is refused before PAPPL takes it.
     if (decision.status == HTTP_STATUS_CONTINUE && !adminCheck) {
         RefuseUnprintableDocument(client);
-        // The job it makes waits for its turn (JobQueue.h).
-        QueueJobRequest(request);
+        // The job it makes counts its sheets (JobQueue.h).
+        PrepareJobRequest(request);
     }
     if (decision.status != HTTP_STATUS_CONTINUE)
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s.",

@@ -6,24 +6,27 @@
 #include "SheetStream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <utility>
 
 namespace {
-
-// The job the calling client thread's request will make is one the
-// request hook held for the queue.
-thread_local bool t_queueNextJob = false;
 
 constexpr char kSheetsCompleted[] = "job-media-sheets-completed";
 
 struct QueueBook {
     std::mutex mutex;
-    // Jobs the request hook held, not yet marked job-queued.
-    std::vector<std::pair<pappl_printer_t*, int>> created;
+    std::condition_variable arrived;
+    std::atomic<bool> running{false};
+    bool stop = false;
+    std::thread thread;
+    // Jobs just made, to be held by the queue's thread.
+    std::vector<pappl_job_t*> created;
     // The MULTICUT of each queued job's sheets, by printer and job id.
     std::map<std::pair<pappl_printer_t*, int>, int> multicuts;
     // Queued jobs whose message says they wait for media.
@@ -74,11 +77,49 @@ int JobMulticut(pappl_job_t* job)
     return multicut;
 }
 
+// The queue's mark on a job it holds: the hold PAPPL's submission keeps
+// (job-hold-until-specified) and job-queued, which clients see.
+constexpr pappl_jreason_t kQueuedReasons =
+    static_cast<pappl_jreason_t>(PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED | PAPPL_JREASON_JOB_QUEUED);
+
 // Holds a pending job again for the queue.
 void Requeue(pappl_job_t* job)
 {
-    if (papplJobHold(job, nullptr, "indefinite", 0))
-        papplJobSetReasons(job, PAPPL_JREASON_JOB_QUEUED, PAPPL_JREASON_NONE);
+    if (papplJobHold(job, nullptr, nullptr, 0))
+        papplJobSetReasons(job, kQueuedReasons, PAPPL_JREASON_NONE);
+}
+
+bool IsRasterStream(const char* format)
+{
+    return format != nullptr && (std::strcmp(format, "image/pwg-raster") == 0 || std::strcmp(format, "image/urf") == 0);
+}
+
+// Holds a job just made, before its document is in: PAPPL leaves a job
+// with job-hold-until-specified held when the document comes. A job its
+// client held already, or a raster stream (PAPPL prints those at once or
+// refuses them as busy), is left alone; a job that became pending first is
+// queued again by KeepJobOrder when it must wait.
+void HoldNewJob(pappl_job_t* job)
+{
+    if (papplJobGetState(job) != IPP_JSTATE_HELD || (papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) ||
+        IsRasterStream(papplJobGetFormat(job)))
+        return;
+    papplJobSetReasons(job, kQueuedReasons, PAPPL_JREASON_NONE);
+}
+
+void RunQueueThread()
+{
+    QueueBook& book = Book();
+    std::unique_lock<std::mutex> lock(book.mutex);
+    while (!book.stop) {
+        book.arrived.wait(lock, [&] { return book.stop || !book.created.empty(); });
+        std::vector<pappl_job_t*> jobs;
+        jobs.swap(book.created);
+        lock.unlock();
+        for (pappl_job_t* job : jobs)
+            HoldNewJob(job);
+        lock.lock();
+    }
 }
 
 }  // namespace
@@ -88,16 +129,21 @@ QueuePlan PlanQueue(const std::vector<QueueJob>& jobs, int mediaCode)
     QueuePlan plan;
     std::vector<QueueJob> sorted = jobs;
     std::sort(sorted.begin(), sorted.end(), [](const QueueJob& a, const QueueJob& b) { return a.id < b.id; });
-    bool pending = false;
+    bool pending = false;      // a pending job stays
+    bool printable = false;    // an older queued job the media prints waits
     for (const QueueJob& job : sorted) {
+        if (job.state == QueueJob::State::kQueued && Printable(mediaCode, job.multicut))
+            printable = true;
         if (job.state != QueueJob::State::kPending)
             continue;
-        if (pending)
+        if (pending || printable || !Printable(mediaCode, job.multicut))
             plan.holdBack.push_back(job.id);
-        pending = true;
+        else
+            pending = true;
     }
     for (const QueueJob& job : sorted) {
-        if (job.state != QueueJob::State::kQueued)
+        const bool heldBack = std::find(plan.holdBack.begin(), plan.holdBack.end(), job.id) != plan.holdBack.end();
+        if (job.state != QueueJob::State::kQueued && !heldBack)
             continue;
         if (!Printable(mediaCode, job.multicut))
             plan.needMedia.push_back(job.id);
@@ -107,9 +153,8 @@ QueuePlan PlanQueue(const std::vector<QueueJob>& jobs, int mediaCode)
     return plan;
 }
 
-void QueueJobRequest(ipp_t* request)
+void PrepareJobRequest(ipp_t* request)
 {
-    t_queueNextJob = false;
     if (request == nullptr)
         return;
     const ipp_op_t operation = ippGetOperation(request);
@@ -120,32 +165,43 @@ void QueueJobRequest(ipp_t* request)
     while ((sheets = ippFindAttribute(request, kSheetsCompleted, IPP_TAG_ZERO)) != nullptr)
         ippDeleteAttribute(request, sheets);
     ippAddInteger(request, IPP_TAG_JOB, IPP_TAG_INTEGER, kSheetsCompleted, 0);
-
-    if (ippFindAttribute(request, "job-hold-until-time", IPP_TAG_ZERO) != nullptr)
-        return;
-    ipp_attribute_t* hold = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
-    const char* holdValue = hold != nullptr ? ippGetString(hold, 0, nullptr) : nullptr;
-    if (hold != nullptr && (holdValue == nullptr || std::strcmp(holdValue, "no-hold") != 0))
-        return;   // the client's own hold
-    ipp_attribute_t* format = ippFindAttribute(request, "document-format", IPP_TAG_MIMETYPE);
-    const char* formatValue = format != nullptr ? ippGetString(format, 0, nullptr) : nullptr;
-    if (operation == IPP_OP_PRINT_JOB && formatValue != nullptr &&
-        (std::strcmp(formatValue, "image/pwg-raster") == 0 || std::strcmp(formatValue, "image/urf") == 0))
-        return;
-    if (hold != nullptr)
-        ippDeleteAttribute(request, hold);
-    ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "indefinite");
-    t_queueNextJob = true;
 }
 
-void NoteQueueEvent(pappl_system_t*, pappl_printer_t* printer, pappl_job_t* job, pappl_event_t event, void*)
+void NoteQueueEvent(pappl_system_t*, pappl_printer_t*, pappl_job_t* job, pappl_event_t event, void*)
 {
-    if (!(event & PAPPL_EVENT_JOB_CREATED) || job == nullptr || printer == nullptr || !t_queueNextJob)
+    QueueBook& book = Book();
+    if (!(event & PAPPL_EVENT_JOB_CREATED) || job == nullptr || !book.running)
         return;
-    t_queueNextJob = false;
+    {
+        std::lock_guard<std::mutex> lock(book.mutex);
+        book.created.push_back(job);
+    }
+    book.arrived.notify_one();
+}
+
+void StartJobQueue()
+{
     QueueBook& book = Book();
     std::lock_guard<std::mutex> lock(book.mutex);
-    book.created.emplace_back(printer, papplJobGetID(job));
+    if (book.running)
+        return;
+    book.stop = false;
+    book.thread = std::thread(RunQueueThread);
+    book.running = true;
+}
+
+void StopJobQueue()
+{
+    QueueBook& book = Book();
+    {
+        std::lock_guard<std::mutex> lock(book.mutex);
+        if (!book.running)
+            return;
+        book.running = false;
+        book.stop = true;
+    }
+    book.arrived.notify_one();
+    book.thread.join();
 }
 
 void QueueLaterPendingJobs(pappl_printer_t* printer)
@@ -165,24 +221,6 @@ void QueueLaterPendingJobs(pappl_printer_t* printer)
 void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
 {
     QueueBook& book = Book();
-    std::vector<int> created;
-    {
-        std::lock_guard<std::mutex> lock(book.mutex);
-        for (auto it = book.created.begin(); it != book.created.end();) {
-            if (it->first == printer) {
-                created.push_back(it->second);
-                it = book.created.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (int id : created) {
-        pappl_job_t* job = papplPrinterFindJob(printer, id);
-        if (job != nullptr && papplJobGetState(job) == IPP_JSTATE_HELD)
-            papplJobSetReasons(job, PAPPL_JREASON_JOB_QUEUED, PAPPL_JREASON_NONE);
-    }
-
     std::vector<SeenJob> seen = ActiveJobs(printer);
     std::vector<QueueJob> jobs;
     std::map<int, pappl_job_t*> byId;
@@ -196,10 +234,11 @@ void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
         } else if (job.state == IPP_JSTATE_PENDING) {
             entry.state = QueueJob::State::kPending;
         }
-        // Released by a user's Release-Job instead: no longer queued.
+        // Released by a user's Release-Job, or made pending before it was
+        // held: not the queue's any more.
         if (job.state != IPP_JSTATE_HELD && (job.reasons & PAPPL_JREASON_JOB_QUEUED))
-            papplJobSetReasons(job.job, PAPPL_JREASON_NONE, PAPPL_JREASON_JOB_QUEUED);
-        if (entry.state == QueueJob::State::kQueued) {
+            papplJobSetReasons(job.job, PAPPL_JREASON_NONE, kQueuedReasons);
+        if (entry.state == QueueJob::State::kQueued || entry.state == QueueJob::State::kPending) {
             int multicut = -1;
             {
                 std::lock_guard<std::mutex> lock(book.mutex);

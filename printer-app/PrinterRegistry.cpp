@@ -380,8 +380,11 @@ void RunRegistry(Registry* registry)
     while (!registry->stop && !papplSystemIsRunning(registry->system))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     registry->ran = true;
-    if (!registry->stop)
+    if (!registry->stop) {
+        // New jobs are held from now on; the saved state's are ordered.
+        StartJobQueue();
         papplSystemIteratePrinters(registry->system, StartQueuedJobs, nullptr);
+    }
     auto lastPoll = Clock::now();
     auto lastRetry = Clock::now();
     while (!registry->stop && papplSystemIsRunning(registry->system) && !papplSystemIsShutdown(registry->system)) {
@@ -504,6 +507,7 @@ void StopPrinterRegistry()
     registry.stop = true;
     libusb_interrupt_event_handler(registry.context);
     registry.thread.join();
+    StopJobQueue();
     libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
     libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
     std::map<std::string, std::shared_ptr<AttachedPrinter>> links;

@@ -171,4 +171,24 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     EXPECT_EQ(m_server.JobState(cancelled), IPP_JSTATE_CANCELED);
 }
 
+// The home and printer pages name the printer's state in its own words,
+// each reason once within the sentence that lists them.
+TEST_F(AppQueueTest, ThePagesSpeakOfRibbonAndPaper)
+{
+    emulator().Execute("set " + serial() + " status 1200");
+    emulator().Execute("set " + serial() + " remain 5");
+    ASSERT_TRUE(WaitFor([&] { return Reasons().find("marker-supply-empty") != std::string::npos; }, 10000))
+        << Reasons();
+    ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-low") != std::string::npos; }, 10000)) << Reasons();
+    for (const std::string& page : {std::string("/"), m_server.PrinterResource().replace(0, 10, "") + "/"}) {
+        std::string body;
+        ASSERT_EQ(m_server.WebStatus(page, {}, nullptr, &body), HTTP_STATUS_OK) << page;
+        EXPECT_NE(body.find("Ribbon end"), std::string::npos) << page << body;
+        EXPECT_NE(body.find("Few prints left"), std::string::npos) << page << body;
+        EXPECT_EQ(body.find(" ink"), std::string::npos) << page << body;
+        EXPECT_EQ(body.find("Ink"), std::string::npos) << page << body;
+        EXPECT_EQ(body.find(".."), std::string::npos) << page << body;
+    }
+}
+
 }  // namespace

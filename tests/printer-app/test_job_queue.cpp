@@ -38,14 +38,30 @@ TEST(JobQueue, ReleasesTheOldestQueuedJobOneAtATime)
     EXPECT_EQ(PlanQueue(jobs, 150).release, 7);
 }
 
-TEST(JobQueue, SeveralPendingJobsAreQueuedAgainButTheOldest)
+TEST(JobQueue, PendingJobsThatMustWaitAreQueuedAgain)
 {
     // PAPPL would start the newest of them (a restart brings back several).
-    const std::vector<QueueJob> jobs = {{9, State::kPending, 0}, {6, State::kPending, 0},
-                                        {7, State::kPending, 0}, {8, State::kQueued, k4x6}};
-    const QueuePlan plan = PlanQueue(jobs, 150);
+    std::vector<QueueJob> jobs = {{9, State::kPending, k4x6}, {6, State::kPending, k4x6},
+                                  {7, State::kPending, k4x6}, {8, State::kQueued, k4x6}};
+    QueuePlan plan = PlanQueue(jobs, 150);
     EXPECT_EQ(plan.holdBack, (std::vector<int>{7, 9}));
     EXPECT_EQ(plan.release, 0);
+
+    // A job made pending before the queue held it waits for the older ones,
+    // which go first.
+    jobs = {{4, State::kQueued, k4x6}, {5, State::kPending, k4x6}};
+    plan = PlanQueue(jobs, 150);
+    EXPECT_EQ(plan.holdBack, (std::vector<int>{5}));
+    EXPECT_EQ(plan.release, 4);
+
+    // ... and for its media, letting later jobs pass; older jobs waiting
+    // for media do not hold it.
+    jobs = {{3, State::kQueued, k4x8}, {5, State::kPending, k4x8}, {6, State::kQueued, k4x6},
+            {7, State::kPending, k4x6}};
+    plan = PlanQueue(jobs, 150);
+    EXPECT_EQ(plan.holdBack, (std::vector<int>{5, 7}));
+    EXPECT_EQ(plan.needMedia, (std::vector<int>{3, 5}));
+    EXPECT_EQ(plan.release, 6);
 }
 
 TEST(JobQueue, AJobWaitingForMediaLetsLaterJobsPassAndGoesOnceItsMediaIsLoaded)
@@ -73,43 +89,25 @@ TEST(JobQueue, AJobWaitingForMediaLetsLaterJobsPassAndGoesOnceItsMediaIsLoaded)
     EXPECT_TRUE(plan.needMedia.empty());
 }
 
-TEST(JobQueue, OnlyPrintAndCreateRequestsAreQueuedAndAClientsOwnHoldStays)
+TEST(JobQueue, PrintAndCreateRequestsStartTheirSheetCountAtZero)
 {
-    const auto hold = [](ipp_t* request) {
-        ipp_attribute_t* attr = ippFindAttribute(request, "job-hold-until", IPP_TAG_ZERO);
-        return std::string(attr != nullptr ? ippGetString(attr, 0, nullptr) : "");
-    };
     const auto sheets = [](ipp_t* request) {
         ipp_attribute_t* attr = ippFindAttribute(request, "job-media-sheets-completed", IPP_TAG_ZERO);
         return attr != nullptr ? ippGetInteger(attr, 0) : -1;
     };
-
     ipp_t* photo = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(photo, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/jpeg");
-    ippAddString(photo, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "no-hold");
     ippAddInteger(photo, IPP_TAG_JOB, IPP_TAG_INTEGER, "job-media-sheets-completed", 12);
-    QueueJobRequest(photo);
-    EXPECT_EQ(hold(photo), "indefinite");
+    PrepareJobRequest(photo);
     EXPECT_EQ(sheets(photo), 0);
     ippDelete(photo);
 
-    ipp_t* own = ippNewRequest(IPP_OP_CREATE_JOB);
-    ippAddString(own, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "evening");
-    QueueJobRequest(own);
-    EXPECT_EQ(hold(own), "evening");
-    EXPECT_EQ(sheets(own), 0);
-    ippDelete(own);
-
-    // PAPPL prints a raster stream at once or refuses it as busy.
-    ipp_t* raster = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(raster, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/pwg-raster");
-    QueueJobRequest(raster);
-    EXPECT_EQ(hold(raster), "");
-    ippDelete(raster);
+    ipp_t* create = ippNewRequest(IPP_OP_CREATE_JOB);
+    PrepareJobRequest(create);
+    EXPECT_EQ(sheets(create), 0);
+    ippDelete(create);
 
     ipp_t* query = ippNewRequest(IPP_OP_GET_JOBS);
-    QueueJobRequest(query);
-    EXPECT_EQ(hold(query), "");
+    PrepareJobRequest(query);
     EXPECT_EQ(sheets(query), -1);
     ippDelete(query);
 }
