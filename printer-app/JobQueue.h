@@ -9,8 +9,11 @@
 // making it pending, and job-queued marks it as the queue's), and the
 // registry's thread releases one such job at a time (KeepJobOrder), so that
 // PAPPL has one pending job to choose from. A job that became pending
-// before it was held is queued again while a job before it waits. The mark
-// is part of the saved state, so the order outlasts a restart.
+// before it was held is queued again while a job before it waits; only on
+// an idle printer can such a job start at once (PAPPL 1.3.1 gives no way
+// to hold a job before its document is submitted without losing the
+// job-state-reasons of its answer). The mark is part of the saved state,
+// so the order outlasts a restart.
 #pragma once
 
 #include <pappl/pappl.h>

@@ -134,6 +134,11 @@ TEST_F(AppQueueTest, JobsSentWhileThePrinterIsBusyPrintInTheOrderTheyCameEachCou
 TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIsLoaded)
 {
     ASSERT_EQ(Shown("media"), "150");
+    // Sent while the printer prints: the queue holds it before its turn.
+    emulator().Execute("set " + serial() + " printms 3000");
+    const int busy = PrintPhoto();
+    ASSERT_GT(busy, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(busy) == IPP_JSTATE_PROCESSING; }, 60000));
     const int large = PrintPhoto("oe_photo-4x8_4x8in");
     ASSERT_GT(large, 0);
     ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-needed") != std::string::npos; }, 30000)) << Reasons();
@@ -146,23 +151,29 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     ASSERT_GT(small, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(small) == IPP_JSTATE_COMPLETED; }, 60000))
         << m_server.JobState(small);
+    EXPECT_EQ(m_server.JobState(busy), IPP_JSTATE_COMPLETED);
     EXPECT_LT(m_server.JobState(large), IPP_JSTATE_PROCESSING);
     EXPECT_NE(m_server.JobValue(large, "job-state-message").find("102x204mm"), std::string::npos)
         << m_server.JobValue(large, "job-state-message");
     EXPECT_NE(Reasons().find("media-needed"), std::string::npos) << Reasons();
-    EXPECT_EQ(SheetHeight(2), 0);
+    EXPECT_EQ(SheetHeight(3), 0);
 
+    emulator().Execute("set " + serial() + " printms 300");
     emulator().Execute("set " + serial() + " media 161");
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(large) == IPP_JSTATE_COMPLETED; }, 60000))
         << m_server.JobState(large);
     // The 8-inch sheet is the longer one.
-    EXPECT_GT(SheetHeight(2), SheetHeight(1) * 5 / 4) << SheetSettings(1) << SheetSettings(2);
+    EXPECT_GT(SheetHeight(3), SheetHeight(2) * 5 / 4) << SheetSettings(2) << SheetSettings(3);
     EXPECT_EQ(m_server.JobValue(large, "job-media-sheets-completed"), "1");
     EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 10000)) << Reasons();
     EXPECT_EQ(Shown("errors"), "0");
 
     // Cancelled while it waits, the job takes the media-needed reason along.
     emulator().Execute("set " + serial() + " media 150");
+    emulator().Execute("set " + serial() + " printms 3000");
+    const int before = PrintPhoto();
+    ASSERT_GT(before, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(before) == IPP_JSTATE_PROCESSING; }, 60000));
     const int cancelled = PrintPhoto("oe_photo-115x204mm_4.5x8in");
     ASSERT_GT(cancelled, 0);
     ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-needed") != std::string::npos; }, 30000)) << Reasons();
