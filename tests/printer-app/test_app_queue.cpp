@@ -165,7 +165,7 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     // The 8-inch sheet is the longer one.
     EXPECT_GT(SheetHeight(3), SheetHeight(2) * 5 / 4) << SheetSettings(2) << SheetSettings(3);
     EXPECT_EQ(m_server.JobValue(large, "job-media-sheets-completed"), "1");
-    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 10000)) << Reasons();
+    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000)) << Reasons();
     EXPECT_EQ(Shown("errors"), "0");
 
     // Cancelled while it waits, the job takes the media-needed reason along.
@@ -178,7 +178,7 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     ASSERT_GT(cancelled, 0);
     ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-needed") != std::string::npos; }, 30000)) << Reasons();
     EXPECT_TRUE(m_server.CancelJob(cancelled));
-    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 10000)) << Reasons();
+    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000)) << Reasons();
     EXPECT_EQ(m_server.JobState(cancelled), IPP_JSTATE_CANCELED);
 }
 
