@@ -1,5 +1,7 @@
 #include "AppAuth.h"
 
+#include "JobQueue.h"
+
 #include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
@@ -334,8 +336,11 @@ http_status_t Authorize(pappl_client_t* client, const char* group, gid_t, void*)
         WithholdPrivateAttributes(request, names, count);
     }
     // A document that will not print is refused before PAPPL takes it.
-    if (decision.status == HTTP_STATUS_CONTINUE && !adminCheck)
+    if (decision.status == HTTP_STATUS_CONTINUE && !adminCheck) {
         RefuseUnprintableDocument(client);
+        // The job it makes counts its sheets (JobQueue.h).
+        PrepareJobRequest(request);
+    }
     if (decision.status != HTTP_STATUS_CONTINUE)
         papplLogClient(client, PAPPL_LOGLEVEL_INFO, "%s refused: %s.",
                        operation != IPP_OP_CUPS_NONE ? ippOpString(operation) : "Web page", httpStatus(decision.status));

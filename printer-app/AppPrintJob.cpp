@@ -1,5 +1,6 @@
 #include "AppPrintJob.h"
 
+#include "JobQueue.h"
 #include "JobSettings.h"
 #include "PhotoCage.h"
 #include "PhotoJob.h"
@@ -63,10 +64,13 @@ int SheetSink::EndSheet()
     m_sheet.clear();
     if (result != 0)
         return result;
+    // The count is the job's sheets so far, those an earlier run printed
+    // (skipped here) among them: a job resumed after a restart counts each
+    // sheet once, whatever count the saved state brought back.
     ++m_printed;
-    // A sheet an earlier run printed was counted by that run.
-    if (m_job != nullptr && m_countImpressions && !m_sheets.LastSkipped())
-        papplJobSetImpressionsCompleted(m_job, 1);
+    if (m_job != nullptr && m_countImpressions)
+        papplJobSetImpressionsCompleted(m_job, m_printed - papplJobGetImpressionsCompleted(m_job));
+    ShowMediaSheetsCompleted(m_job, m_printed);
     return 0;
 }
 

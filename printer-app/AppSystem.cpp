@@ -4,6 +4,8 @@
 #include "AppStop.h"
 #include "DocumentCheck.h"
 #include "InfoPage.h"
+#include "JobQueue.h"
+#include "PageWords.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
 #include "UsbScheme.h"
@@ -212,6 +214,8 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
 
     papplSystemSetPrinterDrivers(system, 1, kRt50Drivers, Rt50AutoAdd, Rt50PrinterCreated, Rt50DriverCallback, nullptr);
     AddDocumentFilters(system);
+    papplSystemSetEventCallback(system, NoteQueueEvent, nullptr);
+    UseRibbonAndPaperWords(system);
     papplSystemSetMaxImageSize(system, static_cast<size_t>(kMaxJpegSide) * kMaxJpegSide * 3, kMaxJpegSide, kMaxJpegSide);
     papplSystemSetFooterHTML(system, "VANTORA RT-50 Printer Application");
     AddInfoPage(system);

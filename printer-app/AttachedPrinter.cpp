@@ -291,6 +291,7 @@ void AttachedPrinter::SetPrinter(pappl_printer_t* printer)
     m_printer = printer;
     m_readyIndex = -2;
     m_suppliesShown = false;
+    m_mediaNeededShown = false;
     // PAPPL frees a deleted printer right after: nobody may still use it.
     m_printerFree.wait(lock, [this] { return m_printerUsers == 0; });
 }
@@ -502,17 +503,38 @@ int AttachedPrinter::SendSheet(const unsigned char* data, size_t length, JobShee
 
 void AttachedPrinter::SetMediaNeeded(bool needed)
 {
-    pappl_printer_t* printer;
     {
         std::lock_guard<std::mutex> lock(m_state);
-        if (m_mediaNeeded == needed)
-            return;
         m_mediaNeeded = needed;
-        printer = m_printer;
     }
-    if (printer != nullptr)
-        papplPrinterSetReasons(printer, needed ? PAPPL_PREASON_MEDIA_NEEDED : PAPPL_PREASON_NONE,
-                               needed ? PAPPL_PREASON_NONE : PAPPL_PREASON_MEDIA_NEEDED);
+    ShowMediaNeeded();
+}
+
+void AttachedPrinter::SetQueueNeedsMedia(bool needed)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_state);
+        m_queueNeedsMedia = needed;
+    }
+    ShowMediaNeeded();
+}
+
+void AttachedPrinter::ShowMediaNeeded()
+{
+    pappl_printer_t* printer;
+    bool needed;
+    {
+        std::lock_guard<std::mutex> lock(m_state);
+        needed = m_mediaNeeded || m_queueNeedsMedia;
+        if (m_mediaNeededShown == needed || m_printer == nullptr)
+            return;
+        m_mediaNeededShown = needed;
+        printer = m_printer;
+        ++m_printerUsers;
+    }
+    papplPrinterSetReasons(printer, needed ? PAPPL_PREASON_MEDIA_NEEDED : PAPPL_PREASON_NONE,
+                           needed ? PAPPL_PREASON_NONE : PAPPL_PREASON_MEDIA_NEEDED);
+    ReleaseShownPrinter();
 }
 
 ssize_t AttachedPrinter::WriteRaw(const void* data, size_t length)
@@ -542,7 +564,9 @@ bool AttachedPrinter::Poll()
     bool needsReset;
     {
         std::lock_guard<std::mutex> lock(m_state);
-        if (m_inJob || m_gone || m_handle == nullptr)
+        // PAPPL keeps the device open while any job waits, so a printer
+        // with queued jobs is polled between them (no job's sheets under way).
+        if ((m_inJob && m_jobHolder != nullptr) || m_gone || m_handle == nullptr)
             return false;
         handle = m_handle;
         needsReset = m_needsReset;
@@ -552,7 +576,7 @@ bool AttachedPrinter::Poll()
         return false;
     {
         std::lock_guard<std::mutex> lock(m_state);
-        if (m_inJob || m_handle != handle)
+        if ((m_inJob && m_jobHolder != nullptr) || m_handle != handle)
             return false;
     }
     if (needsReset)
@@ -592,7 +616,8 @@ void AttachedPrinter::Publish(int64_t status, const MediaState* media)
             m_facts.media = *media;
         shown = m_facts.media;
         printer = m_printer;
-        mediaNeeded = m_mediaNeeded;
+        mediaNeeded = m_mediaNeeded || m_queueNeedsMedia;
+        m_mediaNeededShown = mediaNeeded;
         ready = ReadyMediaIndex(shown.mediaCode);
         readyChanged = media != nullptr && ready >= 0 && ready != m_readyIndex;
         if (readyChanged)

@@ -159,8 +159,13 @@ public:
     // Raw bytes for PAPPL's device write: the count the printer took, or -1.
     ssize_t WriteRaw(const void* data, size_t length);
 
-    // Reads status, media and counters when no job holds the printer, and
-    // shows them on the PAPPL printer. False when the printer did not answer.
+    // Whether jobs queued for this printer wait for other media (JobQueue):
+    // the printer shows media-needed while they do, as while a sheet waits.
+    void SetQueueNeedsMedia(bool needed);
+
+    // Reads status, media and counters when no job's sheets are under way,
+    // and shows them on the PAPPL printer. False when the printer did not
+    // answer or was not asked.
     bool Poll();
 
     static void SetTiming(const SheetTiming& timing);
@@ -196,6 +201,9 @@ private:
     void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
     void SetMediaNeeded(bool needed);
+    // Shows media-needed on the printer when a sheet or a queued job waits
+    // for media, and only then.
+    void ShowMediaNeeded();
     void MarkGone(libusb_device_handle* handle);
 
     const std::string m_serial;
@@ -215,6 +223,8 @@ private:
     int m_readyIndex = -2;                // media table index shown as ready
     bool m_suppliesShown = false;         // m_shownSupply is on the PAPPL printer
     MediaState m_shownSupply;
-    bool m_mediaNeeded = false;           // a job waits for other media
+    bool m_mediaNeeded = false;           // a sheet waits for other media
+    bool m_queueNeedsMedia = false;       // a queued job waits for other media
+    bool m_mediaNeededShown = false;      // the printer shows media-needed
     std::mutex m_io;                      // one exchange at a time
 };

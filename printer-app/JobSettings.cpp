@@ -56,7 +56,9 @@ int KeywordIndex(const char* text, const char* const* keywords, int count)
     return 0;
 }
 
-int MediaIndex(const pappl_media_col_t& media)
+}  // namespace
+
+int JobMediaIndex(const pappl_media_col_t& media)
 {
     int index = MediaIndexForName(media.size_name);
     if (index < 0)
@@ -64,13 +66,11 @@ int MediaIndex(const pappl_media_col_t& media)
     return index < 0 ? kDefaultMediaIndex : index;
 }
 
-}  // namespace
-
 int BuildFilterOptions(const pappl_pr_options_t& job, const char* scaling, cups_option_t** options)
 {
     int count = 0;
     *options = nullptr;
-    count = cupsAddOption("PageSize", kMediaSizes[MediaIndex(job.media)].pageSize, count, options);
+    count = cupsAddOption("PageSize", kMediaSizes[JobMediaIndex(job.media)].pageSize, count, options);
     const bool fine = job.printer_resolution[0] == 600 && job.printer_resolution[1] == 600;
     count = cupsAddOption("Resolution", fine ? "600x600dpi" : "300x300dpi", count, options);
 

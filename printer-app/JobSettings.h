@@ -46,6 +46,10 @@ extern const char* const kBorderKeywords[kBorderCount];
 // count; *options is to be released with cupsFreeOptions.
 int BuildFilterOptions(const pappl_pr_options_t& job, const char* scaling, cups_option_t** options);
 
+// Index into the media table (MediaSizes.h) of the size a job prints on:
+// its media by name, else by its dimensions, else the default 4x6.
+int JobMediaIndex(const pappl_media_col_t& media);
+
 // The options as a CUPS option string ("name=value name=value"), for
 // the job log. Names and values here never need quoting.
 std::string OptionString(int count, const cups_option_t* options);

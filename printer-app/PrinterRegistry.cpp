@@ -2,6 +2,7 @@
 
 #include "ExchangeFiles.h"
 #include "InfoPage.h"
+#include "JobQueue.h"
 #include "PrinterClaim.h"
 #include "PrinterFinder.h"
 #include "PrinterIdentity.h"
@@ -366,6 +367,8 @@ void RemakePrintersAddedByHand(Registry& registry)
 // jobs the state file brought back: those are started once the system runs.
 void StartQueuedJobs(pappl_printer_t* printer, void*)
 {
+    // PAPPL would start the newest of them first.
+    QueueLaterPendingJobs(printer);
     if (papplPrinterGetNumberOfActiveJobs(printer) > 0 && papplPrinterGetState(printer) == IPP_PSTATE_IDLE)
         papplPrinterResume(printer);
 }
@@ -377,8 +380,11 @@ void RunRegistry(Registry* registry)
     while (!registry->stop && !papplSystemIsRunning(registry->system))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     registry->ran = true;
-    if (!registry->stop)
+    if (!registry->stop) {
+        // New jobs are held from now on; the saved state's are ordered.
+        StartJobQueue();
         papplSystemIteratePrinters(registry->system, StartQueuedJobs, nullptr);
+    }
     auto lastPoll = Clock::now();
     auto lastRetry = Clock::now();
     while (!registry->stop && papplSystemIsRunning(registry->system) && !papplSystemIsShutdown(registry->system)) {
@@ -389,6 +395,8 @@ void RunRegistry(Registry* registry)
             lastRetry = Clock::now();
         HandleQueued(*registry, retry);
         RemakePrintersAddedByHand(*registry);
+        for (const auto& link : AllAttachedPrinters())
+            link->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *link); });
         if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
             lastPoll = Clock::now();
             for (const auto& link : AllAttachedPrinters()) {
@@ -499,6 +507,7 @@ void StopPrinterRegistry()
     registry.stop = true;
     libusb_interrupt_event_handler(registry.context);
     registry.thread.join();
+    StopJobQueue();
     libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
     libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
     std::map<std::string, std::shared_ptr<AttachedPrinter>> links;

@@ -207,3 +207,12 @@ const char* PageSizeOfMulticut(int multicut)
     const PageSize* size = FindPageSize(multicut);
     return size != nullptr ? size->name : "?";
 }
+
+int MulticutOfPageSize(const char* name)
+{
+    for (const PageSize& size : kPageSizes) {
+        if (name != nullptr && std::strcmp(size.name, name) == 0)
+            return size.multicut;
+    }
+    return 0;
+}

@@ -82,3 +82,7 @@ const char* MediaNeededFor(int multicut);
 
 // The page size a MULTICUT code stands for, e.g. "102x153mm"; "?" for others.
 const char* PageSizeOfMulticut(int multicut);
+
+// The MULTICUT code of a page size name ("102x153mm" gives 48); 0 for
+// names that are no page size of the RT-50.
+int MulticutOfPageSize(const char* name);

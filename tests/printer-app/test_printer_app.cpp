@@ -570,6 +570,9 @@ TEST_F(PrinterAppTest, EndsPromptlyOnSigtermAndKeepsItsJobs)
         << m_server.JobState(copies);
     EXPECT_TRUE(SheetRecorded(5));
     EXPECT_FALSE(SheetRecorded(6));
+    // Each of its sheets counted once, whichever run printed it.
+    EXPECT_EQ(m_server.JobValue(copies, "job-impressions-completed"), "3");
+    EXPECT_EQ(m_server.JobValue(copies, "job-media-sheets-completed"), "3");
 
     // A sheet that prints for longer than a stop may take: the printer has
     // it whole, so the job counts as done.
