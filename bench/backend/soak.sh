@@ -288,8 +288,10 @@ fi
 # Jobs printed more or fewer times than asked: what their backends said.
 while read -r ids asked got; do
   for job in ${ids//,/ }; do
-    echo "--- job $job: $asked sheets asked, $got recorded for its settings (its first 60 lines)"
-    grep "\[Job $job\]" "$work/error_log" 2>/dev/null | grep -v '^d ' | head -n 60
+    echo "--- job $job: $asked sheets asked, $got recorded for its settings (its first 150 lines but the scheduler's set-up)"
+    grep "\[Job $job\]" "$work/error_log" 2>/dev/null | grep -v '^d ' |
+      grep -v -E '\] (envp|argv)\[|\] (ATTR:|Set job-printer-state-message|Wrote |Loading |Adding |Discarding |Sending |Applying )' |
+      head -n 150
   done
 done < <(cat "$work/mismatched" 2>/dev/null)
 echo "--- the daemon's log (last 15 lines)"
