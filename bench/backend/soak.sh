@@ -25,6 +25,7 @@
 # when a sheet was doubled or lost or a job did not complete.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
+. "$top/bench/backend/testbed.sh"
 build=$(cd "${1:-$top/build}" && pwd)
 jobs=${JOBS:-300}
 printers=${PRINTERS:-4}
@@ -42,12 +43,7 @@ serials=()
 for i in $(seq "$printers"); do serials+=("SOAK$$P$i"); done
 touch "$work/started"
 
-# The backend on the emulated bus, with hot-plug events of its own and the
-# jobs' records in the work folder.
-printf '#!/bin/sh\nLD_PRELOAD=%s\nVANTORA_RT50_JOB_RECORDS=%s\nVANTORA_RT50_COUNTS=%s\nVANTORA_RT50_FAILOVER=%s\nexport LD_PRELOAD VANTORA_RT50_JOB_RECORDS VANTORA_RT50_COUNTS VANTORA_RT50_FAILOVER\nexec %s "$@"\n' \
-  "$build/tools/rt50-emulator/librt50_emulator_events.so:libumockdev-preload.so.0" "$work/records" "$work/counts" \
-  "$work/failover" "$build/backend/vantora-zpxbackend" > "$work/bin/vantora-zpxbackend"
-chmod 0700 "$work/bin/vantora-zpxbackend"
+testbed_backend "$build" "$work"
 
 # The jobs: each a distinct set of options; the last printer starts with
 # 4x6in media and gets only the sizes that media prints, but for one job.
@@ -203,13 +199,7 @@ export RESTART=$restart LOG_LEVEL=${LOG_LEVEL:-debug}
   "${serials[@]}" || true
 elapsed=$(( $(date +%s) - begin ))
 
-# What the printers recorded: each sheet's settings name its job.
-for f in "$work/sheets"/*-sheet-*.txt; do
-  [ -e "$f" ] || continue
-  awk -F= '/^SERIAL=/ {s=$2} /^CUTTER=/ {c=$2} /^OVERCOAT=/ {o=$2} /^BUFFCNTRL=/ {b=$2} /^PRINTSPEED=/ {p=$2}
-           /^DECURL=/ {d=$2} /^MULTICUT=/ {m=$2}
-           END {print s, c "|" o "|" b "|" p "|" d "|" m}' "$f"
-done > "$work/recorded"
+testbed_recorded "$work" > "$work/recorded"
 
 echo "soak: $jobs jobs on $printers printers, $print_ms ms a sheet, seed $seed, $elapsed s"
 echo "faults injected: $(wc -l < "$work/faults" 2>/dev/null || echo 0) ($(sort "$work/faults" 2>/dev/null | awk '{print $1}' | uniq -c | awk '{printf "%s %s, ", $1, $2}' | sed 's/, $//'))"
@@ -218,13 +208,7 @@ refused=$(awk '$5 == 0' "$work/submitted" 2>/dev/null | wc -l)
 # A job is completed when that is the last of what happened to it: a
 # scheduler that stops may log a job completed that it runs again after its
 # start, or aborts for want of its files.
-awk 'match($0, /\[Job [0-9]+\] /) {
-       id = substr($0, RSTART + 5, RLENGTH - 7); text = substr($0, RSTART + RLENGTH)
-       if (text ~ /^Job completed\./) last[id] = "completed"
-       else if (text ~ /^Started backend/) last[id] = "running"
-       else if ($1 ~ /^[IE]$/ && text ~ /[Aa]bort|[Cc]ancel|Job held|Job stopped/) last[id] = "ended"
-     }
-     END { for (id in last) if (last[id] == "completed") print id }' "$work/error_log" 2>/dev/null | sort -n > "$work/completed"
+testbed_completed "$work/error_log" 2>/dev/null > "$work/completed"
 completed=$(awk 'NR==FNR {done[$1]=1; next} ($5 in done) {n++} END {print n+0}' "$work/completed" "$work/submitted" 2>/dev/null || echo 0)
 echo "jobs: $submitted submitted, $completed completed, $((submitted - completed)) held or not completed$([ "$refused" = 0 ] || echo ", $refused refused by the scheduler")"
 awk -v serials="${serials[*]}" -v mismatched="$work/mismatched" -v counts="$work/counts" '
