@@ -162,6 +162,7 @@ bool ListDestinations(std::vector<Destination>* out)
     }
     if (open)
         out->push_back(dest);
+    ippDelete(response);
     return true;
 }
 
