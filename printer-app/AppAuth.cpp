@@ -453,22 +453,7 @@ void WithholdPrivateAttributes(ipp_t* request, const char* const* vendorNames, i
         for (int i = 0; i < vendorCount; ++i)
             kept.insert(vendorNames[i]);
     }
-    // Every requested-attributes goes, not only the one read above: PAPPL
-    // would take a second one once the first is replaced.
-    for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
-        ipp_attribute_t* next = ippNextAttribute(request);
-        const char* name = ippGetName(attr);
-        if (name != nullptr && std::strcmp(name, "requested-attributes") == 0)
-            ippDeleteAttribute(request, attr);
-        attr = next;
-    }
-    std::vector<const char*> values;
-    for (const std::string& name : kept)
-        values.push_back(name.c_str());
-    if (values.empty())
-        values.push_back("job-id");
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(values.size()),
-                  nullptr, values.data());
+    ReplaceRequestedAttributes(request, kept, "job-id");
 }
 
 void SetUpAuthorization(pappl_system_t* system, const std::string& adminGroup)

@@ -1,6 +1,7 @@
 #include "JobRecord.h"
 
 #include "ExchangeFiles.h"
+#include "PrivateFiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,16 +58,7 @@ bool ParseNumber(const std::string& text, long* value)
 
 JobRecords::JobRecords(std::string folder) : m_folder(std::move(folder))
 {
-    if (mkdir(m_folder.c_str(), 0700) != 0 && errno == ENOENT) {
-        // The package's folder may not exist yet either.
-        const size_t slash = m_folder.rfind('/');
-        if (slash != std::string::npos && slash > 0)
-            mkdir(m_folder.substr(0, slash).c_str(), 0755);
-        mkdir(m_folder.c_str(), 0700);
-    }
-    struct stat info {};
-    m_usable = lstat(m_folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-               (info.st_mode & 077) == 0;
+    m_usable = vantora_exchange::UsablePrivateFolder(m_folder, true);
 }
 
 bool JobRecords::Choose(const char* jobId, const char* uuid)
@@ -83,34 +75,13 @@ bool JobRecords::Write(const std::string& name, const std::string& text)
     if (!m_usable || name.empty())
         return false;
     const std::string path = m_folder + "/" + name;
-    const std::string temporary = path + ".new";
-    unlink(temporary.c_str());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return vantora_exchange::WriteFileWhole(path, path + ".new", text);
 }
 
 bool JobRecords::Read(const std::string& name, std::string* text) const
 {
-    if (!m_usable || name.empty())
-        return false;
-    const int fd = open((m_folder + "/" + name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[kMaxRecordBytes + 1];
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    close(fd);
-    if (got <= 0 || static_cast<size_t>(got) > kMaxRecordBytes)
-        return false;
-    text->assign(buffer, static_cast<size_t>(got));
-    return true;
+    return m_usable && !name.empty() && vantora_exchange::ReadSmallFile(m_folder + "/" + name, kMaxRecordBytes, text) &&
+           !text->empty();
 }
 
 bool JobRecords::Load(JobRecord* record) const

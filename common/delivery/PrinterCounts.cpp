@@ -1,6 +1,7 @@
 #include "PrinterCounts.h"
 
 #include "ExchangeFiles.h"
+#include "PrivateFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,23 +29,6 @@ bool IsSizeName(const std::string& size)
             return false;
     }
     return true;
-}
-
-// Makes the folder (and its parent) when missing; true when it is a folder
-// of this user's that nobody else may enter.
-bool UsableFolder(const std::string& folder)
-{
-    if (folder.empty() || folder[0] != '/')
-        return false;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno == ENOENT) {
-        const size_t slash = folder.rfind('/');
-        if (slash != std::string::npos && slash > 0)
-            mkdir(folder.substr(0, slash).c_str(), 0755);
-        mkdir(folder.c_str(), 0700);
-    }
-    struct stat info {};
-    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-           (info.st_mode & 077) == 0;
 }
 
 // The counts in `text`; false when a line is not "name=number".
@@ -79,15 +63,8 @@ bool Parse(const std::string& text, PrinterCount* count)
 
 bool ReadFile(const std::string& path, PrinterCount* count)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[kMaxCountBytes + 1];
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    close(fd);
-    if (got < 0 || static_cast<size_t>(got) > kMaxCountBytes)
-        return false;
-    return Parse(std::string(buffer, static_cast<size_t>(got)), count);
+    std::string text;
+    return vantora_exchange::ReadSmallFile(path, kMaxCountBytes, &text) && Parse(text, count);
 }
 
 }  // namespace
@@ -101,7 +78,7 @@ std::string PrinterCountsFolder()
 bool AddPrintedSheets(const std::string& folder, const std::string& serial, const std::string& size, long sheets)
 {
     if (!vantora_exchange::IsValidSerial(serial.c_str()) || !IsSizeName(size) || sheets <= 0 || sheets > kMaxCount ||
-        !UsableFolder(folder))
+        folder.empty() || folder[0] != '/' || !vantora_exchange::UsablePrivateFolder(folder, true))
         return false;
     // Two programs may count on one printer at once (a job ending while
     // the next starts): the lock makes each addition whole.
@@ -122,17 +99,7 @@ bool AddPrintedSheets(const std::string& folder, const std::string& serial, cons
         std::string text = "total=" + std::to_string(count.total) + "\n";
         for (const auto& [name, number] : count.sizes)
             text += name + "=" + std::to_string(number) + "\n";
-        const std::string temporary = folder + "/." + serial + ".new";
-        unlink(temporary.c_str());
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-            written = fsync(fd) == 0 && written;
-            close(fd);
-            written = written && rename(temporary.c_str(), path.c_str()) == 0;
-            if (!written)
-                unlink(temporary.c_str());
-        }
+        written = vantora_exchange::WriteFileWhole(path, folder + "/." + serial + ".new", text);
     }
     close(lock);
     return written;

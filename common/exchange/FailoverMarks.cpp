@@ -1,6 +1,7 @@
 #include "FailoverMarks.h"
 
 #include "ExchangeFiles.h"
+#include "PrivateFiles.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,21 +18,11 @@ namespace {
 constexpr size_t kMaxMarkBytes = 4096;
 constexpr size_t kMaxQueueName = 127;
 
-// Makes the folder (and its parent) when missing; true when it is a folder
-// of this user's that nobody else may enter.
+// An absolute folder of this user's that nobody else may enter (made when
+// missing with `make`).
 bool UsableFolder(const std::string& folder, bool make)
 {
-    if (folder.empty() || folder[0] != '/')
-        return false;
-    if (make && mkdir(folder.c_str(), 0700) != 0 && errno == ENOENT) {
-        const size_t slash = folder.rfind('/');
-        if (slash != std::string::npos && slash > 0)
-            mkdir(folder.substr(0, slash).c_str(), 0755);
-        mkdir(folder.c_str(), 0700);
-    }
-    struct stat info {};
-    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
-           (info.st_mode & 077) == 0;
+    return !folder.empty() && folder[0] == '/' && UsablePrivateFolder(folder, make);
 }
 
 // A text fit for one line of the mark: control characters become spaces.
@@ -47,15 +38,9 @@ std::string OneLine(const std::string& text)
 // Reads the mark file of `serial`; false when it is missing, too large or broken.
 bool ReadMark(const std::string& folder, const std::string& serial, FailoverMark* mark)
 {
-    const int fd = open((folder + "/" + serial).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    std::string text;
+    if (!ReadSmallFile(folder + "/" + serial, kMaxMarkBytes, &text) || text.empty())
         return false;
-    char buffer[kMaxMarkBytes + 1];
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    close(fd);
-    if (got <= 0 || static_cast<size_t>(got) > kMaxMarkBytes)
-        return false;
-    const std::string text(buffer, static_cast<size_t>(got));
     FailoverMark loaded;
     loaded.serial = serial;
     size_t at = 0;
@@ -94,19 +79,7 @@ bool WriteFailoverMark(const std::string& folder, const FailoverMark& mark)
         mark.queue.find_first_of("\n\r") != std::string::npos || !UsableFolder(folder, true))
         return false;
     const std::string text = "queue=" + mark.queue + "\nreason=" + OneLine(mark.reason) + "\n";
-    const std::string path = folder + "/" + mark.serial;
-    const std::string temporary = folder + "/." + mark.serial + ".new";
-    unlink(temporary.c_str());
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    close(fd);
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return WriteFileWhole(folder + "/" + mark.serial, folder + "/." + mark.serial + ".new", text);
 }
 
 std::vector<FailoverMark> ReadFailoverMarks(const std::string& folder)

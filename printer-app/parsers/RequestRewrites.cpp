@@ -77,6 +77,11 @@ void WithholdSubscriberNames(ipp_t* request)
         }
         cupsArrayDelete(names);
     }
+    ReplaceRequestedAttributes(request, kept, "notify-subscription-id");
+}
+
+void ReplaceRequestedAttributes(ipp_t* request, const std::set<std::string>& kept, const char* fallback)
+{
     for (ipp_attribute_t* attr = ippFirstAttribute(request); attr != nullptr;) {
         ipp_attribute_t* next = ippNextAttribute(request);
         const char* name = ippGetName(attr);
@@ -88,7 +93,7 @@ void WithholdSubscriberNames(ipp_t* request)
     for (const std::string& name : kept)
         values.push_back(name.c_str());
     if (values.empty())
-        values.push_back("notify-subscription-id");
+        values.push_back(fallback);
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(values.size()),
                   nullptr, values.data());
 }

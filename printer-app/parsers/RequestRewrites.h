@@ -4,6 +4,9 @@
 
 #include <cups/ipp.h>
 
+#include <set>
+#include <string>
+
 // PAPPL's web pages show job and user names as they came: characters that
 // mean something in HTML (< > & " ') become '_' before a job is made of
 // them. Every value of every job-name, document-name and
@@ -22,3 +25,8 @@ void DropJobEvents(ipp_t* request);
 // goes, and one naming what was asked for ("all" or none: every attribute
 // PAPPL keeps of a subscription) less that name takes their place.
 void WithholdSubscriberNames(ipp_t* request);
+
+// Puts one requested-attributes naming `kept` (or `fallback` when it is
+// empty) in place of every requested-attributes of the request: PAPPL would
+// take a second one if only the first were replaced.
+void ReplaceRequestedAttributes(ipp_t* request, const std::set<std::string>& kept, const char* fallback);
