@@ -14,6 +14,9 @@
 int main(int argc, char **argv)
 {
     Q_INIT_RESOURCE(statusmonitor);
+    // A signal ends the window through the event loop, even one that
+    // arrives before the window is up.
+    QuitSignals::holdUntilInstalled();
     if (checkDoubleStartApp())
         return -1;
     QThread::msleep(1000);

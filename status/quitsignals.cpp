@@ -26,6 +26,15 @@ void WriteSignal(int number)
     errno = savedErrno;
 }
 
+sigset_t QuitSignalSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : kQuitSignals)
+        sigaddset(&set, number);
+    return set;
+}
+
 }  // namespace
 
 // Makes the socket pair, watches its read end and installs the handlers;
@@ -37,6 +46,8 @@ QuitSignals::QuitSignals(QObject *parent)
         return;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, m_sockets) != 0) {
         m_sockets[0] = m_sockets[1] = -1;
+        const sigset_t held = QuitSignalSet();
+        pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
         return;
     }
     m_notifier = new QSocketNotifier(m_sockets[1], QSocketNotifier::Read, this);
@@ -49,6 +60,15 @@ QuitSignals::QuitSignals(QObject *parent)
     action.sa_flags = SA_RESTART;
     for (int number : kQuitSignals)
         sigaction(number, &action, nullptr);
+    // One held back meanwhile reaches the handler now.
+    const sigset_t held = QuitSignalSet();
+    pthread_sigmask(SIG_UNBLOCK, &held, nullptr);
+}
+
+void QuitSignals::holdUntilInstalled()
+{
+    const sigset_t held = QuitSignalSet();
+    pthread_sigmask(SIG_BLOCK, &held, nullptr);
 }
 
 // Restores the default actions, then closes the socket pair.

@@ -17,6 +17,10 @@ public:
     explicit QuitSignals(QObject *parent = nullptr);
     ~QuitSignals() override;
 
+    // Holds the signals back until the handlers are installed, so that a
+    // signal sent while the window starts ends it as a closed one ends.
+    static void holdUntilInstalled();
+
     // True when the handlers are in place.
     bool installed() const { return m_notifier != nullptr; }
 

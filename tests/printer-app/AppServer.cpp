@@ -305,11 +305,14 @@ http_status_t AppServer::Web(const WebRequest& request, std::string* body) const
 
 std::string AppServer::Log() const
 {
-    std::ifstream file(m_folder + "/server.log");
+    // PAPPL moves a full log aside to server.log.O and starts a new one.
     std::string log, line;
-    while (std::getline(file, line)) {
-        if (line.rfind("D ", 0) != 0)
-            log += line + "\n";
+    for (const char* name : {"/server.log.O", "/server.log"}) {
+        std::ifstream file(m_folder + name);
+        while (std::getline(file, line)) {
+            if (line.rfind("D ", 0) != 0)
+                log += line + "\n";
+        }
     }
     return log;
 }

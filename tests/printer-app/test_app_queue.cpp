@@ -178,7 +178,7 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     ASSERT_GT(cancelled, 0);
     ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-needed") != std::string::npos; }, 30000)) << Reasons();
     EXPECT_TRUE(m_server.CancelJob(cancelled));
-    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000)) << Reasons();
+    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000)) << Reasons() << m_server.Log();
     EXPECT_EQ(m_server.JobState(cancelled), IPP_JSTATE_CANCELED);
 }
 
