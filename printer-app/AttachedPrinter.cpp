@@ -521,6 +521,7 @@ void AttachedPrinter::SetQueueNeedsMedia(bool needed)
 
 void AttachedPrinter::ShowMediaNeeded()
 {
+    std::lock_guard<std::mutex> showing(m_showing);
     pappl_printer_t* printer;
     bool needed;
     {
@@ -603,6 +604,7 @@ bool AttachedPrinter::Poll()
 
 void AttachedPrinter::Publish(int64_t status, const MediaState* media)
 {
+    std::lock_guard<std::mutex> showing(m_showing);
     pappl_printer_t* printer;
     MediaState shown;
     int ready = -1;

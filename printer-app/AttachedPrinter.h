@@ -227,4 +227,7 @@ private:
     bool m_queueNeedsMedia = false;       // a queued job waits for other media
     bool m_mediaNeededShown = false;      // the printer shows media-needed
     std::mutex m_io;                      // one exchange at a time
+    // Held from reading what the printer should show until PAPPL shows it,
+    // so that an older picture never lands after a newer one.
+    std::mutex m_showing;
 };
