@@ -298,6 +298,11 @@ SheetSender::Step SheetSender::AwaitPrinterWithSheet()
 
 SheetSender::Step SheetSender::QueryFailed()
 {
+    // Right after a START the printer may hold the sheet, whether it left
+    // or only missed an answer: the sheet is judged next (AfterStart),
+    // never sent again unjudged.
+    if (m_startEnd != kNone && m_sent == m_startEnd)
+        return kGoOn;
     if (m_port.Gone())
         return AfterUnplug();
     return Recover();

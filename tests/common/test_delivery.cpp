@@ -309,6 +309,36 @@ TEST(Delivery, APrinterThatLeavesAsItTakesTheStartKeepsTheSheet)
         EXPECT_EQ(printer.counter, 501) << cut;
         EXPECT_EQ(sender.Figures().resent, cut == 0 ? 0 : 1) << cut;
     }
+    // The START goes out whole and the printer leaves before the status
+    // read that follows it: the sheet is judged, not sent again.
+    struct LeavingAfter : FakePrinter {
+        bool away = false;
+        int leaves = 0;
+        WriteResult Write(const uint8_t* data, size_t length, unsigned int timeout, size_t* took) override
+        {
+            const int before = starts;
+            const WriteResult result = FakePrinter::Write(data, length, timeout, took);
+            if (starts > before && leaves == 0) {
+                away = true;
+                ++leaves;
+            }
+            return result;
+        }
+        int64_t Status() override { return away ? kStatusFailed : FakePrinter::Status(); }
+        long Counter(bool answered) override { return away ? -1 : FakePrinter::Counter(answered); }
+        bool Gone() override { return away; }
+        Return AwaitReturn() override
+        {
+            away = false;
+            return Return::kBack;
+        }
+    } leaving;
+    SheetSender sender(leaving, Fast());
+    EXPECT_EQ(leaving.Print(sender, Job(2)), SheetSender::kPrinted);
+    EXPECT_EQ(leaving.leaves, 1);
+    EXPECT_EQ(leaving.starts, 2);
+    EXPECT_EQ(leaving.counter, 502);
+    EXPECT_EQ(sender.Figures().resent, 0);
 }
 
 // An error that drops the sheets the printer held: the run ends with the
