@@ -374,10 +374,6 @@ int PrivateCupsd::Run(const std::vector<std::string>& argv) const
     if (child == 0) {
         if (!socket_.empty())
             setenv("CUPS_SERVER", socket_.c_str(), 1);
-        // The scheduler's tools need neither the emulated USB bus nor the
-        // sanitizer runtime preloaded for the package's programs; with both
-        // preloaded "cancel" can deadlock as it starts.
-        unsetenv("LD_PRELOAD");
         execvp(args[0], args.data());
         _exit(127);
     }
