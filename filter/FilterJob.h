@@ -8,7 +8,7 @@
 #include <cups/cups.h>
 #include <cups/raster.h>
 
-#include "Common.h"
+#include "SettingsLookup.h"
 #include "MessageSink.h"
 
 // Set by the SIGTERM handler; the page loop stops at the next check.

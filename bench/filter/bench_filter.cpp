@@ -5,7 +5,7 @@
 // that of the real filter program printing one page, over an empty job
 // (each of those runs includes the filter's one-second start-up wait).
 #include "FilterJob.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 
 #include <benchmark/benchmark.h>
 #include <cups/raster.h>

@@ -4,7 +4,7 @@
 #include "FilterJob.h"
 #include "FilterTestKit.h"
 #include "HdxImgLib.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 
 #include <gtest/gtest.h>
 

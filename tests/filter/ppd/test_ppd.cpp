@@ -3,7 +3,7 @@
 // to the filter), names its sizes so that CUPS gives them their standard
 // names, and offers every setting the filter reads.
 #include "FilterTestKit.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 
 #include <gtest/gtest.h>
 
