@@ -1,9 +1,9 @@
 #include "FilterJob.h"
 
-#include "SettingsLookup.h"
+#include "DeviceEntryRT50.h"
 #include "ExchangeFiles.h"
 #include "PageFit.h"
-#include "DeviceEntryRT50.h"
+#include "SettingsLookup.h"
 
 #include <cerrno>
 #include <cstdarg>

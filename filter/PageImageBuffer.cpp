@@ -1,9 +1,9 @@
 #include "PageImageBuffer.h"
 
 #include "CommandPackets.h"
-#include "SettingsLookup.h"
 #include "DeviceEntry.h"
 #include "PlaneBitmap.h"
+#include "SettingsLookup.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "PhotoJob.h"
 
-#include "PhotoChecks.h"
-#include "PhotoCage.h"
 #include "DeviceEntryRT50.h"
+#include "PhotoCage.h"
+#include "PhotoChecks.h"
 
 #include <cerrno>
 #include <csignal>

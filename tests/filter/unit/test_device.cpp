@@ -1,7 +1,8 @@
 // Device settings from job options and PPD defaults, the RT-50 tables, and
 // the bytes of every settings packet.
-#include "FilterTestKit.h"
 #include "DeviceEntryRT50.h"
+#include "FilterTestKit.h"
+#include "MediaSets.h"
 #include "SheetCuts.h"
 
 #include <gtest/gtest.h>
@@ -295,6 +296,23 @@ TEST(ModelTables, GeometryOfEveryPageSizeAndResolution)
         const DeviceMediaBufferInfo multi = job.device.GetMultiMediaInfo(m, 2);
         EXPECT_EQ(std::memcmp(&multi, &m, sizeof m), 0);
     }
+}
+
+// The model's media rows and the protocol's page sizes (which the sender's
+// media check, the backend and the printer application read) name the same
+// paper for each MULTICUT code.
+TEST(ModelTables, EveryRowIsThePageSizeItsMulticutNames)
+{
+    int rows = 0;
+    for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row, ++rows) {
+        SCOPED_TRACE(row->pageSize);
+        const PageSize* size = FindPageSize(row->multicutCode);
+        ASSERT_NE(size, nullptr);
+        EXPECT_STREQ(size->name, row->pageSize);
+        EXPECT_NEAR(row->width * 25.4, size->widthMm, 1.0);
+        EXPECT_NEAR(row->height * 25.4, size->lengthMm, 1.0);
+    }
+    EXPECT_EQ(rows, 6);
 }
 
 TEST(ModelTables, UnknownPageSizeOrResolution)
