@@ -4,8 +4,6 @@
 #include "MediaSets.h"
 #include "PlaneBitmap.h"
 
-#include <cstring>
-
 namespace {
 
 constexpr size_t kSettingLength = 8;
