@@ -4,6 +4,7 @@
 #include "CupsReasons.h"
 #include "FailoverMarks.h"
 #include "JobRecord.h"
+#include "MediaSets.h"
 #include "PrinterCounts.h"
 #include "PrinterConnection.h"
 #include "PrinterQueries.h"
@@ -47,18 +48,6 @@ SendTiming TimingOf(const BackendJobSettings& settings)
     timing.stallLimitMs = settings.stallLimitMs;
     timing.progressLimitMs = settings.printLimitMs;
     return timing;
-}
-
-const char* MediaName(int media)
-{
-    switch (media) {
-    case 150:
-        return "4x6in media (code 150)";
-    case 161:
-        return "4.5x8in media (code 161)";
-    default:
-        return "unknown media";
-    }
 }
 
 // The job, and the sender's way to the printer: the backend holds the
@@ -256,10 +245,10 @@ void JobRun::ShowMediaNeeded(int multicut, int loaded)
     m_showingMedia = m_mediaNeeded;
     if (m_mediaNeeded) {
         m_mediaText = std::string("Media needed: the ") + PageSizeOfMulticut(multicut) + " page needs " +
-                      MediaNeededFor(multicut) + "; the printer has " + MediaName(loaded);
+                      MediaNeededFor(multicut) + "; the printer has " + MediaSetText(loaded);
         m_messages.Info("%s", m_mediaText.c_str());
     } else {
-        m_messages.Info("The loaded %s prints the job", MediaName(loaded));
+        m_messages.Info("The loaded %s prints the job", MediaSetText(loaded));
     }
     std::set<std::string> reasons = m_messages.reasons();
     if (m_mediaNeeded)

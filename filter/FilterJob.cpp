@@ -1,9 +1,9 @@
 #include "FilterJob.h"
 
-#include "Common.h"
+#include "DeviceEntryRT50.h"
 #include "ExchangeFiles.h"
 #include "PageFit.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "SettingsLookup.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -231,7 +231,7 @@ int PrintCopies(const FilterJob& job, _tagBITMAPHANDLE* image, const cups_page_h
     for (int copy = 0; copy < static_cast<int>(header.NumCopies) && !JobCanceled(job); ++copy) {
         const int target = (job.remainHalf == 1 && pageIndex == 0 && copy == 0) ? 1 : job.layout;
         // The buffer has three slots; a full buffer is printed first.
-        if (*pending >= PhotoImageBuffer::kSlots) {
+        if (*pending >= PageImageBuffer::kSlots) {
             if (PrintSheet(job, *pending) != 1)
                 return ReportNotSent(job, pageIndex + 1);
             *pending = 0;

@@ -8,8 +8,8 @@
 #include <cups/cups.h>
 #include <cups/raster.h>
 
-#include "Common.h"
 #include "MessageSink.h"
+#include "SettingsLookup.h"
 
 // Set by the SIGTERM handler; the page loop stops at the next check.
 extern volatile sig_atomic_t Canceled;

@@ -1,8 +1,8 @@
 #include "PhotoJob.h"
 
-#include "PhotoChecks.h"
+#include "DeviceEntryRT50.h"
 #include "PhotoCage.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "PhotoChecks.h"
 
 #include <cerrno>
 #include <csignal>
@@ -89,7 +89,7 @@ PageRequest PageRequestOf(const FilterJob& job)
     PageRequest request;
     const DeviceEntry& device = *job.device;
     if (device.m_media.mediaId != -1) {
-        request.width = device.m_media.planePageWidth * (device.m_resolutionMode == 2 ? 2 : 1);
+        request.width = device.m_media.planePageWidth * (device.m_settings.resolutionMode == 2 ? 2 : 1);
         request.height = device.m_media.planeHeight;
     }
     request.scaling = ScalingOf(job.numOptions, job.options);

@@ -4,7 +4,7 @@
 #include "JobSettings.h"
 #include "PhotoCage.h"
 #include "PhotoJob.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 #include "AttachedPrinter.h"
 #include "PdfPages.h"
 
@@ -212,7 +212,7 @@ bool AppPrintJob::EndPage()
     // The printable page in raster dots: 600 dpi pages are twice as wide
     // before the pipeline brings them to the head's 300 dpi.
     const DeviceEntry& device = *m_filter.device;
-    const long pageWidth = static_cast<long>(device.m_media.planePageWidth) * (device.m_resolutionMode == 2 ? 2 : 1);
+    const long pageWidth = static_cast<long>(device.m_media.planePageWidth) * (device.m_settings.resolutionMode == 2 ? 2 : 1);
     const long pageHeight = device.m_media.planeHeight;
     const bool fill = ChooseFill(m_scaling, m_page.width, m_page.height, pageWidth, pageHeight);
     if (!FitPageToMedia(&m_page, pageWidth, pageHeight, fill)) {

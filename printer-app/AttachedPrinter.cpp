@@ -1,5 +1,6 @@
 #include "AttachedPrinter.h"
 
+#include "MediaSets.h"
 #include "MediaSizes.h"
 #include "PrinterClaim.h"
 #include "Rt50Driver.h"

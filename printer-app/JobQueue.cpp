@@ -2,8 +2,8 @@
 
 #include "AttachedPrinter.h"
 #include "JobSettings.h"
+#include "MediaSets.h"
 #include "MediaSizes.h"
-#include "SheetStream.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,6 @@
 #include "PapplState.h"
 
+#include "MediaSets.h"
 #include "MediaSizes.h"
 #include "PrinterQueries.h"
 #include "PrinterStatusCodes.h"
@@ -83,9 +84,5 @@ pappl_preason_t ReasonsForMedia(const MediaState& media)
 
 int ReadyMediaIndex(int mediaCode)
 {
-    if (mediaCode == 150)
-        return MediaIndexForPageSize("102x153mm");
-    if (mediaCode == 161)
-        return MediaIndexForPageSize("115x204mm");
-    return -1;
+    return MediaIndexForPageSize(ReadyPageSizeOf(mediaCode));
 }

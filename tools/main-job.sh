@@ -138,7 +138,7 @@ DEMO
 echo "== starting the emulated printer and a private CUPS scheduler"
 "$top/build/tools/rt50-emulator/rt50-emulator" --serial "$serial" --print-ms 3000 --output "$work/sheets" -- \
   sh -c 'exec "$0" --ppd "$1/build/ppd/VANTORA_RT-50.ppd" --filter "$1/build/filter/vantora_rt50_filter" \
-           --filter "$1/build/filter/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
+           --filter "$1/build/photo/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
            --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "LogLevel debug" --cupsd-conf "PreserveJobHistory Yes" -- sh "$2/demo.sh"' \
   "$top/build/tests/support/private-cupsd" "$top" "$work"
 

@@ -65,7 +65,7 @@ for f in "$serverbin"/filter/*; do
   case "$(basename "$f")" in vantora_*) continue ;; esac
   ln -s "$f" "$work/serverbin/filter/"
 done
-ln -s "$top/build/filter/vantora_rt50_filter" "$top/build/filter/vantora_rt50_photo" "$work/serverbin/filter/"
+ln -s "$top/build/filter/vantora_rt50_filter" "$top/build/photo/vantora_rt50_photo" "$work/serverbin/filter/"
 cat > "$work/cups-files.conf" <<CONF
 ServerBin $work/serverbin
 DataDir $(cups-config --datadir)

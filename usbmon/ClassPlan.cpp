@@ -1,9 +1,11 @@
 #include "ClassPlan.h"
 
 #include "ExchangeFiles.h"
+#include "MediaSets.h"
 #include "PrinterStatusCodes.h"
 
 #include <algorithm>
+#include <climits>
 #include <set>
 #include <strings.h>
 
@@ -149,7 +151,7 @@ const char* ClassOfMedia(long media)
 
 const char* MediaName(long media)
 {
-    return media == kMedia4x6 ? "4x6in" : media == kMedia45x8 ? "4.5x8in" : nullptr;
+    return media >= INT_MIN && media <= INT_MAX ? MediaSetName(static_cast<int>(media)) : nullptr;
 }
 
 std::string FailReason(const PrinterFacts* facts, const ClassInputs& in)

@@ -233,7 +233,7 @@ bool SetClass(const ClassView& view)
     ippAddStrings(request, IPP_TAG_PRINTER, IPP_TAG_URI, "member-uris", static_cast<int>(values.size()), nullptr,
                   values.data());
     const std::string info = std::string("VANTORA RT-50 printers with ") +
-                             (view.name == kClass4x6 ? "4x6in" : "4.5x8in") + " media";
+                             MediaName(view.name == kClass4x6 ? kMedia4x6 : kMedia45x8) + " media";
     ippAddString(request, IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-info", nullptr, info.c_str());
     // A class the scheduler makes starts stopped and refusing jobs.
     if (view.create) {

@@ -36,7 +36,7 @@ mkdir -m 0755 "$work/serverbin" "$work/serverbin/filter"
 for f in /usr/lib/cups/filter/*; do
   case "$(basename "$f")" in vantora_*) ;; *) ln -s "$f" "$work/serverbin/filter/" ;; esac
 done
-ln -s "$build/filter/vantora_rt50_filter" "$build/filter/vantora_rt50_photo" "$work/serverbin/filter/"
+ln -s "$build/filter/vantora_rt50_filter" "$build/photo/vantora_rt50_photo" "$work/serverbin/filter/"
 printf 'ServerBin %s\nDataDir /usr/share/cups\nServerRoot /etc/cups\n' "$work/serverbin" > "$work/cups-files.conf"
 made_start=0
 [ -e /tmp/Print_1.log ] || { : > /tmp/Print_1.log; made_start=1; }
@@ -76,7 +76,7 @@ cp "\$log" "$work/queue.log"
 INNER
 "$build/tools/rt50-emulator/rt50-emulator" --serial "$serial" --print-ms "$print_ms" --output "$work/sheets" -- \
   sh -c 'exec "$0" --ppd "$1/ppd/VANTORA_RT-50.ppd" --filter "$1/filter/vantora_rt50_filter" \
-           --filter "$1/filter/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
+           --filter "$1/photo/vantora_rt50_photo" --backend "$2/bin/vantora-zpxbackend" \
            --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "LogTimeFormat usecs" \
            --cupsd-conf "LogLevel debug" -- sh "$2/inner.sh"' \
   "$build/tests/support/private-cupsd" "$build" "$work"

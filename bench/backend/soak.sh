@@ -190,7 +190,7 @@ export RESTART=$restart LOG_LEVEL=${LOG_LEVEL:-debug}
   --output "$work/sheets" -- \
   bash -c 'cupsd=$1; build=$2; work=$3; shift 3
     exec "$cupsd" --ppd "$build/ppd/VANTORA_RT-50.ppd" --filter "$build/filter/vantora_rt50_filter" \
-      --filter "$build/filter/vantora_rt50_photo" --backend "$work/bin/vantora-zpxbackend" \
+      --filter "$build/photo/vantora_rt50_photo" --backend "$work/bin/vantora-zpxbackend" \
       --files-conf "SetEnv UMOCKDEV_DIR $UMOCKDEV_DIR" --cupsd-conf "JobRetryInterval 2" \
       --cupsd-conf "JobRetryLimit 50" --cupsd-conf "MaxJobTime 0" --cupsd-conf "MaxJobs 500" --cupsd-conf "PreserveJobHistory Yes" --cupsd-conf "LogLevel ${LOG_LEVEL:-debug}" --cupsd-conf "MaxLogSize 0" --run-limit 100000 \
       -- bash "$work/inner.sh" "$work" "$@" 2> "$work/inner.log"' \

@@ -4,8 +4,8 @@
 // slot (SetImageData) and sent as one sheet to /dev/null. Peak memory is
 // that of the real filter program printing one page, over an empty job
 // (each of those runs includes the filter's one-second start-up wait).
+#include "DeviceEntryRT50.h"
 #include "FilterJob.h"
-#include "PhotoPrinterDeviceRT50.h"
 
 #include <benchmark/benchmark.h>
 #include <cups/raster.h>

@@ -54,7 +54,7 @@ grep -E 'VmRSS|VmHWM' /proc/$server/status | sed 's/^/after three photos: /'
 for run in 1 2 3; do
   echo > /tmp/Print_bench$run.log
   start=$(now)
-  PPD=$ppd "$build/filter/vantora_rt50_photo" bench$run user photo 1 "" "$work/phone.jpg" > "$work/job.zpx" 2>/dev/null
+  PPD=$ppd "$build/photo/vantora_rt50_photo" bench$run user photo 1 "" "$work/phone.jpg" > "$work/job.zpx" 2>/dev/null
   rm -f /tmp/Print_bench$run.log
   filter=$(echo "$(now) - $start" | bc)
   bytes=$(stat -c %s "$work/job.zpx")

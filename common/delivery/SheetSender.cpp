@@ -1,5 +1,6 @@
 #include "SheetSender.h"
 
+#include "MediaSets.h"
 #include "PrinterStatusCodes.h"
 
 #include <algorithm>

@@ -1,9 +1,8 @@
 #include "SheetStream.h"
 
 #include "CommandPackets.h"
+#include "MediaSets.h"
 #include "PlaneBitmap.h"
-
-#include <cstring>
 
 namespace {
 
@@ -36,28 +35,6 @@ constexpr Command kCommands[] = {
     {"IMAGE", "CPLANE", 10, kPlane},
     {"CNTRL", "START", 11, 0},
 };
-
-struct PageSize {
-    int multicut;
-    const char* name;
-    bool fitsSmallMedia;   // printed by the 4x6in media as well
-};
-
-constexpr PageSize kPageSizes[] = {
-    {47, "102x102mm", true}, {48, "102x153mm", true}, {49, "102x204mm", false},
-    {50, "115x115mm", false}, {51, "115x153mm", false}, {52, "115x204mm", false},
-};
-
-constexpr int kSmallMedia = 150;   // 4x6in
-
-const PageSize* FindPageSize(int multicut)
-{
-    for (const PageSize& size : kPageSizes) {
-        if (size.multicut == multicut)
-            return &size;
-    }
-    return nullptr;
-}
 
 uint32_t Le32(const uint8_t* at)
 {
@@ -183,36 +160,4 @@ bool SheetStream::Payload(const uint8_t* data, size_t length)
     }
     m_step = step;
     return true;
-}
-
-bool MediaPrintsSheet(int media, int multicut)
-{
-    const PageSize* size = FindPageSize(multicut);
-    // Other media codes are left to the printer, which refuses what it
-    // cannot print (status 1500).
-    if (media != kSmallMedia || size == nullptr)
-        return true;
-    return size->fitsSmallMedia;
-}
-
-const char* MediaNeededFor(int multicut)
-{
-    const PageSize* size = FindPageSize(multicut);
-    return size != nullptr && size->fitsSmallMedia ? "4x6in media (code 150) or 4.5x8in media (code 161)"
-                                                   : "4.5x8in media (code 161)";
-}
-
-const char* PageSizeOfMulticut(int multicut)
-{
-    const PageSize* size = FindPageSize(multicut);
-    return size != nullptr ? size->name : "?";
-}
-
-int MulticutOfPageSize(const char* name)
-{
-    for (const PageSize& size : kPageSizes) {
-        if (name != nullptr && std::strcmp(size.name, name) == 0)
-            return size.multicut;
-    }
-    return 0;
 }

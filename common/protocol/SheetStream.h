@@ -69,20 +69,3 @@ private:
     int m_planeHeight = 0;
     std::string m_error;
 };
-
-// Whether loaded media (the printer's MEDIA answer: 150 for 4x6in, 161 for
-// 4.5x8in) prints a sheet of a MULTICUT code: the 4x6in media takes the
-// 4-inch-wide pages up to 6 inches (47, 48), the 4.5x8in media all six
-// sizes (47..52). Unknown media (-1, other codes) is left to the printer.
-bool MediaPrintsSheet(int media, int multicut);
-
-// The media a sheet needs, as a short text: "4x6in media (code 150)" or
-// "4.5x8in media (code 161)".
-const char* MediaNeededFor(int multicut);
-
-// The page size a MULTICUT code stands for, e.g. "102x153mm"; "?" for others.
-const char* PageSizeOfMulticut(int multicut);
-
-// The MULTICUT code of a page size name ("102x153mm" gives 48); 0 for
-// names that are no page size of the RT-50.
-int MulticutOfPageSize(const char* name);

@@ -1,6 +1,6 @@
 // The *Default reader over arbitrary PPD text: every look-up ends in a
 // terminated value inside the handle, or null.
-#include "Common.h"
+#include "SettingsLookup.h"
 
 #include <cstdint>
 #include <cstdio>

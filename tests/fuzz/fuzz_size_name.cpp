@@ -1,6 +1,6 @@
 // Page size names from a job's options (media=..., PageSize=...): every
 // name gives one of the six media ids or the unknown one.
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // job the loaded media cannot print lets later ones pass; the pages speak of
 // ribbon and paper with one full stop to a sentence.
 #include "JobQueue.h"
+#include "MediaSets.h"
 #include "PageWords.h"
-#include "SheetStream.h"
 
 #include <gtest/gtest.h>
 

@@ -3,6 +3,7 @@
 // checked to be neither blank nor clipped. Every catalogue text is also
 // measured against the widget that shows it.
 #include "catalogue_keys.h"
+#include "form_checks.h"
 #include "presentation_probe.h"
 #include "private_cupsd.h"
 #include "status_test_support.h"
@@ -30,60 +31,6 @@ namespace {
 
 QString gShotDir;
 QString gSerial;
-
-// Does the text fit the label, wrapped when the label wraps?
-bool Fits(const QLabel *label, const QString &text, QString *why)
-{
-    const QFontMetrics metrics(label->font());
-    const QRect area = label->contentsRect();
-    QRect needed;
-    if (label->wordWrap())
-        needed = metrics.boundingRect(area, int(label->alignment()) | Qt::TextWordWrap, text);
-    else
-        needed = QRect(0, 0, metrics.horizontalAdvance(text), metrics.ascent() + metrics.descent());
-    // Heights are measured without the font's extra line gap.
-    const bool fits = needed.width() <= area.width() && needed.height() <= area.height() + 4;
-    if (!fits && why != nullptr)
-        *why = QStringLiteral("%1: \"%2\" needs %3x%4, has %5x%6")
-                   .arg(label->objectName(), text)
-                   .arg(needed.width()).arg(needed.height()).arg(area.width()).arg(area.height());
-    return fits;
-}
-
-// A heading laid over its box's top edge starts above the box: any ink it
-// draws there (an accent on a capital) is cut off.
-bool InkInsideParent(QLabel *label)
-{
-    if (label->y() >= 0 || label->text().isEmpty())
-        return true;
-    const QImage image = label->grab().toImage();
-    const int hidden = -label->y() * image.height() / label->height();
-    for (int y = 0; y < hidden; ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            if (qGray(image.pixel(x, y)) < 160)
-                return false;
-        }
-    }
-    return true;
-}
-
-// Every label and button of the dialog shows its whole text.
-void ExpectNothingClipped(StatusDialog &dialog, const QString &what)
-{
-    for (QLabel *label : dialog.findChildren<QLabel *>()) {
-        QString why;
-        EXPECT_TRUE(Fits(label, label->text(), &why)) << what.toStdString() << ": " << why.toStdString();
-        EXPECT_TRUE(InkInsideParent(label)) << what.toStdString() << ": the top of \"" << label->text().toStdString()
-                                            << "\" is cut off";
-    }
-    for (QPushButton *button : dialog.findChildren<QPushButton *>())
-        EXPECT_LE(button->sizeHint().width(), button->width()) << what.toStdString() << " " << button->text().toStdString();
-    for (QWidget *widget : dialog.findChildren<QWidget *>()) {
-        if (widget->parentWidget() == &dialog) {
-            EXPECT_TRUE(dialog.rect().contains(widget->geometry())) << widget->objectName().toStdString();
-        }
-    }
-}
 
 // Not blank: many colours, and a fair share of the picture is not white.
 void ExpectNotBlank(const QImage &shot, const QString &what)

@@ -1,7 +1,7 @@
 #include "PrinterModel.h"
 
+#include "MediaSets.h"
 #include "PlaneBitmap.h"
-#include "SheetStream.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,6 @@
 #include "CommandStream.h"
 
+#include "MediaSets.h"
 #include "SheetCuts.h"
 
 #include "PlaneBitmap.h"
@@ -109,15 +110,8 @@ bool CollectSheets(const std::vector<StreamPacket>& packets, std::vector<StreamS
 
 std::string MediaNameForMulticut(int code)
 {
-    switch (code) {
-    case 47: return "102x102mm";
-    case 48: return "102x153mm";
-    case 49: return "102x204mm";
-    case 50: return "115x115mm";
-    case 51: return "115x153mm";
-    case 52: return "115x204mm";
-    default: return "";
-    }
+    const PageSize* size = FindPageSize(code);
+    return size != nullptr ? size->name : "";
 }
 
 int MediaWidthForMulticut(int code)

@@ -16,24 +16,6 @@ using imgtest::Planes;
 
 namespace {
 
-TEST(SizeBitmap, ResultCodes)
-{
-    Bitmap24 page(4, 4);
-    EXPECT_EQ(IL_SizeBitmap(nullptr, 2, 2, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_SizeBitmap(page.get(), 2, 2, 1), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_SizeBitmap(page.get(), -1, 2, 4), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 2;
-    EXPECT_EQ(IL_SizeBitmap(page.get(), 2, 2, 4), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 1;
-
-    Planes planes;
-    ASSERT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_SUCCESS);
-    EXPECT_EQ(IL_SizeBitmap(planes.list[0], 2, 2, 4), IL_ERR_ARGUMENT) << "8-bit planes";
-    Bitmap24 gone(2, 2);
-    IL_FreeBitmap(gone.get());
-    EXPECT_EQ(IL_SizeBitmap(gone.get(), 2, 2, 4), IL_ERR_ARGUMENT);
-}
-
 TEST(SizeBitmap, ZeroRowsOrColumnsAreRefused)
 {
     // A tiny source scaled by a factor can give a size of 0: there is nothing
@@ -142,22 +124,6 @@ TEST(KTable, InterpolatesBetweenRows)
     EXPECT_EQ(KTableStrength(375), 0.140625 + (0.365 - 0.140625) * 275 / 550);
 }
 
-TEST(SharpenBitmap, ResultCodes)
-{
-    Bitmap24 page(2, 2);
-    EXPECT_EQ(IL_SharpenBitmap(nullptr, 0), IL_ERR_MISSING);
-    EXPECT_EQ(IL_SharpenBitmap(page.get(), 1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_SharpenBitmap(page.get(), -1001), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 2;
-    EXPECT_EQ(IL_SharpenBitmap(page.get(), 0), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 1;
-    Planes planes;
-    ASSERT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_SUCCESS);
-    EXPECT_EQ(IL_SharpenBitmap(planes.list[0], 0), IL_ERR_ARGUMENT);
-    IL_FreeBitmap(page.get());
-    EXPECT_EQ(IL_SharpenBitmap(page.get(), 0), IL_ERR_MISSING);
-}
-
 TEST(SharpenBitmap, WorkedNumbersWithEdgeReplication)
 {
     // 3 x 3 of 50 with 100 in the centre, level 750 (k = 0.5): centre weight
@@ -259,22 +225,6 @@ TEST(ColourSpace, HighLightnessCapsAt255)
     EXPECT_EQ(r, 255);
     EXPECT_EQ(g, 145);
     EXPECT_EQ(b, 145);
-}
-
-TEST(ChangeSaturation, ResultCodes)
-{
-    Bitmap24 page(2, 2);
-    EXPECT_EQ(IL_ChangeBitmapSaturation(nullptr, 0), IL_ERR_NULL_RECORD);
-    EXPECT_EQ(IL_ChangeBitmapSaturation(page.get(), 1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapSaturation(page.get(), -1001), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 2;
-    EXPECT_EQ(IL_ChangeBitmapSaturation(page.get(), 0), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 1;
-    Planes planes;
-    ASSERT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_SUCCESS);
-    EXPECT_EQ(IL_ChangeBitmapSaturation(planes.list[0], 0), IL_ERR_ARGUMENT);
-    IL_FreeBitmap(page.get());
-    EXPECT_EQ(IL_ChangeBitmapSaturation(page.get(), 0), IL_ERR_ARGUMENT);
 }
 
 TEST(ChangeSaturation, ChannelPositionsFollowTheByteOrder)

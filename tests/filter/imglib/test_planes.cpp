@@ -72,61 +72,6 @@ TEST(SeparateBitmap, PlanesFollowTheByteOrder)
     }
 }
 
-TEST(SeparateBitmap, ResultCodes)
-{
-    Bitmap24 page(2, 2);
-    Planes planes;
-    _tagBITMAPHANDLE* missing[3] = {planes.list[0], nullptr, planes.list[2]};
-    EXPECT_EQ(IL_ColorSeparateBitmap(nullptr, planes.list, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 400, 0), IL_ERR_STRUCT_SIZE);
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), nullptr, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), missing, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 1), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 2;
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_ERR_ARGUMENT);
-    page.get()->byteOrder = 1;
-    // An 8-bit plane cannot be separated again.
-    ASSERT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_SUCCESS);
-    Planes again;
-    EXPECT_EQ(IL_ColorSeparateBitmap(planes.list[0], again.list, 440, 0), IL_ERR_ARGUMENT);
-    IL_FreeBitmap(page.get());
-    EXPECT_EQ(IL_ColorSeparateBitmap(page.get(), again.list, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(again.records[0].pData, nullptr);
-}
-
-TEST(MergeBitmap, ResultCodes)
-{
-    Bitmap24 page(2, 2);
-    Planes planes;
-    ASSERT_EQ(IL_ColorSeparateBitmap(page.get(), planes.list, 440, 0), IL_SUCCESS);
-    OwnedRecord target;
-    _tagBITMAPHANDLE* missing[3] = {planes.list[0], nullptr, planes.list[2]};
-    EXPECT_EQ(IL_ColorMergeBitmap(nullptr, planes.list, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 441, 0), IL_ERR_STRUCT_SIZE);
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, nullptr, 440, 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, missing, 440, 0), IL_ERR_MISSING);
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 440, 2), IL_ERR_ARGUMENT);
-
-    // Any mismatch between the planes, or a plane that is not a palette plane.
-    Planes other;
-    Bitmap24 wider(3, 2);
-    ASSERT_EQ(IL_ColorSeparateBitmap(wider.get(), other.list, 440, 0), IL_SUCCESS);
-    _tagBITMAPHANDLE* mixed[3] = {planes.list[0], other.list[1], planes.list[2]};
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, mixed, 440, 0), IL_ERR_ARGUMENT);
-    _tagBITMAPHANDLE* withPage[3] = {planes.list[0], planes.list[1], page.get()};
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, withPage, 440, 0), IL_ERR_ARGUMENT);
-    planes.records[1].paletteCount = 16;
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 440, 0), IL_ERR_ARGUMENT);
-    planes.records[1].paletteCount = 256;
-    planes.records[2].byteOrder = 1;
-    EXPECT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 440, 0), IL_ERR_ARGUMENT);
-    planes.records[2].byteOrder = 0;
-    EXPECT_EQ(target.record.pData, nullptr);
-    ASSERT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 440, 0), IL_SUCCESS);
-    // Merging again into the same record releases its previous block.
-    ASSERT_EQ(IL_ColorMergeBitmap(&target.record, planes.list, 440, 0), IL_SUCCESS);
-}
-
 TEST(MergeBitmap, RefusesA24BitStrideBeyond32Bits)
 {
     // Planes 800 million pixels wide fit 32-bit 8-bit strides, but a 24-bit
@@ -267,39 +212,6 @@ TEST(PaletteOperations, EachTableActsOnThePreviousResult)
         table[v] = static_cast<unsigned char>(255 - v);
     ASSERT_EQ(ConvertLUT8(p.get(), table), IL_SUCCESS);
     EXPECT_EQ(p.t(64), 10);
-}
-
-TEST(PaletteOperations, ResultCodes)
-{
-    EXPECT_EQ(IL_GammaCorrectBitmap(nullptr, 100), IL_ERR_NULL_RECORD);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(nullptr, 0), IL_ERR_NULL_RECORD);
-    EXPECT_EQ(IL_ChangeBitmapContrast(nullptr, 0), IL_ERR_NULL_RECORD);
-    unsigned char table[256] = {};
-    EXPECT_EQ(ConvertLUT8(nullptr, table), IL_ERR_ARGUMENT);
-
-    OnePlane p;
-    EXPECT_EQ(IL_GammaCorrectBitmap(p.get(), 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(p.get(), 1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(p.get(), -1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapContrast(p.get(), 1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapContrast(p.get(), -1001), IL_ERR_ARGUMENT);
-    EXPECT_EQ(ConvertLUT8(p.get(), nullptr), IL_ERR_ARGUMENT);
-    p.get()->paletteCount = 255;
-    EXPECT_EQ(IL_GammaCorrectBitmap(p.get(), 100), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(p.get(), 0), IL_ERR_ARGUMENT);
-    p.get()->paletteCount = 256;
-
-    // A 24-bit bitmap has no palette to rewrite.
-    Bitmap24 page(1, 1);
-    EXPECT_EQ(IL_GammaCorrectBitmap(page.get(), 100), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(page.get(), 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapContrast(page.get(), 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(ConvertLUT8(page.get(), table), IL_ERR_ARGUMENT);
-
-    IL_FreeBitmap(p.get());
-    EXPECT_EQ(IL_GammaCorrectBitmap(p.get(), 100), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapIntensity(p.get(), 0), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_ChangeBitmapContrast(p.get(), 0), IL_ERR_ARGUMENT);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Bitmap records: creation rules and result codes, release, copying, and the
+// Bitmap records: creation rules, release, copying, and the
 // Windows-style memory calls.
 #include <gtest/gtest.h>
 
@@ -57,41 +57,6 @@ TEST(CreateBitmap, DescribesCallerPixels)
     EXPECT_EQ(r.byteOrder, 0);
 }
 
-TEST(CreateBitmap, ResultCodesInCheckingOrder)
-{
-    unsigned char data[64] = {};
-    unsigned char palette[1024] = {};
-    _tagBITMAPHANDLE r{};
-    EXPECT_EQ(Create(nullptr, 1, 1, 24, 1, nullptr, data, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, data, 4, 439), IL_ERR_STRUCT_SIZE);
-    EXPECT_EQ(Create(&r, 0, 0, 24, 1, nullptr, data, 4, 0), IL_ERR_STRUCT_SIZE);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, data, 4, 440, 1), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 0, 1, 24, 1, nullptr, data, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 0, 24, 1, nullptr, data, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, -1, -4, 24, 1, nullptr, data, 0), IL_ERR_ARGUMENT);
-    // Depths.
-    EXPECT_EQ(Create(&r, 1, 1, 64, 1, nullptr, data, 8), IL_ERR_DEPTH_48_64);
-    EXPECT_EQ(Create(&r, 1, 1, 96, 1, nullptr, data, 12), IL_ERR_DEPTH);
-    EXPECT_EQ(Create(&r, 1, 1, 48, 1, nullptr, data, 8), IL_ERR_DEPTH_48_64);
-    for (int bits : {1, 16, 32})
-        EXPECT_EQ(Create(&r, 1, 1, bits, 1, nullptr, data, 4), IL_ERR_ARGUMENT) << bits;
-    for (int bits : {2, 4, 12, 0, -8})
-        EXPECT_EQ(Create(&r, 1, 1, bits, 1, nullptr, data, 4), IL_ERR_DEPTH) << bits;
-    // 8 bits need byte order 2 and a palette.
-    EXPECT_EQ(Create(&r, 1, 1, 8, 0, palette, data, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 8, 2, nullptr, data, 4), IL_ERR_ARGUMENT);
-    // 24 bits refuse a palette (a depth error) and orders outside 0..2.
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, palette, data, 4), IL_ERR_DEPTH);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 3, nullptr, data, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 24, -1, nullptr, data, 4), IL_ERR_ARGUMENT);
-    // Alignment, pixels, data size.
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, data, 4, 440, 2, 1), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, nullptr, 4), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, data, 3), IL_ERR_ARGUMENT);
-    EXPECT_EQ(Create(&r, 1, 1, 24, 1, nullptr, data, 5), IL_ERR_ARGUMENT);
-    EXPECT_EQ(r.pData, nullptr) << "a refused call leaves the record alone";
-}
-
 TEST(CreateBitmap, SizesBeyond32BitsAreRefusedNotWrapped)
 {
     unsigned char data[16] = {};
@@ -139,22 +104,6 @@ TEST(CopyBitmapData, DifferentSizesAlignTopRows)
     EXPECT_EQ(tall.at(0, 0)[0], 1) << "the bottom row is not reached";
     for (int y = 1; y < 4; ++y)
         EXPECT_EQ(std::memcmp(tall.at(0, y), source.at(0, y - 1), 3), 0) << y;
-}
-
-TEST(CopyBitmapData, ResultCodes)
-{
-    Bitmap24 a(2, 2), b(2, 2);
-    EXPECT_EQ(IL_CopyBitmapData(nullptr, a.get()), IL_ERR_MISSING);
-    EXPECT_EQ(IL_CopyBitmapData(a.get(), nullptr), IL_ERR_MISSING);
-    unsigned char palette[1024] = {};
-    unsigned char plane[8] = {};
-    _tagBITMAPHANDLE eight{};
-    ASSERT_EQ(IL_CreateBitmap(&eight, 440, 2, 2, 2, 8, 2, palette, 4, plane, 8), IL_SUCCESS);
-    EXPECT_EQ(IL_CopyBitmapData(&eight, a.get()), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_CopyBitmapData(a.get(), &eight), IL_ERR_ARGUMENT);
-    IL_FreeBitmap(b.get());
-    EXPECT_EQ(IL_CopyBitmapData(a.get(), b.get()), IL_ERR_ARGUMENT);
-    EXPECT_EQ(IL_CopyBitmapData(b.get(), a.get()), IL_ERR_ARGUMENT);
 }
 
 TEST(MemoryCalls, WindowsStyleBehaviour)

@@ -1,6 +1,7 @@
 // The library's resampling, sharpening and saturation against the literal
 // reference versions, byte for byte, on photographic-like and random
-// pictures of many shapes.
+// pictures of many shapes; the colour-space conversions against worked
+// values.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -149,22 +150,55 @@ TEST(ReferenceSaturation, ColourSweepWithChangingLevels)
     }
 }
 
-TEST(ReferenceColourSpace, ConversionsAgree)
+// Worked colour-space values obtained outside this code: hue (degrees),
+// chroma and lightness (0..255) with Python's colorsys.rgb_to_hls (chroma
+// as s x (1 - |2l - 1|) x 255); the bytes for half and 1.7 times the chroma
+// by exact rational arithmetic of the CSS Color 4 hsl-to-rgb formula,
+// truncated. The colours, one per sixth of the hue circle, were picked so
+// that no byte is whole before truncation, and a grey.
+struct WorkedColour {
+    int r, g, b;
+    double hue, chroma, lightness;
+    unsigned char half[3];
+    unsigned char more[3];   // 1.7 times the chroma
+};
+
+const WorkedColour kWorkedColours[] = {
+    {139, 99, 84, 16.36363636363637, 55, 111.5, {125, 105, 97}, {158, 90, 64}},
+    {120, 155, 52, 80.388349514563103, 103, 103.5, {111, 129, 77}, {131, 191, 15}},
+    {113, 184, 141, 143.66197183098592, 71, 148.5, {130, 166, 144}, {88, 208, 135}},
+    {106, 118, 213, 233.27102803738319, 107, 159.5, {132, 138, 186}, {68, 88, 250}},
+    {158, 148, 190, 254.28571428571431, 42, 169, {163, 158, 179}, {150, 133, 204}},
+    {195, 81, 169, 313.68421052631578, 114, 138, {166, 109, 153}, {234, 41, 190}},
+    {77, 77, 77, -1, 0, 77, {77, 77, 77}, {77, 77, 77}},
+};
+
+// The library's conversions and the literal versions both give the worked
+// values.
+TEST(ReferenceColourSpace, ConversionsGiveWorkedValues)
 {
-    for (int r = 0; r < 256; r += 5)
-        for (int g = 0; g < 256; g += 3)
-            for (int b = 0; b < 256; b += 7) {
-                double h1, c1, l1, h2, c2, l2;
-                RGBtoHSL(r, g, b, &h1, &c1, &l1);
-                reference::RGBtoHSL(r, g, b, &h2, &c2, &l2);
-                ASSERT_TRUE(h1 == h2 && c1 == c2 && l1 == l2) << r << "," << g << "," << b;
-                for (double chroma : {0.0, c1 * 0.5, c1, c1 * 1.7 > 255 ? 255 : c1 * 1.7}) {
-                    unsigned char o1[3], o2[3];
-                    HSLtoRGB(h1, chroma, l1, &o1[0], &o1[1], &o1[2]);
-                    reference::HSLtoRGB(h2, chroma, l2, &o2[0], &o2[1], &o2[2]);
-                    ASSERT_EQ(std::memcmp(o1, o2, 3), 0) << r << "," << g << "," << b;
-                }
-            }
+    using ToHsl = void (*)(int, int, int, double*, double*, double*);
+    using ToRgb = void (*)(double, double, double, unsigned char*, unsigned char*, unsigned char*);
+    const struct {
+        const char* name;
+        ToHsl toHsl;
+        ToRgb toRgb;
+    } conversions[] = {{"library", RGBtoHSL, HSLtoRGB}, {"literal", reference::RGBtoHSL, reference::HSLtoRGB}};
+    for (const auto& conversion : conversions) {
+        for (const WorkedColour& c : kWorkedColours) {
+            SCOPED_TRACE(::testing::Message() << conversion.name << " " << c.r << "," << c.g << "," << c.b);
+            double hue = 0, chroma = 0, lightness = 0;
+            conversion.toHsl(c.r, c.g, c.b, &hue, &chroma, &lightness);
+            EXPECT_NEAR(hue, c.hue, 1e-9);
+            EXPECT_EQ(chroma, c.chroma);
+            EXPECT_EQ(lightness, c.lightness);
+            unsigned char half[3], more[3];
+            conversion.toRgb(hue, chroma * 0.5, lightness, &half[0], &half[1], &half[2]);
+            conversion.toRgb(hue, chroma * 1.7, lightness, &more[0], &more[1], &more[2]);
+            EXPECT_EQ(std::memcmp(half, c.half, 3), 0) << int(half[0]) << "," << int(half[1]) << "," << int(half[2]);
+            EXPECT_EQ(std::memcmp(more, c.more, 3), 0) << int(more[0]) << "," << int(more[1]) << "," << int(more[2]);
+        }
+    }
 }
 
 TEST(ReferencePage, FourBySixPage)

@@ -1,10 +1,10 @@
 // Whole jobs through the real filter program: CUPS raster streams written
 // with libcups go in, the command stream is read back packet by packet and
 // plane by plane.
+#include "DeviceEntryRT50.h"
 #include "FilterJob.h"
 #include "FilterTestKit.h"
 #include "HdxImgLib.h"
-#include "PhotoPrinterDeviceRT50.h"
 
 #include <gtest/gtest.h>
 

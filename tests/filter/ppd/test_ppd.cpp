@@ -2,8 +2,8 @@
 // filter needs (24-bit RGB chunky raster at the paper's size, copies handed
 // to the filter), names its sizes so that CUPS gives them their standard
 // names, and offers every setting the filter reads.
+#include "DeviceEntryRT50.h"
 #include "FilterTestKit.h"
-#include "PhotoPrinterDeviceRT50.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // plain lp goes through the PPD's filters and reaches the backend as a
 // command stream that fills the page; the queue's device URI and the
 // daemon's status file are read the way the filter's common unit reads them.
-#include "Common.h"
 #include "FilterTestKit.h"
 #include "private_cupsd.h"
+#include "SettingsLookup.h"
 
 #include <gtest/gtest.h>
 

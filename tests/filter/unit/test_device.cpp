@@ -1,7 +1,8 @@
 // Device settings from job options and PPD defaults, the RT-50 tables, and
 // the bytes of every settings packet.
+#include "DeviceEntryRT50.h"
 #include "FilterTestKit.h"
-#include "PhotoPrinterDeviceRT50.h"
+#include "MediaSets.h"
 #include "SheetCuts.h"
 
 #include <gtest/gtest.h>
@@ -79,18 +80,18 @@ TEST(DeviceSettings, DefaultsWithoutOptionsOrPpd)
 {
     Configured job("PageSize=102x153mm");
     const DeviceEntry& d = job.device;
-    EXPECT_EQ(d.m_resolutionY, 300);
-    EXPECT_EQ(d.m_resolutionMode, 0);
-    EXPECT_FALSE(d.m_border);
-    EXPECT_FALSE(d.m_paperRotate);
-    EXPECT_FALSE(d.m_colorAdjustment);
-    EXPECT_EQ(d.m_sharpness, 0);
+    EXPECT_EQ(d.m_settings.resolutionY, 300);
+    EXPECT_EQ(d.m_settings.resolutionMode, 0);
+    EXPECT_FALSE(d.m_settings.border);
+    EXPECT_FALSE(d.m_settings.paperRotate);
+    EXPECT_FALSE(d.m_settings.colorAdjustment);
+    EXPECT_EQ(d.m_settings.sharpness, 0);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(d.m_gamma[i], 100);
-        EXPECT_EQ(d.m_brightness[i], 0);
-        EXPECT_EQ(d.m_contrast[i], 0);
+        EXPECT_EQ(d.m_settings.gamma[i], 100);
+        EXPECT_EQ(d.m_settings.brightness[i], 0);
+        EXPECT_EQ(d.m_settings.contrast[i], 0);
     }
-    EXPECT_EQ(d.m_chroma, 0);
+    EXPECT_EQ(d.m_settings.chroma, 0);
 
     const auto packets = job.SettingsPackets();
     ASSERT_EQ(packets.size(), 5u);
@@ -185,58 +186,58 @@ TEST(DeviceSettings, ColourValuesFromOptions)
 {
     Configured a("ZpxSharpness=3 ZpxGamma=-100 ZpxBrightness=-10 ZpxContrast=5 ZpxChroma=-3 ZpxBorder=Enable "
                  "ZpxColorAdjustment=Enable");
-    EXPECT_EQ(a.device.m_sharpness, 750);
-    EXPECT_EQ(a.device.m_gamma[1], 50);
-    EXPECT_EQ(a.device.m_brightness[2], -20);
-    EXPECT_EQ(a.device.m_contrast[0], 50);
-    EXPECT_EQ(a.device.m_chroma, -30);
-    EXPECT_TRUE(a.device.m_border);
-    EXPECT_TRUE(a.device.m_colorAdjustment);
+    EXPECT_EQ(a.device.m_settings.sharpness, 750);
+    EXPECT_EQ(a.device.m_settings.gamma[1], 50);
+    EXPECT_EQ(a.device.m_settings.brightness[2], -20);
+    EXPECT_EQ(a.device.m_settings.contrast[0], 50);
+    EXPECT_EQ(a.device.m_settings.chroma, -30);
+    EXPECT_TRUE(a.device.m_settings.border);
+    EXPECT_TRUE(a.device.m_settings.colorAdjustment);
 
     Configured b("ZpxSharpness=9 ZpxGamma=50 ZpxBrightness=abc ZpxContrast=7xyz");
-    EXPECT_EQ(b.device.m_sharpness, 0);
-    EXPECT_EQ(b.device.m_gamma[0], 141);
-    EXPECT_EQ(b.device.m_brightness[0], 0);
-    EXPECT_EQ(b.device.m_contrast[0], 70);
+    EXPECT_EQ(b.device.m_settings.sharpness, 0);
+    EXPECT_EQ(b.device.m_settings.gamma[0], 141);
+    EXPECT_EQ(b.device.m_settings.brightness[0], 0);
+    EXPECT_EQ(b.device.m_settings.contrast[0], 70);
     Configured c("ZpxSharpness=-3");
-    EXPECT_EQ(c.device.m_sharpness, 0);
+    EXPECT_EQ(c.device.m_settings.sharpness, 0);
     Configured d("ZpxSharpness=-2");
-    EXPECT_EQ(d.device.m_sharpness, -1000);
+    EXPECT_EQ(d.device.m_settings.sharpness, -1000);
     Configured e("ZpxSharpness=8");
-    EXPECT_EQ(e.device.m_sharpness, 1000);
+    EXPECT_EQ(e.device.m_settings.sharpness, 1000);
 }
 
 TEST(DeviceSettings, CombinedKeysWinOverChannelKeys)
 {
     Configured channels("ZpxGammaR=100 ZpxGammaB=-100 ZpxBrightnessG=5 ZpxContrastB=-2");
-    EXPECT_EQ(channels.device.m_gamma[0], 200);
-    EXPECT_EQ(channels.device.m_gamma[1], 100);
-    EXPECT_EQ(channels.device.m_gamma[2], 50);
-    EXPECT_EQ(channels.device.m_brightness[0], 0);
-    EXPECT_EQ(channels.device.m_brightness[1], 10);
-    EXPECT_EQ(channels.device.m_contrast[2], -20);
+    EXPECT_EQ(channels.device.m_settings.gamma[0], 200);
+    EXPECT_EQ(channels.device.m_settings.gamma[1], 100);
+    EXPECT_EQ(channels.device.m_settings.gamma[2], 50);
+    EXPECT_EQ(channels.device.m_settings.brightness[0], 0);
+    EXPECT_EQ(channels.device.m_settings.brightness[1], 10);
+    EXPECT_EQ(channels.device.m_settings.contrast[2], -20);
 
     Configured both("ZpxGamma=0 ZpxGammaR=100 ZpxBrightness=1 ZpxBrightnessG=5");
-    EXPECT_EQ(both.device.m_gamma[0], 100);
-    EXPECT_EQ(both.device.m_brightness[1], 2);
+    EXPECT_EQ(both.device.m_settings.gamma[0], 100);
+    EXPECT_EQ(both.device.m_settings.brightness[1], 2);
 }
 
 TEST(DeviceSettings, FarOutOfRangeValuesAreClamped)
 {
     Configured big("ZpxGamma=5000 ZpxBrightness=2000000000 ZpxContrast=99999999999999 ZpxChroma=-2000000000");
-    EXPECT_EQ(big.device.m_gamma[0], kGammaMax);
-    EXPECT_EQ(big.device.m_brightness[0], 1000);
-    EXPECT_EQ(big.device.m_contrast[0], 1000);
-    EXPECT_EQ(big.device.m_chroma, -1000);
+    EXPECT_EQ(big.device.m_settings.gamma[0], kGammaMax);
+    EXPECT_EQ(big.device.m_settings.brightness[0], 1000);
+    EXPECT_EQ(big.device.m_settings.contrast[0], 1000);
+    EXPECT_EQ(big.device.m_settings.chroma, -1000);
 
     Configured small("ZpxGamma=-5000 ZpxBrightness=-600 ZpxContrast=-101");
-    EXPECT_EQ(small.device.m_gamma[2], kGammaMin);
-    EXPECT_EQ(small.device.m_brightness[2], -1000);
-    EXPECT_EQ(small.device.m_contrast[2], -1000);
+    EXPECT_EQ(small.device.m_settings.gamma[2], kGammaMin);
+    EXPECT_EQ(small.device.m_settings.brightness[2], -1000);
+    EXPECT_EQ(small.device.m_settings.contrast[2], -1000);
     Configured edge("ZpxBrightness=500 ZpxContrast=100 ZpxChroma=100");
-    EXPECT_EQ(edge.device.m_brightness[0], 1000);
-    EXPECT_EQ(edge.device.m_contrast[0], 1000);
-    EXPECT_EQ(edge.device.m_chroma, 1000);
+    EXPECT_EQ(edge.device.m_settings.brightness[0], 1000);
+    EXPECT_EQ(edge.device.m_settings.contrast[0], 1000);
+    EXPECT_EQ(edge.device.m_settings.chroma, 1000);
 }
 
 TEST(DeviceSettings, PpdDefaultsApplyWhenNoOptionGiven)
@@ -252,10 +253,10 @@ TEST(DeviceSettings, PpdDefaultsApplyWhenNoOptionGiven)
     {
         Configured job("ZpxDecurl=Disable", ppd);
         EXPECT_EQ(job.device.m_media.mediaId, 96);
-        EXPECT_EQ(job.device.m_resolutionMode, 2);
+        EXPECT_EQ(job.device.m_settings.resolutionMode, 2);
         EXPECT_EQ(job.device.m_media.planeHeight, 4872);
-        EXPECT_TRUE(job.device.m_border);
-        EXPECT_EQ(job.device.m_gamma[2], 200);
+        EXPECT_TRUE(job.device.m_settings.border);
+        EXPECT_EQ(job.device.m_settings.gamma[2], 200);
         const auto packets = job.SettingsPackets(ppd);
         EXPECT_EQ(packets[3].PayloadText(), "00000020");
         EXPECT_EQ(packets[4].PayloadText(), "000000000000");
@@ -297,6 +298,23 @@ TEST(ModelTables, GeometryOfEveryPageSizeAndResolution)
     }
 }
 
+// The model's media rows and the protocol's page sizes (which the sender's
+// media check, the backend and the printer application read) name the same
+// paper for each MULTICUT code.
+TEST(ModelTables, EveryRowIsThePageSizeItsMulticutNames)
+{
+    int rows = 0;
+    for (const DeviceMediaTableRow* row = gMediaInfo_RT50; row->mediaId != -1; ++row, ++rows) {
+        SCOPED_TRACE(row->pageSize);
+        const PageSize* size = FindPageSize(row->multicutCode);
+        ASSERT_NE(size, nullptr);
+        EXPECT_STREQ(size->name, row->pageSize);
+        EXPECT_NEAR(row->width * 25.4, size->widthMm, 1.0);
+        EXPECT_NEAR(row->height * 25.4, size->lengthMm, 1.0);
+    }
+    EXPECT_EQ(rows, 6);
+}
+
 TEST(ModelTables, UnknownPageSizeOrResolution)
 {
     Configured a4("PageSize=A4");
@@ -305,11 +323,11 @@ TEST(ModelTables, UnknownPageSizeOrResolution)
     EXPECT_EQ(none.device.m_media.mediaId, -1);
     Configured media("media=115x153mm Resolution=1200dpi");
     EXPECT_EQ(media.device.m_media.mediaId, 95);
-    EXPECT_EQ(media.device.m_resolutionY, 300);
-    EXPECT_EQ(media.device.m_resolutionMode, 0);
+    EXPECT_EQ(media.device.m_settings.resolutionY, 300);
+    EXPECT_EQ(media.device.m_settings.resolutionMode, 0);
     Configured half("PageSize=102x153mm Resolution=300x600dpi");
-    EXPECT_EQ(half.device.m_resolutionMode, 1);
-    EXPECT_EQ(half.device.m_resolutionY, 600);
+    EXPECT_EQ(half.device.m_settings.resolutionMode, 1);
+    EXPECT_EQ(half.device.m_settings.resolutionY, 600);
 
     DeviceMediaBufferInfo record = EmptyMediaInfo();
     EXPECT_EQ(a4.device.SetMediaInfo(record, 33, 1.53), 3);

@@ -1,7 +1,7 @@
 // The page image buffer: plane packets laid out on the sheet, and the page
 // processing (resolution fitting, border) on real bitmaps.
+#include "DeviceEntryRT50.h"
 #include "FilterTestKit.h"
-#include "PhotoPrinterDeviceRT50.h"
 
 #include <gtest/gtest.h>
 

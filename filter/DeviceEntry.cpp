@@ -1,4 +1,4 @@
-#include "PhotoPrinterDevice.h"
+#include "DeviceEntry.h"
 
 #include "CommandPackets.h"
 
@@ -58,7 +58,7 @@ DeviceEntry::~DeviceEntry()
 
 void DeviceEntry::SetPaperRotate(int, cups_option_t*, ppdfile_s*)
 {
-    m_paperRotate = false;
+    m_settings.paperRotate = false;
 }
 
 int DeviceEntry::GetRemainHalf(const char*)
@@ -70,32 +70,32 @@ int DeviceEntry::SetResolution(int numOptions, cups_option_t* options, ppdfile_s
 {
     const char* value = _GetCupsValue("Resolution", numOptions, options, ppd);
     if (Equals(value, "300x600dpi")) {
-        m_resolutionMode = 1;
-        m_resolutionY = 600;
+        m_settings.resolutionMode = 1;
+        m_settings.resolutionY = 600;
     } else if (Equals(value, "600x600dpi")) {
-        m_resolutionMode = 2;
-        m_resolutionY = 600;
+        m_settings.resolutionMode = 2;
+        m_settings.resolutionY = 600;
     } else {
-        m_resolutionMode = 0;
-        m_resolutionY = 300;
+        m_settings.resolutionMode = 0;
+        m_settings.resolutionY = 300;
     }
     return UpdateMediaInfo(m_media) == 0 ? 1 : 0;
 }
 
 void DeviceEntry::SetBorder(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
-    m_border = Equals(_GetCupsValue("ZpxBorder", numOptions, options, ppd), "Enable");
+    m_settings.border = Equals(_GetCupsValue("ZpxBorder", numOptions, options, ppd), "Enable");
 }
 
 void DeviceEntry::SetSharpness(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
     const char* value = _GetCupsValue("ZpxSharpness", numOptions, options, ppd);
-    m_sharpness = 0;
+    m_settings.sharpness = 0;
     if (value == nullptr)
         return;
     const int n = ParseSettingInt(value);
     if (n >= -2 && n <= 8)
-        m_sharpness = kSharpnessLevels[n + 2];
+        m_settings.sharpness = kSharpnessLevels[n + 2];
 }
 
 void DeviceEntry::SetGamma(int numOptions, cups_option_t* options, ppdfile_s* ppd)
@@ -103,13 +103,13 @@ void DeviceEntry::SetGamma(int numOptions, cups_option_t* options, ppdfile_s* pp
     const char* value = _GetCupsValue("ZpxGamma", numOptions, options, ppd);
     if (value != nullptr) {
         const int32_t gamma = GammaFromSetting(ParseSettingInt(value));
-        m_gamma[0] = m_gamma[1] = m_gamma[2] = gamma;
+        m_settings.gamma[0] = m_settings.gamma[1] = m_settings.gamma[2] = gamma;
         return;
     }
     const char* keys[3] = {"ZpxGammaR", "ZpxGammaG", "ZpxGammaB"};
     for (int i = 0; i < 3; ++i) {
         const char* channel = _GetCupsValue(keys[i], numOptions, options, ppd);
-        m_gamma[i] = channel != nullptr ? GammaFromSetting(ParseSettingInt(channel)) : 100;
+        m_settings.gamma[i] = channel != nullptr ? GammaFromSetting(ParseSettingInt(channel)) : 100;
     }
 }
 
@@ -118,13 +118,13 @@ void DeviceEntry::SetIntensity(int numOptions, cups_option_t* options, ppdfile_s
     const char* value = _GetCupsValue("ZpxBrightness", numOptions, options, ppd);
     if (value != nullptr) {
         const int32_t level = Clamp(2LL * ParseSettingInt(value), kAdjustMin, kAdjustMax);
-        m_brightness[0] = m_brightness[1] = m_brightness[2] = level;
+        m_settings.brightness[0] = m_settings.brightness[1] = m_settings.brightness[2] = level;
         return;
     }
     const char* keys[3] = {"ZpxBrightnessR", "ZpxBrightnessG", "ZpxBrightnessB"};
     for (int i = 0; i < 3; ++i) {
         const char* channel = _GetCupsValue(keys[i], numOptions, options, ppd);
-        m_brightness[i] = channel != nullptr ? Clamp(2LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
+        m_settings.brightness[i] = channel != nullptr ? Clamp(2LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
     }
 }
 
@@ -133,25 +133,25 @@ void DeviceEntry::SetContrast(int numOptions, cups_option_t* options, ppdfile_s*
     const char* value = _GetCupsValue("ZpxContrast", numOptions, options, ppd);
     if (value != nullptr) {
         const int32_t level = Clamp(10LL * ParseSettingInt(value), kAdjustMin, kAdjustMax);
-        m_contrast[0] = m_contrast[1] = m_contrast[2] = level;
+        m_settings.contrast[0] = m_settings.contrast[1] = m_settings.contrast[2] = level;
         return;
     }
     const char* keys[3] = {"ZpxContrastR", "ZpxContrastG", "ZpxContrastB"};
     for (int i = 0; i < 3; ++i) {
         const char* channel = _GetCupsValue(keys[i], numOptions, options, ppd);
-        m_contrast[i] = channel != nullptr ? Clamp(10LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
+        m_settings.contrast[i] = channel != nullptr ? Clamp(10LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
     }
 }
 
 void DeviceEntry::SetSaturation(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
     const char* value = _GetCupsValue("ZpxChroma", numOptions, options, ppd);
-    m_chroma = value != nullptr ? Clamp(10LL * ParseSettingInt(value), kAdjustMin, kAdjustMax) : 0;
+    m_settings.chroma = value != nullptr ? Clamp(10LL * ParseSettingInt(value), kAdjustMin, kAdjustMax) : 0;
 }
 
 void DeviceEntry::SetColorAdjustment(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
-    m_colorAdjustment = Equals(_GetCupsValue("ZpxColorAdjustment", numOptions, options, ppd), "Enable");
+    m_settings.colorAdjustment = Equals(_GetCupsValue("ZpxColorAdjustment", numOptions, options, ppd), "Enable");
 }
 
 int DeviceEntry::SendPacket(const char* command, const char* param, int length, const void* payload)
@@ -265,19 +265,7 @@ int DeviceEntry::SendMediaSize(const DeviceMediaBufferInfo& sheet)
 _tagBITMAPHANDLE* DeviceEntry::MakeImageData(unsigned char* pixels, long width, long height, int)
 {
     m_imageBuffer.Alloc(m_media);
-    m_imageBuffer.m_resolutionY = m_resolutionY;
-    m_imageBuffer.m_resolutionMode = m_resolutionMode;
-    m_imageBuffer.m_paperRotate = m_paperRotate;
-    m_imageBuffer.m_border = m_border;
-    m_imageBuffer.m_sharpness = m_sharpness;
-    m_imageBuffer.m_colorAdjustment = m_colorAdjustment;
-    for (int i = 0; i < 3; ++i) {
-        m_imageBuffer.m_gamma[i] = m_gamma[i];
-        m_imageBuffer.m_brightness[i] = m_brightness[i];
-        m_imageBuffer.m_contrast[i] = m_contrast[i];
-    }
-    m_imageBuffer.m_chroma = m_chroma;
-    return m_imageBuffer.ColorProcess(pixels, width, height, 0);
+    return m_imageBuffer.ColorProcess(pixels, width, height, m_settings);
 }
 
 int DeviceEntry::SetImageData(int slot, _tagBITMAPHANDLE* image)
@@ -325,7 +313,7 @@ int DeviceEntry::SetCommand(const unsigned char* data, unsigned long length)
 
 int DeviceEntry::UpdateMediaInfo(DeviceMediaBufferInfo& record)
 {
-    if (m_resolutionY != 300 && m_resolutionY != 600)
+    if (m_settings.resolutionY != 300 && m_settings.resolutionY != 600)
         return 3;
     if (record.mediaId == -1)
         return 0;
@@ -336,12 +324,12 @@ int DeviceEntry::UpdateMediaInfo(DeviceMediaBufferInfo& record)
     const int64_t table = record.tableResolution;
     record.headWidth = GetHeadWidth();
     record.resolutionX = 300;
-    record.resolutionY = m_resolutionY;
+    record.resolutionY = m_settings.resolutionY;
     record.planePageWidth = static_cast<int32_t>(record.pageWidth * int64_t{300} / table);
-    record.planeHeight = static_cast<int32_t>(record.pageHeight * m_resolutionY / table);
+    record.planeHeight = static_cast<int32_t>(record.pageHeight * m_settings.resolutionY / table);
     record.planeImageWidth = static_cast<int32_t>(record.imageWidth * int64_t{300} / table);
-    record.planeImageHeight = static_cast<int32_t>(record.imageHeight * m_resolutionY / table);
-    record.planeImageGap = static_cast<int32_t>(record.imageGap * m_resolutionY / table);
+    record.planeImageHeight = static_cast<int32_t>(record.imageHeight * m_settings.resolutionY / table);
+    record.planeImageGap = static_cast<int32_t>(record.imageGap * m_settings.resolutionY / table);
     record.planeImagesPerSheet = record.imagesPerSheet;
     return 0;
 }

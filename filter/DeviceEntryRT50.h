@@ -2,7 +2,7 @@
 // optional commands.
 #pragma once
 
-#include "PhotoPrinterDevice.h"
+#include "DeviceEntry.h"
 
 // Leading fields of a media record: one row of a model's media table.
 struct DeviceMediaTableRow {
@@ -42,7 +42,7 @@ public:
     DeviceMediaBufferInfo GetMultiMediaInfo(const DeviceMediaBufferInfo& record, int count) override;
     int GetMultiLayoutNum(const char*) override { return 1; }
     int SetOvercoatFinish(unsigned long code, double firmware) override;
-    void SetPaperRotate(int, cups_option_t*, ppdfile_s*) override { m_paperRotate = false; }
+    void SetPaperRotate(int, cups_option_t*, ppdfile_s*) override { m_settings.paperRotate = false; }
     int GetRemainHalf(const char*) override { return 0; }
     bool isSupportDecurl() override { return true; }
     bool isSupportSysTime() override { return true; }

@@ -1,4 +1,4 @@
-#include "Common.h"
+#include "SettingsLookup.h"
 
 #include "ExchangeFiles.h"
 

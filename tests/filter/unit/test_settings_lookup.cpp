@@ -1,6 +1,6 @@
 // Settings look-up, the *Default reader, little-endian stores and the
 // information-file readers.
-#include "Common.h"
+#include "SettingsLookup.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,7 @@ TEST(DefaultReader, MissingOrUnreadablePpd)
     wrappedPpdClose(nullptr);
 }
 
-TEST(CommonHelpers, FirmwareVersionAndLittleEndianStores)
+TEST(SettingsLookupHelpers, FirmwareVersionAndLittleEndianStores)
 {
     double version = 0;
     EXPECT_EQ(_GetFirmwVersion(0, &version), 0);

@@ -3,11 +3,12 @@
 // every command packet of a job.
 #pragma once
 
-#include "Common.h"
 #include "DeviceMediaBufferInfo.h"
 #include "HdxImgLib.h"
 #include "PacketSink.h"
-#include "PhotoImageBuffer.h"
+#include "PageImageBuffer.h"
+#include "PrintSettings.h"
+#include "SettingsLookup.h"
 
 #include <cups/cups.h>
 
@@ -128,20 +129,11 @@ public:
         m_outputError = 0;
     }
 
-    PhotoImageBuffer m_imageBuffer;
+    PageImageBuffer m_imageBuffer;
     DeviceMediaBufferInfo m_media;
     DeviceOvercoatInfo m_overcoat;
-    int64_t m_resolutionY = 300;
-    int64_t m_resolutionMode = 0;
-    bool m_paperRotate = false;
-    bool m_border = false;
-    int32_t m_sharpness = 0;
-    bool m_colorAdjustment = false;
+    PrintSettings m_settings;        // set by the Set... operations above
     bool m_cutRefusalTold = false;   // the job was told once that its cut is dropped
-    int32_t m_gamma[3] = {};
-    int32_t m_brightness[3] = {};
-    int32_t m_contrast[3] = {};
-    int32_t m_chroma = 0;
 
 protected:
     // Builds and writes one packet (a payload of `length` bytes, none for -1);

@@ -5,10 +5,11 @@
 
 #include "DeviceMediaBufferInfo.h"
 #include "HdxImgLib.h"
+#include "PrintSettings.h"
 
 class DeviceEntry;
 
-class PhotoImageBuffer {
+class PageImageBuffer {
 public:
     enum {
         kSlots = 3,
@@ -16,20 +17,22 @@ public:
         kBorderStripRows = 1000,
     };
 
-    PhotoImageBuffer();
-    virtual ~PhotoImageBuffer();
-    PhotoImageBuffer(const PhotoImageBuffer&) = delete;
-    PhotoImageBuffer& operator=(const PhotoImageBuffer&) = delete;
+    PageImageBuffer();
+    virtual ~PageImageBuffer();
+    PageImageBuffer(const PageImageBuffer&) = delete;
+    PageImageBuffer& operator=(const PageImageBuffer&) = delete;
 
     // Takes the media record when it differs from the one held. Always 0.
     int Alloc(DeviceMediaBufferInfo media);
 
     // Takes over `pixels` (24-bit, bottom-up, rows padded to 4 bytes, from
-    // malloc/calloc; released here) and returns a newly allocated processed
-    // page image owned by the caller (release with IL_FreeBitmap and free).
+    // malloc/calloc; released here), processes them with the job's
+    // `settings` for the media record held, and returns a newly allocated
+    // processed page image owned by the caller (release with IL_FreeBitmap
+    // and free).
     // The image has no pixels when the page is empty or any processing step
     // failed; null only when even the record could not be allocated.
-    _tagBITMAPHANDLE* ColorProcess(unsigned char* pixels, long width, long height, int unused);
+    _tagBITMAPHANDLE* ColorProcess(unsigned char* pixels, long width, long height, const PrintSettings& settings);
 
     // Replaces the planes of `slot` (0..2) by the planes of `image`.
     // Returns 0, or 3 for a bad slot or image, or when separation failed.
@@ -49,14 +52,4 @@ public:
 
     DeviceMediaBufferInfo m_media;
     _tagBITMAPHANDLE m_planes[kSlots * kPlanesPerSlot];
-    int64_t m_resolutionY = 300;
-    int64_t m_resolutionMode = 0;
-    bool m_paperRotate = false;
-    bool m_border = true;
-    int32_t m_sharpness = 0;
-    bool m_colorAdjustment = false;
-    int32_t m_gamma[3] = {};
-    int32_t m_brightness[3] = {};
-    int32_t m_contrast[3] = {};
-    int32_t m_chroma = 0;
 };

@@ -1,4 +1,4 @@
-#include "PhotoPrinterDeviceRT50.h"
+#include "DeviceEntryRT50.h"
 
 #include <cctype>
 #include <cmath>

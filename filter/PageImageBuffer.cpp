@@ -1,9 +1,9 @@
-#include "PhotoImageBuffer.h"
+#include "PageImageBuffer.h"
 
 #include "CommandPackets.h"
-#include "Common.h"
-#include "PhotoPrinterDevice.h"
+#include "DeviceEntry.h"
 #include "PlaneBitmap.h"
+#include "SettingsLookup.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -117,8 +117,8 @@ bool ApplyBorder(PageImage& page, const DeviceMediaBufferInfo& media, int64_t re
     const size_t stride = static_cast<size_t>(page.bitmap.bytesPerRow);
     int filled = 0;
     bool complete = true;
-    for (int first = 0; first < h; first += PhotoImageBuffer::kBorderStripRows) {
-        const int rows = h - first < PhotoImageBuffer::kBorderStripRows ? h - first : PhotoImageBuffer::kBorderStripRows;
+    for (int first = 0; first < h; first += PageImageBuffer::kBorderStripRows) {
+        const int rows = h - first < PageImageBuffer::kBorderStripRows ? h - first : PageImageBuffer::kBorderStripRows;
         const int outRows = static_cast<int>(static_cast<float>(rows) * m);
         if (outRows <= 0)
             continue;  // a strip this thin shrinks to nothing
@@ -176,25 +176,26 @@ bool SeparateAdjustMerge(_tagBITMAPHANDLE* image, _tagBITMAPHANDLE* target, cons
 
 }  // namespace
 
-PhotoImageBuffer::PhotoImageBuffer()
+PageImageBuffer::PageImageBuffer()
     : m_media(EmptyMediaInfo())
 {
     std::memset(m_planes, 0, sizeof m_planes);
 }
 
-PhotoImageBuffer::~PhotoImageBuffer()
+PageImageBuffer::~PageImageBuffer()
 {
     Clear();
 }
 
-int PhotoImageBuffer::Alloc(DeviceMediaBufferInfo media)
+int PageImageBuffer::Alloc(DeviceMediaBufferInfo media)
 {
     if (std::memcmp(&media, &m_media, sizeof media) != 0)
         m_media = media;
     return 0;
 }
 
-_tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long width, long height, int)
+_tagBITMAPHANDLE* PageImageBuffer::ColorProcess(unsigned char* pixels, long width, long height,
+                                                const PrintSettings& settings)
 {
     _tagBITMAPHANDLE* result = static_cast<_tagBITMAPHANDLE*>(std::calloc(1, sizeof(_tagBITMAPHANDLE)));
     if (result == nullptr || pixels == nullptr || width <= 0 || height <= 0 || width > 0x7fffffff ||
@@ -207,7 +208,7 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
     // a page half processed must not be printed as if it were the page.
     long w = width;
     long h = height;
-    if (m_paperRotate) {
+    if (settings.paperRotate) {
         unsigned char* turned = Rotate(pixels, w, h);
         std::free(pixels);
         if (turned == nullptr)
@@ -225,14 +226,14 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
     }
 
     bool processed = true;
-    if (m_resolutionMode == 2 && w / 2 > 0) {
+    if (settings.resolutionMode == 2 && w / 2 > 0) {
         processed = page.Resize(static_cast<int>(w / 2), static_cast<int>(h));
-    } else if (m_resolutionMode == 1 && m_paperRotate && w / 2 > 0) {
+    } else if (settings.resolutionMode == 1 && settings.paperRotate && w / 2 > 0) {
         processed = page.Resize(static_cast<int>(w / 2), static_cast<int>(h * 2));
     }
 
-    if (processed && m_border)
-        processed = ApplyBorder(page, m_media, m_resolutionY);
+    if (processed && settings.border)
+        processed = ApplyBorder(page, m_media, settings.resolutionY);
     if (!processed) {
         page.Release();
         return result;
@@ -242,8 +243,8 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
     static const int kZero[3] = {0, 0, 0};
     _tagBITMAPHANDLE merged{};
     bool haveImage;
-    if (m_colorAdjustment)
-        haveImage = SeparateAdjustMerge(&page.bitmap, &merged, m_gamma, m_brightness, m_contrast);
+    if (settings.colorAdjustment)
+        haveImage = SeparateAdjustMerge(&page.bitmap, &merged, settings.gamma, settings.brightness, settings.contrast);
     else
         haveImage = SeparateAdjustMerge(&page.bitmap, &merged, kIdentityGamma, kZero, kZero);
     page.Release();
@@ -253,8 +254,8 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
     }
 
     // The caller gets a record of its own.
-    if (IL_SharpenBitmap(&merged, m_sharpness) != IL_SUCCESS ||
-        IL_ChangeBitmapSaturation(&merged, m_colorAdjustment ? m_chroma : 0) != IL_SUCCESS ||
+    if (IL_SharpenBitmap(&merged, settings.sharpness) != IL_SUCCESS ||
+        IL_ChangeBitmapSaturation(&merged, settings.colorAdjustment ? settings.chroma : 0) != IL_SUCCESS ||
         !SeparateAdjustMerge(&merged, result, nullptr, nullptr, nullptr)) {
         IL_FreeBitmap(result);
         std::memset(result, 0, sizeof *result);
@@ -263,7 +264,7 @@ _tagBITMAPHANDLE* PhotoImageBuffer::ColorProcess(unsigned char* pixels, long wid
     return result;
 }
 
-int PhotoImageBuffer::SetImageData(int slot, _tagBITMAPHANDLE* image)
+int PageImageBuffer::SetImageData(int slot, _tagBITMAPHANDLE* image)
 {
     if (slot < 0 || slot >= kSlots)
         return 3;
@@ -288,7 +289,7 @@ int PhotoImageBuffer::SetImageData(int slot, _tagBITMAPHANDLE* image)
     return 0;
 }
 
-int PhotoImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& sheet)
+int PageImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& sheet)
 {
     if (device == nullptr)
         return 3;
@@ -352,7 +353,7 @@ int PhotoImageBuffer::Send(DeviceEntry* device, const DeviceMediaBufferInfo& she
     return 0;
 }
 
-int PhotoImageBuffer::Clear()
+int PageImageBuffer::Clear()
 {
     for (auto& plane : m_planes) {
         IL_FreeBitmap(&plane);
@@ -361,7 +362,7 @@ int PhotoImageBuffer::Clear()
     return 0;
 }
 
-int PhotoImageBuffer::Free()
+int PageImageBuffer::Free()
 {
     return Clear();
 }
