@@ -1,6 +1,7 @@
 #include "Rt50Driver.h"
 
 #include "AppAuth.h"
+#include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
@@ -113,7 +114,7 @@ bool RefuseDocument(pappl_job_t* job, const std::string& reason)
     return false;
 }
 
-// JPEG and PNG: the photo front end, then the page pipeline. A photo that
+// JPEG, PNG and HEIC/HEIF: the photo front end, then the page pipeline. A photo that
 // cannot be printed ends the job aborted, its reason in the job's log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
@@ -351,11 +352,25 @@ const char* Rt50AutoAdd(const char*, const char*, const char* deviceId, void*)
     return deviceId != nullptr && ParseRt50DeviceId(deviceId, model, sizeof model) ? kRt50DriverName : nullptr;
 }
 
+namespace {
+
+// The type of an application/octet-stream document PAPPL does not know
+// itself (a phone's HEIC photo); null when none.
+const char* TypeDocument(const unsigned char* header, size_t length, void*)
+{
+    return DocumentFormat(header, length);
+}
+
+}  // namespace
+
 void AddDocumentFilters(pappl_system_t* system)
 {
     papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/heic", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/heif", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", kRt50Format, PrintPdfFile, nullptr);
+    papplSystemSetMIMECallback(system, TypeDocument, nullptr);
 }
 
 namespace {

@@ -322,9 +322,12 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
             ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
         return ipp;
     };
-    auto status = [&](ipp_t* ipp, const std::string& file) {
+    // The status of the answer; its message in `message` when given.
+    auto status = [&](ipp_t* ipp, const std::string& file, std::string* message = nullptr) {
         ipp_t* response = m_server.Send(ipp, m_server.PrinterResource(), {}, file);
         const ipp_status_t code = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
+        if (message != nullptr)
+            *message = AppServer::Values(response, "status-message");
         ippDelete(response);
         return code;
     };
@@ -340,15 +343,23 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // Neither advertised nor taken: announced, sent, or typed by its bytes.
     ipp_t* attributes = m_server.PrinterAttributes({"document-format-supported"});
     EXPECT_EQ(AppServer::Values(attributes, "document-format-supported"),
-              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/jpeg,image/png");
+              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/heic,image/heif,image/jpeg,"
+              "image/png");
     ippDelete(attributes);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/postscript"), ""),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps),
+    // The client is told the format and why, not PAPPL's "No file in
+    // request.", and the connection goes on serving.
+    std::string message;
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps),
+    EXPECT_EQ(message, "The format \"application/postscript\" is not printed: send PDF, JPEG, PNG, HEIC/HEIF, PWG "
+                       "or Apple raster.");
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(message, "The document is application/postscript, which is not printed: send PDF, JPEG, PNG, "
+                       "HEIC/HEIF, PWG or Apple raster.");
     EXPECT_EQ(jobCount(), "");
 
     // A job made first keeps waiting for a document it can print.
@@ -357,8 +368,9 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     ASSERT_NE(id, nullptr);
     const int job = ippGetInteger(id, 0);
     ippDelete(created);
-    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/postscript", job), ps),
+    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/postscript", job), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_NE(message.find("application/postscript"), std::string::npos) << message;
     EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_HELD);
     EXPECT_EQ(status(request(IPP_OP_CANCEL_JOB, nullptr, job), ""), IPP_STATUS_OK);
 
@@ -384,7 +396,8 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // A JPEG larger than the advertised limit is refused before it is taken.
     const std::string huge = m_files.Path("huge.jpg");
     ASSERT_TRUE(apptest::MakePhoto(huge, 17000, 16));
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge, &message), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(message, "The photo is 17000 x 16 pixels; at most 16384 x 16384 are printed.");
 
     // So is a photo over the file limit (73 MB; 64 MiB taken), by its told
     // length, before it is spooled; the server goes on serving.
@@ -711,6 +724,48 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     EXPECT_TRUE(printAndCancel(slow, "application/pdf", [&] { return ChildRuns(m_server.pid(), "pdftoppm"); }));
     EXPECT_NE(m_server.Log().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
+}
+
+// A phone's HEIC photo prints the very sheet the CUPS queue makes of it,
+// declared as HEIC or HEIF or sent untyped, turned by HEIF's own transform
+// properties and not by an EXIF tag (the photo tests check those sheets);
+// a damaged one ends its job with the format and the reason in the job's
+// message.
+TEST_F(PrinterAppTest, HeicPrintsTheCupsQueuesSheetAndADamagedOneSaysWhy)
+{
+    const struct {
+        const char* photo;
+        const char* format;
+    } cases[] = {
+        {"scene.heic", "image/heic"},
+        {"heif-irot-exif.heic", "application/octet-stream"},
+        {"heif-exif-only.heic", "image/heif"},
+    };
+    int sheet = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.photo);
+        const std::string photo = std::string(VANTORA_TEST_PHOTOS "/") + c.photo;
+        const int job = m_server.PrintFile(photo, c.format);
+        ASSERT_GT(job, 0);
+        ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000))
+            << m_server.JobState(job) << " " << m_server.JobValue(job, "job-state-message");
+        ++sheet;
+        ASSERT_TRUE(WaitFor([&] { return SheetRecorded(sheet); }, 30000));
+        ExpectSameSheet(SheetPath(sheet), FilterChainSheet(photo), m_server.folder() + "/server.log");
+    }
+
+    const std::string damaged = m_files.Path("damaged.heic");
+    {
+        std::ifstream in(VANTORA_TEST_PHOTOS "/scene.heic", std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(damaged, std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
+    }
+    const int job = m_server.PrintFile(damaged, "image/heic");
+    ASSERT_GT(job, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_ABORTED; }, 60000)) << m_server.JobState(job);
+    const std::string reason = m_server.JobValue(job, "job-state-message");
+    EXPECT_EQ(reason.rfind("image/heic not printed: The photo is damaged", 0), 0u) << reason;
+    EXPECT_FALSE(SheetRecorded(sheet + 1));
 }
 
 // The user id of the first child of `parent` named `program`; -1 when none.
