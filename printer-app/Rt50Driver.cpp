@@ -39,6 +39,16 @@ const char* ExplicitScaling(pappl_job_t* job)
     return attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
 }
 
+// A job's overcoat from its finishings-col (a driverless CUPS queue's
+// finishing template) unless the job names its overcoat-finish itself.
+void TakeFinishingsOvercoat(pappl_job_t* job, pappl_pr_options_t* options)
+{
+    if (papplJobGetAttribute(job, photo_attr::kOvercoat) != nullptr)
+        return;
+    if (const char* overcoat = OvercoatOfFinishings(papplJobGetAttribute(job, "finishings-col")))
+        options->num_vendor = cupsAddOption(photo_attr::kOvercoat, overcoat, options->num_vendor, &options->vendor);
+}
+
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     AttachedPrinter* link = LinkOfDevice(device);
@@ -49,6 +59,7 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
     // The header here is the printer's default, not the document's: each
     // page sets its own resolution (AppPrintJob::StartPage). PAPPL counts
     // the raster pages as impressions itself.
+    TakeFinishingsOvercoat(job, options);
     AppPrintJob* printJob = new AppPrintJob(job, *options, ExplicitScaling(job), link);
     printJob->Sink().CountImpressions(false);
     papplJobSetData(job, printJob);
@@ -126,6 +137,7 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
     if (options == nullptr)
         return false;
+    TakeFinishingsOvercoat(job, options);
     bool done;
     {
         AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), link);
@@ -173,6 +185,7 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
         close(pdf);
         return false;
     }
+    TakeFinishingsOvercoat(job, options);
     ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
     const char* handlingValue = handling != nullptr ? ippGetString(handling, 0, nullptr) : nullptr;
     const bool collate =
@@ -259,6 +272,7 @@ ipp_t* ExtraAttributes(const MediaState& media, ipp_t* current)
     AddSupplyAttributes(attrs, media);
     AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount, current);
     AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount, current);
+    AddOvercoatFinishings(attrs);
     for (const IntegerSetting& setting : kIntegerSettings)
         AddIntegerSetting(attrs, setting, current);
 

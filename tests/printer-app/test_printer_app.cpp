@@ -181,7 +181,9 @@ TEST_F(PrinterAppTest, PhotoPrintsTheFilterChainsSheetAndCompletesOnlyWhenPrinte
     ExpectSameSheet(SheetPath(2), expected, m_server.folder() + "/server.log");
 }
 
-TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
+std::string SheetValue(const std::string& png, const std::string& key);
+
+TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheetAndItsSurfaceFinish)
 {
     const std::string photo = m_files.Path("phone.jpg");
     ASSERT_TRUE(apptest::MakePhoto(photo, 1200, 900));
@@ -237,6 +239,21 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     struct timespec pause {1, 0};
     nanosleep(&pause, nullptr);
     EXPECT_FALSE(SheetRecorded(5));
+
+    // The surface finish: CUPS drops the application's own overcoat-finish,
+    // but its PPD offers the overcoats as finishing templates, and the one
+    // chosen, by the PPD's name or the printer's, is the sheet's overcoat
+    // (matte: 1, fine matte: 21).
+    std::ifstream ppdFile(cupsd.root() + "/etc/ppd/kiosk.ppd");
+    const std::string ppd((std::istreambuf_iterator<char>(ppdFile)), std::istreambuf_iterator<char>());
+    for (const char* choice : {"Glossy", "Matte", "FineMatte", "Luster"})
+        EXPECT_NE(ppd.find(std::string("*cupsFinishingTemplate ") + choice + ":"), std::string::npos) << choice;
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-o", "cupsFinishingTemplate=FineMatte", photo}), 0) << cupsd.ErrorLog();
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-o", "cupsFinishingTemplate=matte", photo}), 0) << cupsd.ErrorLog();
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(6); }, 240000)) << cupsd.ErrorLog();
+    EXPECT_EQ(SheetValue(SheetPath(5), "OVERCOAT"), "00000021");
+    EXPECT_EQ(SheetValue(SheetPath(6), "OVERCOAT"), "00000001");
+    EXPECT_EQ(SheetValue(SheetPath(1), "OVERCOAT"), "00000000");
 }
 
 // A recorded sheet's value from its text file ("PIXELS_PER_METRE_Y", ...).
@@ -534,13 +551,17 @@ TEST_F(PrinterAppTest, SupplyIsDescribedOnceAfterJobsAndUpdates)
     ASSERT_GT(job, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000));
     EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
-    ipp_t* response = m_server.PrinterAttributes({"printer-supply", "printer-supply-description", "marker-names"});
-    for (const char* name : {"printer-supply", "printer-supply-description", "marker-names"}) {
+    // Nor do the finishing templates (one per overcoat).
+    ipp_t* response = m_server.PrinterAttributes(
+        {"printer-supply", "printer-supply-description", "marker-names", "finishings-col-database"});
+    const std::pair<const char*, int> expected[] = {
+        {"printer-supply", 1}, {"printer-supply-description", 1}, {"marker-names", 1}, {"finishings-col-database", 4}};
+    for (const auto& [name, count] : expected) {
         int copies = 0;
         for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr;
              attr = ippNextAttribute(response))
             copies += ippGetName(attr) != nullptr && std::string(ippGetName(attr)) == name ? ippGetCount(attr) : 0;
-        EXPECT_EQ(copies, 1) << name;
+        EXPECT_EQ(copies, count) << name;
     }
     ippDelete(response);
 }
