@@ -367,7 +367,7 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
     // The client is told the format and why, not PAPPL's "No file in
-    // request.", and the connection goes on serving.
+    // request.", and the server goes on serving.
     std::string message;
     EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
