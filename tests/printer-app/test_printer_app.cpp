@@ -786,6 +786,20 @@ TEST_F(PrinterAppTest, HeicPrintsTheCupsQueuesSheetAndADamagedOneSaysWhy)
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_ABORTED; }, 60000)) << m_server.JobState(job);
     const std::string reason = m_server.JobValue(job, "job-state-message");
     EXPECT_EQ(reason.rfind("image/heic not printed: The photo is damaged", 0), 0u) << reason;
+
+    // A HEIC over the photo file limit is refused by its told length, as a
+    // JPEG is.
+    const std::string padded = m_files.Path("padded.heic");
+    std::filesystem::copy_file(VANTORA_TEST_PHOTOS "/scene.heic", padded);
+    std::filesystem::resize_file(padded, 70u << 20);
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/heic");
+    ipp_t* response = m_server.Send(request, m_server.PrinterResource(), {}, padded);
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(ippGetStatusCode(response), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(AppServer::Values(response, "status-message"), "The document is too large (73.4 MB; at most 64 MiB).");
+    ippDelete(response);
     EXPECT_FALSE(SheetRecorded(sheet + 1));
 }
 
