@@ -59,10 +59,6 @@ int KeywordIndex(const char* text, const char* const* keywords, int count)
     return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // Whether a finishing template names `keyword`: as it is, or as CUPS's
 // generated PPD names its choice ("FineMatte" for fine-matte), which a
 // driverless queue sends as it is.

@@ -56,10 +56,10 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
     }
+    TakeFinishingsOvercoat(job, options);
     // The header here is the printer's default, not the document's: each
     // page sets its own resolution (AppPrintJob::StartPage). PAPPL counts
     // the raster pages as impressions itself.
-    TakeFinishingsOvercoat(job, options);
     AppPrintJob* printJob = new AppPrintJob(job, *options, ExplicitScaling(job), link);
     printJob->Sink().CountImpressions(false);
     papplJobSetData(job, printJob);
@@ -125,8 +125,9 @@ bool RefuseDocument(pappl_job_t* job, const std::string& reason)
     return false;
 }
 
-// JPEG, PNG and HEIC/HEIF: the photo front end, then the page pipeline. A photo that
-// cannot be printed ends the job aborted, its reason in the job's log.
+// JPEG, PNG and HEIC/HEIF: the photo front end, then the page pipeline. A
+// photo that cannot be printed ends the job aborted, its format and reason
+// in the job's message and log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
     AttachedPrinter* link = LinkOfDevice(device);
