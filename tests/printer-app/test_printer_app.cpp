@@ -254,6 +254,37 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheetAndItsSurfaceFinish)
     EXPECT_EQ(SheetValue(SheetPath(5), "OVERCOAT"), "00000021");
     EXPECT_EQ(SheetValue(SheetPath(6), "OVERCOAT"), "00000001");
     EXPECT_EQ(SheetValue(SheetPath(1), "OVERCOAT"), "00000000");
+
+    // An IPP client's own overcoat-finish wins over its finishings-col; a
+    // coating alone chooses too (luster: 22).
+    auto finish = [&](const char* overcoat, const char* templateName, const char* coatingType) {
+        ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/jpeg");
+        if (overcoat != nullptr)
+            ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "overcoat-finish", nullptr, overcoat);
+        ipp_t* finishing = ippNew();
+        if (templateName != nullptr)
+            ippAddString(finishing, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template", nullptr, templateName);
+        if (coatingType != nullptr) {
+            ipp_t* coating = ippNew();
+            ippAddString(coating, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "coating-type", nullptr, coatingType);
+            ippAddCollection(finishing, IPP_TAG_ZERO, "coating", coating);
+            ippDelete(coating);
+        }
+        ippAddCollection(request, IPP_TAG_JOB, "finishings-col", finishing);
+        ippDelete(finishing);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), {}, photo);
+        const bool taken = response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+        ippDelete(response);
+        return taken;
+    };
+    ASSERT_TRUE(finish("luster", "matte", nullptr));
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(7); }, 60000));
+    ASSERT_TRUE(finish(nullptr, nullptr, "matte"));
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(8); }, 60000));
+    EXPECT_EQ(SheetValue(SheetPath(7), "OVERCOAT"), "00000022");
+    EXPECT_EQ(SheetValue(SheetPath(8), "OVERCOAT"), "00000001");
 }
 
 // A recorded sheet's value from its text file ("PIXELS_PER_METRE_Y", ...).
