@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr const char* kPrintable[] = {"application/pdf", "image/jpeg", "image/png", "image/heic",
-                                      "image/heif", "image/pwg-raster", "image/urf"};
+constexpr const char* kPrintable[] = {"application/pdf", "image/jpeg", "image/png",        "image/heic",
+                                      "image/heif",      "image/avif", "image/pwg-raster", "image/urf"};
 // What a refusal asks for instead.
-constexpr char kSendInstead[] = "send PDF, JPEG, PNG, HEIC/HEIF, PWG or Apple raster";
+constexpr char kSendInstead[] = "send PDF, JPEG, PNG, HEIC/HEIF/AVIF, PWG or Apple raster";
 
 // Answers the request with `status`, the document's format among the
 // unsupported attributes, and leaves PAPPL nothing to print: Print-Job's

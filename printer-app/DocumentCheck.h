@@ -1,5 +1,5 @@
-// The documents the application prints: PDF, JPEG, PNG, HEIC/HEIF, PWG and
-// Apple raster.
+// The documents the application prints: PDF, JPEG, PNG, HEIC/HEIF/AVIF, PWG
+// and Apple raster.
 // Anything else is refused when it is announced or arrives (Validate-Job,
 // Print-Job, Send-Document) with client-error-document-format-not-supported,
 // instead of being taken and aborted later; a JPEG larger than the limits

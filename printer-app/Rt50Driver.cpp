@@ -125,7 +125,7 @@ bool RefuseDocument(pappl_job_t* job, const std::string& reason)
     return false;
 }
 
-// JPEG, PNG and HEIC/HEIF: the photo front end, then the page pipeline. A
+// JPEG, PNG and HEIC/HEIF/AVIF: the photo front end, then the page pipeline. A
 // photo that cannot be printed ends the job aborted, its format and reason
 // in the job's message and log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
@@ -384,6 +384,7 @@ void AddDocumentFilters(pappl_system_t* system)
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/heic", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/heif", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/avif", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", kRt50Format, PrintPdfFile, nullptr);
     papplSystemSetMIMECallback(system, TypeDocument, nullptr);
 }

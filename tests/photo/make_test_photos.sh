@@ -33,8 +33,9 @@ store 6 vips rot scene.v stored.v d270
 store 7 sh -c 'vips rot scene.v turned.v d90 && vips flip turned.v stored.v vertical'
 store 8 vips rot scene.v stored.v d90
 
-# The scene as a phone's HEIC photo.
+# The scene as a phone's HEIC photo, and as AVIF.
 vips copy scene.v "scene.heic[Q=80]"
+vips copy scene.v "scene.avif[Q=80]"
 # Turned HEICs: taken sideways, its turn in HEIF's transform properties
 # (irot), with and without the EXIF tag a phone writes beside it; and one
 # stored upside down whose turn is only in an EXIF tag, which HEIF's

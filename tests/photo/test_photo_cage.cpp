@@ -77,6 +77,8 @@ TEST(PhotoChecks, FormatsAreKnownByTheirBytesAndDeclaredTypes)
     }
     const std::vector<unsigned char> scene = Bytes("scene.heic");
     EXPECT_STREQ(HeifType(scene.data(), scene.size()), "image/heic");
+    const std::vector<unsigned char> avif = Bytes("scene.avif");
+    EXPECT_STREQ(HeifType(avif.data(), avif.size()), "image/avif");
     const std::vector<unsigned char> jpeg = Bytes("srgb.jpg");
     EXPECT_EQ(HeifType(jpeg.data(), jpeg.size()), nullptr);
 }

@@ -391,8 +391,8 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // Neither advertised nor taken: announced, sent, or typed by its bytes.
     ipp_t* attributes = m_server.PrinterAttributes({"document-format-supported"});
     EXPECT_EQ(AppServer::Values(attributes, "document-format-supported"),
-              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/heic,image/heif,image/jpeg,"
-              "image/png");
+              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/avif,image/heic,image/heif,"
+              "image/jpeg,image/png");
     ippDelete(attributes);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/postscript"), ""),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
@@ -402,12 +402,12 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     std::string message;
     EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-    EXPECT_EQ(message, "The format \"application/postscript\" is not printed: send PDF, JPEG, PNG, HEIC/HEIF, PWG "
-                       "or Apple raster.");
+    EXPECT_EQ(message, "The format \"application/postscript\" is not printed: send PDF, JPEG, PNG, HEIC/HEIF/AVIF, "
+                       "PWG or Apple raster.");
     EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(message, "The document is application/postscript, which is not printed: send PDF, JPEG, PNG, "
-                       "HEIC/HEIF, PWG or Apple raster.");
+                       "HEIC/HEIF/AVIF, PWG or Apple raster.");
     EXPECT_EQ(jobCount(), "");
 
     // A job made first keeps waiting for a document it can print.
@@ -778,8 +778,8 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     EXPECT_FALSE(SheetRecorded(1));
 }
 
-// A phone's HEIC photo prints the very sheet the CUPS queue makes of it,
-// declared as HEIC or HEIF or sent untyped, turned by HEIF's own transform
+// A phone's HEIC photo (or an AVIF) prints the very sheet the CUPS queue
+// makes of it, declared as HEIC or HEIF or sent untyped, turned by HEIF's own transform
 // properties and not by an EXIF tag (the photo tests check those sheets);
 // a damaged one ends its job with the format and the reason in the job's
 // message.
@@ -792,6 +792,7 @@ TEST_F(PrinterAppTest, HeicPrintsTheCupsQueuesSheetAndADamagedOneSaysWhy)
         {"scene.heic", "image/heic"},
         {"heif-irot-exif.heic", "application/octet-stream"},
         {"heif-exif-only.heic", "image/heif"},
+        {"scene.avif", "application/octet-stream"},
     };
     int sheet = 0;
     for (const auto& c : cases) {
