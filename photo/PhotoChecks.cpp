@@ -256,7 +256,9 @@ PhotoFormat SniffPhotoFormat(const unsigned char* data, size_t length)
 
 const char* HeifType(const unsigned char* data, size_t length)
 {
-    if (!IsHeif(data, length))
+    // Only for bytes the front end takes as HEIF: a file that also starts
+    // with another signature is that format to it.
+    if (SniffPhotoFormat(data, length) != PhotoFormat::Heif)
         return nullptr;
     static const char* const kHevc[] = {"heic", "heix", "heim", "heis", "hevc", "hevx"};
     static const char* const kAv1[] = {"avif", "avis"};

@@ -18,7 +18,7 @@ PhotoFormat SniffPhotoFormat(const unsigned char* data, size_t length);
 
 // The MIME type of a HEIF file by its brands: image/heic (HEVC-coded),
 // image/avif (AV1-coded) or image/heif (another coding); null when the
-// bytes are no HEIF.
+// bytes are no HEIF (as SniffPhotoFormat tells).
 const char* HeifType(const unsigned char* data, size_t length);
 
 // The photo format a MIME type declares (image/jpeg, image/png, image/tiff,

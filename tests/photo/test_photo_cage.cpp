@@ -69,6 +69,7 @@ TEST(PhotoChecks, FormatsAreKnownByTheirBytesAndDeclaredTypes)
         {std::string("\0\0\0\x18" "ftypmif1\0\0\0\0" "miafavif", 24), "image/avif"},
         {std::string("\0\0\0\x14" "ftypmif1\0\0\0\0" "miaf" "heic", 24), "image/heif"},
         {std::string("\0\0\0\x10" "ftypisom\0\0\0\0", 16), nullptr},
+        {std::string("II*\0" "ftypavif\0\0\0\0", 16), nullptr},   // a TIFF's signature first
     };
     for (const auto& brand : brands) {
         const auto* data = reinterpret_cast<const unsigned char*>(brand.ftyp.data());
