@@ -43,6 +43,16 @@ bool IsHeif(const unsigned char* data, size_t length)
     return false;
 }
 
+// Whether `brand` is among `brands`, four bytes each.
+bool BrandIn(const unsigned char* brand, const char* const* brands, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (std::memcmp(brand, brands[i], 4) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Reads big-endian fields from a bounded range; once a read goes past the
 // end, every later read gives 0 and ok() stays false.
 class Reader {
@@ -242,6 +252,30 @@ PhotoFormat SniffPhotoFormat(const unsigned char* data, size_t length)
     if (StartsWith(data, length, 0, "%PDF-", 5))
         return PhotoFormat::Pdf;
     return PhotoFormat::Unknown;
+}
+
+const char* HeifType(const unsigned char* data, size_t length)
+{
+    // Only for bytes the front end takes as HEIF: a file that also starts
+    // with another signature is that format to it.
+    if (SniffPhotoFormat(data, length) != PhotoFormat::Heif)
+        return nullptr;
+    static const char* const kHevc[] = {"heic", "heix", "heim", "heis", "hevc", "hevx"};
+    static const char* const kAv1[] = {"avif", "avis"};
+    // The major brand decides; a general one (mif1, ...) is told by the
+    // compatible brands after it.
+    auto typeOf = [&](const unsigned char* brand) -> const char* {
+        return BrandIn(brand, kHevc, 6) ? "image/heic" : BrandIn(brand, kAv1, 2) ? "image/avif" : nullptr;
+    };
+    if (const char* type = typeOf(data + 8))
+        return type;
+    const uint32_t size = (uint32_t{data[0]} << 24) | (uint32_t{data[1]} << 16) | (uint32_t{data[2]} << 8) | data[3];
+    const size_t end = std::min<size_t>(size, length);
+    for (size_t at = 16; at + 4 <= end; at += 4) {
+        if (const char* type = typeOf(data + at))
+            return type;
+    }
+    return "image/heif";
 }
 
 PhotoFormat FormatOfType(const char* mimeType)

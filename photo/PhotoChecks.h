@@ -16,6 +16,11 @@ enum class PhotoFormat { Unknown, Jpeg, Png, Tiff, Webp, Heif, Gif, Pdf };
 // The format the file's first bytes show; Unknown when none of the above.
 PhotoFormat SniffPhotoFormat(const unsigned char* data, size_t length);
 
+// The MIME type of a HEIF file by its brands: image/heic (HEVC-coded),
+// image/avif (AV1-coded) or image/heif (another coding); null when the
+// bytes are no HEIF (as SniffPhotoFormat tells).
+const char* HeifType(const unsigned char* data, size_t length);
+
 // The photo format a MIME type declares (image/jpeg, image/png, image/tiff,
 // image/webp, image/heic, image/heif, image/avif, image/gif); Unknown for
 // any other type.

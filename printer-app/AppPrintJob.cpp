@@ -328,8 +328,13 @@ bool AppPrintJob::PrintPdf(int pdf, int first, int last, int copies, bool collat
 void AppPrintJob::RefusePhoto(const std::string& reason)
 {
     Log(PAPPL_LOGLEVEL_ERROR, (reason + ".").c_str());
-    if (m_job != nullptr)
+    if (m_job != nullptr) {
+        // The job's message names the document's format with the reason:
+        // a client shows it, not the log.
+        const char* format = papplJobGetFormat(m_job);
+        papplJobSetMessage(m_job, "%s not printed: %s.", format != nullptr ? format : "document", reason.c_str());
         papplJobSetReasons(m_job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+    }
     m_failed = true;
 }
 

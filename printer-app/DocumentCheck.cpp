@@ -1,5 +1,6 @@
 #include "DocumentCheck.h"
 
+#include "PhotoChecks.h"
 #include "PhotoRender.h"
 
 #include <csignal>
@@ -10,13 +11,19 @@
 
 namespace {
 
-constexpr const char* kPrintable[] = {"application/pdf", "image/jpeg", "image/png", "image/pwg-raster", "image/urf"};
+constexpr const char* kPrintable[] = {"application/pdf", "image/jpeg", "image/png",        "image/heic",
+                                      "image/heif",      "image/avif", "image/pwg-raster", "image/urf"};
+// What a refusal asks for instead.
+constexpr char kSendInstead[] = "send PDF, JPEG, PNG, HEIC/HEIF/AVIF, PWG or Apple raster";
 
 // Answers the request with `status`, the document's format among the
 // unsupported attributes, and leaves PAPPL nothing to print: Print-Job's
 // document is read and dropped (PAPPL then finds no file), Send-Document
 // loses its last-document (PAPPL then refuses it without touching the
-// job). Both of PAPPL's answers have a lower status than this one.
+// job). The answer is sent here, once the document is read: PAPPL goes
+// on with the operation and puts its own message in place of this one
+// ("No file in request."), but sends nothing on an exchange already
+// answered.
 void Refuse(pappl_client_t* client, ipp_status_t status, const char* format, const char* message)
 {
     ipp_t* request = papplClientGetRequest(client);
@@ -24,20 +31,14 @@ void Refuse(pappl_client_t* client, ipp_status_t status, const char* format, con
     ipp_t* response = papplClientGetResponse(client);
     ippAddString(response, IPP_TAG_UNSUPPORTED_GROUP, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
     papplLogClient(client, PAPPL_LOGLEVEL_WARN, "%s refused: %s", ippOpString(ippGetOperation(request)), message);
-    switch (ippGetOperation(request)) {
-    case IPP_OP_PRINT_JOB: {
-        http_t* http = papplClientGetHTTP(client);
-        char buffer[8192];
-        while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, buffer, sizeof buffer) > 0) {
-        }
-        break;
-    }
-    case IPP_OP_SEND_DOCUMENT:
+    if (ippGetOperation(request) == IPP_OP_SEND_DOCUMENT)
         ippDeleteAttribute(request, ippFindAttribute(request, "last-document", IPP_TAG_ZERO));
-        break;
-    default:
-        break;
+    http_t* http = papplClientGetHTTP(client);
+    char buffer[8192];
+    while (httpGetState(http) == HTTP_STATE_POST_RECV && httpRead2(http, buffer, sizeof buffer) > 0) {
     }
+    if (httpGetState(http) == HTTP_STATE_POST_SEND)
+        papplClientRespond(client, HTTP_STATUS_OK, nullptr, "application/ipp", 0, ippLength(response));
 }
 
 // The file limit of a document of `format`; 0 for a format that is not
@@ -46,7 +47,7 @@ long long FileLimit(const char* format)
 {
     if (std::strcmp(format, "application/pdf") == 0)
         return kMaxPdfBytes;
-    if (std::strcmp(format, "image/jpeg") == 0 || std::strcmp(format, "image/png") == 0)
+    if (vantora_photo::FormatOfType(format) != vantora_photo::PhotoFormat::Unknown)
         return vantora_photo::kMaxPhotoBytes;
     return 0;
 }
@@ -87,6 +88,12 @@ void LimitSpoolFiles()
     }
 }
 
+const char* DocumentFormat(const unsigned char* data, size_t length)
+{
+    const char* format = SniffFormat(data, length);
+    return format != nullptr ? format : vantora_photo::HeifType(data, length);
+}
+
 bool IsPrintableFormat(const char* format)
 {
     if (format == nullptr)
@@ -104,6 +111,8 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
     const ipp_op_t operation = request != nullptr ? ippGetOperation(request) : IPP_OP_CUPS_NONE;
     if (operation != IPP_OP_PRINT_JOB && operation != IPP_OP_VALIDATE_JOB && operation != IPP_OP_SEND_DOCUMENT)
         return false;
+    if (httpGetState(papplClientGetHTTP(client)) == HTTP_STATE_WAITING)
+        return true;  // refused already: asked again, for another group
     ipp_attribute_t* attr = ippFindAttribute(request, "document-format", IPP_TAG_ZERO);
     if (attr != nullptr && (ippGetValueTag(attr) != IPP_TAG_MIMETYPE || ippGetCount(attr) != 1))
         return false;  // PAPPL refuses a malformed one itself
@@ -111,7 +120,7 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
     const bool typed = format != nullptr && std::strcmp(format, "application/octet-stream") != 0;
     if (typed && !IsPrintableFormat(format)) {
         Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, format,
-               (std::string("The format \"") + format + "\" is not printed: send PDF, JPEG, PNG, PWG or Apple raster.").c_str());
+               (std::string("The format \"") + format + "\" is not printed: " + kSendInstead + ".").c_str());
         return true;
     }
 
@@ -129,15 +138,16 @@ bool RefuseUnprintableDocument(pappl_client_t* client)
     const ssize_t length = httpPeek(http, reinterpret_cast<char*>(head), sizeof head);
     if (length <= 0)
         return false;  // no document
-    const char* sniffed = SniffFormat(head, static_cast<size_t>(length));
+    const char* sniffed = DocumentFormat(head, static_cast<size_t>(length));
     if (IsPrintableFormat(typed ? format : sniffed) && RefuseOversizedUpload(client, typed ? format : sniffed))
         return true;
     if (!typed) {
         if (!IsPrintableFormat(sniffed)) {
             Refuse(client, IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED, sniffed != nullptr ? sniffed : "application/octet-stream",
-                   sniffed != nullptr ? (std::string("The document is ") + sniffed +
-                                         ", which is not printed: send PDF, JPEG, PNG, PWG or Apple raster.").c_str()
-                                      : "The document's format is not known: send PDF, JPEG, PNG, PWG or Apple raster.");
+                   ((sniffed != nullptr ? std::string("The document is ") + sniffed + ", which is not printed: "
+                                        : std::string("The document's format is not known: ")) +
+                    kSendInstead + ".")
+                       .c_str());
             return true;
         }
         format = sniffed;

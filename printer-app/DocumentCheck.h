@@ -1,4 +1,5 @@
-// The documents the application prints: PDF, JPEG, PNG, PWG and Apple raster.
+// The documents the application prints: PDF, JPEG, PNG, HEIC/HEIF/AVIF, PWG
+// and Apple raster.
 // Anything else is refused when it is announced or arrives (Validate-Job,
 // Print-Job, Send-Document) with client-error-document-format-not-supported,
 // instead of being taken and aborted later; a JPEG larger than the limits
@@ -15,6 +16,11 @@
 
 // The formats the application prints.
 bool IsPrintableFormat(const char* format);
+
+// The format of a document from its first bytes, as the application types
+// application/octet-stream (PAPPL's own types and HEIF's: image/heic,
+// image/heif, image/avif); null when unknown.
+const char* DocumentFormat(const unsigned char* data, size_t length);
 
 // Largest JPEG taken: pixels on a side (jpeg-x- and
 // jpeg-y-dimension-supported).

@@ -2,6 +2,7 @@
 
 #include "MediaSizes.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,8 @@ const char* const kBorderKeywords[kBorderCount] = {"none", "white"};
 namespace {
 
 const char* const kOvercoatValues[kOvercoatCount] = {"Glossy", "Matte", "FineMatte", "Luster"};
+// The coating-type of each overcoat; null for those without a standard one.
+const char* const kOvercoatCoatings[kOvercoatCount] = {"glossy", "matte", nullptr, nullptr};
 
 const char* VendorValue(const pappl_pr_options_t& job, const char* name)
 {
@@ -56,7 +59,76 @@ int KeywordIndex(const char* text, const char* const* keywords, int count)
     return 0;
 }
 
+// Whether a finishing template names `keyword`: as it is, or as CUPS's
+// generated PPD names its choice ("FineMatte" for fine-matte), which a
+// driverless queue sends as it is.
+bool NamesKeyword(const char* name, const char* keyword)
+{
+    for (;;) {
+        while (*name == '-')
+            ++name;
+        while (*keyword == '-')
+            ++keyword;
+        if (*name == '\0' || *keyword == '\0')
+            return *name == *keyword;
+        if (std::tolower(static_cast<unsigned char>(*name)) != *keyword)
+            return false;
+        ++name;
+        ++keyword;
+    }
+}
+
 }  // namespace
+
+const char* OvercoatOfFinishings(ipp_attribute_t* finishingsCol)
+{
+    if (finishingsCol == nullptr || ippGetValueTag(finishingsCol) != IPP_TAG_BEGIN_COLLECTION)
+        return nullptr;
+    for (int i = 0; i < ippGetCount(finishingsCol); ++i) {
+        ipp_t* value = ippGetCollection(finishingsCol, i);
+        ipp_attribute_t* name = ippFindAttribute(value, "finishing-template", IPP_TAG_ZERO);
+        const char* text = name != nullptr ? ippGetString(name, 0, nullptr) : nullptr;
+        for (int k = 0; text != nullptr && k < kOvercoatCount; ++k) {
+            if (NamesKeyword(text, kOvercoatKeywords[k]))
+                return kOvercoatKeywords[k];
+        }
+        ipp_attribute_t* coating = ippFindAttribute(value, "coating", IPP_TAG_BEGIN_COLLECTION);
+        ipp_attribute_t* type =
+            coating != nullptr ? ippFindAttribute(ippGetCollection(coating, 0), "coating-type", IPP_TAG_ZERO) : nullptr;
+        text = type != nullptr ? ippGetString(type, 0, nullptr) : nullptr;
+        for (int k = 0; text != nullptr && k < kOvercoatCount; ++k) {
+            if (kOvercoatCoatings[k] != nullptr && std::strcmp(text, kOvercoatCoatings[k]) == 0)
+                return kOvercoatKeywords[k];
+        }
+    }
+    return nullptr;
+}
+
+void AddOvercoatFinishings(ipp_t* attrs)
+{
+    ipp_attribute_t* database = nullptr;
+    for (int k = 0; k < kOvercoatCount; ++k) {
+        ipp_t* value = ippNew();
+        ippAddString(value, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template", nullptr, kOvercoatKeywords[k]);
+        if (kOvercoatCoatings[k] != nullptr) {
+            ipp_t* coating = ippNew();
+            ippAddString(coating, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "coating-sides", nullptr, "front");
+            ippAddString(coating, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "coating-type", nullptr, kOvercoatCoatings[k]);
+            ippAddCollection(value, IPP_TAG_ZERO, "coating", coating);
+            ippDelete(coating);
+        }
+        if (database == nullptr)
+            database = ippAddCollection(attrs, IPP_TAG_PRINTER, "finishings-col-database", value);
+        else
+            ippSetCollection(attrs, &database, ippGetCount(database), value);
+        ippDelete(value);
+    }
+    static const char* const kMembers[] = {"coating", "finishing-template"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "finishings-col-supported", 2, nullptr, kMembers);
+    static const char* const kCoatings[] = {"glossy", "matte"};
+    ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "coating-type-supported", 2, nullptr, kCoatings);
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "coating-sides-supported", nullptr, "front");
+}
 
 int JobMediaIndex(const pappl_media_col_t& media)
 {

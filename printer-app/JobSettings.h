@@ -38,6 +38,18 @@ extern const char* const kOvercoatKeywords[kOvercoatCount];
 constexpr int kBorderCount = 2;
 extern const char* const kBorderKeywords[kBorderCount];
 
+// The overcoat a job's finishings-col asks for (`finishingsCol` may be
+// null): the first value whose finishing-template is an overcoat keyword
+// (or the name CUPS's generated PPD gives it, "FineMatte"), else whose coating has the coating-type glossy or matte. Null when none
+// does. Driverless CUPS queues send the surface finish this way
+// (cupsFinishingTemplate), as they send no vendor attributes.
+const char* OvercoatOfFinishings(ipp_attribute_t* finishingsCol);
+
+// The printer attributes that offer the overcoats as finishing templates
+// (finishings-col-database, one value per overcoat keyword, glossy and
+// matte with their coating) and the coatings.
+void AddOvercoatFinishings(ipp_t* attrs);
+
 // The filter options of a job, from PAPPL's job options (media, resolution,
 // vendor attributes). Values the printer does not have fall back to the
 // defaults: 4x6 media, 300 dpi, the settings' defaults; integers are

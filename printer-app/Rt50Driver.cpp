@@ -1,6 +1,7 @@
 #include "Rt50Driver.h"
 
 #include "AppAuth.h"
+#include "DocumentCheck.h"
 #include "InfoPage.h"
 #include "JobSettings.h"
 #include "MediaSizes.h"
@@ -38,6 +39,16 @@ const char* ExplicitScaling(pappl_job_t* job)
     return attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
 }
 
+// A job's overcoat from its finishings-col (a driverless CUPS queue's
+// finishing template) unless the job names its overcoat-finish itself.
+void TakeFinishingsOvercoat(pappl_job_t* job, pappl_pr_options_t* options)
+{
+    if (papplJobGetAttribute(job, photo_attr::kOvercoat) != nullptr)
+        return;
+    if (const char* overcoat = OvercoatOfFinishings(papplJobGetAttribute(job, "finishings-col")))
+        options->num_vendor = cupsAddOption(photo_attr::kOvercoat, overcoat, options->num_vendor, &options->vendor);
+}
+
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     AttachedPrinter* link = LinkOfDevice(device);
@@ -45,6 +56,7 @@ bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The printer's device is not an RT-50.");
         return false;
     }
+    TakeFinishingsOvercoat(job, options);
     // The header here is the printer's default, not the document's: each
     // page sets its own resolution (AppPrintJob::StartPage). PAPPL counts
     // the raster pages as impressions itself.
@@ -113,8 +125,9 @@ bool RefuseDocument(pappl_job_t* job, const std::string& reason)
     return false;
 }
 
-// JPEG and PNG: the photo front end, then the page pipeline. A photo that
-// cannot be printed ends the job aborted, its reason in the job's log.
+// JPEG, PNG and HEIC/HEIF/AVIF: the photo front end, then the page pipeline. A
+// photo that cannot be printed ends the job aborted, its format and reason
+// in the job's message and log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
     AttachedPrinter* link = LinkOfDevice(device);
@@ -125,6 +138,7 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
     if (options == nullptr)
         return false;
+    TakeFinishingsOvercoat(job, options);
     bool done;
     {
         AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), link);
@@ -172,6 +186,7 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
         close(pdf);
         return false;
     }
+    TakeFinishingsOvercoat(job, options);
     ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
     const char* handlingValue = handling != nullptr ? ippGetString(handling, 0, nullptr) : nullptr;
     const bool collate =
@@ -258,6 +273,7 @@ ipp_t* ExtraAttributes(const MediaState& media, ipp_t* current)
     AddSupplyAttributes(attrs, media);
     AddKeywordSetting(attrs, photo_attr::kBorder, kBorderKeywords, kBorderCount, current);
     AddKeywordSetting(attrs, photo_attr::kOvercoat, kOvercoatKeywords, kOvercoatCount, current);
+    AddOvercoatFinishings(attrs);
     for (const IntegerSetting& setting : kIntegerSettings)
         AddIntegerSetting(attrs, setting, current);
 
@@ -351,11 +367,26 @@ const char* Rt50AutoAdd(const char*, const char*, const char* deviceId, void*)
     return deviceId != nullptr && ParseRt50DeviceId(deviceId, model, sizeof model) ? kRt50DriverName : nullptr;
 }
 
+namespace {
+
+// The type of an application/octet-stream document PAPPL does not know
+// itself (a phone's HEIC photo); null when none.
+const char* TypeDocument(const unsigned char* header, size_t length, void*)
+{
+    return DocumentFormat(header, length);
+}
+
+}  // namespace
+
 void AddDocumentFilters(pappl_system_t* system)
 {
     papplSystemAddMIMEFilter(system, "image/jpeg", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/heic", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/heif", kRt50Format, PrintPhotoFile, nullptr);
+    papplSystemAddMIMEFilter(system, "image/avif", kRt50Format, PrintPhotoFile, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", kRt50Format, PrintPdfFile, nullptr);
+    papplSystemSetMIMECallback(system, TypeDocument, nullptr);
 }
 
 namespace {

@@ -4,7 +4,7 @@
 #    takes it) to the recorded sheet, over IPP to the printer application,
 #    against the CUPS queue path for the same photo (the queue's photo
 #    filter chain, vantora_rt50_photo, and the command stream sent to the
-#    printer by the same USB layer's rate);
+#    printer by the same USB layer's rate); the same photo as a HEIC;
 #  - memory (VmHWM, VmRSS) of the running application with two printers.
 # Run from the top folder after building build/ (or BUILD=...):
 #   bench/printer-app/photo_to_sheet.sh
@@ -48,6 +48,17 @@ for run in 1 2 3; do
   echo "printer application, run $run: $(echo "$(now) - $start" | bc) s from Print-Job to the recorded sheet"
 done
 grep -E 'VmRSS|VmHWM' /proc/$server/status | sed 's/^/after three photos: /'
+
+# The same photo as a phone's HEIC (decoded whole by libheif).
+vips copy "$work/phone.jpg" "$work/phone.heic[Q=80]"
+for run in 1 2 3; do
+  before=$(ls "$sheets" | grep -c png || true)
+  start=$(now)
+  ipptool -f "$work/phone.heic" -d filetype=image/heic "$uri" print-job.test >/dev/null
+  while [ "$(ls "$sheets" | grep -c png || true)" -le "$before" ]; do sleep 0.02; done
+  echo "printer application, HEIC run $run: $(echo "$(now) - $start" | bc) s from Print-Job to the recorded sheet"
+done
+grep -E 'VmRSS|VmHWM' /proc/$server/status | sed 's/^/after three HEICs: /'
 
 # The CUPS queue path: the queue's filter chain makes the command stream,
 # which then goes to the printer at the USB link's rate (40 MB/s here).

@@ -1,11 +1,13 @@
 #!/bin/sh
 # Makes the photo front end's test photos in folder $1 from a real
 # photograph $2 ("coffee" by Rachel Michetti, CC0, from scikit-image's data),
-# with libvips' command line, exiftool for the orientation tags and
-# Ghostscript's ICC profiles.
+# with libvips' command line, exiftool for the orientation tags,
+# Ghostscript's ICC profiles and make_heif_orientation ($3) for HEIF's own
+# transform properties.
 set -eu
 out=$1
 photo=$2
+heif_orientation=$3
 icc=/usr/share/color/icc/ghostscript
 here=$(cd "$(dirname "$0")" && pwd)
 cd "$out"
@@ -31,8 +33,22 @@ store 6 vips rot scene.v stored.v d270
 store 7 sh -c 'vips rot scene.v turned.v d90 && vips flip turned.v stored.v vertical'
 store 8 vips rot scene.v stored.v d90
 
-# The scene as a phone's HEIC photo.
+# The scene as a phone's HEIC photo, and as AVIF.
 vips copy scene.v "scene.heic[Q=80]"
+vips copy scene.v "scene.avif[Q=80]"
+# Turned HEICs: taken sideways, its turn in HEIF's transform properties
+# (irot), with and without the EXIF tag a phone writes beside it; and one
+# stored upside down whose turn is only in an EXIF tag, which HEIF's
+# readers do not apply.
+vips rot scene.v sideways.v d270
+vips copy sideways.v sideways.ppm
+"$heif_orientation" sideways.ppm heif-irot.heic 6
+cp heif-irot.heic heif-irot-exif.heic
+exiftool -q -overwrite_original "-IFD0:Orientation#=6" heif-irot-exif.heic
+vips rot scene.v "upside-down.v" d180
+vips copy upside-down.v "heif-exif-only.heic[Q=80]"
+exiftool -q -overwrite_original "-IFD0:Orientation#=3" heif-exif-only.heic
+rm -f sideways.ppm
 
 # An untagged landscape photo, top-left corner marked.
 vips copy "$photo" landscape.v

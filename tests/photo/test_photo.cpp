@@ -146,6 +146,29 @@ TEST_F(PhotoFilter, EveryOrientationTagPrintsTheSceneUpright)
     }
 }
 
+// A HEIF is turned by its own transform properties (irot), which libheif
+// applies, never by an EXIF orientation tag beside them: a phone's photo
+// taken sideways prints upright once, not turned twice by the tag it also
+// carries, and a photo whose turn is only in an EXIF tag prints as stored.
+TEST_F(PhotoFilter, HeifTurnsByItsTransformPropertiesNotByExif)
+{
+    const struct {
+        const char* photo;
+        const char* corner;
+    } cases[] = {
+        {"heif-irot.heic", "top-left"},
+        {"heif-irot-exif.heic", "top-left"},
+        {"heif-exif-only.heic", "bottom-right"},
+    };
+    const std::vector<FilterRun> runs = PrintPhotos(cases);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(cases[i].photo);
+        const StreamSheet sheet = OnlySheet(runs[i]);
+        ASSERT_TRUE(sheet.complete);
+        EXPECT_EQ(MarkedCorners(sheet), cases[i].corner);
+    }
+}
+
 // The same scene saved in Adobe RGB with its profile prints like the sRGB
 // original (read as sRGB, its values would print washed out).
 TEST_F(PhotoFilter, AdobeRgbPhotoPrintsLikeItsSrgbOriginal)

@@ -58,6 +58,30 @@ TEST(PhotoChecks, FormatsAreKnownByTheirBytesAndDeclaredTypes)
     EXPECT_EQ(FormatOfType("image/jpeg2000"), PhotoFormat::Unknown);
     EXPECT_EQ(FormatOfType("application/pdf"), PhotoFormat::Unknown);
     EXPECT_EQ(FormatOfType(nullptr), PhotoFormat::Unknown);
+
+    // A HEIF's type by its coding: the major brand, else the compatible
+    // brands within the ftyp box (a brand past its end does not count).
+    const struct {
+        std::string ftyp;
+        const char* type;
+    } brands[] = {
+        {std::string("\0\0\0\x18" "ftypheic\0\0\0\0" "mif1heic", 24), "image/heic"},
+        {std::string("\0\0\0\x18" "ftypmif1\0\0\0\0" "miafavif", 24), "image/avif"},
+        {std::string("\0\0\0\x14" "ftypmif1\0\0\0\0" "miaf" "heic", 24), "image/heif"},
+        {std::string("\0\0\0\x10" "ftypisom\0\0\0\0", 16), nullptr},
+        {std::string("II*\0" "ftypavif\0\0\0\0", 16), nullptr},   // a TIFF's signature first
+    };
+    for (const auto& brand : brands) {
+        const auto* data = reinterpret_cast<const unsigned char*>(brand.ftyp.data());
+        const char* type = HeifType(data, brand.ftyp.size());
+        EXPECT_STREQ(type, brand.type) << brand.ftyp.substr(8);
+    }
+    const std::vector<unsigned char> scene = Bytes("scene.heic");
+    EXPECT_STREQ(HeifType(scene.data(), scene.size()), "image/heic");
+    const std::vector<unsigned char> avif = Bytes("scene.avif");
+    EXPECT_STREQ(HeifType(avif.data(), avif.size()), "image/avif");
+    const std::vector<unsigned char> jpeg = Bytes("srgb.jpg");
+    EXPECT_EQ(HeifType(jpeg.data(), jpeg.size()), nullptr);
 }
 
 // Scans counted to the limit and no further, on whole and cut files.

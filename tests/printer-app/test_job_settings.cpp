@@ -81,6 +81,76 @@ PageBuffer MakePage(long width, long height)
     return page;
 }
 
+// The overcoat a finishings-col asks for, as a driverless CUPS queue sends
+// a finishing template and an IPP client a coating; what the printer
+// offers is what it takes back.
+TEST(JobSettings, FinishingsChooseTheOvercoatAndTheOfferedTemplatesAreTakenBack)
+{
+    ipp_t* request = ippNew();
+    auto finishing = [](const char* templateName, ipp_tag_t tag, const char* coatingType) {
+        ipp_t* value = ippNew();
+        if (templateName != nullptr)
+            ippAddString(value, IPP_TAG_ZERO, tag, "finishing-template", nullptr, templateName);
+        if (coatingType != nullptr) {
+            ipp_t* coating = ippNew();
+            ippAddString(coating, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "coating-type", nullptr, coatingType);
+            ippAddCollection(value, IPP_TAG_ZERO, "coating", coating);
+            ippDelete(coating);
+        }
+        return value;
+    };
+    const struct {
+        const char* templateName;
+        ipp_tag_t tag;
+        const char* coatingType;
+        const char* overcoat;
+    } cases[] = {
+        {"matte", IPP_TAG_KEYWORD, nullptr, "matte"},
+        {"fine-matte", IPP_TAG_NAME, nullptr, "fine-matte"},   // a template may be a name
+        {"luster", IPP_TAG_KEYWORD, "glossy", "luster"},      // the template wins
+        {nullptr, IPP_TAG_KEYWORD, "matte", "matte"},
+        {"FineMatte", IPP_TAG_KEYWORD, nullptr, "fine-matte"},   // CUPS's PPD choice
+        {"staple", IPP_TAG_KEYWORD, "semi-gloss", nullptr},
+        {"matt", IPP_TAG_KEYWORD, nullptr, nullptr},
+        {"glossy-matte", IPP_TAG_KEYWORD, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.templateName != nullptr ? c.templateName : "(no template)");
+        ipp_t* value = finishing(c.templateName, c.tag, c.coatingType);
+        ipp_attribute_t* attr = ippAddCollection(request, IPP_TAG_JOB, "finishings-col", value);
+        ippDelete(value);
+        EXPECT_STREQ(OvercoatOfFinishings(attr), c.overcoat);
+        ippDeleteAttribute(request, attr);
+    }
+    // Of several values, the first that names an overcoat; none at all,
+    // or another type of attribute, asks for none.
+    ipp_t* first = finishing("punch", IPP_TAG_KEYWORD, nullptr);
+    ipp_attribute_t* several = ippAddCollection(request, IPP_TAG_JOB, "finishings-col", first);
+    ippDelete(first);
+    ipp_t* second = finishing("glossy", IPP_TAG_KEYWORD, nullptr);
+    ippSetCollection(request, &several, 1, second);
+    ippDelete(second);
+    EXPECT_STREQ(OvercoatOfFinishings(several), "glossy");
+    EXPECT_EQ(OvercoatOfFinishings(nullptr), nullptr);
+    EXPECT_EQ(OvercoatOfFinishings(ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "finishings-col", nullptr, "matte")),
+              nullptr);
+    ippDelete(request);
+
+    // Every template offered is an overcoat taken back as itself.
+    ipp_t* printer = ippNew();
+    AddOvercoatFinishings(printer);
+    ipp_attribute_t* database = ippFindAttribute(printer, "finishings-col-database", IPP_TAG_BEGIN_COLLECTION);
+    ASSERT_NE(database, nullptr);
+    ASSERT_EQ(ippGetCount(database), kOvercoatCount);
+    for (int i = 0; i < kOvercoatCount; ++i) {
+        ipp_t* one = ippNew();
+        ipp_attribute_t* single = ippAddCollection(one, IPP_TAG_JOB, "finishings-col", ippGetCollection(database, i));
+        EXPECT_STREQ(OvercoatOfFinishings(single), kOvercoatKeywords[i]);
+        ippDelete(one);
+    }
+    ippDelete(printer);
+}
+
 TEST(PageFit, PagesOfOtherSizesAreBroughtToThePrintablePage)
 {
     // Letter at 300 dpi onto 4x6: fitted whole, within the page.

@@ -181,7 +181,9 @@ TEST_F(PrinterAppTest, PhotoPrintsTheFilterChainsSheetAndCompletesOnlyWhenPrinte
     ExpectSameSheet(SheetPath(2), expected, m_server.folder() + "/server.log");
 }
 
-TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
+std::string SheetValue(const std::string& png, const std::string& key);
+
+TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheetAndItsSurfaceFinish)
 {
     const std::string photo = m_files.Path("phone.jpg");
     ASSERT_TRUE(apptest::MakePhoto(photo, 1200, 900));
@@ -237,6 +239,52 @@ TEST_F(PrinterAppTest, DriverlessCupsQueuePrintsTheSameSheet)
     struct timespec pause {1, 0};
     nanosleep(&pause, nullptr);
     EXPECT_FALSE(SheetRecorded(5));
+
+    // The surface finish: CUPS drops the application's own overcoat-finish,
+    // but its PPD offers the overcoats as finishing templates, and the one
+    // chosen, by the PPD's name or the printer's, is the sheet's overcoat
+    // (matte: 1, fine matte: 21).
+    std::ifstream ppdFile(cupsd.root() + "/etc/ppd/kiosk.ppd");
+    const std::string ppd((std::istreambuf_iterator<char>(ppdFile)), std::istreambuf_iterator<char>());
+    for (const char* choice : {"Glossy", "Matte", "FineMatte", "Luster"})
+        EXPECT_NE(ppd.find(std::string("*cupsFinishingTemplate ") + choice + ":"), std::string::npos) << choice;
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-o", "cupsFinishingTemplate=FineMatte", photo}), 0) << cupsd.ErrorLog();
+    ASSERT_EQ(cupsd.Run({"lp", "-d", "kiosk", "-o", "cupsFinishingTemplate=matte", photo}), 0) << cupsd.ErrorLog();
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(6); }, 240000)) << cupsd.ErrorLog();
+    EXPECT_EQ(SheetValue(SheetPath(5), "OVERCOAT"), "00000021");
+    EXPECT_EQ(SheetValue(SheetPath(6), "OVERCOAT"), "00000001");
+    EXPECT_EQ(SheetValue(SheetPath(1), "OVERCOAT"), "00000000");
+
+    // An IPP client's own overcoat-finish wins over its finishings-col; a
+    // coating alone chooses too (luster: 22).
+    auto finish = [&](const char* overcoat, const char* templateName, const char* coatingType) {
+        ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/jpeg");
+        if (overcoat != nullptr)
+            ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "overcoat-finish", nullptr, overcoat);
+        ipp_t* finishing = ippNew();
+        if (templateName != nullptr)
+            ippAddString(finishing, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "finishing-template", nullptr, templateName);
+        if (coatingType != nullptr) {
+            ipp_t* coating = ippNew();
+            ippAddString(coating, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "coating-type", nullptr, coatingType);
+            ippAddCollection(finishing, IPP_TAG_ZERO, "coating", coating);
+            ippDelete(coating);
+        }
+        ippAddCollection(request, IPP_TAG_JOB, "finishings-col", finishing);
+        ippDelete(finishing);
+        ipp_t* response = m_server.Send(request, m_server.PrinterResource(), {}, photo);
+        const bool taken = response != nullptr && ippGetStatusCode(response) <= IPP_STATUS_OK_CONFLICTING;
+        ippDelete(response);
+        return taken;
+    };
+    ASSERT_TRUE(finish("luster", "matte", nullptr));
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(7); }, 60000));
+    ASSERT_TRUE(finish(nullptr, nullptr, "matte"));
+    ASSERT_TRUE(WaitFor([&] { return SheetRecorded(8); }, 60000));
+    EXPECT_EQ(SheetValue(SheetPath(7), "OVERCOAT"), "00000022");
+    EXPECT_EQ(SheetValue(SheetPath(8), "OVERCOAT"), "00000001");
 }
 
 // A recorded sheet's value from its text file ("PIXELS_PER_METRE_Y", ...).
@@ -322,9 +370,12 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
             ippAddString(ipp, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
         return ipp;
     };
-    auto status = [&](ipp_t* ipp, const std::string& file) {
+    // The status of the answer; its message in `message` when given.
+    auto status = [&](ipp_t* ipp, const std::string& file, std::string* message = nullptr) {
         ipp_t* response = m_server.Send(ipp, m_server.PrinterResource(), {}, file);
         const ipp_status_t code = response != nullptr ? ippGetStatusCode(response) : cupsLastError();
+        if (message != nullptr)
+            *message = AppServer::Values(response, "status-message");
         ippDelete(response);
         return code;
     };
@@ -340,15 +391,23 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // Neither advertised nor taken: announced, sent, or typed by its bytes.
     ipp_t* attributes = m_server.PrinterAttributes({"document-format-supported"});
     EXPECT_EQ(AppServer::Values(attributes, "document-format-supported"),
-              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/jpeg,image/png");
+              "application/octet-stream,image/pwg-raster,image/urf,application/pdf,image/avif,image/heic,image/heif,"
+              "image/jpeg,image/png");
     ippDelete(attributes);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "application/postscript"), ""),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
     EXPECT_EQ(status(request(IPP_OP_VALIDATE_JOB, "image/jpeg"), ""), IPP_STATUS_OK);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps),
+    // The client is told the format and why, not PAPPL's "No file in
+    // request.", and the server goes on serving.
+    std::string message;
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/postscript"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps),
+    EXPECT_EQ(message, "The format \"application/postscript\" is not printed: send PDF, JPEG, PNG, HEIC/HEIF/AVIF, "
+                       "PWG or Apple raster.");
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "application/octet-stream"), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_EQ(message, "The document is application/postscript, which is not printed: send PDF, JPEG, PNG, "
+                       "HEIC/HEIF/AVIF, PWG or Apple raster.");
     EXPECT_EQ(jobCount(), "");
 
     // A job made first keeps waiting for a document it can print.
@@ -357,8 +416,9 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     ASSERT_NE(id, nullptr);
     const int job = ippGetInteger(id, 0);
     ippDelete(created);
-    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/postscript", job), ps),
+    EXPECT_EQ(status(request(IPP_OP_SEND_DOCUMENT, "application/postscript", job), ps, &message),
               IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED);
+    EXPECT_NE(message.find("application/postscript"), std::string::npos) << message;
     EXPECT_EQ(m_server.JobState(job), IPP_JSTATE_HELD);
     EXPECT_EQ(status(request(IPP_OP_CANCEL_JOB, nullptr, job), ""), IPP_STATUS_OK);
 
@@ -384,7 +444,8 @@ TEST_F(PrinterAppTest, DocumentsItDoesNotPrintAreRefusedUpFront)
     // A JPEG larger than the advertised limit is refused before it is taken.
     const std::string huge = m_files.Path("huge.jpg");
     ASSERT_TRUE(apptest::MakePhoto(huge, 17000, 16));
-    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(status(request(IPP_OP_PRINT_JOB, "image/jpeg"), huge, &message), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(message, "The photo is 17000 x 16 pixels; at most 16384 x 16384 are printed.");
 
     // So is a photo over the file limit (73 MB; 64 MiB taken), by its told
     // length, before it is spooled; the server goes on serving.
@@ -521,13 +582,17 @@ TEST_F(PrinterAppTest, SupplyIsDescribedOnceAfterJobsAndUpdates)
     ASSERT_GT(job, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000));
     EXPECT_EQ(PrinterValues({"printer-supply-description", "marker-names"}), "Ribbon and paper Ribbon and paper");
-    ipp_t* response = m_server.PrinterAttributes({"printer-supply", "printer-supply-description", "marker-names"});
-    for (const char* name : {"printer-supply", "printer-supply-description", "marker-names"}) {
+    // Nor do the finishing templates (one per overcoat).
+    ipp_t* response = m_server.PrinterAttributes(
+        {"printer-supply", "printer-supply-description", "marker-names", "finishings-col-database"});
+    const std::pair<const char*, int> expected[] = {
+        {"printer-supply", 1}, {"printer-supply-description", 1}, {"marker-names", 1}, {"finishings-col-database", 4}};
+    for (const auto& [name, count] : expected) {
         int copies = 0;
         for (ipp_attribute_t* attr = ippFirstAttribute(response); attr != nullptr;
              attr = ippNextAttribute(response))
             copies += ippGetName(attr) != nullptr && std::string(ippGetName(attr)) == name ? ippGetCount(attr) : 0;
-        EXPECT_EQ(copies, 1) << name;
+        EXPECT_EQ(copies, count) << name;
     }
     ippDelete(response);
 }
@@ -711,6 +776,63 @@ TEST_F(PrinterAppTest, RefusedPhotoAbortsAndCancelStopsDecodingAndDrawing)
     EXPECT_TRUE(printAndCancel(slow, "application/pdf", [&] { return ChildRuns(m_server.pid(), "pdftoppm"); }));
     EXPECT_NE(m_server.Log().find("The PDF renderer was stopped: the job was canceled."), std::string::npos);
     EXPECT_FALSE(SheetRecorded(1));
+}
+
+// A phone's HEIC photo (or an AVIF) prints the very sheet the CUPS queue
+// makes of it, declared as HEIC or HEIF or sent untyped, turned by HEIF's own transform
+// properties and not by an EXIF tag (the photo tests check those sheets);
+// a damaged one ends its job with the format and the reason in the job's
+// message.
+TEST_F(PrinterAppTest, HeicPrintsTheCupsQueuesSheetAndADamagedOneSaysWhy)
+{
+    const struct {
+        const char* photo;
+        const char* format;
+    } cases[] = {
+        {"scene.heic", "image/heic"},
+        {"heif-irot-exif.heic", "application/octet-stream"},
+        {"heif-exif-only.heic", "image/heif"},
+        {"scene.avif", "application/octet-stream"},
+    };
+    int sheet = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.photo);
+        const std::string photo = std::string(VANTORA_TEST_PHOTOS "/") + c.photo;
+        const int job = m_server.PrintFile(photo, c.format);
+        ASSERT_GT(job, 0);
+        ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_COMPLETED; }, 60000))
+            << m_server.JobState(job) << " " << m_server.JobValue(job, "job-state-message");
+        ++sheet;
+        ASSERT_TRUE(WaitFor([&] { return SheetRecorded(sheet); }, 30000));
+        ExpectSameSheet(SheetPath(sheet), FilterChainSheet(photo), m_server.folder() + "/server.log");
+    }
+
+    const std::string damaged = m_files.Path("damaged.heic");
+    {
+        std::ifstream in(VANTORA_TEST_PHOTOS "/scene.heic", std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(damaged, std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
+    }
+    const int job = m_server.PrintFile(damaged, "image/heic");
+    ASSERT_GT(job, 0);
+    ASSERT_TRUE(WaitFor([&] { return m_server.JobState(job) == IPP_JSTATE_ABORTED; }, 60000)) << m_server.JobState(job);
+    const std::string reason = m_server.JobValue(job, "job-state-message");
+    EXPECT_EQ(reason.rfind("image/heic not printed: The photo is damaged", 0), 0u) << reason;
+
+    // A HEIC over the photo file limit is refused by its told length, as a
+    // JPEG is.
+    const std::string padded = m_files.Path("padded.heic");
+    std::filesystem::copy_file(VANTORA_TEST_PHOTOS "/scene.heic", padded);
+    std::filesystem::resize_file(padded, 70u << 20);
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "image/heic");
+    ipp_t* response = m_server.Send(request, m_server.PrinterResource(), {}, padded);
+    ASSERT_NE(response, nullptr);
+    EXPECT_EQ(ippGetStatusCode(response), IPP_STATUS_ERROR_REQUEST_ENTITY);
+    EXPECT_EQ(AppServer::Values(response, "status-message"), "The document is too large (73.4 MB; at most 64 MiB).");
+    ippDelete(response);
+    EXPECT_FALSE(SheetRecorded(sheet + 1));
 }
 
 // The user id of the first child of `parent` named `program`; -1 when none.
