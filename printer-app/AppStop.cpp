@@ -63,9 +63,9 @@ int ProcessingJobs()
 {
     papplLog(g_system, PAPPL_LOGLEVEL_INFO, "Stopping on signal %d.", signal);
     papplSystemIteratePrinters(g_system, PausePrinter, nullptr);
-    AttachedPrinter::StopKeepingJobs();
+    StopKeepingJobs();
     const auto deadline = std::chrono::steady_clock::now() + kJobsEndWithin;
-    while (ProcessingJobs() > AttachedPrinter::KeptJobs() && std::chrono::steady_clock::now() < deadline)
+    while (ProcessingJobs() > KeptJobs() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!papplSystemSaveState(g_system, g_stateFile.c_str()))
         papplLog(g_system, PAPPL_LOGLEVEL_ERROR, "Unable to save the state to \"%s\".", g_stateFile.c_str());
@@ -158,4 +158,44 @@ bool RequeueInterruptedJobs(const std::string& stateFile)
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The process-wide stop: read by every job's sheet and wait.
+std::atomic<bool> g_stopping{false};
+std::atomic<bool> g_keepJobs{false};
+std::atomic<int> g_keptJobs{0};
+
+}  // namespace
+
+void StopAllSheets()
+{
+    g_stopping = true;
+}
+
+bool AppStopping()
+{
+    return g_stopping;
+}
+
+void StopKeepingJobs()
+{
+    g_keepJobs = true;
+    g_stopping = true;
+}
+
+bool KeepingJobs()
+{
+    return g_keepJobs;
+}
+
+void CountKeptJob()
+{
+    ++g_keptJobs;
+}
+
+int KeptJobs()
+{
+    return g_keptJobs;
 }

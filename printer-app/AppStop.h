@@ -37,3 +37,19 @@ void EndStopWatcher();
 // so that they print. PAPPL would restore them as processing, with no
 // thread to print them. False when the state file could not be rewritten.
 bool RequeueInterruptedJobs(const std::string& stateFile);
+
+// The application stops: every sheet being printed or waited for ends at
+// once (AttachedPrinter::PrintSheet returns), and none starts any more.
+void StopAllSheets();
+// Whether StopAllSheets or StopKeepingJobs was called.
+bool AppStopping();
+
+// The same, but the jobs are kept for the next start: a sheet the stop
+// ends leaves the printer clean and its job's record current, and its
+// job waits there (never finished, so never aborted) until the process
+// ends. KeptJobs counts the jobs waiting so.
+void StopKeepingJobs();
+bool KeepingJobs();
+// A job's thread waits so from now on.
+void CountKeptJob();
+int KeptJobs();

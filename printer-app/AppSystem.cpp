@@ -3,12 +3,12 @@
 #include "AppAuth.h"
 #include "AppStop.h"
 #include "DocumentCheck.h"
-#include "InfoPage.h"
+#include "WebPages.h"
 #include "JobQueue.h"
 #include "PageWords.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
-#include "UsbScheme.h"
+#include "Rt50Scheme.h"
 #include "UsbTransfer.h"
 
 #include <cerrno>
@@ -229,6 +229,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
     AttachedPrinter::SetRecordsFolder(g_stateFile.substr(0, g_stateFile.rfind(".state")) + ".jobs");
 
     RegistrySettings settings;
+    settings.printerShown = LabelPrinterPage;
     if (const char* poll = std::getenv("VANTORA_RT50_POLL_MS")) {
         const long ms = std::strtol(poll, nullptr, 10);
         if (ms >= 50 && ms <= 60000)
@@ -251,6 +252,6 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
 void EndAppSystem()
 {
     EndStopWatcher();
-    AttachedPrinter::StopAll();
+    StopAllSheets();
     StopPrinterRegistry();
 }

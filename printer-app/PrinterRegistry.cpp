@@ -1,12 +1,13 @@
 #include "PrinterRegistry.h"
 
+#include "AppStop.h"
 #include "ExchangeFiles.h"
-#include "InfoPage.h"
 #include "JobQueue.h"
 #include "PrinterClaim.h"
 #include "PrinterFinder.h"
 #include "PrinterIdentity.h"
 #include "PrinterQueries.h"
+#include "Rt50Uri.h"
 #include "UsbTransfer.h"
 
 #include <atomic>
@@ -22,8 +23,8 @@
 namespace {
 
 struct Registry {
-    std::mutex mutex;  // links, arrivals, departures, retries, deleted
-    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
+    std::mutex mutex;  // printers, hot-plug news, retries, remakes, deleted
+    std::map<std::string, std::shared_ptr<AttachedPrinter>> printers;
     std::set<std::string> deleted;          // serials whose printer was deleted while attached
     std::deque<libusb_device*> arrivals;    // referenced
     std::deque<libusb_device*> departures;  // referenced
@@ -96,55 +97,43 @@ pappl_printer_t* AddPrinter(Registry& registry, const std::string& name, const c
     return printer;
 }
 
-// Finds or makes the PAPPL printer of a link and tells the link about it.
-void EnsurePrinter(Registry& registry, AttachedPrinter& link)
+// Finds or makes the PAPPL printer of an attached printer and tells it about it.
+void EnsurePrinter(Registry& registry, AttachedPrinter& attached)
 {
     char uri[256];
-    if (!Rt50DeviceUri(link.Serial(), uri, sizeof uri))
+    if (!Rt50DeviceUri(attached.Serial(), uri, sizeof uri))
         return;
     {
         // A printer deleted while its RT-50 stays plugged in comes back
         // only when the RT-50 is plugged in again.
         std::lock_guard<std::mutex> lock(registry.mutex);
-        if (registry.deleted.count(link.Serial()) != 0)
+        if (registry.deleted.count(attached.Serial()) != 0)
             return;
     }
     const unsigned deletions = registry.deletions;
     pappl_printer_t* printer = papplSystemFindPrinter(registry.system, nullptr, 0, uri);
     if (printer == nullptr) {
-        const PrinterFacts facts = link.Facts();
-        const std::string name = PrinterNameForSerial(link.Serial());
+        const PrinterFacts facts = attached.Facts();
+        const std::string name = PrinterNameForSerial(attached.Serial());
         printer = AddPrinter(registry, name, facts.deviceId.c_str(), uri);
         if (printer == nullptr) {
             papplLog(registry.system, PAPPL_LOGLEVEL_ERROR, "Unable to add the printer for RT-50 %s.",
-                     link.Serial().c_str());
+                     attached.Serial().c_str());
             return;
         }
         papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "Added printer \"%s\" for RT-50 %s.", name.c_str(),
-                 link.Serial().c_str());
+                 attached.Serial().c_str());
     }
-    link.SetPrinter(printer);
+    attached.SetPrinter(printer);
     // A printer deleted meanwhile may be the one found: found again at
     // the next poll.
     if (registry.deletions != deletions) {
-        link.SetPrinter(nullptr);
+        attached.SetPrinter(nullptr);
         return;
     }
-    link.ShowLastPoll();
-    link.UsePrinter([&](pappl_printer_t* shown) { LabelPrinterPage(shown, link); });
-}
-
-// The firmware text comes from the printer: only plain characters.
-std::string PlainFirmware(const std::string& firmware)
-{
-    std::string plain;
-    for (char c : firmware) {
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
-            plain += c;
-        if (plain.size() >= 32)
-            break;
-    }
-    return plain;
+    attached.ShowLastPoll();
+    if (registry.settings.printerShown != nullptr)
+        attached.UsePrinter([&](pappl_printer_t* shown) { registry.settings.printerShown(shown, attached); });
 }
 
 // The firmware versions PAPPL reports (printer-firmware-*): the
@@ -156,12 +145,12 @@ void ShowFirmwareVersions(Registry& registry)
     std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", VANTORA_VERSION);
     std::sscanf(VANTORA_VERSION, "%hu.%hu.%hu", &versions[0].version[0], &versions[0].version[1],
                 &versions[0].version[2]);
-    for (const auto& link : AllAttachedPrinters()) {
-        const std::string firmware = PlainFirmware(link->Facts().firmware);
+    for (const auto& attached : AllAttachedPrinters()) {
+        const std::string firmware = PlainFirmware(attached->Facts().firmware);
         if (firmware.empty() || versions.size() >= 8)
             continue;
         pappl_version_t version{};
-        std::snprintf(version.name, sizeof version.name, "RT-50 %s", link->Serial().c_str());
+        std::snprintf(version.name, sizeof version.name, "RT-50 %s", attached->Serial().c_str());
         std::snprintf(version.sversion, sizeof version.sversion, "%s", firmware.c_str());
         std::sscanf(firmware.c_str(), "%hu.%hu.%hu.%hu", &version.version[0], &version.version[1],
                     &version.version[2], &version.version[3]);
@@ -199,26 +188,26 @@ bool TakeArrival(Registry& registry, libusb_device* device)
     char firmware[kQueryValueSize] = "";
     GetFirmVersion(handle, firmware, sizeof firmware);
 
-    std::shared_ptr<AttachedPrinter> link;
+    std::shared_ptr<AttachedPrinter> attached;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        std::shared_ptr<AttachedPrinter>& slot = registry.links[found.serial];
+        std::shared_ptr<AttachedPrinter>& slot = registry.printers[found.serial];
         if (!slot)
             slot = std::make_shared<AttachedPrinter>(found.serial);
-        link = slot;
+        attached = slot;
     }
     {
         // Plugged in again: a printer deleted before is made again.
         std::lock_guard<std::mutex> lock(registry.mutex);
         registry.deleted.erase(found.serial);
     }
-    link->Attach(device, handle, firmware, found.deviceId.c_str());
+    attached->Attach(device, handle, firmware, found.deviceId.c_str());
     papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
     ShowFirmwareVersions(registry);
     // Polled first, so that the printer shows the media loaded from the
     // moment clients see it.
-    link->Poll();
-    EnsurePrinter(registry, *link);
+    attached->Poll();
+    EnsurePrinter(registry, *attached);
     return true;
 }
 
@@ -235,8 +224,8 @@ void HandleQueued(Registry& registry, bool retryNow)
         }
     }
     for (libusb_device* device : departures) {
-        for (const auto& link : AllAttachedPrinters())
-            link->Detach(device);
+        for (const auto& attached : AllAttachedPrinters())
+            attached->Detach(device);
         std::lock_guard<std::mutex> lock(registry.mutex);
         for (auto it = registry.retries.begin(); it != registry.retries.end(); ++it) {
             if (*it == device) {
@@ -395,16 +384,16 @@ void RunRegistry(Registry* registry)
             lastRetry = Clock::now();
         HandleQueued(*registry, retry);
         RemakePrintersAddedByHand(*registry);
-        for (const auto& link : AllAttachedPrinters())
-            link->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *link); });
+        for (const auto& attached : AllAttachedPrinters())
+            attached->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *attached); });
         if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
             lastPoll = Clock::now();
-            for (const auto& link : AllAttachedPrinters()) {
+            for (const auto& attached : AllAttachedPrinters()) {
                 // Printers added from the state file before their printer
                 // arrived get theirs now.
-                if (link->Online() && link->Printer() == nullptr)
-                    EnsurePrinter(*registry, *link);
-                link->Poll();
+                if (attached->Online() && attached->Printer() == nullptr)
+                    EnsurePrinter(*registry, *attached);
+                attached->Poll();
             }
         }
     }
@@ -412,44 +401,21 @@ void RunRegistry(Registry* registry)
 
 }  // namespace
 
-bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size)
-{
-    if (!vantora_exchange::IsValidSerial(serial.c_str()))
-        return false;
-    const int length = std::snprintf(uri, size, "%s://VANTORA/RT-50?serial=%s", kRt50Scheme, serial.c_str());
-    return length > 0 && static_cast<size_t>(length) < size;
-}
-
-std::string SerialInRt50Uri(const char* uri)
-{
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "%s://VANTORA/RT-50?serial=", kRt50Scheme);
-    if (uri == nullptr || std::strncmp(uri, prefix, std::strlen(prefix)) != 0)
-        return "";
-    const char* serial = uri + std::strlen(prefix);
-    return vantora_exchange::IsValidSerial(serial) ? serial : "";
-}
-
-std::string PrinterNameForSerial(const std::string& serial)
-{
-    return std::string(vantora_exchange::kQueueName) + "_" + serial;
-}
-
 std::shared_ptr<AttachedPrinter> FindAttachedPrinter(const std::string& serial)
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto found = registry.links.find(serial);
-    return found != registry.links.end() ? found->second : nullptr;
+    const auto found = registry.printers.find(serial);
+    return found != registry.printers.end() ? found->second : nullptr;
 }
 
-std::shared_ptr<AttachedPrinter> LinkForSerial(const std::string& serial)
+std::shared_ptr<AttachedPrinter> PrinterForSerial(const std::string& serial)
 {
     if (!vantora_exchange::IsValidSerial(serial.c_str()))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::shared_ptr<AttachedPrinter>& slot = registry.links[serial];
+    std::shared_ptr<AttachedPrinter>& slot = registry.printers[serial];
     if (!slot)
         slot = std::make_shared<AttachedPrinter>(serial);
     return slot;
@@ -459,10 +425,10 @@ std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters()
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::vector<std::shared_ptr<AttachedPrinter>> links;
-    for (const auto& entry : registry.links)
-        links.push_back(entry.second);
-    return links;
+    std::vector<std::shared_ptr<AttachedPrinter>> printers;
+    for (const auto& entry : registry.printers)
+        printers.push_back(entry.second);
+    return printers;
 }
 
 bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settings)
@@ -510,10 +476,10 @@ void StopPrinterRegistry()
     StopJobQueue();
     libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
     libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
-    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
+    std::map<std::string, std::shared_ptr<AttachedPrinter>> printers;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        links.swap(registry.links);
+        printers.swap(registry.printers);
         for (libusb_device* device : registry.arrivals)
             libusb_unref_device(device);
         for (libusb_device* device : registry.departures)
@@ -524,11 +490,11 @@ void StopPrinterRegistry()
         registry.departures.clear();
         registry.retries.clear();
     }
-    for (auto& entry : links) {
+    for (auto& entry : printers) {
         entry.second->SetPrinter(nullptr);
         entry.second->DetachAll();
     }
-    links.clear();
+    printers.clear();
     libusb_exit(registry.context);
     registry.context = nullptr;
     registry.started = false;
@@ -570,19 +536,19 @@ void PrinterDeleted(pappl_printer_t* printer)
     // the system right after, so the hot-plug thread and every sheet stop
     // first.
     if (registry.started && registry.ran && std::this_thread::get_id() == registry.mainThread) {
-        AttachedPrinter::StopAll();
+        StopAllSheets();
         StopPrinterRegistry();
         return;
     }
     if (!t_remaking)
         ++registry.deletions;
-    for (const auto& link : AllAttachedPrinters()) {
-        if (link->Printer() != printer)
+    for (const auto& attached : AllAttachedPrinters()) {
+        if (attached->Printer() != printer)
             continue;
-        link->SetPrinter(nullptr);
-        if (!t_remaking && link->Online()) {
+        attached->SetPrinter(nullptr);
+        if (!t_remaking && attached->Online()) {
             std::lock_guard<std::mutex> lock(registry.mutex);
-            registry.deleted.insert(link->Serial());
+            registry.deleted.insert(attached->Serial());
         }
     }
 }

@@ -1,4 +1,4 @@
-#include "PapplState.h"
+#include "PrinterReasons.h"
 
 #include "MediaSizes.h"
 #include "PrinterQueries.h"
