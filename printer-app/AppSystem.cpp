@@ -2,6 +2,7 @@
 
 #include "AppAuth.h"
 #include "AppStop.h"
+#include "StopWatcher.h"
 #include "DocumentCheck.h"
 #include "WebPages.h"
 #include "JobQueue.h"
@@ -155,7 +156,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
                      g_stateFile.c_str());
         return nullptr;
     }
-    // The stop signals go to the application's own thread (AppStop.h).
+    // The stop signals go to the application's own thread (StopWatcher.h).
     BlockStopSignals();
     // No file the server writes, spooled documents among them, grows past
     // the largest document taken.

@@ -1,7 +1,6 @@
 #include "PrinterRegistry.h"
 #include "RegistryState.h"
 
-#include "AppStop.h"
 #include "ExchangeFiles.h"
 #include "JobQueue.h"
 #include "PrinterClaim.h"
