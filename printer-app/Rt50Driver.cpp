@@ -30,13 +30,6 @@ AppPrintJob* JobOf(pappl_job_t* job)
     return static_cast<AppPrintJob*>(papplJobGetData(job));
 }
 
-// The job's explicit print-scaling, or null.
-const char* ExplicitScaling(pappl_job_t* job)
-{
-    ipp_attribute_t* attr = papplJobGetAttribute(job, "print-scaling");
-    return attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
-}
-
 bool StartRasterJob(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     AttachedPrinter* attached = AttachedPrinterOfDevice(device);
@@ -90,18 +83,6 @@ bool PrintRawFile(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
     return false;
 }
 
-// The options of a photo or document job: PAPPL takes the highest
-// resolution for them; they print at 300 dpi unless the job asks for 600.
-pappl_pr_options_t PictureSettings(pappl_job_t* job, const pappl_pr_options_t& options)
-{
-    pappl_pr_options_t settings = options;
-    if (papplJobGetAttribute(job, "printer-resolution") == nullptr) {
-        settings.printer_resolution[0] = 300;
-        settings.printer_resolution[1] = 300;
-    }
-    return settings;
-}
-
 // Ends a job whose document cannot be printed, with the reason in its log
 // and on its page.
 bool RefuseDocument(pappl_job_t* job, const std::string& reason)
@@ -112,8 +93,9 @@ bool RefuseDocument(pappl_job_t* job, const std::string& reason)
     return false;
 }
 
-// JPEG and PNG: the photo front end, then the page pipeline. A photo that
-// cannot be printed ends the job aborted, its reason in the job's log.
+// JPEG and PNG: the job's settings read once, then the photo front end and
+// the page pipeline. A photo that cannot be printed ends the job aborted,
+// its reason in the job's log.
 bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
 {
     AttachedPrinter* attached = AttachedPrinterOfDevice(device);
@@ -124,11 +106,12 @@ bool PrintPhotoFile(pappl_job_t* job, pappl_device_t* device, void*)
     pappl_pr_options_t* options = papplJobCreatePrintOptions(job, 1, true);
     if (options == nullptr)
         return false;
+    const PictureJobSettings settings = ReadPictureJob(job, *options);
     bool done;
     {
-        AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), attached);
-        const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
-        done = printJob.Start() && printJob.PrintPhoto(papplJobGetFilename(job), options->copies, monochrome) &&
+        AppPrintJob printJob(job, settings.options, settings.scaling, attached);
+        done = printJob.Start() &&
+               printJob.PrintPhoto(papplJobGetFilename(job), settings.options.copies, settings.monochrome) &&
                printJob.Finish();
     }
     papplJobDeletePrintOptions(options);
@@ -171,18 +154,15 @@ bool PrintPdfFile(pappl_job_t* job, pappl_device_t* device, void*)
         close(pdf);
         return false;
     }
-    ipp_attribute_t* handling = papplJobGetAttribute(job, "multiple-document-handling");
-    const char* handlingValue = handling != nullptr ? ippGetString(handling, 0, nullptr) : nullptr;
-    const bool collate =
-        handlingValue == nullptr || std::strcmp(handlingValue, "separate-documents-uncollated-copies") != 0;
+    const PictureJobSettings settings = ReadPictureJob(job, *options);
     bool done;
     {
-        AppPrintJob printJob(job, PictureSettings(job, *options), ExplicitScaling(job), attached);
+        AppPrintJob printJob(job, settings.options, settings.scaling, attached);
         printJob.ShareCpuBudget(&budget);
-        const bool monochrome = options->print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
         done = printJob.Start() &&
-               printJob.PrintPdf(pdf, static_cast<int>(options->first_page), static_cast<int>(options->last_page),
-                                 options->copies, collate, monochrome) &&
+               printJob.PrintPdf(pdf, static_cast<int>(settings.options.first_page),
+                                 static_cast<int>(settings.options.last_page), settings.options.copies,
+                                 settings.collate, settings.monochrome) &&
                printJob.Finish();
     }
     papplJobDeletePrintOptions(options);
