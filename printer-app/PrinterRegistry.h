@@ -3,7 +3,9 @@
 // product string, device ID, a serial number that may name files), keeps
 // it claimed, adds a PAPPL printer for it when there is none, marks it
 // offline when it leaves and takes it back when it returns. Idle printers
-// are polled for status and media.
+// are polled for status and media. The thread is PrinterRegistry.cpp; the
+// making of PAPPL printers (PrinterCreated, PrinterDeleted and PAPPL 1.3's
+// printer-id workaround) is PrinterMaking.cpp.
 #pragma once
 
 #include "AttachedPrinter.h"
@@ -46,8 +48,8 @@ std::shared_ptr<AttachedPrinter> PrinterForSerial(const std::string& serial);
 std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters();
 
 // A PAPPL printer is being deleted (the driver's delete callback, which
-// runs under PAPPL's system lock: nothing here asks for it). Its attached printer lets
-// go of it, waiting for any use of it to end; a printer deleted while its
+// runs under PAPPL's system lock: nothing here asks for it). Its attached
+// printer lets go of it, waiting for any use of it to end; a printer deleted while its
 // RT-50 is attached stays deleted until the RT-50 is plugged in again (or
 // the application starts again). When PAPPL ends the system, the hot-plug
 // thread and every sheet are stopped instead.
