@@ -1,3 +1,6 @@
+// The attached printer's handle: attach and detach as the registry sees
+// the printer come and go, the wait of a job for it, and the polls of an
+// idle printer.
 #include "AttachedPrinter.h"
 
 #include "AppStop.h"

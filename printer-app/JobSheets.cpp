@@ -1,3 +1,6 @@
+// A job's sheets on its attached printer: the job's record of what an
+// earlier run printed, the turns of two jobs on one printer, and each sheet
+// sent whole through SheetSender and waited for until printed.
 #include "AttachedPrinter.h"
 
 #include "AppStop.h"

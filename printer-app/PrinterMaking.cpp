@@ -1,3 +1,6 @@
+// The PAPPL printers of the attached RT-50s: made when an RT-50 arrives,
+// made again with their ids when added by hand (PAPPL 1.3), and let go of
+// when deleted.
 #include "RegistryState.h"
 
 #include "AppStop.h"

@@ -1,3 +1,6 @@
+// The attached printer as clients see it: the PAPPL printer that shows its
+// state reasons, supplies and ready media, and the uses of it that PAPPL's
+// deletion of a printer waits for.
 #include "AttachedPrinter.h"
 
 #include "MediaSizes.h"
