@@ -3,9 +3,10 @@
 #include "JobQueue.h"
 
 #include "DocumentCheck.h"
-#include "InfoPage.h"
+#include "WebPages.h"
 #include "JobSettings.h"
 #include "LoginThrottle.h"
+#include "PapplPrivate.h"
 #include "RequestRewrites.h"
 #include "WebForms.h"
 
@@ -23,12 +24,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-// PAPPL's own printer page (exported by libpappl 1.3, not declared in its
-// headers): the guard below serves it once the login is checked.
-extern "C" void _papplPrinterWebHome(pappl_client_t* client, pappl_printer_t* printer);
-// PAPPL's home page, likewise.
-extern "C" void _papplSystemWebHome(pappl_client_t* client, pappl_system_t* system);
 
 namespace {
 

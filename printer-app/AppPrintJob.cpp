@@ -43,8 +43,8 @@ bool ChooseFill(pappl_scaling_t scaling, long width, long height, long pageWidth
 
 }  // namespace
 
-SheetSink::SheetSink(AttachedPrinter* link, pappl_job_t* job)
-    : m_link(link), m_job(job), m_sheets(job)
+SheetSink::SheetSink(AttachedPrinter* attached, pappl_job_t* job)
+    : m_attached(attached), m_job(job), m_sheets(job)
 {
 }
 
@@ -58,9 +58,9 @@ int SheetSink::TakePacket(const unsigned char* data, size_t length)
 
 int SheetSink::EndSheet()
 {
-    if (m_link == nullptr)
+    if (m_attached == nullptr)
         return EIO;
-    const int result = m_link->PrintSheet(m_sheet.data(), m_sheet.size(), &m_sheets, m_job, JobIsCanceled, m_job);
+    const int result = m_attached->PrintSheet(m_sheet.data(), m_sheet.size(), &m_sheets, m_job, JobIsCanceled, m_job);
     m_sheet.clear();
     if (result != 0)
         return result;
@@ -87,8 +87,8 @@ void JobLogSink::Message(MessageLevel level, const char* text)
 }
 
 AppPrintJob::AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling,
-                           AttachedPrinter* link)
-    : m_job(job), m_sink(link, job), m_messages(job)
+                           AttachedPrinter* attached)
+    : m_job(job), m_sink(attached, job), m_messages(job)
 {
     m_jobId = std::to_string(job != nullptr ? papplJobGetID(job) : 1);
     m_filter.jobId = m_jobId.c_str();

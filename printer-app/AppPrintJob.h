@@ -1,6 +1,6 @@
 // One print job on an RT-50: the filter's job driver and device object
 // (the same page pipeline as vantora_rt50_filter), its packets collected
-// sheet by sheet and printed through the printer link.
+// sheet by sheet and printed through its AttachedPrinter.
 //
 // Photos (JPEG, PNG) are rendered by the photo front end, in its caged
 // decoder, exactly as the CUPS queue's photo filter renders them, so a photo prints the same sheet
@@ -24,7 +24,7 @@
 // has been taken.
 class SheetSink : public PacketSink {
 public:
-    SheetSink(AttachedPrinter* link, pappl_job_t* job);
+    SheetSink(AttachedPrinter* attached, pappl_job_t* job);
     int TakePacket(const unsigned char* data, size_t length) override;
     int EndSheet() override;
     int SheetsPrinted() const { return m_printed; }
@@ -35,7 +35,7 @@ public:
     void JobDone() { m_sheets.Finished(); }
 
 private:
-    AttachedPrinter* m_link;
+    AttachedPrinter* m_attached;
     pappl_job_t* m_job;
     JobSheets m_sheets;   // sheets printed by an earlier run of the job
     std::vector<unsigned char> m_sheet;
@@ -56,7 +56,7 @@ private:
 class AppPrintJob {
 public:
     // `job` may be null in tests (no cancel, no impressions).
-    AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling, AttachedPrinter* link);
+    AppPrintJob(pappl_job_t* job, const pappl_pr_options_t& options, const char* scaling, AttachedPrinter* attached);
     ~AppPrintJob();
     AppPrintJob(const AppPrintJob&) = delete;
     AppPrintJob& operator=(const AppPrintJob&) = delete;

@@ -2,13 +2,14 @@
 
 #include "AppAuth.h"
 #include "AppStop.h"
+#include "StopWatcher.h"
 #include "DocumentCheck.h"
-#include "InfoPage.h"
+#include "WebPages.h"
 #include "JobQueue.h"
 #include "PageWords.h"
 #include "PrinterRegistry.h"
 #include "Rt50Driver.h"
-#include "UsbScheme.h"
+#include "Rt50Scheme.h"
 #include "UsbTransfer.h"
 
 #include <cerrno>
@@ -155,7 +156,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
                      g_stateFile.c_str());
         return nullptr;
     }
-    // The stop signals go to the application's own thread (AppStop.h).
+    // The stop signals go to the application's own thread (StopWatcher.h).
     BlockStopSignals();
     // No file the server writes, spooled documents among them, grows past
     // the largest document taken.
@@ -229,6 +230,7 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
     AttachedPrinter::SetRecordsFolder(g_stateFile.substr(0, g_stateFile.rfind(".state")) + ".jobs");
 
     RegistrySettings settings;
+    settings.printerShown = LabelPrinterPage;
     if (const char* poll = std::getenv("VANTORA_RT50_POLL_MS")) {
         const long ms = std::strtol(poll, nullptr, 10);
         if (ms >= 50 && ms <= 60000)
@@ -251,6 +253,6 @@ pappl_system_t* CreateAppSystem(int numOptions, cups_option_t* options, void* da
 void EndAppSystem()
 {
     EndStopWatcher();
-    AttachedPrinter::StopAll();
+    StopAllSheets();
     StopPrinterRegistry();
 }

@@ -7,12 +7,16 @@
 // One process owns a printer: the handle is opened and interface 0 claimed
 // by the registry when the printer arrives, and kept until it leaves.
 // Transfers are serialised by an I/O lock, held for one exchange at a time;
-// while a job holds the link the registry's polling leaves the printer
+// while a job holds the printer the registry's polling leaves the printer
 // alone, so that no query is ever sent between the pieces of a packet.
+//
+// Its parts: AttachedPrinter.cpp (the handle, attach and detach, polling),
+// JobSheets.cpp (a job's sheets, sent through SheetSender) and
+// ShownPrinter.cpp (the PAPPL printer that shows its state to clients).
 #pragma once
 
-#include "JobRecord.h"
-#include "PapplState.h"
+#include "JobSheets.h"
+#include "PrinterReasons.h"
 #include "PrinterQueries.h"
 
 #include <libusb.h>
@@ -35,56 +39,6 @@ struct PrinterFacts {
     long long lifeCounter = -1;
 };
 
-// Timing of the sheet printing; tests shorten it.
-struct SheetTiming {
-    unsigned int pollMs = 200;        // status polls while a sheet is sent, prints or the printer is in error
-    unsigned int writeTimeoutMs = 5000;  // each bulk OUT transfer of a sheet
-    unsigned int printLimitMs = 600000;  // no progress outside an error the user mends this long: the sheet fails
-};
-
-class AttachedPrinter;
-
-// One job's sheets: which of them an earlier run of the job printed (its
-// record in the application's records folder), so that a job run again
-// prints only the missing ones. From its first sheet to its end the job
-// holds its printer: no other job's sheet goes between its sheets.
-class JobSheets {
-public:
-    // `job` may be null: then nothing is recorded.
-    explicit JobSheets(pappl_job_t* job);
-    ~JobSheets();
-    JobSheets(const JobSheets&) = delete;
-    JobSheets& operator=(const JobSheets&) = delete;
-
-    // The job ended for good (printed, or failed for its own sake): its record goes.
-    void Finished();
-
-    // The last sheet was printed by an earlier run of the job: not sent.
-    bool LastSkipped() const { return m_sheet > 0 && m_sheet <= m_skip; }
-
-    // The name of a job's record, the same in every run of the job: its id
-    // with a uuid made from the system's uuid, the printer and the job's
-    // id and creation time (PAPPL gives a job restored from its state a
-    // job-uuid of its own). Empty when `job` is null.
-    static std::string RecordUuid(pappl_job_t* job);
-
-private:
-    friend class AttachedPrinter;
-    JobRecords m_records;
-    AttachedPrinter* m_holding = nullptr;   // the printer this job holds
-    bool m_recorded = false;
-    // The job's record once the sheet being printed is added to what the
-    // sheets before it delivered; Keep writes it.
-    JobRecord Combined(const JobRecord& sheet) const;
-    void Keep(const JobRecord& sheet);
-
-    JobRecord m_before;      // what an earlier run delivered
-    bool m_resumed = false;  // m_before has been settled with the printer
-    int m_skip = 0;          // sheets printed before, not printed again
-    int m_sheet = 0;         // sheets of the job seen so far
-    JobRecord m_done;        // what the sheets before the current one delivered
-};
-
 class AttachedPrinter {
 public:
     explicit AttachedPrinter(const std::string& serial);
@@ -100,7 +54,7 @@ public:
     void Attach(libusb_device* device, libusb_device_handle* handle, const char* firmware, const char* deviceId);
 
     // The printer `device` left: the handle is released once no transfer
-    // uses it. Nothing when the link holds another device.
+    // uses it. Nothing when this printer holds another device.
     void Detach(libusb_device* device);
 
     // Releases the handle whatever device it is (the application ends).
@@ -150,14 +104,11 @@ public:
     // keep failing, EINVAL for a stream that is not one sheet of the
     // filter's, or ETIMEDOUT when the printer showed no progress for the
     // timing's limit. `job` (may be null) gets the media-needed message.
-    // While the application stops keeping its jobs (StopKeepingJobs), a
+    // While the application stops keeping its jobs (AppStop.h), a
     // sheet the stop ends does not return at all: the job stays processing
     // in the saved state and runs again after the next start.
     int PrintSheet(const unsigned char* data, size_t length, JobSheets* sheets, pappl_job_t* job,
                    bool (*canceled)(void*), void* cancelData);
-
-    // Raw bytes for PAPPL's device write: the count the printer took, or -1.
-    ssize_t WriteRaw(const void* data, size_t length);
 
     // Whether jobs queued for this printer wait for other media (JobQueue):
     // the printer shows media-needed while they do, as while a sheet waits.
@@ -175,21 +126,13 @@ public:
     static void SetRecordsFolder(const std::string& folder);
     static std::string RecordsFolder();
 
-    // The application stops: every sheet being printed or waited for ends
-    // at once (PrintSheet returns), and none starts any more.
-    static void StopAll();
-    static bool Stopping();
-
-    // The same, but the jobs are kept for the next start: a sheet the stop
-    // ends leaves the printer clean and its job's record current, and its
-    // job waits there (never finished, so never aborted) until the process
-    // ends. KeptJobs counts the jobs waiting so.
-    static void StopKeepingJobs();
-    static int KeptJobs();
-
 private:
     friend class JobSheets;
     class SheetPort;
+
+    // Whether a wait for the printer ends: the application stops
+    // (AppStopping) or `canceled(data)` is true.
+    static bool Ends(bool (*canceled)(void*), void* data);
 
     pappl_printer_t* AcquireShownPrinter();
     void ReleaseShownPrinter();
@@ -198,7 +141,6 @@ private:
     bool HoldForJob(JobSheets* sheets, bool (*canceled)(void*), void* cancelData);
     void LetGoOfJob(JobSheets* sheets);
     bool WaitForHandle(bool (*canceled)(void*), void* cancelData);
-    void SoftReset(libusb_device_handle* handle);
     void Publish(int64_t status, const MediaState* media);
     void SetMediaNeeded(bool needed);
     // Shows media-needed on the printer when a sheet or a queued job waits
@@ -215,7 +157,6 @@ private:
     bool m_inJob = false;
     const JobSheets* m_jobHolder = nullptr;   // the job whose sheets print now
     std::condition_variable m_jobDone;
-    bool m_needsReset = false;            // part of a packet went out unanswered
     PrinterFacts m_facts;
     pappl_printer_t* m_printer = nullptr;
     int m_printerUsers = 0;               // UsePrinter calls under way

@@ -218,7 +218,7 @@ void QueueLaterPendingJobs(pappl_printer_t* printer)
         Requeue(byId[id]);
 }
 
-void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
+void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& attached)
 {
     QueueBook& book = Book();
     std::vector<SeenJob> seen = ActiveJobs(printer);
@@ -258,7 +258,7 @@ void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
         active.insert(job.id);
     }
 
-    const int mediaCode = link.Facts().media.mediaCode;
+    const int mediaCode = attached.Facts().media.mediaCode;
     const QueuePlan plan = PlanQueue(jobs, mediaCode);
     for (int id : plan.holdBack)
         Requeue(byId[id]);
@@ -300,7 +300,7 @@ void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link)
         papplLogJob(byId[id], PAPPL_LOGLEVEL_INFO, "Waiting for %s; later jobs the loaded media prints go first.",
                     MediaNeededFor(sheet));
     }
-    link.SetQueueNeedsMedia(!plan.needMedia.empty());
+    attached.SetQueueNeedsMedia(!plan.needMedia.empty());
 
     if (plan.release != 0) {
         pappl_job_t* job = byId[plan.release];

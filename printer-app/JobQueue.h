@@ -67,11 +67,11 @@ void NoteQueueEvent(pappl_system_t* system, pappl_printer_t* printer, pappl_job_
 void StartJobQueue();
 void StopJobQueue();
 
-// One round of the queue for `printer`, shown by `link`: queues again the
+// One round of the queue for `printer`, shown by `attached`: queues again the
 // pending jobs that must wait, releases the next job the loaded media
 // prints, and shows which jobs wait for media (their message, the
 // printer's media-needed reason). Must not run under a PAPPL lock.
-void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& link);
+void KeepJobOrder(pappl_printer_t* printer, AttachedPrinter& attached);
 
 // Queues all but the oldest of the printer's pending jobs (the jobs a
 // restart brings back may hold several), so that the oldest one is the

@@ -196,3 +196,25 @@ const char* const* PhotoAttributeNames(int* count)
     *count = static_cast<int>(sizeof kNames / sizeof kNames[0]);
     return kNames;
 }
+
+const char* ExplicitScaling(pappl_job_t* job)
+{
+    ipp_attribute_t* attr = job != nullptr ? papplJobGetAttribute(job, "print-scaling") : nullptr;
+    return attr != nullptr ? ippGetString(attr, 0, nullptr) : nullptr;
+}
+
+PictureJobSettings ReadPictureJob(pappl_job_t* job, const pappl_pr_options_t& options)
+{
+    PictureJobSettings settings;
+    settings.options = options;
+    if (job == nullptr || papplJobGetAttribute(job, "printer-resolution") == nullptr) {
+        settings.options.printer_resolution[0] = 300;
+        settings.options.printer_resolution[1] = 300;
+    }
+    settings.scaling = ExplicitScaling(job);
+    settings.monochrome = options.print_color_mode == PAPPL_COLOR_MODE_MONOCHROME;
+    ipp_attribute_t* handling = job != nullptr ? papplJobGetAttribute(job, "multiple-document-handling") : nullptr;
+    const char* value = handling != nullptr ? ippGetString(handling, 0, nullptr) : nullptr;
+    settings.collate = value == nullptr || std::strcmp(value, "separate-documents-uncollated-copies") != 0;
+    return settings;
+}

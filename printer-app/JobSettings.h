@@ -69,3 +69,20 @@ std::string OptionString(int count, const cups_option_t* options);
 // The vendor attributes PAPPL is told about, in the order the web page
 // shows them; count in *count.
 const char* const* PhotoAttributeNames(int* count);
+
+// What a photo or PDF job asks for, read from PAPPL once, before any of its
+// sheets is made.
+struct PictureJobSettings {
+    pappl_pr_options_t options{};   // PAPPL's print options, at 300 dpi unless the job named a resolution
+    const char* scaling = nullptr;  // the job's explicit print-scaling keyword (held by the job), or null
+    bool monochrome = false;        // print-color-mode=monochrome
+    bool collate = true;            // copies collated unless "separate-documents-uncollated-copies"
+};
+
+// Reads them from `job` and PAPPL's print `options` for it. PAPPL gives a
+// photo or document the printer's highest resolution; it prints at 300 dpi
+// unless the job asks for 600.
+PictureJobSettings ReadPictureJob(pappl_job_t* job, const pappl_pr_options_t& options);
+
+// The job's explicit print-scaling keyword (held by the job), or null.
+const char* ExplicitScaling(pappl_job_t* job);

@@ -1,51 +1,22 @@
 #include "PrinterRegistry.h"
+#include "RegistryState.h"
 
 #include "ExchangeFiles.h"
-#include "InfoPage.h"
 #include "JobQueue.h"
 #include "PrinterClaim.h"
 #include "PrinterFinder.h"
 #include "PrinterIdentity.h"
 #include "PrinterQueries.h"
+#include "Rt50Uri.h"
 #include "UsbTransfer.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
-
-namespace {
-
-struct Registry {
-    std::mutex mutex;  // links, arrivals, departures, retries, deleted
-    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
-    std::set<std::string> deleted;          // serials whose printer was deleted while attached
-    std::deque<libusb_device*> arrivals;    // referenced
-    std::deque<libusb_device*> departures;  // referenced
-    std::vector<libusb_device*> retries;    // arrived, not yet usable (referenced)
-    pappl_system_t* system = nullptr;
-    RegistrySettings settings;
-    libusb_context* context = nullptr;
-    libusb_hotplug_callback_handle arrivedHandle = 0;
-    libusb_hotplug_callback_handle leftHandle = 0;
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> ran{false};           // the system has been seen running
-    std::atomic<unsigned> deletions{0};     // printers deleted so far
-    std::thread::id mainThread;             // where PAPPL ends the system
-    std::vector<int> remakes;               // ids of printers added by hand, to make again
-    bool started = false;
-};
-
-// Set while the registry deletes a printer it makes again, and while it
-// makes one.
-thread_local bool t_remaking = false;
-thread_local bool t_adding = false;
 
 Registry& TheRegistry()
 {
@@ -53,98 +24,18 @@ Registry& TheRegistry()
     return registry;
 }
 
+namespace {
+
 int OnArrived(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
 {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    registry.arrivals.push_back(libusb_ref_device(device));
+    TheRegistry().news.Arrived(device);
     return 0;
 }
 
 int OnLeft(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
 {
-    Registry& registry = TheRegistry();
-    std::lock_guard<std::mutex> lock(registry.mutex);
-    registry.departures.push_back(libusb_ref_device(device));
+    TheRegistry().news.Left(device);
     return 0;
-}
-
-// Adds the printer of an RT-50. PAPPL 1.3 gives a printer made while the
-// system runs the printer-id attribute 0 (its real id comes later); made
-// again with the id it got, the printer says its id from the start.
-pappl_printer_t* AddPrinter(Registry& registry, const std::string& name, const char* deviceId, const char* uri)
-{
-    t_adding = true;
-    pappl_printer_t* printer = papplPrinterCreate(registry.system, 0, name.c_str(), kRt50DriverName, deviceId, uri);
-    if (printer == nullptr) {
-        t_adding = false;
-        return nullptr;
-    }
-    const int id = papplPrinterGetID(printer);
-    t_remaking = true;
-    papplPrinterDelete(printer);
-    t_remaking = false;
-    printer = papplPrinterCreate(registry.system, id, name.c_str(), kRt50DriverName, deviceId, uri);
-    t_adding = false;
-    if (printer == nullptr)
-        return nullptr;
-    // PAPPL announces a printer made while it runs only at its next
-    // DNS-SD change: this is one.
-    char dnssdName[256];
-    if (papplPrinterGetDNSSDName(printer, dnssdName, sizeof dnssdName) != nullptr)
-        papplPrinterSetDNSSDName(printer, dnssdName);
-    return printer;
-}
-
-// Finds or makes the PAPPL printer of a link and tells the link about it.
-void EnsurePrinter(Registry& registry, AttachedPrinter& link)
-{
-    char uri[256];
-    if (!Rt50DeviceUri(link.Serial(), uri, sizeof uri))
-        return;
-    {
-        // A printer deleted while its RT-50 stays plugged in comes back
-        // only when the RT-50 is plugged in again.
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        if (registry.deleted.count(link.Serial()) != 0)
-            return;
-    }
-    const unsigned deletions = registry.deletions;
-    pappl_printer_t* printer = papplSystemFindPrinter(registry.system, nullptr, 0, uri);
-    if (printer == nullptr) {
-        const PrinterFacts facts = link.Facts();
-        const std::string name = PrinterNameForSerial(link.Serial());
-        printer = AddPrinter(registry, name, facts.deviceId.c_str(), uri);
-        if (printer == nullptr) {
-            papplLog(registry.system, PAPPL_LOGLEVEL_ERROR, "Unable to add the printer for RT-50 %s.",
-                     link.Serial().c_str());
-            return;
-        }
-        papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "Added printer \"%s\" for RT-50 %s.", name.c_str(),
-                 link.Serial().c_str());
-    }
-    link.SetPrinter(printer);
-    // A printer deleted meanwhile may be the one found: found again at
-    // the next poll.
-    if (registry.deletions != deletions) {
-        link.SetPrinter(nullptr);
-        return;
-    }
-    link.ShowLastPoll();
-    link.UsePrinter([&](pappl_printer_t* shown) { LabelPrinterPage(shown, link); });
-}
-
-// The firmware text comes from the printer: only plain characters.
-std::string PlainFirmware(const std::string& firmware)
-{
-    std::string plain;
-    for (char c : firmware) {
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
-            plain += c;
-        if (plain.size() >= 32)
-            break;
-    }
-    return plain;
 }
 
 // The firmware versions PAPPL reports (printer-firmware-*): the
@@ -156,12 +47,12 @@ void ShowFirmwareVersions(Registry& registry)
     std::snprintf(versions[0].sversion, sizeof versions[0].sversion, "%s", VANTORA_VERSION);
     std::sscanf(VANTORA_VERSION, "%hu.%hu.%hu", &versions[0].version[0], &versions[0].version[1],
                 &versions[0].version[2]);
-    for (const auto& link : AllAttachedPrinters()) {
-        const std::string firmware = PlainFirmware(link->Facts().firmware);
+    for (const auto& attached : AllAttachedPrinters()) {
+        const std::string firmware = PlainFirmware(attached->Facts().firmware);
         if (firmware.empty() || versions.size() >= 8)
             continue;
         pappl_version_t version{};
-        std::snprintf(version.name, sizeof version.name, "RT-50 %s", link->Serial().c_str());
+        std::snprintf(version.name, sizeof version.name, "RT-50 %s", attached->Serial().c_str());
         std::snprintf(version.sversion, sizeof version.sversion, "%s", firmware.c_str());
         std::sscanf(firmware.c_str(), "%hu.%hu.%hu.%hu", &version.version[0], &version.version[1],
                     &version.version[2], &version.version[3]);
@@ -199,45 +90,39 @@ bool TakeArrival(Registry& registry, libusb_device* device)
     char firmware[kQueryValueSize] = "";
     GetFirmVersion(handle, firmware, sizeof firmware);
 
-    std::shared_ptr<AttachedPrinter> link;
+    std::shared_ptr<AttachedPrinter> attached;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        std::shared_ptr<AttachedPrinter>& slot = registry.links[found.serial];
+        std::shared_ptr<AttachedPrinter>& slot = registry.printers[found.serial];
         if (!slot)
             slot = std::make_shared<AttachedPrinter>(found.serial);
-        link = slot;
+        attached = slot;
     }
     {
         // Plugged in again: a printer deleted before is made again.
         std::lock_guard<std::mutex> lock(registry.mutex);
         registry.deleted.erase(found.serial);
     }
-    link->Attach(device, handle, firmware, found.deviceId.c_str());
-    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(), firmware);
+    attached->Attach(device, handle, firmware, found.deviceId.c_str());
+    // The log gets the firmware's plain characters only: the printer's text
+    // could forge log lines.
+    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "RT-50 %s arrived (firmware %s).", found.serial.c_str(),
+             PlainFirmware(firmware).c_str());
     ShowFirmwareVersions(registry);
     // Polled first, so that the printer shows the media loaded from the
     // moment clients see it.
-    link->Poll();
-    EnsurePrinter(registry, *link);
+    attached->Poll();
+    EnsurePrinter(registry, *attached);
     return true;
 }
 
 void HandleQueued(Registry& registry, bool retryNow)
 {
-    std::deque<libusb_device*> arrivals, departures;
-    {
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        arrivals.swap(registry.arrivals);
-        departures.swap(registry.departures);
-        if (retryNow) {
-            arrivals.insert(arrivals.end(), registry.retries.begin(), registry.retries.end());
-            registry.retries.clear();
-        }
-    }
-    for (libusb_device* device : departures) {
-        for (const auto& link : AllAttachedPrinters())
-            link->Detach(device);
-        std::lock_guard<std::mutex> lock(registry.mutex);
+    // A departure first: an arrival of the same device still queued was
+    // dropped by the queue, one waiting for a retry is dropped here.
+    for (libusb_device* device : registry.news.TakeDepartures()) {
+        for (const auto& attached : AllAttachedPrinters())
+            attached->Detach(device);
         for (auto it = registry.retries.begin(); it != registry.retries.end(); ++it) {
             if (*it == device) {
                 libusb_unref_device(*it);
@@ -245,122 +130,21 @@ void HandleQueued(Registry& registry, bool retryNow)
                 break;
             }
         }
-        for (auto it = arrivals.begin(); it != arrivals.end(); ++it) {
-            if (*it == device) {
-                libusb_unref_device(*it);
-                arrivals.erase(it);
-                break;
-            }
-        }
-    }
-    for (libusb_device* device : departures)
         libusb_unref_device(device);
+    }
+    std::vector<libusb_device*> arrivals;
+    while (libusb_device* device = registry.news.TakeArrival())
+        arrivals.push_back(device);
+    if (retryNow) {
+        arrivals.insert(arrivals.end(), registry.retries.begin(), registry.retries.end());
+        registry.retries.clear();
+    }
     for (libusb_device* device : arrivals) {
-        if (TakeArrival(registry, device)) {
+        if (TakeArrival(registry, device))
             libusb_unref_device(device);
-        } else {
-            std::lock_guard<std::mutex> lock(registry.mutex);
+        else
             registry.retries.push_back(device);
-        }
     }
-}
-
-// The "<name>-default" values of the driver's own settings, as options
-// named "<name>" (as papplPrinterSetDriverDefaults takes them).
-int VendorDefaults(pappl_printer_t* printer, const pappl_pr_driver_data_t& data, cups_option_t** options)
-{
-    int count = 0;
-    ipp_t* attrs = papplPrinterGetDriverAttributes(printer);
-    for (int i = 0; i < data.num_vendor; ++i) {
-        const std::string name = std::string(data.vendor[i]) + "-default";
-        ipp_attribute_t* attr = ippFindAttribute(attrs, name.c_str(), IPP_TAG_ZERO);
-        char value[256];
-        if (attr != nullptr && ippAttributeString(attr, value, sizeof value) > 0)
-            count = cupsAddOption(data.vendor[i], value, count, options);
-    }
-    ippDelete(attrs);
-    return count;
-}
-
-// Makes a printer added by hand again with the id PAPPL gave it, with its
-// settings; left as it is once it has a job (new jobs are refused while it
-// is made again).
-void RemakeWithId(Registry& registry, int id)
-{
-    pappl_printer_t* printer = papplSystemFindPrinter(registry.system, nullptr, id, nullptr);
-    if (printer == nullptr)
-        return;
-    const bool accepting = papplPrinterIsAcceptingJobs(printer);
-    papplPrinterDisable(printer);
-    if (papplPrinterGetNumberOfJobs(printer) > 0) {
-        if (accepting)
-            papplPrinterEnable(printer);
-        return;
-    }
-    const std::string name = papplPrinterGetName(printer);
-    const std::string driver = papplPrinterGetDriverName(printer);
-    const std::string uri = papplPrinterGetDeviceURI(printer);
-    const char* idText = papplPrinterGetDeviceID(printer);
-    const std::string deviceId = idText != nullptr ? idText : "";
-    char dnssdName[256] = "", location[256] = "", geoLocation[256] = "", organization[256] = "",
-         unit[256] = "", group[256] = "";
-    papplPrinterGetDNSSDName(printer, dnssdName, sizeof dnssdName);
-    papplPrinterGetLocation(printer, location, sizeof location);
-    papplPrinterGetGeoLocation(printer, geoLocation, sizeof geoLocation);
-    papplPrinterGetOrganization(printer, organization, sizeof organization);
-    papplPrinterGetOrganizationalUnit(printer, unit, sizeof unit);
-    papplPrinterGetPrintGroup(printer, group, sizeof group);
-    pappl_contact_t contact {};
-    papplPrinterGetContact(printer, &contact);
-    const int maxActive = papplPrinterGetMaxActiveJobs(printer);
-    const int maxCompleted = papplPrinterGetMaxCompletedJobs(printer);
-    const int maxPreserved = papplPrinterGetMaxPreservedJobs(printer);
-    pappl_pr_driver_data_t data;
-    if (papplPrinterGetDriverData(printer, &data) == nullptr)
-        return;
-    cups_option_t* vendor = nullptr;
-    const int vendorCount = VendorDefaults(printer, data, &vendor);
-
-    t_remaking = true;
-    papplPrinterDelete(printer);
-    t_remaking = false;
-    t_adding = true;
-    printer = papplPrinterCreate(registry.system, id, name.c_str(), driver.c_str(), deviceId.c_str(), uri.c_str());
-    t_adding = false;
-    if (printer == nullptr) {
-        cupsFreeOptions(vendorCount, vendor);
-        papplLog(registry.system, PAPPL_LOGLEVEL_ERROR, "Unable to make printer \"%s\" again.", name.c_str());
-        return;
-    }
-    papplPrinterSetDriverDefaults(printer, &data, vendorCount, vendor);
-    cupsFreeOptions(vendorCount, vendor);
-    papplPrinterSetReadyMedia(printer, data.num_source, data.media_ready);
-    papplPrinterSetLocation(printer, location);
-    papplPrinterSetGeoLocation(printer, geoLocation[0] != '\0' ? geoLocation : nullptr);
-    papplPrinterSetOrganization(printer, organization);
-    papplPrinterSetOrganizationalUnit(printer, unit);
-    papplPrinterSetContact(printer, &contact);
-    if (group[0] != '\0')
-        papplPrinterSetPrintGroup(printer, group);
-    papplPrinterSetMaxActiveJobs(printer, maxActive);
-    papplPrinterSetMaxCompletedJobs(printer, maxCompleted);
-    papplPrinterSetMaxPreservedJobs(printer, maxPreserved);
-    // A change of the DNS-SD name is what announces it (as AddPrinter).
-    papplPrinterSetDNSSDName(printer, dnssdName[0] != '\0' ? dnssdName : name.c_str());
-    if (!accepting)
-        papplPrinterDisable(printer);
-    papplLog(registry.system, PAPPL_LOGLEVEL_INFO, "Printer \"%s\" has printer-id %d.", name.c_str(), id);
-}
-
-void RemakePrintersAddedByHand(Registry& registry)
-{
-    std::vector<int> ids;
-    {
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        ids.swap(registry.remakes);
-    }
-    for (int id : ids)
-        RemakeWithId(registry, id);
 }
 
 // PAPPL 1.3 starts a job when one is queued, ends or is released, not the
@@ -395,16 +179,16 @@ void RunRegistry(Registry* registry)
             lastRetry = Clock::now();
         HandleQueued(*registry, retry);
         RemakePrintersAddedByHand(*registry);
-        for (const auto& link : AllAttachedPrinters())
-            link->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *link); });
+        for (const auto& attached : AllAttachedPrinters())
+            attached->UsePrinter([&](pappl_printer_t* printer) { KeepJobOrder(printer, *attached); });
         if (Clock::now() - lastPoll >= std::chrono::milliseconds(registry->settings.pollMs)) {
             lastPoll = Clock::now();
-            for (const auto& link : AllAttachedPrinters()) {
+            for (const auto& attached : AllAttachedPrinters()) {
                 // Printers added from the state file before their printer
                 // arrived get theirs now.
-                if (link->Online() && link->Printer() == nullptr)
-                    EnsurePrinter(*registry, *link);
-                link->Poll();
+                if (attached->Online() && attached->Printer() == nullptr)
+                    EnsurePrinter(*registry, *attached);
+                attached->Poll();
             }
         }
     }
@@ -412,44 +196,21 @@ void RunRegistry(Registry* registry)
 
 }  // namespace
 
-bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size)
-{
-    if (!vantora_exchange::IsValidSerial(serial.c_str()))
-        return false;
-    const int length = std::snprintf(uri, size, "%s://VANTORA/RT-50?serial=%s", kRt50Scheme, serial.c_str());
-    return length > 0 && static_cast<size_t>(length) < size;
-}
-
-std::string SerialInRt50Uri(const char* uri)
-{
-    char prefix[64];
-    std::snprintf(prefix, sizeof prefix, "%s://VANTORA/RT-50?serial=", kRt50Scheme);
-    if (uri == nullptr || std::strncmp(uri, prefix, std::strlen(prefix)) != 0)
-        return "";
-    const char* serial = uri + std::strlen(prefix);
-    return vantora_exchange::IsValidSerial(serial) ? serial : "";
-}
-
-std::string PrinterNameForSerial(const std::string& serial)
-{
-    return std::string(vantora_exchange::kQueueName) + "_" + serial;
-}
-
 std::shared_ptr<AttachedPrinter> FindAttachedPrinter(const std::string& serial)
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    const auto found = registry.links.find(serial);
-    return found != registry.links.end() ? found->second : nullptr;
+    const auto found = registry.printers.find(serial);
+    return found != registry.printers.end() ? found->second : nullptr;
 }
 
-std::shared_ptr<AttachedPrinter> LinkForSerial(const std::string& serial)
+std::shared_ptr<AttachedPrinter> PrinterForSerial(const std::string& serial)
 {
     if (!vantora_exchange::IsValidSerial(serial.c_str()))
         return nullptr;
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::shared_ptr<AttachedPrinter>& slot = registry.links[serial];
+    std::shared_ptr<AttachedPrinter>& slot = registry.printers[serial];
     if (!slot)
         slot = std::make_shared<AttachedPrinter>(serial);
     return slot;
@@ -459,10 +220,10 @@ std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters()
 {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    std::vector<std::shared_ptr<AttachedPrinter>> links;
-    for (const auto& entry : registry.links)
-        links.push_back(entry.second);
-    return links;
+    std::vector<std::shared_ptr<AttachedPrinter>> printers;
+    for (const auto& entry : registry.printers)
+        printers.push_back(entry.second);
+    return printers;
 }
 
 bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settings)
@@ -510,79 +271,23 @@ void StopPrinterRegistry()
     StopJobQueue();
     libusb_hotplug_deregister_callback(registry.context, registry.arrivedHandle);
     libusb_hotplug_deregister_callback(registry.context, registry.leftHandle);
-    std::map<std::string, std::shared_ptr<AttachedPrinter>> links;
+    std::map<std::string, std::shared_ptr<AttachedPrinter>> printers;
     {
         std::lock_guard<std::mutex> lock(registry.mutex);
-        links.swap(registry.links);
-        for (libusb_device* device : registry.arrivals)
-            libusb_unref_device(device);
-        for (libusb_device* device : registry.departures)
-            libusb_unref_device(device);
-        for (libusb_device* device : registry.retries)
-            libusb_unref_device(device);
-        registry.arrivals.clear();
-        registry.departures.clear();
-        registry.retries.clear();
+        printers.swap(registry.printers);
     }
-    for (auto& entry : links) {
+    // The thread has ended: the news and retries are no one's now.
+    registry.news.Clear();
+    for (libusb_device* device : registry.retries)
+        libusb_unref_device(device);
+    registry.retries.clear();
+    for (auto& entry : printers) {
         entry.second->SetPrinter(nullptr);
         entry.second->DetachAll();
     }
-    links.clear();
+    printers.clear();
     libusb_exit(registry.context);
     registry.context = nullptr;
     registry.started = false;
 }
 
-namespace {
-
-// The printers a client's thread added by hand: the request that made one
-// goes on using it (its attributes, the answer, the redirect), so they are
-// handed to the hot-plug thread when the client's thread ends.
-struct HandAdded {
-    std::vector<int> ids;
-    ~HandAdded()
-    {
-        if (ids.empty())
-            return;
-        Registry& registry = TheRegistry();
-        std::lock_guard<std::mutex> lock(registry.mutex);
-        registry.remakes.insert(registry.remakes.end(), ids.begin(), ids.end());
-    }
-};
-thread_local HandAdded t_handAdded;
-
-}  // namespace
-
-void PrinterCreated(pappl_printer_t* printer)
-{
-    Registry& registry = TheRegistry();
-    // The state file's printers come with their ids, before the system runs.
-    if (t_adding || !registry.started || !registry.ran)
-        return;
-    t_handAdded.ids.push_back(papplPrinterGetID(printer));
-}
-
-void PrinterDeleted(pappl_printer_t* printer)
-{
-    Registry& registry = TheRegistry();
-    // PAPPL ends the system on its main thread once it has run: it frees
-    // the system right after, so the hot-plug thread and every sheet stop
-    // first.
-    if (registry.started && registry.ran && std::this_thread::get_id() == registry.mainThread) {
-        AttachedPrinter::StopAll();
-        StopPrinterRegistry();
-        return;
-    }
-    if (!t_remaking)
-        ++registry.deletions;
-    for (const auto& link : AllAttachedPrinters()) {
-        if (link->Printer() != printer)
-            continue;
-        link->SetPrinter(nullptr);
-        if (!t_remaking && link->Online()) {
-            std::lock_guard<std::mutex> lock(registry.mutex);
-            registry.deleted.insert(link->Serial());
-        }
-    }
-}

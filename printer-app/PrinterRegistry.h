@@ -3,10 +3,13 @@
 // product string, device ID, a serial number that may name files), keeps
 // it claimed, adds a PAPPL printer for it when there is none, marks it
 // offline when it leaves and takes it back when it returns. Idle printers
-// are polled for status and media.
+// are polled for status and media. The thread is PrinterRegistry.cpp; the
+// making of PAPPL printers (PrinterCreated, PrinterDeleted and PAPPL 1.3's
+// printer-id workaround) is PrinterMaking.cpp.
 #pragma once
 
 #include "AttachedPrinter.h"
+#include "Rt50Uri.h"
 
 #include <pappl/pappl.h>
 
@@ -14,14 +17,14 @@
 #include <string>
 #include <vector>
 
-// The device URI scheme of the application's printers.
-inline constexpr char kRt50Scheme[] = "vantora-rt50";
-// The driver name of the application's printers.
-inline constexpr char kRt50DriverName[] = "vantora_rt50";
-
 // Registry settings; tests shorten the poll period.
 struct RegistrySettings {
     unsigned int pollMs = 2000;   // status and media poll of idle printers
+    // Called each time a printer is found or made for an attached RT-50,
+    // with the PAPPL printer (valid during the call; PAPPL's system lock
+    // must not be asked for); null: nothing. The system sets what the web
+    // pages show of the printer.
+    void (*printerShown)(pappl_printer_t* printer, const AttachedPrinter& attached) = nullptr;
 };
 
 // Starts the hot-plug thread for `system` (once; the system must stay
@@ -32,28 +35,21 @@ bool StartPrinterRegistry(pappl_system_t* system, const RegistrySettings& settin
 // Ends the thread and releases every printer.
 void StopPrinterRegistry();
 
-// The link of the printer with this serial number; null when that printer
+// The attached printer with this serial number; null when that printer
 // never arrived.
 std::shared_ptr<AttachedPrinter> FindAttachedPrinter(const std::string& serial);
 
-// The link of the printer with this serial number, made (offline) when the
+// The attached printer with this serial number, made (offline) when the
 // printer has not arrived yet, so that a job can wait for it; null for a
 // serial that IsValidSerial refuses.
-std::shared_ptr<AttachedPrinter> LinkForSerial(const std::string& serial);
+std::shared_ptr<AttachedPrinter> PrinterForSerial(const std::string& serial);
 
 // Every printer that arrived so far.
 std::vector<std::shared_ptr<AttachedPrinter>> AllAttachedPrinters();
 
-// The device URI "vantora-rt50://VANTORA/RT-50?serial=<serial>" (false for
-// a serial that IsValidSerial refuses or a buffer too small) and the serial
-// number in such a URI (empty when it is not one, or the serial is not
-// valid).
-bool Rt50DeviceUri(const std::string& serial, char* uri, size_t size);
-std::string SerialInRt50Uri(const char* uri);
-
 // A PAPPL printer is being deleted (the driver's delete callback, which
-// runs under PAPPL's system lock: nothing here asks for it). Its link lets
-// go of it, waiting for any use of it to end; a printer deleted while its
+// runs under PAPPL's system lock: nothing here asks for it). Its attached
+// printer lets go of it, waiting for any use of it to end; a printer deleted while its
 // RT-50 is attached stays deleted until the RT-50 is plugged in again (or
 // the application starts again). When PAPPL ends the system, the hot-plug
 // thread and every sheet are stopped instead.
@@ -66,6 +62,3 @@ void PrinterDeleted(pappl_printer_t* printer);
 // thread once the client that added it has gone, as long as it has no job
 // yet.
 void PrinterCreated(pappl_printer_t* printer);
-
-// The name of the printer made for a serial number: "VANTORA-RT-50_<serial>".
-std::string PrinterNameForSerial(const std::string& serial);

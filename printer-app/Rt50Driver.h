@@ -3,25 +3,16 @@
 // attributes PAPPL leaves out) and how its jobs print.
 #pragma once
 
-#include "PapplState.h"
+#include "PrinterAttributes.h"
 
 #include <pappl/pappl.h>
 
 // The driver list for papplMainloop.
 extern pappl_pr_driver_t kRt50Drivers[1];
 
-// The driver's own format in PAPPL's terms: the photo filters convert to
-// it. application/octet-stream is the one PAPPL does not advertise, and a
-// document of that format that PAPPL cannot type is refused.
-inline constexpr char kRt50Format[] = "application/octet-stream";
-
 // papplMainloop's driver callback: fills `data` and the extra attributes.
 bool Rt50DriverCallback(pappl_system_t* system, const char* driverName, const char* deviceUri, const char* deviceId,
                         pappl_pr_driver_data_t* data, ipp_t** attrs, void* cbdata);
-
-// Makes the printer's driver attributes again with the supplies of the
-// loaded media, keeping the photo settings' defaults.
-void RefreshPrinterAttributes(pappl_printer_t* printer, const MediaState& media);
 
 // The printer creation callback: guards the printer's web page (AppAuth.h),
 // serves its supplies page and completes its attributes.

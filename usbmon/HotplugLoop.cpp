@@ -1,6 +1,7 @@
 #include "HotplugLoop.h"
 
 #include "ClassKeeper.h"
+#include "HotplugQueue.h"
 #include "PrinterBoard.h"
 #include "ProgramRunner.h"
 #include "Records.h"
@@ -9,22 +10,21 @@
 #include "Worker.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
-#include <deque>
 
 namespace vantora_usbmon {
 
 namespace {
 
-// The stop request, the hot-plug news and the context while the loop runs;
-// guarded by g_loopMutex, never by m: libusb may run the callbacks inside a
-// worker's USB section. g_loopWake ends the loop's pauses early.
+// The stop request and the context while the loop runs; guarded by
+// g_loopMutex, never by m: libusb may run the callbacks inside a worker's
+// USB section. The hot-plug news: arrivals without a record yet, and the
+// printers that left; its wake ends the loop's pauses early.
 std::mutex g_loopMutex;
-std::condition_variable g_loopWake;
 bool g_stopRequested = false;
 libusb_context* g_loopContext = nullptr;
-std::deque<libusb_device*> g_arrivals;      // no record yet; referenced
-std::vector<libusb_device*> g_departures;   // left the bus; referenced
+HotplugQueue g_news;
 
 bool StopWasRequested()
 {
@@ -35,20 +35,14 @@ bool StopWasRequested()
 // A pause of one cycle, ended early by a stop request or hot-plug news.
 void PauseOneCycle()
 {
-    std::unique_lock<std::mutex> lock(g_loopMutex);
-    g_loopWake.wait_for(lock, GetMonitorSettings().cycle,
-                        [] { return g_stopRequested || !g_arrivals.empty() || !g_departures.empty(); });
+    g_news.WaitForNews(std::chrono::duration_cast<std::chrono::milliseconds>(GetMonitorSettings().cycle),
+                       StopWasRequested);
 }
 
 // Stops the workers of the printers that left.
 void StopDepartedWorkers()
 {
-    std::vector<libusb_device*> departed;
-    {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
-        departed.swap(g_departures);
-    }
-    for (libusb_device* device : departed) {
+    for (libusb_device* device : g_news.TakeDepartures()) {
         {
             std::lock_guard<std::mutex> lock(m);
             for (thdata* record : thDevData) {
@@ -67,14 +61,9 @@ void StopDepartedWorkers()
 void StartArrivedWorkers()
 {
     for (;;) {
-        libusb_device* device = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(g_loopMutex);
-            if (g_arrivals.empty())
-                return;
-            device = g_arrivals.front();
-            g_arrivals.pop_front();
-        }
+        libusb_device* device = g_news.TakeArrival();
+        if (device == nullptr)
+            return;
         thdata* record = nullptr;
         {
             std::lock_guard<std::mutex> lock(m);
@@ -137,21 +126,12 @@ void ReapStoppedWorkers(bool wait)
 // status file), waits for them, and drops the news not yet acted on.
 void StopAllWorkers()
 {
-    std::vector<libusb_device*> pending;
-    {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
-        pending.assign(g_arrivals.begin(), g_arrivals.end());
-        pending.insert(pending.end(), g_departures.begin(), g_departures.end());
-        g_arrivals.clear();
-        g_departures.clear();
-    }
+    g_news.Clear();
     {
         std::lock_guard<std::mutex> lock(m);
         for (thdata* record : thDevData)
             StopWorker(record);
     }
-    for (libusb_device* device : pending)
-        libusb_unref_device(device);
     ReapStoppedWorkers(true);
 }
 
@@ -162,32 +142,13 @@ int hotplug_callback(libusb_context*, libusb_device* device, libusb_hotplug_even
     libusb_device_descriptor descriptor;
     if (libusb_get_device_descriptor(device, &descriptor) != 0)
         return 0;
-    libusb_ref_device(device);
-    {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
-        g_arrivals.push_back(device);
-    }
-    g_loopWake.notify_all();
+    g_news.Arrived(device);
     return 0;
 }
 
 int hotplug_callback_detach(libusb_context*, libusb_device* device, libusb_hotplug_event, void*)
 {
-    bool dropped = false;
-    {
-        std::lock_guard<std::mutex> lock(g_loopMutex);
-        const auto queued = std::find(g_arrivals.begin(), g_arrivals.end(), device);
-        if (queued != g_arrivals.end()) {
-            g_arrivals.erase(queued);
-            dropped = true;
-        } else {
-            libusb_ref_device(device);
-            g_departures.push_back(device);
-        }
-    }
-    g_loopWake.notify_all();
-    if (dropped)
-        libusb_unref_device(device);
+    g_news.Left(device);
     return 0;
 }
 
@@ -264,11 +225,14 @@ int RunMonitor()
 
 void RequestMonitorStop()
 {
-    std::lock_guard<std::mutex> lock(g_loopMutex);
-    g_stopRequested = true;
-    g_loopWake.notify_all();
-    if (g_loopContext != nullptr)
-        libusb_interrupt_event_handler(g_loopContext);
+    {
+        std::lock_guard<std::mutex> lock(g_loopMutex);
+        g_stopRequested = true;
+        if (g_loopContext != nullptr)
+            libusb_interrupt_event_handler(g_loopContext);
+    }
+    // After the lock: the pause asks StopWasRequested under the queue's lock.
+    g_news.Wake();
 }
 
 }  // namespace vantora_usbmon

@@ -4,8 +4,8 @@
 // libusb calls the hot-plug callbacks on whichever thread handles its
 // events, with its event lock held: the main thread, or a worker inside a
 // synchronous transfer (and its USB section). So the callbacks only record
-// what happened, in queues of arrivals and departures that are not guarded
-// by m; the main loop stops the workers of departed printers, starts the
+// what happened, in the hot-plug queue (HotplugQueue.h), not guarded by m;
+// the main loop stops the workers of departed printers, starts the
 // workers of new arrivals and joins and deletes the records of ended
 // workers, before each round of event handling.
 #pragma once

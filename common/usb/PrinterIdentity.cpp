@@ -72,3 +72,15 @@ int IdentifyRt50(libusb_device_handle* handle, char* model, size_t modelSize)
         return kIdentityNoDeviceId;
     return ParseRt50DeviceId(deviceId.data(), model, modelSize) ? kIdentityRt50 : kIdentityOtherDeviceId;
 }
+
+std::string PlainFirmware(const std::string& firmware)
+{
+    std::string plain;
+    for (char c : firmware) {
+        if (plain.size() >= kPlainFirmwareSize)
+            break;
+        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
+            plain += c;
+    }
+    return plain;
+}

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // Size of the model buffer every caller keeps; a longer model name is cut.
 constexpr size_t kModelSize = 128;
@@ -39,3 +40,11 @@ bool ParseRt50DeviceId(const char* deviceId, char* model, size_t modelSize);
 // Runs every check on an open handle (no interface claim needed) and, for an
 // RT-50, writes its model name to `model`. Returns an Rt50Identity.
 int IdentifyRt50(libusb_device_handle* handle, char* model, size_t modelSize = kModelSize);
+
+// Longest firmware text PlainFirmware keeps.
+constexpr size_t kPlainFirmwareSize = 32;
+
+// The printer's firmware version text as others may be shown it: its digits,
+// letters, '.' and '-' only (the printer may send anything), at most
+// kPlainFirmwareSize of them; empty when none.
+std::string PlainFirmware(const std::string& firmware);

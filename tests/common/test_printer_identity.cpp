@@ -42,6 +42,23 @@ TEST(DeviceIdParser, FindsMakerAndModelLikeThePrinterFamilyDoes)
     EXPECT_FALSE(ParseRt50DeviceId(nullptr, nullptr, 0));
 }
 
+// The firmware text is the printer's to choose: only its plain characters
+// reach pages, logs and IPP attributes, and no more than fit.
+TEST(PlainFirmware, KeepsDigitsLettersDotsAndDashesWithinItsLength)
+{
+    EXPECT_EQ(PlainFirmware("1.53"), "1.53");
+    EXPECT_EQ(PlainFirmware("V2.0-beta"), "V2.0-beta");
+    EXPECT_EQ(PlainFirmware("<script>alert(1)</script>"), "scriptalert1script");
+    EXPECT_EQ(PlainFirmware("1.5\"; rm -rf /;\n\x01&amp;"), "1.5rm-rfamp");
+    EXPECT_EQ(PlainFirmware(std::string("1.5\0x", 5)), "1.5x");
+    EXPECT_EQ(PlainFirmware("\xc3\xa9t\xc3\xa9"), "t");
+    EXPECT_EQ(PlainFirmware(" \t<>"), "");
+    const std::string longText(100, '7');
+    EXPECT_EQ(PlainFirmware(longText), longText.substr(0, kPlainFirmwareSize));
+    // Dropped characters do not count against the length.
+    EXPECT_EQ(PlainFirmware(std::string(40, '<') + longText), longText.substr(0, kPlainFirmwareSize));
+}
+
 class Identity : public rt50test::EmulatedPrinter {
 protected:
     // Opens the printer anew (product strings change with a plug) and runs

@@ -3,7 +3,7 @@
 #include "JobSettings.h"
 #include "MediaSizes.h"
 #include "PageFit.h"
-#include "PapplState.h"
+#include "PrinterReasons.h"
 
 #include <gtest/gtest.h>
 

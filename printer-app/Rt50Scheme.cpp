@@ -1,5 +1,6 @@
-#include "UsbScheme.h"
+#include "Rt50Scheme.h"
 
+#include "AppStop.h"
 #include "PrinterRegistry.h"
 
 #include <pappl/pappl.h>
@@ -11,9 +12,9 @@
 
 namespace {
 
-// What an open device holds: the link, kept alive while the device is open.
+// What an open device holds: the attached printer, kept alive while the device is open.
 struct OpenDevice {
-    std::shared_ptr<AttachedPrinter> link;
+    std::shared_ptr<AttachedPrinter> attached;
 };
 
 // The devices this scheme opened: another scheme's device data is never
@@ -24,12 +25,12 @@ std::set<const void*> g_open;
 // Lists the RT-50s that arrived; only these, never the network.
 bool ListDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*)
 {
-    for (const auto& link : AllAttachedPrinters()) {
+    for (const auto& attached : AllAttachedPrinters()) {
         char uri[256];
-        if (!Rt50DeviceUri(link->Serial(), uri, sizeof uri))
+        if (!Rt50DeviceUri(attached->Serial(), uri, sizeof uri))
             continue;
-        const PrinterFacts facts = link->Facts();
-        const std::string info = "VANTORA RT-50 (" + link->Serial() + ")";
+        const PrinterFacts facts = attached->Facts();
+        const std::string info = "VANTORA RT-50 (" + attached->Serial() + ")";
         if (cb(info.c_str(), uri, facts.deviceId.c_str(), data))
             return true;
     }
@@ -45,16 +46,16 @@ bool OpenDeviceCb(pappl_device_t* device, const char* uri, const char*)
     }
     // A printer that is not plugged in is waited for by the job itself,
     // which the application's stop and a cancel end at once.
-    std::shared_ptr<AttachedPrinter> link = LinkForSerial(serial);
-    if (!link || AttachedPrinter::Stopping()) {
+    std::shared_ptr<AttachedPrinter> attached = PrinterForSerial(serial);
+    if (!attached || AppStopping()) {
         papplDeviceError(device, "RT-50 %s is not available.", serial.c_str());
         return false;
     }
-    if (!link->BeginJob()) {
+    if (!attached->BeginJob()) {
         papplDeviceError(device, "RT-50 %s is busy.", serial.c_str());
         return false;
     }
-    OpenDevice* open = new OpenDevice{link};
+    OpenDevice* open = new OpenDevice{attached};
     {
         std::lock_guard<std::mutex> lock(g_openMutex);
         g_open.insert(open);
@@ -72,22 +73,24 @@ void CloseDeviceCb(pappl_device_t* device)
         std::lock_guard<std::mutex> lock(g_openMutex);
         g_open.erase(open);
     }
-    open->link->EndJob();
+    open->attached->EndJob();
     delete open;
     papplDeviceSetData(device, nullptr);
 }
 
 ssize_t ReadDeviceCb(pappl_device_t*, void*, size_t)
 {
-    // Replies belong to the queries of the link; a raw reader would take
+    // Replies belong to the attached printer's queries; a raw reader would take
     // them away from it.
     return -1;
 }
 
-ssize_t WriteDeviceCb(pappl_device_t* device, const void* buffer, size_t bytes)
+ssize_t WriteDeviceCb(pappl_device_t*, const void*, size_t)
 {
-    OpenDevice* open = static_cast<OpenDevice*>(papplDeviceGetData(device));
-    return open != nullptr ? open->link->WriteRaw(buffer, bytes) : -1;
+    // Sheets go whole through AttachedPrinter::PrintSheet; raw bytes could
+    // cut a packet or double a sheet. Nothing of PAPPL's writes to the
+    // device itself: the driver's raw-file callback refuses the document.
+    return -1;
 }
 
 pappl_preason_t StatusDeviceCb(pappl_device_t* device)
@@ -95,7 +98,7 @@ pappl_preason_t StatusDeviceCb(pappl_device_t* device)
     OpenDevice* open = static_cast<OpenDevice*>(papplDeviceGetData(device));
     if (open == nullptr)
         return PAPPL_PREASON_OTHER;
-    const PrinterFacts facts = open->link->Facts();
+    const PrinterFacts facts = open->attached->Facts();
     return facts.online ? ReasonsForStatus(facts.status) : static_cast<pappl_preason_t>(PAPPL_PREASON_OFFLINE);
 }
 
@@ -104,7 +107,7 @@ char* IdDeviceCb(pappl_device_t* device, char* buffer, size_t size)
     OpenDevice* open = static_cast<OpenDevice*>(papplDeviceGetData(device));
     if (open == nullptr || buffer == nullptr || size == 0)
         return nullptr;
-    const PrinterFacts facts = open->link->Facts();
+    const PrinterFacts facts = open->attached->Facts();
     if (facts.deviceId.empty() || facts.deviceId.size() >= size)
         return nullptr;
     std::memcpy(buffer, facts.deviceId.c_str(), facts.deviceId.size() + 1);
@@ -122,7 +125,7 @@ void RegisterRt50Scheme()
                          ReadDeviceCb, WriteDeviceCb, StatusDeviceCb, IdDeviceCb);
 }
 
-AttachedPrinter* LinkOfDevice(pappl_device_t* device)
+AttachedPrinter* AttachedPrinterOfDevice(pappl_device_t* device)
 {
     if (device == nullptr)
         return nullptr;
@@ -130,5 +133,5 @@ AttachedPrinter* LinkOfDevice(pappl_device_t* device)
     std::lock_guard<std::mutex> lock(g_openMutex);
     if (g_open.count(data) == 0)
         return nullptr;
-    return static_cast<OpenDevice*>(data)->link.get();
+    return static_cast<OpenDevice*>(data)->attached.get();
 }

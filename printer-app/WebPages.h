@@ -1,7 +1,8 @@
-// The web page "/rt50" that shows every RT-50 the application knows:
-// serial number, firmware, connection, status, loaded media, prints left
-// and the life counter; and a line on each printer's own page with its
-// serial number and firmware version.
+// The application's own web pages: "/rt50", which shows every RT-50 the
+// application knows (serial number, firmware, connection, status, loaded
+// media, prints left and the life counter), the line on each printer's page
+// with its serial number and firmware, the printer's home, jobs and
+// supplies pages.
 #pragma once
 
 #include <pappl/pappl.h>
@@ -21,7 +22,7 @@ struct JobViewer {
 // other owners' job names and user names withheld from `viewer`.
 void ServePrinterHomePage(pappl_client_t* client, pappl_printer_t* printer, const JobViewer& viewer);
 
-// Adds the page and its navigation link to the system.
+// Adds the page and its navigation attached to the system.
 void AddInfoPage(pappl_system_t* system);
 
 // Serves the printer's jobs page (PAPPL's, with the reason an aborted job
@@ -29,8 +30,13 @@ void AddInfoPage(pappl_system_t* system);
 // own pages.
 void AddJobsPage(pappl_printer_t* printer);
 
+// Serves the printer's supplies page: the ribbon and paper set's gauge and
+// the prints left. Call from the printer creation callback, before PAPPL
+// adds its own pages.
+void AddSuppliesPage(pappl_printer_t* printer);
+
 // Puts the printer's serial number and firmware version on its page.
-void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link);
+void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& attached);
 
 // Notes an Identify-Printer request for `printer`: the page shows the time
 // of the last one. Its message is not shown: anyone may send one, and a

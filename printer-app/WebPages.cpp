@@ -1,8 +1,11 @@
-#include "InfoPage.h"
+#include "WebPages.h"
 
 #include "MediaSizes.h"
+#include "PapplPrivate.h"
 #include "AttachedPrinter.h"
+#include "PrinterIdentity.h"
 #include "PrinterRegistry.h"
+#include "PrinterReasons.h"
 #include "PrinterStatusCodes.h"
 
 #include <cstdio>
@@ -11,20 +14,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-
-// PAPPL's own jobs page and the parts of its printer page (exported by
-// libpappl 1.3, not declared in its headers): the jobs page carries out the
-// actions posted from ours; the printer page below is PAPPL's with the job
-// list of JobRow.
-extern "C" {
-void _papplPrinterWebJobs(pappl_client_t* client, pappl_printer_t* printer);
-void _papplPrinterWebIteratorCallback(pappl_printer_t* printer, pappl_client_t* client);
-void _papplClientHTMLInfo(pappl_client_t* client, bool is_form, const char* dns_sd_name, const char* location,
-                          const char* geo_location, const char* organization, const char* org_unit,
-                          pappl_contact_t* contact);
-const char* _papplClientGetAuthWebScheme(pappl_client_t* client);
-void _papplSystemWebSettings(pappl_client_t* client);
-}
 
 namespace {
 
@@ -57,11 +46,11 @@ bool ServeInfoPage(pappl_client_t* client, void*)
                         "<th>Connection</th><th>Status</th><th>Media</th><th>Prints left</th>"
                         "<th>Total prints</th></tr></thead>\n"
                         "            <tbody>\n");
-    for (const auto& link : AllAttachedPrinters()) {
-        const PrinterFacts facts = link->Facts();
+    for (const auto& attached : AllAttachedPrinters()) {
+        const PrinterFacts facts = attached->Facts();
         pappl_printer_t* printer = nullptr;
         papplClientHTMLPuts(client, "              <tr><td>");
-        link->UsePrinter([&](pappl_printer_t* shown) {
+        attached->UsePrinter([&](pappl_printer_t* shown) {
             char path[256];
             papplPrinterGetPath(shown, nullptr, path, sizeof path);
             papplClientHTMLPrintf(client, "<a href=\"%s\">", path);
@@ -212,6 +201,43 @@ bool ServeJobsPage(pappl_client_t* client, void* data)
     return true;
 }
 
+// The supplies page: the ribbon and paper set's gauge and the prints left.
+bool ServeSuppliesPage(pappl_client_t* client, void* data)
+{
+    pappl_printer_t* printer = static_cast<pappl_printer_t*>(data);
+    if (papplClientGetMethod(client) != HTTP_STATE_GET) {
+        papplClientRespond(client, HTTP_STATUS_METHOD_NOT_ALLOWED, nullptr, nullptr, 0, 0);
+        return true;
+    }
+    MediaState media;
+    if (const auto attached = FindAttachedPrinter(SerialInRt50Uri(papplPrinterGetDeviceURI(printer))))
+        media = attached->Facts().media;
+    const int level = SupplyLevel(media);
+    const double shown = level < 0 ? 0.0 : level;
+    // The printer header sends the HTTP response header too.
+    papplClientHTMLPrinterHeader(client, printer, "Supplies", 10, nullptr, nullptr);
+    papplClientHTMLPrintf(client,
+                          "          <table class=\"meter\" summary=\"Supplies\">\n"
+                          "            <thead><tr><th></th><td></td><td></td><td></td><td></td></tr></thead>\n"
+                          "            <tbody>\n"
+                          "              <tr><th>%s</th><td colspan=\"4\"><span class=\"bar\" style=\"background: "
+                          "linear-gradient(90deg, #0cc, #c0c, #cc0); padding: 0px %.1f%%;\" title=\"%d%%\"></span>"
+                          "<span class=\"bar\" style=\"background: transparent; padding: 0px %.1f%%;\" "
+                          "title=\"%d%%\"></span></td></tr>\n"
+                          "            </tbody>\n"
+                          "            <tfoot><tr><th></th><td></td><td></td><td></td><td></td></tr></tfoot>\n"
+                          "          </table>\n",
+                          kSupplyName, shown * 0.5, level, 50.0 - shown * 0.5, level);
+    if (media.remaining >= 0 && media.initial > 0)
+        papplClientHTMLPrintf(client, "          <p>%d of %d prints left.</p>\n", media.remaining, media.initial);
+    else if (media.remaining >= 0)
+        papplClientHTMLPrintf(client, "          <p>%d prints left.</p>\n", media.remaining);
+    else
+        papplClientHTMLPuts(client, "          <p>The prints left are not known while the printer is away.</p>\n");
+    papplClientHTMLPrinterFooter(client);
+    return true;
+}
+
 }  // namespace
 
 void ServePrinterHomePage(pappl_client_t* client, pappl_printer_t* printer, const JobViewer& viewer)
@@ -292,20 +318,14 @@ void AddInfoPage(pappl_system_t* system)
     papplSystemAddLink(system, "RT-50 Printers", kInfoPath, PAPPL_LOPTIONS_NAVIGATION | PAPPL_LOPTIONS_STATUS);
 }
 
-void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link)
+void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& attached)
 {
     static std::mutex labelMutex;
     static std::map<pappl_printer_t*, std::string> labels;
-    const PrinterFacts facts = link.Facts();
+    const PrinterFacts facts = attached.Facts();
     char label[256];
     // The firmware text comes from the printer: only plain characters.
-    std::string firmware;
-    for (char c : facts.firmware) {
-        if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-')
-            firmware += c;
-        if (firmware.size() >= 32)
-            break;
-    }
+    const std::string firmware = PlainFirmware(facts.firmware);
     std::snprintf(label, sizeof label, "Serial number %s, firmware %s", facts.serial.c_str(),
                   firmware.empty() ? "unknown" : firmware.c_str());
     std::lock_guard<std::mutex> lock(labelMutex);
@@ -316,4 +336,11 @@ void LabelPrinterPage(pappl_printer_t* printer, const AttachedPrinter& link)
         papplPrinterRemoveLink(printer, old.c_str());
     papplPrinterAddLink(printer, label, kInfoPath, PAPPL_LOPTIONS_STATUS);
     old = label;
+}
+
+void AddSuppliesPage(pappl_printer_t* printer)
+{
+    char path[256];
+    papplPrinterGetPath(printer, "supplies", path, sizeof path);
+    papplSystemAddResourceCallback(papplPrinterGetSystem(printer), path, "text/html", ServeSuppliesPage, printer);
 }

@@ -1,4 +1,4 @@
-#include "PapplState.h"
+#include "PrinterReasons.h"
 
 #include "MediaSets.h"
 #include "MediaSizes.h"
