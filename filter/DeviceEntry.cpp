@@ -45,6 +45,30 @@ int ParseSettingInt(const char* text)
     return Clamp(value, INT_MIN, INT_MAX);
 }
 
+namespace {
+
+// A colour adjustment of the three channels: `key` sets all three, else
+// `key` R, G and B each its own (0 when unset); each value times `scale`,
+// kept within the adjustments' range.
+void ReadAdjustment(const char* key, long long scale, int32_t channels[3], int numOptions, cups_option_t* options,
+                    ppdfile_s* ppd)
+{
+    const char* value = _GetCupsValue(key, numOptions, options, ppd);
+    if (value != nullptr) {
+        channels[0] = channels[1] = channels[2] = Clamp(scale * ParseSettingInt(value), kAdjustMin, kAdjustMax);
+        return;
+    }
+    static const char kSuffixes[3] = {'R', 'G', 'B'};
+    for (int i = 0; i < 3; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%c", key, kSuffixes[i]);
+        const char* channel = _GetCupsValue(name, numOptions, options, ppd);
+        channels[i] = channel != nullptr ? Clamp(scale * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
+    }
+}
+
+}  // namespace
+
 DeviceEntry::DeviceEntry()
     : m_media(EmptyMediaInfo())
 {
@@ -115,32 +139,12 @@ void DeviceEntry::SetGamma(int numOptions, cups_option_t* options, ppdfile_s* pp
 
 void DeviceEntry::SetIntensity(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
-    const char* value = _GetCupsValue("ZpxBrightness", numOptions, options, ppd);
-    if (value != nullptr) {
-        const int32_t level = Clamp(2LL * ParseSettingInt(value), kAdjustMin, kAdjustMax);
-        m_settings.brightness[0] = m_settings.brightness[1] = m_settings.brightness[2] = level;
-        return;
-    }
-    const char* keys[3] = {"ZpxBrightnessR", "ZpxBrightnessG", "ZpxBrightnessB"};
-    for (int i = 0; i < 3; ++i) {
-        const char* channel = _GetCupsValue(keys[i], numOptions, options, ppd);
-        m_settings.brightness[i] = channel != nullptr ? Clamp(2LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
-    }
+    ReadAdjustment("ZpxBrightness", 2, m_settings.brightness, numOptions, options, ppd);
 }
 
 void DeviceEntry::SetContrast(int numOptions, cups_option_t* options, ppdfile_s* ppd)
 {
-    const char* value = _GetCupsValue("ZpxContrast", numOptions, options, ppd);
-    if (value != nullptr) {
-        const int32_t level = Clamp(10LL * ParseSettingInt(value), kAdjustMin, kAdjustMax);
-        m_settings.contrast[0] = m_settings.contrast[1] = m_settings.contrast[2] = level;
-        return;
-    }
-    const char* keys[3] = {"ZpxContrastR", "ZpxContrastG", "ZpxContrastB"};
-    for (int i = 0; i < 3; ++i) {
-        const char* channel = _GetCupsValue(keys[i], numOptions, options, ppd);
-        m_settings.contrast[i] = channel != nullptr ? Clamp(10LL * ParseSettingInt(channel), kAdjustMin, kAdjustMax) : 0;
-    }
+    ReadAdjustment("ZpxContrast", 10, m_settings.contrast, numOptions, options, ppd);
 }
 
 void DeviceEntry::SetSaturation(int numOptions, cups_option_t* options, ppdfile_s* ppd)

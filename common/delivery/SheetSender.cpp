@@ -320,14 +320,26 @@ bool SheetSender::GivingWay()
 SheetSender::Step SheetSender::CheckMedia()
 {
     const int multicut = m_gate.Multicut();
-    int media = m_port.Media();
     bool waited = false;
-    while (!MediaPrintsSheet(media, multicut)) {
-        if (!waited)
-            m_port.ShowMediaNeeded(multicut, media);
-        waited = true;
-        if (GivingWay())
-            return kStop;
+    int unanswered = 0;
+    for (int media = m_port.Media();; media = m_port.Media()) {
+        // An unanswered query says nothing of the media: it is asked again,
+        // and only a printer that keeps not answering is left to take or
+        // refuse the sheet itself.
+        unanswered = media < 0 ? unanswered + 1 : 0;
+        const bool unknown = media < 0 && unanswered < kStatusAttempts;
+        if (!unknown && MediaPrintsSheet(media, multicut)) {
+            if (waited)
+                m_port.ShowMediaNeeded(0, media);
+            break;
+        }
+        if (!unknown) {
+            if (!waited)
+                m_port.ShowMediaNeeded(multicut, media);
+            waited = true;
+            if (GivingWay())
+                return kStop;
+        }
         Sleep(m_timing.statusIntervalMs);
         if (m_port.Canceled())
             return Stop(kCanceled);
@@ -335,10 +347,7 @@ SheetSender::Step SheetSender::CheckMedia()
             if (AfterUnplug() == kStop)
                 return kStop;
         }
-        media = m_port.Media();
     }
-    if (waited)
-        m_port.ShowMediaNeeded(0, media);
     m_mediaChecked = true;
     return kGoOn;
 }

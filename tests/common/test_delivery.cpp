@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -495,12 +496,21 @@ TEST(Delivery, StreamsThatAreNotTheFiltersAreRefusedBeforeAnyByteIsSent)
 // user loads media that can; a cancel ends the wait.
 TEST(Delivery, ASheetWaitsForMediaThatPrintsIt)
 {
+    // Unanswered media queries (-1) say nothing: the sheet waits for an
+    // answer that shows media printing it, not sent on a guess.
     int asked = 0;
     struct Loader : FakePrinter {
         int* asked;
-        int Media() override { return ++*asked < 4 ? 150 : 161; }
+        int Media() override
+        {
+            static const int kAnswers[] = {-1, 150, -1, -1, 150, 161};
+            const int answer = kAnswers[std::min(*asked, 5)];
+            ++*asked;
+            return answer;
+        }
     } loader;
     loader.asked = &asked;
+    loader.onStart = [&](int, bool) { EXPECT_EQ(asked, 6); };
     SheetSender sender(loader, Fast());
     const std::vector<uint8_t> job = Sheet(51, true);
     EXPECT_EQ(loader.Print(sender, job), SheetSender::kPrinted);

@@ -178,7 +178,12 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     ASSERT_GT(cancelled, 0);
     ASSERT_TRUE(WaitFor([&] { return Reasons().find("media-needed") != std::string::npos; }, 30000)) << Reasons();
     EXPECT_TRUE(m_server.CancelJob(cancelled));
-    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000)) << Reasons() << m_server.Log();
+    EXPECT_TRUE(WaitFor([&] { return Reasons().find("media-needed") == std::string::npos; }, 30000))
+        << Reasons() << "; printer status " << Shown("status") << ", media " << Shown("media") << "; job " << before
+        << ": " << m_server.JobState(before) << " " << m_server.JobValue(before, "job-state-message") << "; job "
+        << cancelled << ": " << m_server.JobState(cancelled) << " "
+        << m_server.JobValue(cancelled, "job-state-message") << "; sheets 4 and 5: " << SheetSettings(4) << "|"
+        << SheetSettings(5);
     EXPECT_EQ(m_server.JobState(cancelled), IPP_JSTATE_CANCELED);
 }
 
