@@ -41,6 +41,18 @@ http_t* ConnectScheduler()
     return http;
 }
 
+// A request of `operation` for the scheduler's queue or class `name`
+// (`folder`: "printers" or "classes").
+ipp_t* QueueRequest(ipp_op_t operation, const char* folder, const char* name)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/%s/%s", folder,
+                     name);
+    ipp_t* request = ippNewRequest(operation);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    return request;
+}
+
 }  // namespace
 
 int SisterQueueReady(const char* jobClass, const char* printer)
@@ -50,11 +62,7 @@ int SisterQueueReady(const char* jobClass, const char* printer)
     http_t* http = ConnectScheduler();
     if (http == nullptr)
         return -1;
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/classes/%s",
-                     jobClass);
-    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ipp_t* request = QueueRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, "classes", jobClass);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "member-names");
     ipp_t* members = cupsDoRequest(http, request, "/");
     // The members' states, from one list of every queue.
@@ -107,11 +115,7 @@ int OtherJobsWaiting(const char* printer, int jobId)
     http_t* http = ConnectScheduler();
     if (http == nullptr)
         return -1;
-    char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/printers/%s",
-                     printer);
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ipp_t* request = QueueRequest(IPP_OP_GET_JOBS, "printers", printer);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
     static const char* const kAttributes[] = {"job-id", "job-state"};
     ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, kAttributes);

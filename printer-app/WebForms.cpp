@@ -3,6 +3,7 @@
 #include "AppAuth.h"
 #include "WebOrigin.h"
 
+#include <cups/cups.h>
 #include <dlfcn.h>
 #include <sys/random.h>
 
@@ -15,15 +16,13 @@ namespace {
 constexpr size_t kSha256Size = 32;
 constexpr size_t kBlockSize = 64;
 
+// The bytes in lower-case hex digits, as libcups writes a hash.
 std::string Hex(const std::string& bytes)
 {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : bytes) {
-        text += kDigits[c >> 4];
-        text += kDigits[c & 15];
-    }
-    return text;
+    char text[2 * 64 + 1];
+    if (bytes.size() > 64)
+        return "";
+    return cupsHashString(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), text, sizeof text);
 }
 
 std::string Sha256(const std::string& data)

@@ -92,18 +92,10 @@ bool JobRecords::Load(JobRecord* record) const
     JobRecord loaded;
     bool sawPrinted = false;
     bool sawCounted = false;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, end - at);
-        at = end + 1;
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            return false;
-        const std::string key = line.substr(0, equals);
-        const std::string value = line.substr(equals + 1);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    if (!vantora_exchange::SplitKeyLines(text, &pairs))
+        return false;
+    for (const auto& [key, value] : pairs) {
         long number = 0;
         if (key == "serial") {
             if (!vantora_exchange::IsValidSerial(value.c_str()))

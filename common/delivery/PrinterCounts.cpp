@@ -35,18 +35,10 @@ bool IsSizeName(const std::string& size)
 bool Parse(const std::string& text, PrinterCount* count)
 {
     PrinterCount parsed;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, end - at);
-        at = end + 1;
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            return false;
-        const std::string name = line.substr(0, equals);
-        const std::string value = line.substr(equals + 1);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    if (!vantora_exchange::SplitKeyLines(text, &pairs))
+        return false;
+    for (const auto& [name, value] : pairs) {
         if (value.empty() || value.size() > 10 || value.find_first_not_of("0123456789") != std::string::npos)
             return false;
         const long number = std::strtol(value.c_str(), nullptr, 10);

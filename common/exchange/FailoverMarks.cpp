@@ -43,21 +43,14 @@ bool ReadMark(const std::string& folder, const std::string& serial, FailoverMark
         return false;
     FailoverMark loaded;
     loaded.serial = serial;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, end - at);
-        at = end + 1;
-        const size_t equals = line.find('=');
-        if (equals == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, equals);
+    // Lines that are no "key=value" are passed over.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    SplitKeyLines(text, &pairs);
+    for (const auto& [key, value] : pairs) {
         if (key == "queue")
-            loaded.queue = line.substr(equals + 1);
+            loaded.queue = value;
         else if (key == "reason")
-            loaded.reason = line.substr(equals + 1);
+            loaded.reason = value;
     }
     if (loaded.queue.empty() || loaded.queue.size() > kMaxQueueName)
         return false;

@@ -56,4 +56,22 @@ bool WriteFileWhole(const std::string& path, const std::string& temporary, const
     return true;
 }
 
+bool SplitKeyLines(const std::string& text, std::vector<std::pair<std::string, std::string>>* pairs)
+{
+    bool whole = true;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const size_t equals = text.find('=', at);
+        if (equals == std::string::npos || equals >= end)
+            whole = false;
+        else
+            pairs->emplace_back(text.substr(at, equals - at), text.substr(equals + 1, end - equals - 1));
+        at = end + 1;
+    }
+    return whole;
+}
+
 }  // namespace vantora_exchange

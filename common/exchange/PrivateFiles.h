@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vantora_exchange {
 
@@ -21,5 +23,10 @@ bool ReadSmallFile(const std::string& path, size_t maxBytes, std::string* text);
 // Writes `text` to `path` whole: into `temporary` (made anew, 0600), then
 // renamed into place. False, with nothing left behind, when it could not.
 bool WriteFileWhole(const std::string& path, const std::string& temporary, const std::string& text);
+
+// The "key=value" lines of `text`, in order, into `pairs` (the value may
+// hold further '='). False when a line has no '='; the lines that have one
+// are in `pairs` all the same.
+bool SplitKeyLines(const std::string& text, std::vector<std::pair<std::string, std::string>>* pairs);
 
 }  // namespace vantora_exchange
