@@ -171,6 +171,17 @@ TEST_F(AppQueueTest, AJobWaitingForMediaLetsALaterJobPassAndPrintsOnceItsMediaIs
     // Cancelled while it waits, the job takes the media-needed reason along.
     emulator().Execute("set " + serial() + " media 150");
     emulator().Execute("set " + serial() + " printms 3000");
+    // A job that names no size takes the loaded media the application has
+    // seen (PAPPL's media-default follows media-ready): sent before the
+    // next poll, it would be a 4.5x8 job waiting for its media.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            ipp_t* response = m_server.PrinterAttributes({"media-ready"});
+            const std::string ready = AppServer::Values(response, "media-ready");
+            ippDelete(response);
+            return ready.find("na_index-4x6") != std::string::npos;
+        },
+        30000));
     const int before = PrintPhoto();
     ASSERT_GT(before, 0);
     ASSERT_TRUE(WaitFor([&] { return m_server.JobState(before) == IPP_JSTATE_PROCESSING; }, 60000));
